@@ -1,0 +1,58 @@
+#pragma once
+// What an engine needs of an audio destination. Both destination classes (sound
+// device and WAV file) answer this interface besides their public one; an engine
+// asks the destination it is given at Select for it.
+//
+// Audio is 16-bit signed mono at the engine's rate. Frame counts run on from Open
+// for the destination's whole life: texts follow each other on one time line, and
+// Reset does not rewind them.
+//
+// Thread use: the synthesis worker calls Room, Write, WrittenFrames, AddMark and
+// EndOfData; the UI thread calls Open, Pause, Resume and Reset. Implementations are
+// thread-safe. Mark callbacks run on a thread of the destination's (or inside Write
+// for the file) and must only queue work: never call back into the destination.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "speech/speech.h"
+
+constexpr IID IID_IParlenAudioDest = MakeGuid(0x7A0C51E2, 0x2B44, 0x4F0B, 0x9C1E, 0x3D5F60718293);
+
+struct IParlenAudioDest : IUnknown {
+    // Sets the format and, for the sound device, connects to the sound server when
+    // not connected yet. Idempotent for the same rate. TTSERR_NOSOUNDSERVER when no
+    // server can be reached (the destination itself stays usable and retries on
+    // the next Open).
+    virtual HRESULT Open(unsigned sampleRate) = 0;
+    // Frames that may be written now. The device keeps synthesis a bounded amount
+    // ahead of what is heard; the file takes everything at full speed.
+    virtual size_t Room() = 0;
+    // Appends frames; never blocks for long. AUDERR_WRITEFAILED when they cannot be
+    // taken (no file named, disk full, server gone).
+    virtual HRESULT Write(const int16_t* frames, size_t count) = 0;
+    // Frames accepted so far on the time line.
+    virtual uint64_t WrittenFrames() = 0;
+    // Runs onHeard once frame `frame` has been heard (device: played; file:
+    // written). Marks at or before the current position run at once; marks run in
+    // order of their frames.
+    virtual void AddMark(uint64_t frame, std::function<void()> onHeard) = 0;
+    // Everything written so far is to be heard now, even when it is less than the
+    // device's start threshold (end of a text).
+    virtual void EndOfData() = 0;
+    // Sound device: cork / uncork. Marks do not run while paused.
+    virtual HRESULT Pause() = 0;
+    virtual HRESULT Resume() = 0;
+    // Drops audio not yet heard and pending marks (without running them).
+    virtual HRESULT Reset() = 0;
+    // Called (on any thread) whenever Room() may have grown, so a waiting worker
+    // can continue.
+    virtual void SetRoomCallback(std::function<void()> onRoom) = 0;
+    // Text of the last failure, for error messages ("Connection refused", ...).
+    virtual std::string LastError() = 0;
+
+protected:
+    ~IParlenAudioDest() = default;
+};
+PARLEN_INTERFACE_ID(IParlenAudioDest, IID_IParlenAudioDest);

@@ -1,0 +1,6 @@
+#pragma once
+// The real speech service: registers the enumerator class (engines over espeak-ng
+// and flite) and the two audio destination classes with the class registry.
+void RegisterSpeechService();
+// Registers only the sound-device and WAV-file destination classes.
+void RegisterAudioDestinations();

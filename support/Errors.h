@@ -1,0 +1,59 @@
+#pragma once
+// Error kinds. Every failure of the program is one of these, carrying the message
+// that the error box shows.
+#include <cstdint>
+#include <exception>
+#include <string>
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& Message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+#define PARLEN_ERROR_KIND(Name)        \
+    class Name : public Exception {    \
+    public:                            \
+        using Exception::Exception;    \
+    }
+
+PARLEN_ERROR_KIND(EMSpeechException);
+PARLEN_ERROR_KIND(EFOpenError);
+PARLEN_ERROR_KIND(EFCreateError);
+PARLEN_ERROR_KIND(EWriteError);
+PARLEN_ERROR_KIND(EInvalidOperation);
+PARLEN_ERROR_KIND(EOutOfResources);
+PARLEN_ERROR_KIND(EStringListError);
+PARLEN_ERROR_KIND(EConvertError);
+
+#undef PARLEN_ERROR_KIND
+
+// A platform call returned a failure code.
+class EOleSysError : public Exception {
+public:
+    EOleSysError(std::string message, int32_t errorCode)
+        : Exception(std::move(message)), errorCode_(errorCode) {}
+    int32_t ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    int32_t errorCode_;
+};
+
+// Version block errors carry their numeric code; the message is derived from it.
+class EVersionInfoError : public Exception {
+public:
+    explicit EVersionInfoError(int code);
+    int Code() const noexcept { return code_; }
+    static std::string MessageFor(int code);
+
+private:
+    int code_;
+};
+
+// Builds the text shown in the error box: "." is appended when the message is not
+// empty and its last byte's code is above that of ".".
+std::string ErrorBoxText(const std::string& message);
