@@ -1,0 +1,18 @@
+#include "speech/TTSBufNotifySink.h"
+
+#include <utility>
+
+TTSBufNotifySink::TTSBufNotifySink(std::shared_ptr<TMSpeechLink> speech)
+    : Speech_(std::move(speech)) {}
+
+HRESULT TTSBufNotifySink::TextDataDone(QWORD, DWORD) { return S_OK; }
+
+HRESULT TTSBufNotifySink::TextDataStarted(QWORD) { return S_OK; }
+
+HRESULT TTSBufNotifySink::BookMark(QWORD, DWORD) { return S_OK; }
+
+HRESULT TTSBufNotifySink::WordPosition(QWORD, DWORD offset) {
+    // No event: the window reads the value in its OnVisual handlers.
+    if (TMSpeech* speech = Speech()) speech->WordPosition_ = offset;
+    return S_OK;
+}
