@@ -1,0 +1,195 @@
+// The text group and the converter: speaking with the word highlight, pause, resume
+// and stop, and rendering into a WAV file with progress and cancel.
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QGroupBox>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QComboBox>
+
+#include "app/ErrorGuard.h"
+#include "app/FileDialog.h"
+#include "app/fmMain.h"
+#include "speech/mSpeech.h"
+#include "support/Errors.h"
+#include "support/MemoStrings.h"
+#include "support/TextCodec.h"
+
+#include <string_view>
+
+namespace {
+template <class F>
+auto Guarded(F f) {
+    return [f] { ErrorGuard::Run(f); };
+}
+
+// The length of the text form of a line list: every line followed by CR LF.
+uint64_t TextFormLength(const TStrings& lines) {
+    uint64_t total = 0;
+    for (int i = 0; i < lines.LineCount(); ++i) total += lines.LineAt(i).size() + 2;
+    return total;
+}
+}  // namespace
+
+void TFormMain::ConnectConverterHandlers() {
+    connect(btTextClear, &QPushButton::clicked, this, Guarded([this] { btTextClearClick(); }));
+    connect(btTextLoad, &QPushButton::clicked, this, Guarded([this] { btTextLoadClick(); }));
+    connect(btTextSave, &QPushButton::clicked, this, Guarded([this] { btTextSaveClick(); }));
+    connect(mmEditText, &QPlainTextEdit::textChanged, this,
+            Guarded([this] { mmEditTextChange(); }));
+    connect(btConverterSpeak, &QPushButton::clicked, this,
+            Guarded([this] { btConverterSpeakClick(); }));
+    connect(btConverterPause, &QPushButton::clicked, this,
+            Guarded([this] { btConverterPauseClick(); }));
+    connect(btConverterStop, &QPushButton::clicked, this,
+            Guarded([this] { btConverterStopClick(); }));
+    connect(btConverterSave, &QPushButton::clicked, this,
+            Guarded([this] { btConverterSaveClick(); }));
+    connect(btConverterCancel, &QPushButton::clicked, this,
+            Guarded([this] { btConverterCancelClick(); }));
+
+    // The components deliver their events under the notification guard.
+    fwMSpeech->OnStart = [this](void*) { fwMSpeechStart(); };
+    fwMSpeech->OnStop = [this](void*) { fwMSpeechStop(); };
+    fwMSpeech->OnVisual = [this](void*, uint32_t, PTTSMOUTH) { fwMSpeechVisual(); };
+    fwMSpeechSave->OnStart = [this](void*) { fwMSpeechSaveStart(); };
+    fwMSpeechSave->OnStop = [this](void*) { fwMSpeechSaveStop(); };
+    fwMSpeechSave->OnVisual = [this](void*, uint32_t, PTTSMOUTH) { fwMSpeechSaveVisual(); };
+}
+
+void TFormMain::btTextClearClick() { mmEditText->clear(); }
+
+void TFormMain::btTextLoadClick() {
+    if (!DlgLoadText->Execute(this)) return;
+    TMemoStrings lines(mmEditText);
+    lines.LoadTextFile(EncodeText(DlgLoadText->FileName()));
+}
+
+void TFormMain::btTextSaveClick() {
+    if (!DlgSaveText->Execute(this)) return;
+    TMemoStrings lines(mmEditText);
+    lines.SaveTextFile(EncodeText(DlgSaveText->FileName()));
+}
+
+void TFormMain::mmEditTextChange() {
+    if (fwMSpeech->Paused()) btConverterStopClick();
+}
+
+void TFormMain::btConverterSpeakClick() {
+    mmEditText->setFocus(Qt::OtherFocusReason);
+    if (fwMSpeech->Paused()) {
+        fwMSpeech->Resume();
+        return;
+    }
+    fwMSpeech->Text().ClearLines();
+    if (mmEditText->document()->isEmpty()) {
+        btVoiceTestClick();
+        return;
+    }
+    TMemoStrings lines(mmEditText);
+    fwMSpeech->Text().CopyLines(lines);
+    // Keep how the handed-over text lies in the box, for the word highlight.
+    spokenMap_.Build(fwMSpeech->Text(), mmEditText->toPlainText());
+    fwMSpeech->Speak();
+}
+
+void TFormMain::btConverterPauseClick() {
+    fwMSpeech->Pause();
+    btConverterSpeak->show();
+    btConverterPause->hide();
+    btConverterSave->setEnabled(true);
+}
+
+void TFormMain::btConverterStopClick() { fwMSpeech->Stop(); }
+
+void TFormMain::btConverterSaveClick() {
+    if (!DlgSaveAudio->Execute(this)) return;
+    try {
+        fwMSpeechSave->SetFilename(DlgSaveAudio->FileName().toStdU16String());
+        fwMSpeechSave->SelectEngine(EncodeText(cbVoiceEngines->currentText()));
+        if (!fwMSpeechSave->Selected() || !fwMSpeech->Selected()) return;
+        fwMSpeechSave->SetPitch(fwMSpeech->GetPitch());
+        fwMSpeechSave->SetSpeed(fwMSpeech->GetSpeed());
+        fwMSpeechSave->SetVolume(fwMSpeech->GetVolume());
+        TMemoStrings lines(mmEditText);
+        fwMSpeechSave->Text().CopyLines(lines);
+    } catch (...) {
+        // Nothing to report before the engine starts: no conversion happens.
+        return;
+    }
+    // Speak refuses only when it cannot create the WAV file; that the user must see.
+    try {
+        fwMSpeechSave->Speak();
+    } catch (const EMSpeechException& e) {
+        if (std::string_view(e.what()).starts_with("Cannot create file")) throw;
+    } catch (...) {
+    }
+}
+
+void TFormMain::btConverterCancelClick() { fwMSpeechSave->Stop(); }
+
+void TFormMain::fwMSpeechStart() {
+    btConverterSpeak->hide();
+    btConverterPause->show();
+    btConverterStop->setEnabled(true);
+    btConverterSave->setEnabled(false);
+    gbEditVoice->setEnabled(false);
+}
+
+void TFormMain::fwMSpeechStop() {
+    btConverterSpeak->show();
+    btConverterPause->hide();
+    btConverterStop->setEnabled(false);
+    btConverterSave->setEnabled(true);
+    gbEditVoice->setEnabled(true);
+}
+
+void TFormMain::fwMSpeechVisual() {
+    QTextCursor cursor(mmEditText->document());
+    const int end = mmEditText->document()->characterCount() - 1;
+    const int start = spokenMap_.CharPosition(fwMSpeech->WordPosition());
+    if (start < 0 || start >= end) {
+        cursor.setPosition(end);
+    } else {
+        cursor.setPosition(start);
+        cursor.setPosition(std::min(start + 5, end), QTextCursor::KeepAnchor);
+    }
+    // The cursor's position is the selection's end, which is brought into view.
+    mmEditText->setTextCursor(cursor);
+    mmEditText->ensureCursorVisible();
+}
+
+void TFormMain::fwMSpeechSaveStart() {
+    const uint64_t length = TextFormLength(fwMSpeechSave->Text());
+    pbConverter->setRange(0, int(std::min<uint64_t>(length, INT32_MAX)));
+    pbConverter->setValue(0);
+    pbConverter->show();
+    lbConverterPos->setText("0 / " + QString::number(pbConverter->maximum()));
+    lbConverterPos->adjustSize();
+    lbConverterPos->show();
+    btConverterSave->hide();
+    btConverterCancel->show();
+    btConverterSpeak->setEnabled(false);
+    gbEditText->setEnabled(false);
+    gbEditVoice->setEnabled(false);
+}
+
+void TFormMain::fwMSpeechSaveStop() {
+    pbConverter->hide();
+    lbConverterPos->hide();
+    btConverterSave->show();
+    btConverterCancel->hide();
+    btConverterSpeak->setEnabled(true);
+    gbEditText->setEnabled(true);
+    gbEditVoice->setEnabled(true);
+}
+
+void TFormMain::fwMSpeechSaveVisual() {
+    const uint32_t position = fwMSpeechSave->WordPosition();
+    const int max = pbConverter->maximum();
+    pbConverter->setValue(int(std::min<uint64_t>(position, uint64_t(max))));
+    lbConverterPos->setText(QString::number(position) + " / " + QString::number(max));
+    lbConverterPos->adjustSize();
+}
