@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Apartment.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Guid.h"
 
@@ -254,6 +255,7 @@ HRESULT FakeCentral::TextData(DWORD charset, DWORD flags, const void* text, size
     if (FAILED(hr)) return hr;
     texts.emplace_back(static_cast<const char*>(text), size);
     pending.emplace_back(notify);
+    if (service_.autoPlay) Play(texts.back(), pending.back());
     return S_OK;
 }
 
@@ -321,6 +323,29 @@ HRESULT FakeCentral::VolumeSet(DWORD v) {
     HRESULT hr = service_.Record("Attr", id_, "VolumeSet", std::to_string(v));
     if (SUCCEEDED(hr)) mode.volume = v;
     return hr;
+}
+
+void FakeCentral::Play(const std::string& text, const ComPtr<IUnknown>& notify) {
+    ComPtr<ITTSBufNotifySink> buf;
+    notify.As(buf);
+    const auto sinks = Sinks();
+    Apartment::Post([sinks] {
+        for (auto& s : sinks) s->AudioStart(0);
+    });
+    const size_t length = text.empty() ? 0 : text.size() - 1;  // without the NUL
+    for (size_t i = 0; i < length; ++i) {
+        const bool blank = static_cast<unsigned char>(text[i]) <= ' ';
+        const bool afterBlank = i == 0 || static_cast<unsigned char>(text[i - 1]) <= ' ';
+        if (blank || !afterBlank) continue;
+        const DWORD offset = static_cast<DWORD>(i);
+        Apartment::Post([sinks, buf, offset] {
+            if (buf) buf->WordPosition(0, offset);
+            for (auto& s : sinks) s->Visual(0, 'a', 'a', 0, nullptr);
+        });
+    }
+    Apartment::Post([sinks] {
+        for (auto& s : sinks) s->AudioStop(0);
+    });
 }
 
 std::vector<ComPtr<ITTSNotifySinkA>> FakeCentral::Sinks() const {

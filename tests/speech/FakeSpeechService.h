@@ -49,6 +49,9 @@ public:
 
     std::vector<FakeMode> modes;
     std::vector<std::string> log;
+    // Engines play each text handed over: audio start, then for each word its
+    // position and a visual, then audio stop, all posted to the apartment.
+    bool autoPlay = false;
 
     // Fails the occurrence-th call from now (1: the next) of "Object.Method"; 0 fails
     // every call.
@@ -146,7 +149,7 @@ public:
     std::map<DWORD, ComPtr<IUnknown>> registered;  // notification objects by key
 
 private:
-    std::string Name() const { return "Central"; }
+    void Play(const std::string& text, const ComPtr<IUnknown>& notify);
     std::vector<ComPtr<ITTSNotifySinkA>> Sinks() const;
 
     FakeSpeechService& service_;

@@ -1,0 +1,166 @@
+// The command-line driver, run as a process over the recording speech service.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+    std::vector<std::string> log;  // the service's call log
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) nl = text.size();
+        out.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return out;
+}
+
+class Driver : public ::testing::Test {
+protected:
+    Outcome Say(const QStringList& args, const QByteArray& input = {}, const QString& fail = {}) {
+        const char* bin = std::getenv("PARLEN_BIN_DIR");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString logPath = dir.filePath("calls.log");
+        QFile::remove(logPath);
+        env.insert("PARLEN_FAKE_LOG", logPath);
+        if (!fail.isEmpty()) env.insert("PARLEN_FAKE_FAIL", fail);
+        p.setProcessEnvironment(env);
+        p.start(QString(bin ? bin : ".") + "/parlen-say-fake", args);
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(input);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(30000));
+        Outcome r;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = p.readAllStandardOutput().toStdString();
+        r.err = p.readAllStandardError().toStdString();
+        QFile log(logPath);
+        if (log.open(QIODevice::ReadOnly)) r.log = Lines(log.readAll().toStdString());
+        return r;
+    }
+    static std::vector<std::string> Matching(const Outcome& r, const std::string& part) {
+        std::vector<std::string> out;
+        for (const auto& e : r.log)
+            if (e.find(part) != std::string::npos) out.push_back(e);
+        return out;
+    }
+    // The kind and offset of each event line, without its time.
+    static std::vector<std::string> Events(const std::string& out) {
+        std::vector<std::string> kinds;
+        for (const std::string& line : Lines(out)) {
+            const size_t blank = line.find(' ');
+            EXPECT_NE(std::string::npos, blank) << line;
+            EXPECT_EQ(std::string::npos, line.substr(0, blank).find_first_not_of("0123456789"))
+                << "milliseconds first: " << line;
+            kinds.push_back(line.substr(blank + 1));
+        }
+        return kinds;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(Driver, ListsEveryVoiceWithItsProbedRangesTheSameEachRun) {
+    const Outcome first = Say({"--list"});
+    EXPECT_EQ(0, first.code) << first.err;
+    EXPECT_EQ((std::vector<std::string>{
+                  "0\tFake Alpha\tFake Voices/Fake Engine\tEnglish (America)\tFEMALE\t"
+                  "pitch 50..200\tspeed 80..450",
+                  "1\tFake Beta\tFake Voices/Fake Engine\tGerman\tMALE\tpitch 50..200\tspeed 80..450"}),
+              Lines(first.out));
+    EXPECT_EQ(first.out, Say({"--list"}).out);
+    EXPECT_EQ(2u, Matching(first, "Select(").size()) << "each voice is selected to probe it";
+}
+
+TEST_F(Driver, SpeaksStandardInputAndReportsEachNotification) {
+    const Outcome r = Say({"--events"}, "1 2 3");
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ((std::vector<std::string>{"start 0", "word 0", "visual 0", "word 2", "visual 2",
+                                        "word 4", "visual 4", "stop 4"}),
+              Events(r.out));
+    EXPECT_EQ((std::vector<std::string>{"Enum#1.Select(Fake Alpha,Device#1)"}),
+              Matching(r, "Select("))
+        << "the first voice by default, aloud";
+    EXPECT_EQ((std::vector<std::string>{"Central#1.TextData(0,0,8,BufNotifySink)"}),
+              Matching(r, "TextData"));
+}
+
+TEST_F(Driver, ReadsAFileAsLinesAndAppliesTheVoiceValues) {
+    const QString text = dir.filePath("in.txt");
+    QFile f(text);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("one\r\ntwo\nthree\n");
+    f.close();
+    const Outcome r = Say({"--voice", "fake beta", "--pitch", "120", "--speed", "3000000000",
+                       "--volume", "50", text});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_TRUE(r.out.empty()) << "no event lines without --events";
+    EXPECT_EQ(1u, Matching(r, "Select(Fake Beta,").size());
+    EXPECT_EQ((std::vector<std::string>{"Central#1.Inject(\\Pit=120\\)",
+                                        "Central#1.Inject(\\Spd=3000000000\\)",
+                                        "Central#1.Inject(\\Vol=2147450879\\)"}),
+              Matching(r, "Inject"));
+    // "one" CR LF "two" CR LF "three" CR LF and the NUL.
+    EXPECT_EQ(1u, Matching(r, "TextData(0,0,18,").size());
+}
+
+TEST_F(Driver, RendersIntoAWavFile) {
+    const std::string wav = dir.filePath("out.wav").toStdString();
+    const Outcome r = Say({"--wav", QString::fromStdString(wav), "--events"}, "hi\n");
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(1u, Matching(r, "File#1.Set(" + wav + ",1)").size());
+    const auto flush = Matching(r, "File#1.Flush");
+    EXPECT_EQ(1u, flush.size()) << "the WAV file is completed at audio stop";
+    EXPECT_EQ("stop 0", Events(r.out).back());
+}
+
+TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
+    Outcome r = Say({"--voice", "Nobody"}, "x");
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("unknown voice 'Nobody'")) << r.err;
+
+    r = Say({dir.filePath("missing.txt")});
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("cannot read")) << r.err;
+    EXPECT_TRUE(Matching(r, "TextData").empty());
+
+    r = Say({"--wav", "/no/such/dir/out.wav"}, "x", "File.Set=80040203");
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("Cannot create file /no/such/dir/out.wav")) << r.err;
+
+    r = Say({}, "x", "Central.TextData=80040202");
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("No sound server")) << r.err;
+
+    r = Say({}, "x", "Create.Enum=80040154");
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("speech service")) << r.err;
+
+    r = Say({}, "x", "Central.Register=80004005");
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("cannot be used")) << r.err;
+
+    for (const QStringList& bad : {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"},
+                                   QStringList{"--bogus"}, QStringList{"--voice"},
+                                   QStringList{"a.txt", "b.txt"}}) {
+        r = Say(bad);
+        EXPECT_EQ(2, r.code) << bad.join(' ').toStdString();
+        EXPECT_FALSE(r.err.empty());
+    }
+}
+
+}  // namespace
