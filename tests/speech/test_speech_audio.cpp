@@ -1,0 +1,83 @@
+// The speech component speaking aloud through the private sound server.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "RealService.h"
+#include "speech/mSpeech.h"
+
+namespace {
+
+class Aloud : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private sound server (PULSE_SERVER)";
+        StartRealService();
+    }
+};
+
+TEST_F(Aloud, SpeaksWithEventsInOrder) {
+    TMSpeech speech;
+    ASSERT_GT(speech.Engines().LineCount(), 0);
+    speech.SelectEngine(speech.Engines().LineAt(0));
+    ASSERT_TRUE(speech.Selected());
+    std::vector<std::string> events;
+    speech.OnStart = [&](void*) { events.push_back("start"); };
+    speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
+        const std::string word = "word " + std::to_string(speech.WordPosition());
+        if (events.empty() || events.back() != word) events.push_back(word);
+    };
+    speech.OnStop = [&](void*) { events.push_back("stop"); };
+    speech.Text().AppendLine("1 2 3");
+    speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return !events.empty() && events.back() == "stop"; }, 20000));
+    EXPECT_EQ((std::vector<std::string>{"start", "word 0", "word 2", "word 4", "stop"}), events);
+}
+
+TEST_F(Aloud, PauseResumeAndStopReachTheEngine) {
+    TMSpeech speech;
+    speech.SelectEngine(speech.Engines().LineAt(0));
+    int starts = 0, stops = 0;
+    speech.OnStart = [&](void*) { ++starts; };
+    speech.OnStop = [&](void*) { ++stops; };
+    for (int i = 0; i < 20; ++i) speech.Text().AppendLine("A longer text to pause and resume.");
+    speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return starts == 1; }, 10000));
+    speech.Pause();
+    EXPECT_TRUE(speech.Paused());
+    const uint32_t at = speech.WordPosition();
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(at, speech.WordPosition()) << "no words while paused";
+    speech.Resume();
+    EXPECT_FALSE(speech.Paused());
+    EXPECT_TRUE(WaitFor([&] { return starts == 2; }, 10000)) << "audio start again after resume";
+    speech.Stop();
+    EXPECT_TRUE(WaitFor([&] { return stops == 1; }, 10000));
+    // A new text after Stop starts after the stop of the discarded one.
+    speech.Text().ClearLines();
+    speech.Text().AppendLine("1 2 3");
+    speech.Speak();
+    EXPECT_TRUE(WaitFor([&] { return stops == 2; }, 20000));
+    EXPECT_EQ(3, starts);
+}
+
+TEST_F(Aloud, ParlenSayReportsTheWordsOfOneTwoThree) {
+    const SayOutcome r = RunParlenSay({"--events"}, "1 2 3");
+    ASSERT_EQ(0, r.code) << r.err;
+    std::vector<std::string> kinds;
+    size_t start = 0;
+    while (start < r.out.size()) {
+        size_t nl = r.out.find('\n', start);
+        const std::string line = r.out.substr(start, nl - start);
+        const std::string kind = line.substr(line.find(' ') + 1);
+        if (kind.rfind("visual", 0) != 0) kinds.push_back(kind);
+        start = nl == std::string::npos ? r.out.size() : nl + 1;
+    }
+    ASSERT_GE(kinds.size(), 5u) << r.out;
+    EXPECT_EQ("start 0", kinds.front());
+    EXPECT_EQ((std::vector<std::string>{"word 0", "word 2", "word 4"}),
+              std::vector<std::string>(kinds.begin() + 1, kinds.end() - 1));
+    EXPECT_EQ(0u, kinds.back().rfind("stop", 0));
+}
+
+}  // namespace

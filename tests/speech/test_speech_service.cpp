@@ -1,0 +1,189 @@
+// The speech component on the real speech service: the installed voices, WAV
+// rendering with its notifications, and the failures a user can meet.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <set>
+
+#include "RealService.h"
+#include "platform/ComPtr.h"
+#include "speech/mSpeech.h"
+#include "support/Errors.h"
+
+namespace {
+
+class RealService : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartRealService(); }
+    QTemporaryDir dir;
+};
+
+// What an engine reports before anybody changes it.
+struct Defaults {
+    WORD pitch = 0;
+    DWORD speed = 0;
+};
+
+Defaults EngineDefaults(int index) {
+    ComPtr<ITTSEnumA> enumerator;
+    Defaults d;
+    if (FAILED(CoCreateInstance(CLSID_TTSEnumerator, nullptr, CLSCTX_ALL, IID_ITTSEnumA,
+                                enumerator.PutVoid())))
+        return d;
+    TTSMODEINFOA record{};
+    ULONG fetched = 0;
+    enumerator->Reset();
+    enumerator->Skip(static_cast<ULONG>(index));
+    enumerator->Next(1, &record, &fetched);
+    ComPtr<IAudioFile> file;
+    CoCreateInstance(CLSID_AudioDestFile, nullptr, CLSCTX_ALL, IID_IAudioFile, file.PutVoid());
+    ComPtr<ITTSCentralA> central;
+    if (FAILED(enumerator->Select(record.gModeID, central.Put(), file.Get()))) return d;
+    ComPtr<ITTSAttributesA> attributes;
+    if (FAILED(central.As(attributes))) return d;
+    attributes->PitchGet(&d.pitch);
+    attributes->SpeedGet(&d.speed);
+    return d;
+}
+
+bool IsWav(const QString& path, qint64& dataBytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray head = f.read(12);
+    if (head.size() < 12 || head.left(4) != "RIFF" || head.mid(8, 4) != "WAVE") return false;
+    // Walk the chunks to the data chunk.
+    while (!f.atEnd()) {
+        const QByteArray chunk = f.read(8);
+        if (chunk.size() < 8) return false;
+        const quint32 size = quint8(chunk[4]) | quint8(chunk[5]) << 8 | quint8(chunk[6]) << 16 |
+                             quint32(quint8(chunk[7])) << 24;
+        if (chunk.left(4) == "data") {
+            dataBytes = size;
+            return f.size() >= f.pos() + size;
+        }
+        f.seek(f.pos() + size + (size & 1));
+    }
+    return false;
+}
+
+TEST_F(RealService, EveryListedVoiceCanBeSelectedAndKeepsItsValuesAfterProbing) {
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    ASSERT_TRUE(speech.Initialized());
+    const int count = speech.Engines().LineCount();
+    EXPECT_GE(count, 135) << "espeak-ng and flite voices";
+    std::set<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = speech.Engines().LineAt(i);
+        EXPECT_TRUE(names.insert(name).second) << "duplicate voice " << name;
+        speech.SelectEngine(name);
+        ASSERT_TRUE(speech.Selected()) << name;
+        const TMSpeechEngineInfo& info = speech.EngineInfo();
+        EXPECT_EQ(name, info.ModeName);
+        EXPECT_LE(info.PitchMin, info.PitchMax) << name;
+        EXPECT_LT(info.SpeedMin, info.SpeedMax) << name;
+        EXPECT_EQ(38u, info.ModeID.size());
+        const Defaults d = EngineDefaults(i);
+        EXPECT_EQ(d.pitch, speech.GetPitch()) << name << ": pitch restored after probing";
+        EXPECT_EQ(d.speed, speech.GetSpeed()) << name << ": speed restored after probing";
+        EXPECT_EQ(100, info.VolumeMax);
+    }
+}
+
+TEST_F(RealService, RendersAWavFileWithWordPositionsBetweenStartAndStop) {
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    ASSERT_GT(speech.Engines().LineCount(), 0);
+    speech.SelectEngine(speech.Engines().LineAt(0));
+    ASSERT_TRUE(speech.Selected());
+    const QString wav = dir.filePath("123.wav");
+    speech.SetFilename(wav.toStdU16String());
+    std::vector<std::string> events;
+    speech.OnStart = [&](void*) { events.push_back("start"); };
+    speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
+        const std::string word = "word " + std::to_string(speech.WordPosition());
+        if (events.empty() || events.back() != word) events.push_back(word);
+    };
+    speech.OnStop = [&](void*) {
+        qint64 bytes = 0;
+        events.push_back(IsWav(wav, bytes) && bytes > 0 ? "stop, file complete" : "stop");
+    };
+    speech.Text().AppendLine("1 2 3");
+    speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return !events.empty() && events.back().rfind("stop", 0) == 0; },
+                        20000));
+    EXPECT_EQ((std::vector<std::string>{"start", "word 0", "word 2", "word 4",
+                                        "stop, file complete"}),
+              events);
+}
+
+TEST_F(RealService, AnUnwritableWavPathIsReportedAndNoFileAppears) {
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    speech.SelectEngine(speech.Engines().LineAt(0));
+    const QString wav = dir.filePath("missing/out.wav");
+    speech.SetFilename(wav.toStdU16String());
+    speech.Text().AppendLine("hello");
+    try {
+        speech.Speak();
+        ADD_FAILURE() << "Speak must refuse a file that cannot be created";
+    } catch (const EMSpeechException& e) {
+        EXPECT_EQ("Cannot create file " + wav.toStdString(), e.Message());
+    }
+    EXPECT_FALSE(QFile::exists(wav));
+}
+
+TEST_F(RealService, DestroyingAComponentMidRenderLeavesAValidFile) {
+    const QString wav = dir.filePath("long.wav");
+    bool started = false;
+    {
+        TMSpeech speech;
+        speech.SetOutput(soFile);
+        speech.SelectEngine(speech.Engines().LineAt(0));
+        speech.SetFilename(wav.toStdU16String());
+        for (int i = 0; i < 400; ++i)
+            speech.Text().AppendLine("This sentence is one of many that make a long text.");
+        speech.OnStart = [&](void*) { started = true; };
+        speech.Speak();
+        ASSERT_TRUE(WaitFor([&] { return started && speech.WordPosition() > 100; }, 20000));
+    }
+    // Whatever the engine still had queued must not reach the destroyed component.
+    WaitFor([] { return false; }, 300);
+    qint64 bytes = 0;
+    EXPECT_TRUE(IsWav(wav, bytes));
+    EXPECT_GT(bytes, 0);
+}
+
+TEST_F(RealService, ParlenSayListsTheSameCatalogueOnEachRun) {
+    const SayOutcome first = RunParlenSay({"--list"}, {});
+    ASSERT_EQ(0, first.code) << first.err;
+    const SayOutcome second = RunParlenSay({"--list"}, {});
+    EXPECT_EQ(first.out, second.out);
+    int lines = 0;
+    for (char c : first.out) lines += c == '\n';
+    EXPECT_GE(lines, 135);
+    EXPECT_EQ(0u, first.out.rfind("0\t", 0));
+}
+
+TEST_F(RealService, ParlenSayRendersWithoutASoundServerButCannotSpeakAloud) {
+    const QStringList noServer = {"PULSE_SERVER=unix:/nonexistent/pulse/native"};
+    const QString wav = dir.filePath("say.wav");
+    SayOutcome r = RunParlenSay({"--wav", wav, "--events"}, "1 2 3\n", noServer);
+    EXPECT_EQ(0, r.code) << r.err;
+    qint64 bytes = 0;
+    EXPECT_TRUE(IsWav(wav, bytes));
+    EXPECT_GT(bytes, 1000);
+    EXPECT_NE(std::string::npos, r.out.find(" start ")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(" stop ")) << r.out;
+
+    r = RunParlenSay({}, "1 2 3\n", noServer);
+    EXPECT_NE(0, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("No sound server")) << r.err;
+
+    r = RunParlenSay({"--wav", dir.filePath("no/such.wav")}, "x\n", noServer);
+    EXPECT_NE(0, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("Cannot create file")) << r.err;
+}
+
+}  // namespace
