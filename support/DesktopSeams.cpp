@@ -28,7 +28,7 @@ void ReportLater(std::function<void(bool)> done, bool ok) {
 
 // Watches one handler process and reports how it ended.
 class HandlerRun : public QObject {
-public:
+  public:
     HandlerRun(const QString& url, std::function<void(bool)> done) : done_(std::move(done)) {
         process_ = new QProcess(this);
         process_->setProgram(QStringLiteral("xdg-open"));
@@ -53,7 +53,7 @@ public:
         process_->start();
     }
 
-private:
+  private:
     void Finish(bool ok) {
         if (finished_) return;
         finished_ = true;
@@ -84,12 +84,18 @@ void OpenUrlWithDefaultHandler(const QString& url, std::function<void(bool ok)> 
     new HandlerRun(url, std::move(done));
 }
 
-QPoint PointerPosition() { return TheHooks().pointer ? TheHooks().pointer() : QCursor::pos(); }
+QPoint PointerPosition() {
+    return TheHooks().pointer ? TheHooks().pointer() : QCursor::pos();
+}
 
-void SetBeepHook(std::function<void()> hook) { TheHooks().beep = std::move(hook); }
+void SetBeepHook(std::function<void()> hook) {
+    TheHooks().beep = std::move(hook);
+}
 
 void SetOpenUrlHook(std::function<bool(const QString&)> hook) {
     TheHooks().openUrl = std::move(hook);
 }
 
-void SetPointerPositionHook(std::function<QPoint()> hook) { TheHooks().pointer = std::move(hook); }
+void SetPointerPositionHook(std::function<QPoint()> hook) {
+    TheHooks().pointer = std::move(hook);
+}

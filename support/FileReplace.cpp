@@ -15,10 +15,12 @@ std::function<int(ReplaceStage)>& FaultHook() {
     return hook;
 }
 
-int Fault(ReplaceStage stage) { return FaultHook() ? FaultHook()(stage) : 0; }
+int Fault(ReplaceStage stage) {
+    return FaultHook() ? FaultHook()(stage) : 0;
+}
 
 class FileHandle {
-public:
+  public:
     explicit FileHandle(int fd = -1) : fd_(fd) {}
     ~FileHandle() { Close(); }
     FileHandle(const FileHandle&) = delete;
@@ -31,13 +33,13 @@ public:
         return rc == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
 // Removes the temporary file unless the rename has taken it over.
 class TempFileGuard {
-public:
+  public:
     explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
     ~TempFileGuard() {
         if (!path_.empty()) ::unlink(path_.c_str());
@@ -46,7 +48,7 @@ public:
     TempFileGuard& operator=(const TempFileGuard&) = delete;
     void Release() { path_.clear(); }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -102,8 +104,7 @@ bool WriteInPlace(const std::string& path, const std::string& data) {
 
 enum class TempOutcome { kDone, kFailed, kNoTempPossible };
 
-TempOutcome WriteViaTemp(const std::string& path, const std::string& data,
-                         const struct stat* old) {
+TempOutcome WriteViaTemp(const std::string& path, const std::string& data, const struct stat* old) {
     const std::string dir = DirectoryOf(path);
     const size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -130,7 +131,8 @@ TempOutcome WriteViaTemp(const std::string& path, const std::string& data,
         mode = 0666 & ~mask;
     }
     if (::fchmod(fd.Get(), mode) != 0) return TempOutcome::kFailed;
-    if (!WriteAll(fd.Get(), data) || Fault(ReplaceStage::kWritten) != 0) return TempOutcome::kFailed;
+    if (!WriteAll(fd.Get(), data) || Fault(ReplaceStage::kWritten) != 0)
+        return TempOutcome::kFailed;
     if (::fsync(fd.Get()) != 0 || Fault(ReplaceStage::kSynced) != 0) return TempOutcome::kFailed;
     if (!fd.Close()) return TempOutcome::kFailed;
     if (::rename(temp.c_str(), path.c_str()) != 0) return TempOutcome::kFailed;
@@ -144,7 +146,9 @@ TempOutcome WriteViaTemp(const std::string& path, const std::string& data,
 
 }  // namespace
 
-void SetReplaceFaultHook(std::function<int(ReplaceStage)> hook) { FaultHook() = std::move(hook); }
+void SetReplaceFaultHook(std::function<int(ReplaceStage)> hook) {
+    FaultHook() = std::move(hook);
+}
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
     FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -176,9 +180,12 @@ bool ReplaceFileContents(const std::string& path,
     // Further hard links would keep the old contents after a rename.
     if (exists && st.st_nlink > 1) return WriteInPlace(target, data);
     switch (WriteViaTemp(target, data, exists ? &st : nullptr)) {
-        case TempOutcome::kDone: return true;
-        case TempOutcome::kFailed: return false;
-        case TempOutcome::kNoTempPossible: return exists && WriteInPlace(target, data);
+        case TempOutcome::kDone:
+            return true;
+        case TempOutcome::kFailed:
+            return false;
+        case TempOutcome::kNoTempPossible:
+            return exists && WriteInPlace(target, data);
     }
     return false;
 }

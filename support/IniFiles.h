@@ -4,7 +4,7 @@
 #include <string>
 
 class TCustomIniFile {
-public:
+  public:
     explicit TCustomIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
     virtual ~TCustomIniFile() = default;
     TCustomIniFile(const TCustomIniFile&) = delete;
@@ -20,12 +20,12 @@ public:
     virtual void WriteValue(const std::string& section, const std::string& key,
                             const std::string& value) = 0;
 
-private:
+  private:
     const std::string fileName_;
 };
 
 class TIniFile : public TCustomIniFile {
-public:
+  public:
     // Values come back through a buffer of this many bytes, terminating zero included.
     static constexpr size_t kReadBufferSize = 2048;
 

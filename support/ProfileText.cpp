@@ -18,7 +18,9 @@ struct ProfileLine {
     size_t valueEnd = 0;    // key lines: after the last non-blank byte
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);

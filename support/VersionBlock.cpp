@@ -4,9 +4,13 @@
 
 namespace {
 
-size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
+size_t Align4(size_t n) {
+    return (n + 3) & ~size_t{3};
+}
 
-char16_t FoldAscii(char16_t c) { return c >= u'a' && c <= u'z' ? c - 32 : c; }
+char16_t FoldAscii(char16_t c) {
+    return c >= u'a' && c <= u'z' ? c - 32 : c;
+}
 
 bool SameKey(std::u16string_view key, std::string_view part) {
     if (key.size() != part.size()) return false;

@@ -28,7 +28,7 @@ struct TFixedFileInfo {
 };
 
 class TVersionBlock {
-public:
+  public:
     // The value found under a path: its bytes within the block, and whether it is text.
     struct Value {
         std::string_view bytes;
@@ -55,7 +55,7 @@ public:
     // missing or when it reports a length of zero.
     std::optional<std::string> Text(std::string_view path) const;
 
-private:
+  private:
     struct Node {
         size_t start = 0;
         size_t end = 0;  // exclusive, within the parent

@@ -88,7 +88,9 @@ std::string TVersionInfo::LanguageDisplayName(uint16_t languageId) {
     return buffer;
 }
 
-TVersionInfo::TVersionInfo(QObject* owner) : QObject(owner) { SetFileName(std::string()); }
+TVersionInfo::TVersionInfo(QObject* owner) : QObject(owner) {
+    SetFileName(std::string());
+}
 
 void TVersionInfo::SetFileName(const std::string& name) {
     if (!name.empty() && !FileExists(name)) throw EVersionInfoError(kErrorOpening);
@@ -145,9 +147,12 @@ void TVersionInfo::ReadBlock() {
 
     std::string bytes;
     switch (ReadVersionBlock(fileName_, bytes)) {
-        case TBlockSearch::kFound: break;
-        case TBlockSearch::kNoBlock: throw EVersionInfoError(kNoVersionInfo);
-        case TBlockSearch::kUnreadable: throw EVersionInfoError(kUnreadable);
+        case TBlockSearch::kFound:
+            break;
+        case TBlockSearch::kNoBlock:
+            throw EVersionInfoError(kNoVersionInfo);
+        case TBlockSearch::kUnreadable:
+            throw EVersionInfoError(kUnreadable);
     }
     const TVersionBlock block(bytes);
     bytes.clear();

@@ -10,7 +10,7 @@
 class TVersionInfo : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TVersionInfo(QObject* owner = nullptr);
 
     const std::string& FileName() const { return fileName_; }
@@ -50,15 +50,14 @@ public:
     // The display name of a Windows language identifier.
     static std::string LanguageDisplayName(uint16_t languageId);
 
-private:
+  private:
     struct Texts {
         std::string comments, companyName, fileDescription, fileVersion, internalName,
             legalCopyright, legalTrademarks, originalFilename, productName, productVersion;
     };
     struct FixedValues {
-        uint32_t fileVersionMS = 0, fileVersionLS = 0, productVersionMS = 0,
-                 productVersionLS = 0, fileFlagsMask = 0, fileFlags = 0, fileOS = 0, fileType = 0,
-                 fileSubtype = 0;
+        uint32_t fileVersionMS = 0, fileVersionLS = 0, productVersionMS = 0, productVersionLS = 0,
+                 fileFlagsMask = 0, fileFlags = 0, fileOS = 0, fileType = 0, fileSubtype = 0;
         QDateTime fileDate;
     };
 

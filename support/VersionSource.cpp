@@ -17,9 +17,8 @@ constexpr uint64_t kMaxBlock = 0xFFFF;
 
 // Bounds-checked little- or big-endian reads at file offsets.
 class FileReader {
-public:
-    explicit FileReader(const std::string& name)
-        : fd_(::open(name.c_str(), O_RDONLY | O_CLOEXEC)) {
+  public:
+    explicit FileReader(const std::string& name) : fd_(::open(name.c_str(), O_RDONLY | O_CLOEXEC)) {
         struct stat st {};
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
             size_ = static_cast<uint64_t>(st.st_size);
@@ -64,7 +63,7 @@ public:
         return Read(offset, out.data(), n);
     }
 
-private:
+  private:
     int fd_;
     bool ok_ = true;
     uint64_t size_ = 0;
@@ -103,7 +102,8 @@ TBlockSearch FromElf(const FileReader& f, std::string& block) {
     const std::string wanted = std::string(kVersionSectionName) + '\0';
     for (uint64_t i = 1; i < shnum; ++i) {
         uint64_t name, type, offset, size;
-        if (!f.Uint(header(i) + offName, 4, be, name) || !f.Uint(header(i) + offType, 4, be, type) ||
+        if (!f.Uint(header(i) + offName, 4, be, name) ||
+            !f.Uint(header(i) + offType, 4, be, type) ||
             !f.Uint(header(i) + offOffset, word, be, offset) ||
             !f.Uint(header(i) + offSize, word, be, size))
             return TBlockSearch::kUnreadable;
@@ -148,8 +148,9 @@ TBlockSearch FromPe(const FileReader& f, std::string& block) {
     for (uint64_t i = 0; i < sectionCount; ++i) {
         PeSection& s = sections[i];
         const uint64_t h = table + i * 40;
-        if (!f.Uint(h + 8, 4, false, s.virtualSize) || !f.Uint(h + 12, 4, false, s.virtualAddress) ||
-            !f.Uint(h + 16, 4, false, s.rawSize) || !f.Uint(h + 20, 4, false, s.rawOffset))
+        if (!f.Uint(h + 8, 4, false, s.virtualSize) ||
+            !f.Uint(h + 12, 4, false, s.virtualAddress) || !f.Uint(h + 16, 4, false, s.rawSize) ||
+            !f.Uint(h + 20, 4, false, s.rawOffset))
             return TBlockSearch::kUnreadable;
     }
     auto toFile = [&](uint64_t rva, uint64_t& offset) {
@@ -174,7 +175,8 @@ TBlockSearch FromPe(const FileReader& f, std::string& block) {
         for (uint64_t i = 0; i < named + ids; ++i) {
             uint64_t nameField, dataField;
             const uint64_t e = root + dir + 16 + i * 8;
-            if (!f.Uint(e, 4, false, nameField) || !f.Uint(e + 4, 4, false, dataField)) return false;
+            if (!f.Uint(e, 4, false, nameField) || !f.Uint(e + 4, 4, false, dataField))
+                return false;
             if (!byId || (!(nameField & 0x80000000u) && nameField == id)) {
                 target = dataField;
                 return true;

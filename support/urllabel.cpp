@@ -32,7 +32,9 @@ void TUrlLabel::SetURL(const std::string& url) {
     ShowText();
 }
 
-void TUrlLabel::ShowText() { setText(DecodeText(caption_.empty() ? url_ : caption_)); }
+void TUrlLabel::ShowText() {
+    setText(DecodeText(caption_.empty() ? url_ : caption_));
+}
 
 void TUrlLabel::SetHighlightColor(TColor color) {
     highlightColor_ = color == clNone ? FontColor() : color;
@@ -93,8 +95,7 @@ void TUrlLabel::mousePressEvent(QMouseEvent* event) {
 
 void TUrlLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        Click();
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) Click();
 }
 
 void TUrlLabel::Click() {

@@ -23,7 +23,7 @@ TColor QColorToColor(const QColor& color);
 class TUrlLabel : public QLabel {
     Q_OBJECT
 
-public:
+  public:
     // Marks that no normal colour has been captured yet.
     static constexpr TColor kNoSavedColor = 0x2000000;
     static constexpr int kHoverInterval = 100;  // ms
@@ -59,16 +59,16 @@ public:
     // Opens the address, then reports the click, then applies the visited colour.
     void Click();
 
-signals:
+  signals:
     void clicked();
     void mouseMoved(const QPoint& pos);
 
-protected:
+  protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void ShowText();
     void HoverTick();
 

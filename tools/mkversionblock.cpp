@@ -129,16 +129,16 @@ int main(int argc, char** argv) {
         ParseVersion(argv[3], productMS, productLS);
 
         Node root = MakeNode("VS_VERSION_INFO", false);
-        const uint32_t fixed[13] = {0xFEEF04BD, 0x00010000, fileMS, fileLS, productMS, productLS,
-                                    0x3F,       0,          4,      1,      0,         0,
-                                    0};
+        const uint32_t fixed[13] = {
+            0xFEEF04BD, 0x00010000, fileMS, fileLS, productMS, productLS, 0x3F, 0, 4, 1, 0, 0, 0};
         for (uint32_t v : fixed) Put32(root.binaryValue, v);
 
         Node table = MakeNode("040904E4", true);
         for (int i = 4; i < argc; ++i) {
             const std::string pair = argv[i];
             const size_t eq = pair.find('=');
-            if (eq == std::string::npos || eq == 0) throw std::runtime_error("not Key=Value: " + pair);
+            if (eq == std::string::npos || eq == 0)
+                throw std::runtime_error("not Key=Value: " + pair);
             Node value = MakeNode(pair.substr(0, eq), true, Utf8ToUtf16(pair.substr(eq + 1)));
             table.children.push_back(value);
         }

@@ -7,9 +7,9 @@
 
 struct TestNode {
     std::u16string key;
-    uint16_t type = 0;        // 1: text
-    std::string value;        // raw bytes
-    int valueLength = -1;     // -1: derived from value (UTF-16 units for text)
+    uint16_t type = 0;     // 1: text
+    std::string value;     // raw bytes
+    int valueLength = -1;  // -1: derived from value (UTF-16 units for text)
     std::vector<TestNode> children;
 };
 
@@ -43,8 +43,8 @@ inline std::string SerializeNode(const TestNode& n) {
         s += SerializeNode(c);
     }
     const size_t vl = n.valueLength >= 0 ? static_cast<size_t>(n.valueLength)
-                      : n.type == 1    ? n.value.size() / 2
-                                       : n.value.size();
+                      : n.type == 1      ? n.value.size() / 2
+                                         : n.value.size();
     s[0] = static_cast<char>(s.size() & 0xFF);
     s[1] = static_cast<char>(s.size() >> 8);
     s[2] = static_cast<char>(vl & 0xFF);
@@ -55,8 +55,8 @@ inline std::string SerializeNode(const TestNode& n) {
 
 inline std::string FixedPart(uint32_t fileMS, uint32_t fileLS, uint32_t dateMS, uint32_t dateLS) {
     std::string s;
-    for (uint32_t v : {0xFEEF04BDu, 0x10000u, fileMS, fileLS, fileMS, fileLS, 0x3Fu, 0u, 4u, 1u,
-                       0u, dateMS, dateLS})
+    for (uint32_t v : {0xFEEF04BDu, 0x10000u, fileMS, fileLS, fileMS, fileLS, 0x3Fu, 0u, 4u, 1u, 0u,
+                       dateMS, dateLS})
         Put32(s, v);
     return s;
 }
@@ -70,26 +70,28 @@ inline TestNode TextValue(const std::u16string& key, const std::u16string& text)
 inline std::string MinimalElf(const std::string& sectionName, const std::string& contents) {
     const std::string names = std::string("\0.shstrtab\0", 11) + sectionName + '\0';
     std::string elf;
-    elf += "\x7f" "ELF";
+    elf +=
+        "\x7f"
+        "ELF";
     elf += '\x02';  // 64-bit
     elf += '\x01';  // little-endian
     elf += '\x01';  // version
     elf.append(9, '\0');
-    Put16(elf, 2);       // executable
-    Put16(elf, 0x3E);    // x86-64
+    Put16(elf, 2);     // executable
+    Put16(elf, 0x3E);  // x86-64
     Put32(elf, 1);
-    Put64(elf, 0);       // entry
-    Put64(elf, 0);       // program headers
+    Put64(elf, 0);  // entry
+    Put64(elf, 0);  // program headers
     const uint64_t namesAt = 64, contentsAt = namesAt + names.size();
     const uint64_t tableAt = (contentsAt + contents.size() + 7) & ~uint64_t{7};
     Put64(elf, tableAt);
     Put32(elf, 0);
-    Put16(elf, 64);      // header size
+    Put16(elf, 64);  // header size
     Put16(elf, 0);
     Put16(elf, 0);
-    Put16(elf, 64);      // section header size
-    Put16(elf, 3);       // sections
-    Put16(elf, 1);       // names section index
+    Put16(elf, 64);  // section header size
+    Put16(elf, 3);   // sections
+    Put16(elf, 1);   // names section index
     elf += names;
     elf += contents;
     elf.resize(tableAt, '\0');

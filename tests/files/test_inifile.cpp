@@ -34,7 +34,7 @@ fs::path Fixture(const std::string& name) {
 }
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "parlen-ini-XXXXXX").string();
         ASSERT_NE(nullptr, ::mkdtemp(pattern.data()));
@@ -130,11 +130,11 @@ TEST_F(IniFileTest, UpdateChangesOnlyTheValueAndKeepsEveryOtherByte) {
     const std::string name = Path("mixed.cfg");
     fs::copy_file(Fixture("mixed_lf.cfg"), name);
     TIniFile ini(name);
-    ini.WriteValue("VOICE", "Pitch", "50");     // in place, the line keeps its LF
-    ini.WriteValue("Voice", "Speed", "170");    // new key after the section's last line
-    ini.WriteValue("Other", "Volume", "80");    // after a last line without line end
-    ini.WriteValue("Voice", "Engine", "New");   // in place again
-    ini.WriteValue("Extra", "Key", "x");        // new section at the end
+    ini.WriteValue("VOICE", "Pitch", "50");    // in place, the line keeps its LF
+    ini.WriteValue("Voice", "Speed", "170");   // new key after the section's last line
+    ini.WriteValue("Other", "Volume", "80");   // after a last line without line end
+    ini.WriteValue("Voice", "Engine", "New");  // in place again
+    ini.WriteValue("Extra", "Key", "x");       // new section at the end
     EXPECT_EQ(
         "; saved by hand\n[Display]\nWidth=640\n\n[Voice]\nEngine=New\npitch = 50\n"
         "Speed=170\r\n\n[Other]\nKey=Value\r\nVolume=80\r\n[Extra]\r\nKey=x\r\n",
@@ -147,9 +147,10 @@ TEST_F(IniFileTest, RepeatedSectionUpdatesTheFirstOne) {
     TIniFile ini(name);
     ini.WriteValue("voice", "Pitch", "9");
     ini.WriteValue("Voice", "Speed", "4");
-    EXPECT_EQ("[Voice]\r\nPitch=9\r\nSpeed=4\r\n\r\n[Other]\r\nPitch=5\r\n\r\n[VOICE]\r\nPitch=2\r\n"
-              "Speed=3\r\n",
-              Slurp(name));
+    EXPECT_EQ(
+        "[Voice]\r\nPitch=9\r\nSpeed=4\r\n\r\n[Other]\r\nPitch=5\r\n\r\n[VOICE]\r\nPitch=2\r\n"
+        "Speed=3\r\n",
+        Slurp(name));
     EXPECT_EQ("4", ini.ReadValue("Voice", "Speed", "0"));
 }
 
@@ -221,7 +222,8 @@ TEST_F(IniFileTest, ReadOnlyFolderIsWrittenInPlace) {
     struct stat before {};
     ASSERT_EQ(0, ::stat(name.c_str(), &before));
     // The superuser can make files in any folder, so the refusal is injected.
-    SetReplaceFaultHook([](ReplaceStage s) { return s == ReplaceStage::kTempCreated ? EACCES : 0; });
+    SetReplaceFaultHook(
+        [](ReplaceStage s) { return s == ReplaceStage::kTempCreated ? EACCES : 0; });
     TIniFile(name).WriteValue("Voice", "Pitch", "22");
     SetReplaceFaultHook({});
     EXPECT_EQ("[Voice]\r\nPitch=22\r\n", Slurp(name));

@@ -25,7 +25,7 @@ void Pump(int ms) {
 }
 
 class UrlLabelTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static int argc = 1;
         static char name[] = "test_urllabel";
@@ -211,7 +211,7 @@ TEST_F(UrlLabelTest, FailedOpenOnlyBeepsAndLongAddressesAreCut) {
 
 // The real handler path, with a stand-in "xdg-open" first on the search path.
 class DefaultHandlerTest : public UrlLabelTest {
-protected:
+  protected:
     void SetUp() override {
         UrlLabelTest::SetUp();
         SetOpenUrlHook({});

@@ -6,17 +6,23 @@
 namespace {
 
 TestNode SampleRoot() {
-    TestNode table{u"040904E4", 1, "", 0,
-                   {TextValue(u"ProductName", u"Sample"), TextValue(u"Empty", u""),
-                    TestNode{u"Zero", 1, "", 0, {}},
-                    TextValue(u"Cut", std::u16string(u"before\0after", 12))}};
+    TestNode table{
+        u"040904E4",
+        1,
+        "",
+        0,
+        {TextValue(u"ProductName", u"Sample"), TextValue(u"Empty", u""),
+         TestNode{u"Zero", 1, "", 0, {}}, TextValue(u"Cut", std::u16string(u"before\0after", 12))}};
     TestNode strings{u"StringFileInfo", 1, "", 0, {table}};
     std::string translation;
     Put32(translation, 0x04E40409);
     Put32(translation, 0x04B00407);
     TestNode vars{u"VarFileInfo", 1, "", 0, {TestNode{u"Translation", 0, translation, -1, {}}}};
-    return TestNode{u"VS_VERSION_INFO", 0, FixedPart(0x00010002, 0x00030004, 0x01C03B4A, 0x12345678),
-                    -1, {strings, vars}};
+    return TestNode{u"VS_VERSION_INFO",
+                    0,
+                    FixedPart(0x00010002, 0x00030004, 0x01C03B4A, 0x12345678),
+                    -1,
+                    {strings, vars}};
 }
 
 TEST(VersionBlock, QueriesFollowThePlatformsPathRules) {
@@ -94,7 +100,10 @@ TEST(VersionBlock, BrokenBlocksAnswerNothingAndNeverReadPastTheEnd) {
 TEST(VersionBlock, Utf16TextBecomesUtf8) {
     EXPECT_EQ("M\xC3\xBCller \xE2\x80\x93 \xE4\xB8\xAD", Utf16ToUtf8(u"M\u00FCller \u2013 \u4E2D"));
     EXPECT_EQ("\xF0\x9F\x98\x80", Utf16ToUtf8(u"\U0001F600"));
-    EXPECT_EQ("\xEF\xBF\xBD" "a", Utf16ToUtf8(std::u16string{char16_t(0xD800), u'a'}));
+    EXPECT_EQ(
+        "\xEF\xBF\xBD"
+        "a",
+        Utf16ToUtf8(std::u16string{char16_t(0xD800), u'a'}));
     EXPECT_EQ("\xEF\xBF\xBD", Utf16ToUtf8(std::u16string{char16_t(0xDC00)}));
 }
 

@@ -17,7 +17,9 @@ namespace {
 
 const std::string kPeDir = PARLEN_PE_DIR;
 
-std::string Pe(const std::string& name) { return kPeDir + "/" + name + ".exe"; }
+std::string Pe(const std::string& name) {
+    return kPeDir + "/" + name + ".exe";
+}
 
 void Spit(const fs::path& p, const std::string& bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
@@ -32,7 +34,7 @@ std::string Slurp(const fs::path& p) {
 }
 
 class VersionInfoTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "parlen-ver-XXXXXX").string();
         ASSERT_NE(nullptr, ::mkdtemp(pattern.data()));
@@ -193,8 +195,7 @@ TEST_F(VersionInfoTest, FailureAfterTheTranslationKeepsTheMarkAndEmptyValues) {
     EXPECT_EQ(0x00020000u, full.FileVersionMS());
     // 0x01C03B4A12345678 hundred-nanosecond steps after 1601-01-01.
     const qint64 msecs = static_cast<qint64>(0x01C03B4A12345678ull / 10000);
-    EXPECT_EQ(QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(msecs),
-              full.FileDate());
+    EXPECT_EQ(QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(msecs), full.FileDate());
     EXPECT_EQ(2000, full.FileDate().date().year());
 
     // Another section name is no block of ours.
