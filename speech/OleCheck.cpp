@@ -31,7 +31,9 @@ constexpr CodeText kTexts[] = {
 
 constexpr size_t kMaxText = 255;
 
-bool IsCut(unsigned char c) { return c <= ' ' || c == '.' || c == 127; }
+bool IsCut(unsigned char c) {
+    return c <= ' ' || c == '.' || c == 127;
+}
 }  // namespace
 
 std::string TrimSystemText(std::string text) {

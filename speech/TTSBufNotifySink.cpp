@@ -5,11 +5,17 @@
 TTSBufNotifySink::TTSBufNotifySink(std::shared_ptr<TMSpeechLink> speech)
     : Speech_(std::move(speech)) {}
 
-HRESULT TTSBufNotifySink::TextDataDone(QWORD, DWORD) { return S_OK; }
+HRESULT TTSBufNotifySink::TextDataDone(QWORD, DWORD) {
+    return S_OK;
+}
 
-HRESULT TTSBufNotifySink::TextDataStarted(QWORD) { return S_OK; }
+HRESULT TTSBufNotifySink::TextDataStarted(QWORD) {
+    return S_OK;
+}
 
-HRESULT TTSBufNotifySink::BookMark(QWORD, DWORD) { return S_OK; }
+HRESULT TTSBufNotifySink::BookMark(QWORD, DWORD) {
+    return S_OK;
+}
 
 HRESULT TTSBufNotifySink::WordPosition(QWORD, DWORD offset) {
     // No event: the window reads the value in its OnVisual handlers.

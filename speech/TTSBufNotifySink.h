@@ -7,7 +7,7 @@
 #include "speech/mSpeech.h"
 
 class TTSBufNotifySink : public TComObject<ITTSBufNotifySink> {
-public:
+  public:
     explicit TTSBufNotifySink(std::shared_ptr<TMSpeechLink> speech);
 
     HRESULT TextDataDone(QWORD timeStamp, DWORD flags) override;
@@ -17,6 +17,6 @@ public:
 
     TMSpeech* Speech() const { return Speech_->Speech; }
 
-private:
+  private:
     std::shared_ptr<TMSpeechLink> Speech_;
 };

@@ -4,7 +4,9 @@
 
 TTSNotifySink::TTSNotifySink(std::shared_ptr<TMSpeechLink> speech) : Speech_(std::move(speech)) {}
 
-HRESULT TTSNotifySink::AttribChanged(DWORD) { return S_OK; }
+HRESULT TTSNotifySink::AttribChanged(DWORD) {
+    return S_OK;
+}
 
 // Each handler runs on a copy of the event and with this object held: a handler may
 // reassign the event or destroy the component (and with it the component's reference

@@ -7,7 +7,7 @@
 #include "speech/mSpeech.h"
 
 class TTSNotifySink : public TComObject<ITTSNotifySinkA> {
-public:
+  public:
     explicit TTSNotifySink(std::shared_ptr<TMSpeechLink> speech);
 
     HRESULT AttribChanged(DWORD attribute) override;
@@ -20,7 +20,7 @@ public:
     // The component this object reports to, or null once it is gone.
     TMSpeech* Speech() const { return Speech_->Speech; }
 
-private:
+  private:
     void* Sender() { return static_cast<IUnknown*>(static_cast<ITTSNotifySinkA*>(this)); }
 
     std::shared_ptr<TMSpeechLink> Speech_;

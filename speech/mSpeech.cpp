@@ -124,8 +124,8 @@ void TMSpeech::CreateAudioDest() {
                                   FileDest.PutVoid()));
     } else {
         DeviceDest = nullptr;
-        OleCheck(CoCreateInstance(CLSID_MMAudioDest, nullptr, CLSCTX_ALL, IID_IAudioMultiMediaDevice,
-                                  DeviceDest.PutVoid()));
+        OleCheck(CoCreateInstance(CLSID_MMAudioDest, nullptr, CLSCTX_ALL,
+                                  IID_IAudioMultiMediaDevice, DeviceDest.PutVoid()));
     }
 }
 
@@ -153,10 +153,17 @@ void TMSpeech::ReadEngineInfo(const TTSMODEINFOA& record) {
     info.Speaker = FieldText(record.szSpeaker);
     info.Style = FieldText(record.szStyle);
     switch (record.wGender) {
-        case GENDER_NEUTRAL: info.Gender = "NEUTRAL"; break;
-        case GENDER_FEMALE: info.Gender = "FEMALE"; break;
-        case GENDER_MALE: info.Gender = "MALE"; break;
-        default: break;  // an unknown value keeps what an earlier selection set
+        case GENDER_NEUTRAL:
+            info.Gender = "NEUTRAL";
+            break;
+        case GENDER_FEMALE:
+            info.Gender = "FEMALE";
+            break;
+        case GENDER_MALE:
+            info.Gender = "MALE";
+            break;
+        default:
+            break;  // an unknown value keeps what an earlier selection set
     }
     info.Age = record.wAge;
     info.Features = record.dwFeatures;
@@ -214,7 +221,9 @@ ITTSCentralA* TMSpeech::RequireCentral() const {
     return Central.Get();
 }
 
-void TMSpeech::Inject(const std::string& tag) { RequireCentral()->Inject(tag.c_str()); }
+void TMSpeech::Inject(const std::string& tag) {
+    RequireCentral()->Inject(tag.c_str());
+}
 
 uint16_t TMSpeech::GetPitch() {
     WORD value = 0;
@@ -222,7 +231,9 @@ uint16_t TMSpeech::GetPitch() {
     return value;
 }
 
-void TMSpeech::SetPitch(uint16_t value) { Inject("\\Pit=" + std::to_string(value) + "\\"); }
+void TMSpeech::SetPitch(uint16_t value) {
+    Inject("\\Pit=" + std::to_string(value) + "\\");
+}
 
 uint32_t TMSpeech::GetSpeed() {
     DWORD value = 0;
@@ -230,7 +241,9 @@ uint32_t TMSpeech::GetSpeed() {
     return value;
 }
 
-void TMSpeech::SetSpeed(uint32_t value) { Inject("\\Spd=" + std::to_string(value) + "\\"); }
+void TMSpeech::SetSpeed(uint32_t value) {
+    Inject("\\Spd=" + std::to_string(value) + "\\");
+}
 
 uint32_t TMSpeech::GetVolume() {
     DWORD packed = 0;
@@ -257,8 +270,8 @@ void TMSpeech::Speak() {
         if (Output_ == soFile) {
             if (!FileDest) throw EMSpeechException(kNoFileDest);
             if (FAILED(FileDest->Set(Filename_.c_str(), 1))) {
-                reported = Format(kCannotCreateFile,
-                                  QString::fromStdU16String(Filename_).toStdString());
+                reported =
+                    Format(kCannotCreateFile, QString::fromStdU16String(Filename_).toStdString());
                 throw EMSpeechException(reported);
             }
         }

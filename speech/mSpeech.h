@@ -38,7 +38,7 @@ struct TMSpeechLink {
 class TMSpeech : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TMSpeech(QObject* owner = nullptr);
     ~TMSpeech() override;
 
@@ -89,7 +89,7 @@ public:
     TNotifyEvent OnStart, OnStop;
     TMSVisualEvent OnVisual;
 
-private:
+  private:
     friend class TTSNotifySink;
     friend class TTSBufNotifySink;
 

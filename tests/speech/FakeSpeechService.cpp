@@ -31,7 +31,7 @@ T Clamp(T value, T low, T high) {
 }
 
 class FakeDevice : public TComObject<IAudioMultiMediaDevice> {
-public:
+  public:
     explicit FakeDevice(FakeSpeechService& service)
         : service_(service), id_(service.AddDevice(static_cast<IAudioMultiMediaDevice*>(this))) {}
     ~FakeDevice() override {
@@ -44,13 +44,13 @@ public:
     HRESULT DeviceNumGet(DWORD*) override { return service_.Record("Device", id_, "DeviceNumGet"); }
     HRESULT DeviceNumSet(DWORD) override { return service_.Record("Device", id_, "DeviceNumSet"); }
 
-private:
+  private:
     FakeSpeechService& service_;
     int id_;
 };
 
 class FakeEnum : public TComObject<ITTSEnumA> {
-public:
+  public:
     explicit FakeEnum(FakeSpeechService& service) : service_(service), id_(service.NextEnumId()) {}
     ~FakeEnum() override { service_.Note("Enum#" + std::to_string(id_) + ".destroyed"); }
 
@@ -79,9 +79,9 @@ public:
         const FakeMode* mode = nullptr;
         for (const FakeMode& m : service_.modes)
             if (MakeRecord(m).gModeID == modeId) mode = &m;
-        HRESULT hr = service_.Record("Enum", id_, "Select",
-                                     (mode ? mode->name : GuidToString(modeId)) + "," +
-                                         service_.DestName(audio));
+        HRESULT hr = service_.Record(
+            "Enum", id_, "Select",
+            (mode ? mode->name : GuidToString(modeId)) + "," + service_.DestName(audio));
         if (!central) return E_POINTER;
         *central = nullptr;
         if (FAILED(hr)) return hr;
@@ -91,15 +91,14 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     FakeSpeechService& service_;
     int id_;
     size_t pos_ = 0;
 };
 
 template <class I, class T>
-HRESULT Create(FakeSpeechService& service, const std::string& what, const IID& iid,
-               void** object) {
+HRESULT Create(FakeSpeechService& service, const std::string& what, const IID& iid, void** object) {
     HRESULT hr = service.Record("Create", 0, what);
     if (FAILED(hr)) return hr;
     ComPtr<I> made = MakeCom<T>(service);
@@ -259,8 +258,12 @@ HRESULT FakeCentral::TextData(DWORD charset, DWORD flags, const void* text, size
     return S_OK;
 }
 
-HRESULT FakeCentral::AudioPause() { return service_.Record("Central", id_, "AudioPause"); }
-HRESULT FakeCentral::AudioResume() { return service_.Record("Central", id_, "AudioResume"); }
+HRESULT FakeCentral::AudioPause() {
+    return service_.Record("Central", id_, "AudioPause");
+}
+HRESULT FakeCentral::AudioResume() {
+    return service_.Record("Central", id_, "AudioResume");
+}
 
 HRESULT FakeCentral::AudioReset() {
     HRESULT hr = service_.Record("Central", id_, "AudioReset");
@@ -390,4 +393,6 @@ HRESULT FakeFile::Set(const char16_t* fileName, DWORD flags) {
     return service_.Record("File", id_, "Set", name + "," + std::to_string(flags));
 }
 
-HRESULT FakeFile::Flush() { return service_.Record("File", id_, "Flush"); }
+HRESULT FakeFile::Flush() {
+    return service_.Record("File", id_, "Flush");
+}

@@ -41,7 +41,7 @@ class FakeCentral;
 class FakeFile;
 
 class FakeSpeechService {
-public:
+  public:
     FakeSpeechService();
     ~FakeSpeechService();
     FakeSpeechService(const FakeSpeechService&) = delete;
@@ -85,7 +85,7 @@ public:
     DWORD NextKey() { return nextKey_++; }
     int NextEnumId() { return ++enums_; }
 
-private:
+  private:
     struct Plan {
         HRESULT code;
         int occurrence;
@@ -102,7 +102,7 @@ private:
 
 // One engine object: the central interface, its attributes and its dialogs.
 class FakeCentral : public TComObject<ITTSCentralA, ITTSAttributesA, ITTSDialogsA> {
-public:
+  public:
     FakeCentral(FakeSpeechService& service, const FakeMode& mode);
     ~FakeCentral() override;
 
@@ -148,7 +148,7 @@ public:
     std::vector<ComPtr<IUnknown>> pending;         // buffer objects of pending texts
     std::map<DWORD, ComPtr<IUnknown>> registered;  // notification objects by key
 
-private:
+  private:
     void Play(const std::string& text, const ComPtr<IUnknown>& notify);
     std::vector<ComPtr<ITTSNotifySinkA>> Sinks() const;
 
@@ -157,7 +157,7 @@ private:
 };
 
 class FakeFile : public TComObject<IAudioFile> {
-public:
+  public:
     explicit FakeFile(FakeSpeechService& service);
     ~FakeFile() override;
     HRESULT Register(IUnknown*) override { return E_NOTIMPL; }
@@ -168,7 +168,7 @@ public:
     HRESULT RealTimeGet(WORD*) override { return E_NOTIMPL; }
     int id() const { return id_; }
 
-private:
+  private:
     FakeSpeechService& service_;
     int id_;
 };

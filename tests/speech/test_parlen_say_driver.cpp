@@ -30,7 +30,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 class Driver : public ::testing::Test {
-protected:
+  protected:
     Outcome Say(const QStringList& args, const QByteArray& input = {}, const QString& fail = {}) {
         const char* bin = std::getenv("PARLEN_BIN_DIR");
         QProcess p;
@@ -77,11 +77,12 @@ protected:
 TEST_F(Driver, ListsEveryVoiceWithItsProbedRangesTheSameEachRun) {
     const Outcome first = Say({"--list"});
     EXPECT_EQ(0, first.code) << first.err;
-    EXPECT_EQ((std::vector<std::string>{
-                  "0\tFake Alpha\tFake Voices/Fake Engine\tEnglish (America)\tFEMALE\t"
-                  "pitch 50..200\tspeed 80..450",
-                  "1\tFake Beta\tFake Voices/Fake Engine\tGerman\tMALE\tpitch 50..200\tspeed 80..450"}),
-              Lines(first.out));
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "0\tFake Alpha\tFake Voices/Fake Engine\tEnglish (America)\tFEMALE\t"
+            "pitch 50..200\tspeed 80..450",
+            "1\tFake Beta\tFake Voices/Fake Engine\tGerman\tMALE\tpitch 50..200\tspeed 80..450"}),
+        Lines(first.out));
     EXPECT_EQ(first.out, Say({"--list"}).out);
     EXPECT_EQ(2u, Matching(first, "Select(").size()) << "each voice is selected to probe it";
 }
@@ -106,7 +107,7 @@ TEST_F(Driver, ReadsAFileAsLinesAndAppliesTheVoiceValues) {
     f.write("one\r\ntwo\nthree\n");
     f.close();
     const Outcome r = Say({"--voice", "fake beta", "--pitch", "120", "--speed", "3000000000",
-                       "--volume", "50", text});
+                           "--volume", "50", text});
     EXPECT_EQ(0, r.code) << r.err;
     EXPECT_TRUE(r.out.empty()) << "no event lines without --events";
     EXPECT_EQ(1u, Matching(r, "Select(Fake Beta,").size());
@@ -154,9 +155,9 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
     EXPECT_EQ(1, r.code);
     EXPECT_NE(std::string::npos, r.err.find("cannot be used")) << r.err;
 
-    for (const QStringList& bad : {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"},
-                                   QStringList{"--bogus"}, QStringList{"--voice"},
-                                   QStringList{"a.txt", "b.txt"}}) {
+    for (const QStringList& bad :
+         {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"}, QStringList{"--bogus"},
+          QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}}) {
         r = Say(bad);
         EXPECT_EQ(2, r.code) << bad.join(' ').toStdString();
         EXPECT_FALSE(r.err.empty());

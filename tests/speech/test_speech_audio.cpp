@@ -9,7 +9,7 @@
 namespace {
 
 class Aloud : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private sound server (PULSE_SERVER)";
         StartRealService();

@@ -18,7 +18,7 @@ FakeMode Mode(const std::string& name) {
 }
 
 class Catalogue : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { service.modes = {Mode("Alpha"), Mode("Beta"), Mode("Gamma")}; }
     void TearDown() override { SetStringFromCLSIDHook(nullptr); }
     FakeSpeechService service;
@@ -101,10 +101,15 @@ TEST_F(Catalogue, SelectionFollowsThePlatformSequence) {
     service.ClearLog();
     speech.SelectEngine("gAMMA");
     ASSERT_TRUE(speech.Selected());
-    const Log expected = {
-        "Create.Device", "Enum#1.Reset", "Enum#1.Skip(2)", "Enum#1.Next(1)",
-        "Enum#1.Select(Gamma,Device#1)", "Central#1.QueryInterface(Attributes)",
-        "Central#1.QueryInterface(Dialogs)", "Central#1.Register(NotifySink)", "Central#1.key(101)"};
+    const Log expected = {"Create.Device",
+                          "Enum#1.Reset",
+                          "Enum#1.Skip(2)",
+                          "Enum#1.Next(1)",
+                          "Enum#1.Select(Gamma,Device#1)",
+                          "Central#1.QueryInterface(Attributes)",
+                          "Central#1.QueryInterface(Dialogs)",
+                          "Central#1.Register(NotifySink)",
+                          "Central#1.key(101)"};
     ASSERT_GE(service.log.size(), expected.size());
     EXPECT_EQ(expected, Log(service.log.begin(), service.log.begin() + expected.size()));
     // Then only the 18 probing calls.
@@ -144,13 +149,15 @@ TEST_F(Catalogue, ProbingFindsTheClampedRangesAndRestoresEachValue) {
     service.modes[1].speed = 200;
     TMSpeech speech;
     speech.SelectEngine("Beta");
-    const Log probe = {
-        "Attr#1.PitchGet",          "Attr#1.PitchSet(65535)", "Attr#1.PitchGet",
-        "Attr#1.PitchSet(0)",       "Attr#1.PitchGet",        "Attr#1.PitchSet(120)",
-        "Attr#1.RealTimeGet",       "Attr#1.RealTimeSet(4294967295)", "Attr#1.RealTimeGet",
-        "Attr#1.RealTimeSet(0)",    "Attr#1.RealTimeGet",     "Attr#1.RealTimeSet(150)",
-        "Attr#1.SpeedGet",          "Attr#1.SpeedSet(4294967295)",    "Attr#1.SpeedGet",
-        "Attr#1.SpeedSet(0)",       "Attr#1.SpeedGet",        "Attr#1.SpeedSet(200)"};
+    const Log probe = {"Attr#1.PitchGet",    "Attr#1.PitchSet(65535)",
+                       "Attr#1.PitchGet",    "Attr#1.PitchSet(0)",
+                       "Attr#1.PitchGet",    "Attr#1.PitchSet(120)",
+                       "Attr#1.RealTimeGet", "Attr#1.RealTimeSet(4294967295)",
+                       "Attr#1.RealTimeGet", "Attr#1.RealTimeSet(0)",
+                       "Attr#1.RealTimeGet", "Attr#1.RealTimeSet(150)",
+                       "Attr#1.SpeedGet",    "Attr#1.SpeedSet(4294967295)",
+                       "Attr#1.SpeedGet",    "Attr#1.SpeedSet(0)",
+                       "Attr#1.SpeedGet",    "Attr#1.SpeedSet(200)"};
     EXPECT_EQ(probe, service.Calls("Attr"));
     const TMSpeechEngineInfo& info = speech.EngineInfo();
     EXPECT_EQ(200, info.PitchMax);
@@ -222,9 +229,9 @@ TEST_F(Catalogue, TwoModesWithOneNameSelectTheFirst) {
 // Each step that can fail, and what is left afterwards.
 struct StepFailure {
     const char* call;
-    int occurrence;     // of that call during the second selection
-    bool firstAlive;    // some reference still holds the first engine object
-    int pauseGoesTo;    // which engine Central now refers to (0: none)
+    int occurrence;   // of that call during the second selection
+    bool firstAlive;  // some reference still holds the first engine object
+    int pauseGoesTo;  // which engine Central now refers to (0: none)
 };
 
 class SelectionFailure : public Catalogue, public ::testing::WithParamInterface<StepFailure> {};
@@ -248,8 +255,9 @@ TEST_P(SelectionFailure, IsAbsorbedAndLeavesTheStepsDone) {
         EXPECT_THROW(speech.Pause(), EMSpeechException);
     } else {
         speech.Pause();
-        EXPECT_EQ(1u, service.Calls("Central#" + std::to_string(step.pauseGoesTo) + ".AudioPause")
-                          .size());
+        EXPECT_EQ(
+            1u,
+            service.Calls("Central#" + std::to_string(step.pauseGoesTo) + ".AudioPause").size());
     }
     EXPECT_EQ("Alpha", speech.EngineInfo().ModeName) << "EngineInfo is read last";
     EXPECT_EQ("FEMALE", speech.EngineInfo().Gender) << "Gender comes after the conversions";
@@ -257,21 +265,20 @@ TEST_P(SelectionFailure, IsAbsorbedAndLeavesTheStepsDone) {
     EXPECT_EQ("Speech Engine not selected", Message([&] { speech.Speak(); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachStep, SelectionFailure,
-    ::testing::Values(StepFailure{"Create.Device", 1, true, 1},
-                      StepFailure{"Enum.Reset", 1, true, 1},
-                      StepFailure{"Enum.Skip", 1, true, 1},
-                      StepFailure{"Enum.Next", 1, true, 1},
-                      StepFailure{"Enum.Select", 1, true, 0},
-                      StepFailure{"Central.QueryInterface", 1, true, 2},
-                      StepFailure{"Central.QueryInterface", 2, false, 2},
-                      StepFailure{"Central.Register", 1, false, 2}),
-    [](const auto& info) {
-        std::string n = info.param.call;
-        std::erase(n, '.');
-        return n + std::to_string(info.param.occurrence);
-    });
+INSTANTIATE_TEST_SUITE_P(EachStep, SelectionFailure,
+                         ::testing::Values(StepFailure{"Create.Device", 1, true, 1},
+                                           StepFailure{"Enum.Reset", 1, true, 1},
+                                           StepFailure{"Enum.Skip", 1, true, 1},
+                                           StepFailure{"Enum.Next", 1, true, 1},
+                                           StepFailure{"Enum.Select", 1, true, 0},
+                                           StepFailure{"Central.QueryInterface", 1, true, 2},
+                                           StepFailure{"Central.QueryInterface", 2, false, 2},
+                                           StepFailure{"Central.Register", 1, false, 2}),
+                         [](const auto& info) {
+                             std::string n = info.param.call;
+                             std::erase(n, '.');
+                             return n + std::to_string(info.param.occurrence);
+                         });
 
 TEST_F(Catalogue, AFailedConversionLeavesTheFirstFourTextsRewritten) {
     TMSpeech speech;

@@ -18,7 +18,7 @@ namespace {
 using Log = std::vector<std::string>;
 
 class Notify : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeMode m;
         m.name = "Alpha";

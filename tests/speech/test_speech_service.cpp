@@ -14,7 +14,7 @@
 namespace {
 
 class RealService : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { StartRealService(); }
     QTemporaryDir dir;
 };
@@ -111,11 +111,11 @@ TEST_F(RealService, RendersAWavFileWithWordPositionsBetweenStartAndStop) {
     };
     speech.Text().AppendLine("1 2 3");
     speech.Speak();
-    ASSERT_TRUE(WaitFor([&] { return !events.empty() && events.back().rfind("stop", 0) == 0; },
-                        20000));
-    EXPECT_EQ((std::vector<std::string>{"start", "word 0", "word 2", "word 4",
-                                        "stop, file complete"}),
-              events);
+    ASSERT_TRUE(
+        WaitFor([&] { return !events.empty() && events.back().rfind("stop", 0) == 0; }, 20000));
+    EXPECT_EQ(
+        (std::vector<std::string>{"start", "word 0", "word 2", "word 4", "stop, file complete"}),
+        events);
 }
 
 TEST_F(RealService, AnUnwritableWavPathIsReportedAndNoFileAppears) {

@@ -11,7 +11,7 @@ namespace {
 using Log = std::vector<std::string>;
 
 class Speaking : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeMode m;
         m.name = "Alpha";
@@ -48,10 +48,10 @@ TEST_F(Speaking, HandsTheJoinedLinesOverWithTheirNul) {
     speech->Text().ClearLines();
     speech->Text().AppendLine("1 2 3");
     speech->Speak();
-    EXPECT_EQ((Log{"Central#1.TextData(0,0,1,BufNotifySink)",
-                   "Central#1.TextData(0,0,3,BufNotifySink)",
-                   "Central#1.TextData(0,0,8,BufNotifySink)"}),
-              service.log)
+    EXPECT_EQ(
+        (Log{"Central#1.TextData(0,0,1,BufNotifySink)", "Central#1.TextData(0,0,3,BufNotifySink)",
+             "Central#1.TextData(0,0,8,BufNotifySink)"}),
+        service.log)
         << "a second Speak queues behind the first: no reset, no resume";
     ASSERT_EQ(3u, Engine().texts.size());
     EXPECT_EQ(std::string("\0", 1), Engine().texts[0]);
