@@ -128,6 +128,11 @@ TEST_F(VersionInfoTest, ReadsEveryValueOfACompiledResource) {
     EXPECT_EQ("Partial Product", partial.ProductName());
     EXPECT_EQ("", partial.ProductVersion()) << "a missing value is no error";
     EXPECT_EQ("", partial.Comments());
+
+    TVersionInfo narrow;
+    narrow.SetFileName(Pe("partial32"));
+    EXPECT_EQ("Partial Product", narrow.ProductName()) << "32-bit PE";
+    EXPECT_EQ(0x00030000u, narrow.FileVersionMS());
 }
 
 TEST_F(VersionInfoTest, FilesWithoutABlockAndBrokenBlocksFailWithTheirCodes) {
