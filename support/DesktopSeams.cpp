@@ -77,6 +77,11 @@ void DefaultBeep() {
 }
 
 void OpenUrlWithDefaultHandler(const QString& url, std::function<void(bool ok)> done) {
+    // Without an application there is no loop to report the outcome on.
+    if (!QCoreApplication::instance()) {
+        if (done) done(false);
+        return;
+    }
     if (TheHooks().openUrl) {
         ReportLater(std::move(done), TheHooks().openUrl(url));
         return;

@@ -95,6 +95,17 @@ TEST_F(VersionInfoTest, OwnExecutableCarriesTheApplicationsBlock) {
     EXPECT_EQ(link.string(), linked.FileName());
 }
 
+TEST_F(VersionInfoTest, TheProgramCarriesTheApplicationsBlock) {
+    const char* bin = std::getenv("PARLEN_BIN_DIR");
+    const fs::path program = fs::path(bin ? bin : "") / "parlenmaker";
+    if (!bin || !fs::exists(program)) GTEST_SKIP() << "parlenmaker is not built";
+    TVersionInfo info;
+    info.SetFileName(program.string());
+    EXPECT_EQ(std::string(PARLEN_MAKER_SITE) + " - Parlen Maker 2004.05",
+              info.ProductName() + " " + info.ProductVersion());
+    EXPECT_EQ("PARLENMAKER.EXE", info.OriginalFilename());
+}
+
 TEST_F(VersionInfoTest, ReadsEveryValueOfACompiledResource) {
     NeedPe();
     TVersionInfo info;
