@@ -65,47 +65,56 @@ inline TestNode TextValue(const std::u16string& key, const std::u16string& text)
     return TestNode{key, 1, Utf16Bytes(text), -1, {}};
 }
 
-// A little-endian 64-bit ELF file with no program headers and the sections "" (null),
-// ".shstrtab" and sectionName holding contents.
-inline std::string MinimalElf(const std::string& sectionName, const std::string& contents) {
+// An ELF file of the given class and byte order with no program headers and the
+// sections "" (null), ".shstrtab" and sectionName holding contents.
+inline std::string MinimalElf(const std::string& sectionName, const std::string& contents,
+                              bool is64 = true, bool bigEndian = false) {
     const std::string names = std::string("\0.shstrtab\0", 11) + sectionName + '\0';
     std::string elf;
+    auto put = [&](uint64_t v, int width) {
+        for (int i = 0; i < width; ++i) {
+            const int shift = 8 * (bigEndian ? width - 1 - i : i);
+            elf += static_cast<char>(v >> shift & 0xFF);
+        }
+    };
+    const int word = is64 ? 8 : 4;
+    const uint64_t headerSize = is64 ? 64 : 52, entrySize = is64 ? 64 : 40;
     elf +=
         "\x7f"
         "ELF";
-    elf += '\x02';  // 64-bit
-    elf += '\x01';  // little-endian
-    elf += '\x01';  // version
+    elf += is64 ? '\x02' : '\x01';
+    elf += bigEndian ? '\x02' : '\x01';
+    elf += '\x01';
     elf.append(9, '\0');
-    Put16(elf, 2);     // executable
-    Put16(elf, 0x3E);  // x86-64
-    Put32(elf, 1);
-    Put64(elf, 0);  // entry
-    Put64(elf, 0);  // program headers
-    const uint64_t namesAt = 64, contentsAt = namesAt + names.size();
+    put(2, 2);  // executable
+    put(is64 ? 0x3E : 0x03, 2);
+    put(1, 4);
+    put(0, word);  // entry
+    put(0, word);  // program headers
+    const uint64_t namesAt = headerSize, contentsAt = namesAt + names.size();
     const uint64_t tableAt = (contentsAt + contents.size() + 7) & ~uint64_t{7};
-    Put64(elf, tableAt);
-    Put32(elf, 0);
-    Put16(elf, 64);  // header size
-    Put16(elf, 0);
-    Put16(elf, 0);
-    Put16(elf, 64);  // section header size
-    Put16(elf, 3);   // sections
-    Put16(elf, 1);   // names section index
+    put(tableAt, word);
+    put(0, 4);
+    put(headerSize, 2);
+    put(0, 2);
+    put(0, 2);
+    put(entrySize, 2);
+    put(3, 2);  // sections
+    put(1, 2);  // names section index
     elf += names;
     elf += contents;
     elf.resize(tableAt, '\0');
     auto header = [&](uint32_t name, uint32_t type, uint64_t offset, uint64_t size) {
-        Put32(elf, name);
-        Put32(elf, type);
-        Put64(elf, 0);
-        Put64(elf, 0);
-        Put64(elf, offset);
-        Put64(elf, size);
-        Put32(elf, 0);
-        Put32(elf, 0);
-        Put64(elf, 1);
-        Put64(elf, 0);
+        put(name, 4);
+        put(type, 4);
+        put(0, word);  // flags
+        put(0, word);  // address
+        put(offset, word);
+        put(size, word);
+        put(0, 4);  // link
+        put(0, 4);  // info
+        put(1, word);
+        put(0, word);
     };
     header(0, 0, 0, 0);
     header(1, 3, namesAt, names.size());

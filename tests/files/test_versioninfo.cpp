@@ -214,6 +214,14 @@ TEST_F(VersionInfoTest, FailureAfterTheTranslationKeepsTheMarkAndEmptyValues) {
     EXPECT_EQ(QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(msecs), full.FileDate());
     EXPECT_EQ(2000, full.FileDate().date().year());
 
+    // 32-bit and big-endian ELF files carry the block the same way.
+    for (const auto& [is64, bigEndian] : {std::pair{false, false}, {false, true}, {true, true}}) {
+        Spit(file, MinimalElf(".parlen_version", SerializeNode(root), is64, bigEndian));
+        TVersionInfo elf;
+        elf.SetFileName(file.string());
+        EXPECT_EQ("Never Read", elf.ProductName()) << is64 << bigEndian;
+    }
+
     // Another section name is no block of ours.
     Spit(file, MinimalElf(".other", SerializeNode(root)));
     TVersionInfo other;
