@@ -93,13 +93,20 @@ bool MayWrite(const std::string& path, const struct stat& st) {
     return ::access(path.c_str(), W_OK) == 0;
 }
 
-bool WriteInPlace(const std::string& path, const std::string& data) {
+// Rewriting the file itself cannot be atomic; on a failure the old contents are put
+// back as far as the system lets us.
+bool WriteInPlace(const std::string& path, const std::string& data, const std::string& old) {
     FileHandle fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.Get() < 0) return false;
-    if (!WriteAll(fd.Get(), data) || Fault(ReplaceStage::kWritten) != 0) return false;
-    if (::ftruncate(fd.Get(), static_cast<off_t>(data.size())) != 0) return false;
-    if (::fsync(fd.Get()) != 0 || Fault(ReplaceStage::kSynced) != 0) return false;
-    return fd.Close();
+    auto store = [&fd](const std::string& bytes) {
+        return ::lseek(fd.Get(), 0, SEEK_SET) == 0 && WriteAll(fd.Get(), bytes) &&
+               ::ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) == 0;
+    };
+    if (store(data) && Fault(ReplaceStage::kWritten) == 0 && ::fsync(fd.Get()) == 0 &&
+        Fault(ReplaceStage::kSynced) == 0)
+        return fd.Close();
+    if (store(old)) ::fsync(fd.Get());
+    return false;
 }
 
 enum class TempOutcome { kDone, kFailed, kNoTempPossible };
@@ -178,14 +185,14 @@ bool ReplaceFileContents(const std::string& path,
     const std::string data = update(exists ? &oldContents : nullptr);
 
     // Further hard links would keep the old contents after a rename.
-    if (exists && st.st_nlink > 1) return WriteInPlace(target, data);
+    if (exists && st.st_nlink > 1) return WriteInPlace(target, data, oldContents);
     switch (WriteViaTemp(target, data, exists ? &st : nullptr)) {
         case TempOutcome::kDone:
             return true;
         case TempOutcome::kFailed:
             return false;
         case TempOutcome::kNoTempPossible:
-            return exists && WriteInPlace(target, data);
+            return exists && WriteInPlace(target, data, oldContents);
     }
     return false;
 }
