@@ -37,7 +37,10 @@ ProfileLine ParseLine(std::string_view text, size_t start) {
     if (lf != std::string_view::npos && line.contentEnd > start && text[lf - 1] == '\r')
         --line.contentEnd;
 
-    std::string_view content = text.substr(start, line.contentEnd - start);
+    // Editors that save UTF-8 may put a byte order mark first; it is no part of the line.
+    size_t from = start;
+    if (start == 0 && text.substr(0, line.contentEnd).starts_with("\xEF\xBB\xBF")) from = 3;
+    std::string_view content = text.substr(from, line.contentEnd - from);
     std::string_view trimmed = Trim(content);
     if (trimmed.empty()) {
         line.kind = LineKind::kBlank;
@@ -51,7 +54,7 @@ ProfileLine ParseLine(std::string_view text, size_t start) {
     } else if (size_t eq = content.find('='); eq != std::string_view::npos) {
         line.kind = LineKind::kKey;
         line.name = Trim(content.substr(0, eq));
-        size_t v = start + eq + 1;
+        size_t v = from + eq + 1;
         size_t e = line.contentEnd;
         while (v < e && IsBlank(text[v])) ++v;
         while (e > v && IsBlank(text[e - 1])) --e;

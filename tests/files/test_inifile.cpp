@@ -122,6 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FixtureCase{"empty_value.cfg", "Voice", "Engine", ""},
                       FixtureCase{"empty_value.cfg", "Voice", "Pitch", ""},
                       FixtureCase{"lowercase.cfg", "Voice", "Pitch", "7"},
+                      FixtureCase{"bom.cfg", "Voice", "Pitch", "11"},
                       FixtureCase{"mixed_lf.cfg", "voice", "PITCH", "7"},
                       FixtureCase{"mixed_lf.cfg", "Other", "Key", "Value"},
                       FixtureCase{"mixed_lf.cfg", "Display", "Engine", "<default>"}));
