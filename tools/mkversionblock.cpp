@@ -16,10 +16,20 @@ namespace {
 struct Node {
     std::string key;
     bool text = false;
+    bool hasValue = true;      // groups of nodes have none
     std::u16string textValue;  // text nodes: without the terminating zero
     std::string binaryValue;
     std::vector<Node> children;
 };
+
+// A node that only groups others: marked as text, as resource compilers do, with no value.
+Node MakeGroup(std::string key) {
+    Node n;
+    n.key = std::move(key);
+    n.text = true;
+    n.hasValue = false;
+    return n;
+}
 
 Node MakeNode(std::string key, bool text, std::u16string value = {}) {
     Node n;
@@ -81,12 +91,12 @@ std::string Serialize(const Node& node) {
     for (char16_t c : Utf8ToUtf16(node.key)) Put16(out, c);
     Put16(out, 0);
     Pad4(out);
-    uint32_t valueLength;
-    if (node.text) {
+    uint32_t valueLength = 0;
+    if (node.hasValue && node.text) {
         for (char16_t c : node.textValue) Put16(out, c);
         Put16(out, 0);
         valueLength = static_cast<uint32_t>(node.textValue.size() + 1);
-    } else {
+    } else if (node.hasValue) {
         out += node.binaryValue;
         valueLength = static_cast<uint32_t>(node.binaryValue.size());
     }
@@ -133,7 +143,7 @@ int main(int argc, char** argv) {
             0xFEEF04BD, 0x00010000, fileMS, fileLS, productMS, productLS, 0x3F, 0, 4, 1, 0, 0, 0};
         for (uint32_t v : fixed) Put32(root.binaryValue, v);
 
-        Node table = MakeNode("040904E4", true);
+        Node table = MakeGroup("040904E4");
         for (int i = 4; i < argc; ++i) {
             const std::string pair = argv[i];
             const size_t eq = pair.find('=');
@@ -142,13 +152,13 @@ int main(int argc, char** argv) {
             Node value = MakeNode(pair.substr(0, eq), true, Utf8ToUtf16(pair.substr(eq + 1)));
             table.children.push_back(value);
         }
-        Node strings = MakeNode("StringFileInfo", true);
+        Node strings = MakeGroup("StringFileInfo");
         strings.children.push_back(table);
 
         Node translation = MakeNode("Translation", false);
         Put16(translation.binaryValue, 0x0409);
         Put16(translation.binaryValue, 0x04E4);
-        Node vars = MakeNode("VarFileInfo", true);
+        Node vars = MakeGroup("VarFileInfo");
         vars.children.push_back(translation);
 
         root.children.push_back(strings);

@@ -10,6 +10,7 @@
 #include "BlockBuilder.h"
 #include "support/Errors.h"
 #include "support/VersionInfo.h"
+#include "support/VersionSource.h"
 
 namespace fs = std::filesystem;
 
@@ -93,6 +94,15 @@ TEST_F(VersionInfoTest, OwnExecutableCarriesTheApplicationsBlock) {
     EXPECT_EQ("2004.05", linked.ProductVersion());
     linked.Loaded();
     EXPECT_EQ(link.string(), linked.FileName());
+}
+
+TEST_F(VersionInfoTest, OwnBlockEqualsTheResourceCompilersOutput) {
+    NeedPe();
+    std::string ours, compiled;
+    ASSERT_EQ(TBlockSearch::kFound, ReadVersionBlock("/proc/self/exe", ours));
+    ASSERT_EQ(TBlockSearch::kFound, ReadVersionBlock(Pe("own"), compiled));
+    EXPECT_EQ(compiled.size(), ours.size());
+    EXPECT_TRUE(compiled == ours) << "the embedded block differs from the compiled script";
 }
 
 TEST_F(VersionInfoTest, TheProgramCarriesTheApplicationsBlock) {
