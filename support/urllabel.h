@@ -46,7 +46,8 @@ class TUrlLabel : public QLabel {
     bool UnderlineURL() const { return font().underline(); }
     void SetUnderlineURL(bool underline);
 
-    // The colour the text is painted in.
+    // The colour the text is painted in: the palette's WindowText (a style sheet
+    // colour would hide every change made here).
     TColor FontColor() const;
     void SetFontColor(TColor color);
 
