@@ -20,6 +20,7 @@ class QComboBox;
 class QSlider;
 class QProgressBar;
 class QStatusBar;
+class QTimer;
 class TFileDialog;
 class TVersionInfo;
 class TUrlLabel;
@@ -119,6 +120,8 @@ public:
 
     // Where the read-me is looked for: the folder of the running executable.
     static QString ReadmePath();
+    // True while the text box is still being laid out in the background.
+    bool TextLayoutPending() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -140,8 +143,14 @@ private:
     void BarExit(QSlider* bar);
     void SpeakTestPhrase();
     void CenterOnScreen();
+    void ScheduleTextLayout(int position);
+    void LayOutSomeText();
 
     bool shown_ = false;
     // The text handed to fwMSpeech, for placing the word highlight.
     TSpokenTextMap spokenMap_;
+    // Lays out a long text in small steps between messages, so that collecting the
+    // box's lines later (Speak, Save...) finds the work done.
+    QTimer* layoutTimer_ = nullptr;
+    int layoutBlock_ = 0;
 };

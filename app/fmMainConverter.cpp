@@ -1,13 +1,19 @@
 // The text group and the converter: speaking with the word highlight, pause, resume
 // and stop, and rendering into a WAV file with progress and cancel.
+#include <QAbstractTextDocumentLayout>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QGroupBox>
-#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
-#include <QComboBox>
+#include <QTextDocument>
+#include <QTimer>
+#include <algorithm>
+#include <string_view>
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
@@ -16,8 +22,6 @@
 #include "support/Errors.h"
 #include "support/MemoStrings.h"
 #include "support/TextCodec.h"
-
-#include <string_view>
 
 namespace {
 template <class F>
@@ -39,6 +43,11 @@ void TFormMain::ConnectConverterHandlers() {
     connect(btTextSave, &QPushButton::clicked, this, Guarded([this] { btTextSaveClick(); }));
     connect(mmEditText, &QPlainTextEdit::textChanged, this,
             Guarded([this] { mmEditTextChange(); }));
+    layoutTimer_ = new QTimer(this);
+    layoutTimer_->setInterval(0);
+    connect(layoutTimer_, &QTimer::timeout, this, [this] { LayOutSomeText(); });
+    connect(mmEditText->document(), &QTextDocument::contentsChange, this,
+            [this](int from, int, int) { ScheduleTextLayout(from); });
     connect(btConverterSpeak, &QPushButton::clicked, this,
             Guarded([this] { btConverterSpeakClick(); }));
     connect(btConverterPause, &QPushButton::clicked, this,
@@ -58,6 +67,34 @@ void TFormMain::ConnectConverterHandlers() {
     fwMSpeechSave->OnStop = [this](void*) { fwMSpeechSaveStop(); };
     fwMSpeechSave->OnVisual = [this](void*, uint32_t, PTTSMOUTH) { fwMSpeechSaveVisual(); };
 }
+
+void TFormMain::ScheduleTextLayout(int position) {
+    const int block = mmEditText->document()->findBlock(position).blockNumber();
+    layoutBlock_ = layoutTimer_->isActive() ? std::min(layoutBlock_, std::max(block, 0))
+                                            : std::max(block, 0);
+    layoutTimer_->start();
+}
+
+void TFormMain::LayOutSomeText() {
+    // About one frame of work per turn of the message loop.
+    constexpr int kSliceMs = 15;
+    QTextDocument* doc = mmEditText->document();
+    QAbstractTextDocumentLayout* layout = doc->documentLayout();
+    QElapsedTimer slice;
+    slice.start();
+    QTextBlock block = doc->findBlockByNumber(layoutBlock_);
+    while (block.isValid() && slice.elapsed() < kSliceMs) {
+        layout->blockBoundingRect(block);  // lays the block out when it is not yet
+        block = block.next();
+    }
+    if (block.isValid()) {
+        layoutBlock_ = block.blockNumber();
+    } else {
+        layoutTimer_->stop();
+    }
+}
+
+bool TFormMain::TextLayoutPending() const { return layoutTimer_->isActive(); }
 
 void TFormMain::btTextClearClick() { mmEditText->clear(); }
 
