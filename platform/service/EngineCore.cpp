@@ -1,0 +1,266 @@
+#include "platform/service/EngineCore.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/service/TextScan.h"
+#include "platform/service/Visemes.h"
+
+namespace {
+using Event = EngineEvents::Event;
+constexpr size_t kMaxWriteFrames = 16384;
+
+// Hint bits from the way the piece's sentence ends.
+DWORD HintsOf(std::string_view piece) {
+    for (auto it = piece.rbegin(); it != piece.rend(); ++it) {
+        if (IsWordBlank(static_cast<unsigned char>(*it))) continue;
+        if (*it == '?') return TTSNSHINT_QUESTION;
+        if (*it == '!') return TTSNSHINT_EXCLAMATION;
+        return TTSNSHINT_STATEMENT;
+    }
+    return TTSNSHINT_STATEMENT;
+}
+
+template <class T>
+T Clamp(uint64_t value, T low, T high) {
+    return static_cast<T>(std::clamp<uint64_t>(value, low, high));
+}
+}  // namespace
+
+EngineCore::EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest)
+    : voice_(std::move(voice)),
+      dest_(std::move(dest)),
+      events_(std::make_shared<EngineEvents>()),
+      limits_(voice_->Limits()),
+      rate_(voice_->SampleRate()) {
+    settings_.pitch = limits_.pitchNormal;
+    settings_.speed = limits_.speedNormal;
+}
+
+EngineCore::~EngineCore() = default;
+
+void EngineCore::Start() {
+    if (started_) return;
+    started_ = true;
+    dest_->SetRoomCallback([] { SynthesisWorker::Instance().Wake(); });
+    SynthesisWorker::Instance().Add(shared_from_this());
+}
+
+void EngineCore::Shutdown() {
+    alive_ = false;
+    events_->Close();
+    SynthesisWorker::Instance().Remove(this);
+    {
+        std::lock_guard lock(mutex_);
+        queue_.clear();
+        current_.reset();
+        pending_.reset();
+        planned_.clear();
+    }
+    dest_->SetRoomCallback(nullptr);
+    dest_->Reset();
+}
+
+HRESULT EngineCore::Queue(std::string text, ComPtr<ITTSBufNotifySink> sink) {
+    const HRESULT hr = dest_->Open(rate_);
+    if (FAILED(hr)) return hr;
+    SanitiseText(text);
+    auto entry = std::make_shared<Text>();
+    entry->bytes = std::move(text);
+    entry->sink = std::move(sink);
+    entry->mouth = RestingMouth();
+    {
+        std::lock_guard lock(mutex_);
+        entry->settings = settings_;
+        entry->volume = volume_;
+        queue_.push_back(std::move(entry));
+    }
+    SynthesisWorker::Instance().Wake();
+    return S_OK;
+}
+
+HRESULT EngineCore::Pause() {
+    return dest_->Pause();
+}
+
+HRESULT EngineCore::Resume() {
+    const HRESULT hr = dest_->Resume();
+    if (SUCCEEDED(hr)) events_->Resumed();
+    SynthesisWorker::Instance().Wake();
+    return hr;
+}
+
+HRESULT EngineCore::Reset() {
+    {
+        std::lock_guard lock(mutex_);
+        const uint64_t gen = ++gen_;
+        queue_.clear();
+        current_.reset();
+        pending_.reset();
+        planned_.clear();
+        events_->NewGeneration(gen);
+    }
+    const HRESULT hr = dest_->Reset();
+    SynthesisWorker::Instance().Wake();
+    return hr;
+}
+
+uint16_t EngineCore::Pitch() {
+    std::lock_guard lock(mutex_);
+    return settings_.pitch;
+}
+uint32_t EngineCore::Speed() {
+    std::lock_guard lock(mutex_);
+    return settings_.speed;
+}
+uint32_t EngineCore::RealTime() {
+    std::lock_guard lock(mutex_);
+    return static_cast<uint32_t>(
+        std::lround(settings_.speed * 100.0 / static_cast<double>(limits_.speedNormal)));
+}
+uint32_t EngineCore::Volume() {
+    std::lock_guard lock(mutex_);
+    return volume_;
+}
+void EngineCore::SetPitch(uint64_t pitch) {
+    std::lock_guard lock(mutex_);
+    settings_.pitch = Clamp(pitch, limits_.pitchMin, limits_.pitchMax);
+}
+void EngineCore::SetSpeed(uint64_t speed) {
+    std::lock_guard lock(mutex_);
+    settings_.speed = Clamp(speed, limits_.speedMin, limits_.speedMax);
+}
+void EngineCore::SetRealTime(uint64_t percent) {
+    const double speed = static_cast<double>(percent) * limits_.speedNormal / 100.0;
+    SetSpeed(static_cast<uint64_t>(std::min(speed + 0.5, 1e12)));
+}
+void EngineCore::SetVolume(uint32_t volume) {
+    std::lock_guard lock(mutex_);
+    volume_ = volume;
+}
+
+bool EngineCore::Step() {
+    std::unique_lock lock(mutex_);
+    if (!alive_) return false;
+    if (pending_) {
+        if (pending_->written < pending_->samples.size()) return WritePending();
+        const bool last = pending_->last;
+        pending_.reset();
+        if (last) FinishText();
+        return true;
+    }
+    if (!current_) {
+        if (queue_.empty()) return false;
+        current_ = std::move(queue_.front());
+        queue_.pop_front();
+        Event started{Event::Kind::TextStarted, current_->sink};
+        events_->Emit(started, gen_);
+    }
+    const std::shared_ptr<Text> text = current_;
+    const uint64_t gen = gen_;
+    const PieceSize size = text->begun ? voice_->NextPieceSize() : voice_->FirstPieceSize();
+    if (!text->begun) {
+        text->begun = true;
+        Plan(dest_->WrittenFrames(), Event{Event::Kind::AudioStart, text->sink});
+    }
+    const TextPiece piece{text->cursor, PieceEnd(text->bytes, text->cursor, size.soft, size.hard)};
+    const std::vector<uint32_t> words = WordStarts(text->bytes, piece);
+    const VoiceSettings settings = text->settings;
+    lock.unlock();
+
+    RenderedPiece out;
+    if (!words.empty()) {
+        const std::function<bool()> aborted = [this, gen] { return gen_ != gen || !alive_; };
+        voice_->Render(text->bytes, piece, words, settings, aborted, out);
+    }
+
+    lock.lock();
+    if (gen_ != gen || !alive_ || current_ != text) return true;
+    text->cursor = piece.end;
+    const uint64_t base = dest_->WrittenFrames();
+    const uint64_t lastFrame = base + (out.samples.empty() ? 0 : out.samples.size() - 1);
+    const DWORD hints =
+        HintsOf(std::string_view(text->bytes).substr(piece.begin, piece.end - piece.begin));
+    for (const SynthEvent& e : out.events) {
+        const uint64_t frame = std::min(base + e.frame, lastFrame);
+        if (e.kind == SynthEvent::Kind::Mouth) {
+            text->mouth = e.mouth;
+            Event visual{Event::Kind::Visual, nullptr, 0, e.mouth, e.phoneme, hints, frame};
+            Plan(frame, visual);
+        } else if (!text->anyWord || e.offset > text->lastWord) {
+            // Word positions only move forward, and never past the text.
+            if (e.offset >= text->bytes.size()) continue;
+            text->anyWord = true;
+            text->lastWord = e.offset;
+            Plan(frame,
+                 Event{Event::Kind::Word, text->sink, e.offset, text->mouth, 0, hints, frame});
+        }
+    }
+    pending_ = Pending{std::move(out.samples), 0, piece.end >= text->bytes.size()};
+    return true;
+}
+
+bool EngineCore::WritePending() {
+    Pending& p = *pending_;
+    const size_t room = dest_->Room();
+    if (room == 0) return false;
+    const size_t count = std::min({room, p.samples.size() - p.written, kMaxWriteFrames});
+    const double gain = (current_->volume & 0xFFFFu) / 65535.0;
+    std::vector<int16_t> chunk(p.samples.begin() + static_cast<ptrdiff_t>(p.written),
+                               p.samples.begin() + static_cast<ptrdiff_t>(p.written + count));
+    if (gain < 1.0)
+        for (int16_t& s : chunk) s = static_cast<int16_t>(std::lround(s * gain));
+    if (FAILED(dest_->Write(chunk.data(), chunk.size()))) {
+        // The destination cannot take audio (disk full, server gone): end the text.
+        pending_.reset();
+        EndWithoutAudio();
+        return true;
+    }
+    p.written += count;
+    current_->anyAudio = true;
+    AddDueMarks();
+    return true;
+}
+
+void EngineCore::FinishText() {
+    if (!current_->anyAudio) {
+        // A text without sound still gets its audio start and stop on the time line.
+        const std::vector<int16_t> silence(rate_ / 50, 0);
+        if (FAILED(dest_->Write(silence.data(), silence.size()))) {
+            EndWithoutAudio();
+            return;
+        }
+    }
+    const uint64_t written = dest_->WrittenFrames();
+    Plan(written - 1, Event{Event::Kind::AudioStop, current_->sink, 0, {}, 0, 0, written - 1});
+    AddDueMarks();
+    dest_->EndOfData();
+    current_.reset();
+}
+
+void EngineCore::EndWithoutAudio() {
+    // Nothing more will be heard of this text: report what is left of it now.
+    for (Planned& p : planned_)
+        if (p.event.kind == Event::Kind::AudioStart) events_->Emit(p.event, gen_);
+    planned_.clear();
+    events_->Emit(Event{Event::Kind::AudioStop, current_->sink}, gen_);
+    current_.reset();
+}
+
+void EngineCore::Plan(uint64_t frame, Event event) {
+    event.frame = frame;
+    planned_.push_back(Planned{frame, std::move(event)});
+}
+
+void EngineCore::AddDueMarks() {
+    const uint64_t written = dest_->WrittenFrames();
+    const uint64_t gen = gen_;
+    std::weak_ptr<EngineEvents> events = events_;
+    while (!planned_.empty() && planned_.front().frame < written) {
+        Planned p = std::move(planned_.front());
+        planned_.pop_front();
+        dest_->AddMark(p.frame, [events, gen, event = std::move(p.event)] {
+            if (auto target = events.lock()) target->Emit(event, gen);
+        });
+    }
+}

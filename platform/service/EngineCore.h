@@ -1,0 +1,104 @@
+#pragma once
+// The working state of one engine object, shared between the object (UI thread) and
+// the synthesis worker, so that the worker never touches a released engine: the
+// object shuts the core down, and the worker's own reference keeps it valid until
+// its current step ends.
+//
+// Text flows through it like this: TextData queues a sanitised copy with a snapshot
+// of the voice settings; the worker cuts the text into pieces, renders one piece
+// per turn, and writes its samples as far as the destination has room, adding a
+// mark for each event once the frame it belongs to has been written. The marks feed
+// EngineEvents, which delivers on the UI thread.
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/ComPtr.h"
+#include "platform/service/AudioDest.h"
+#include "platform/service/EngineEvents.h"
+#include "platform/service/SynthesisWorker.h"
+#include "platform/service/VoiceBackend.h"
+
+class EngineCore : public SynthesisClient, public std::enable_shared_from_this<EngineCore> {
+  public:
+    EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest);
+    ~EngineCore() override;
+
+    // Joins the worker. Call once, right after construction.
+    void Start();
+    // The engine object is going: nothing more is delivered or synthesised.
+    void Shutdown();
+
+    // UI thread.
+    HRESULT Queue(std::string text, ComPtr<ITTSBufNotifySink> sink);
+    HRESULT Pause();
+    HRESULT Resume();
+    HRESULT Reset();
+
+    // Voice parameters, clamped into the voice's limits (VoiceBackend.h gives the
+    // units). The real-time rate is the speed in percent of the voice's normal speed.
+    VoiceLimits Limits() const { return limits_; }
+    uint16_t Pitch();
+    uint32_t Speed();
+    uint32_t RealTime();
+    uint32_t Volume();
+    void SetPitch(uint64_t pitch);
+    void SetSpeed(uint64_t speed);
+    void SetRealTime(uint64_t percent);
+    void SetVolume(uint32_t volume);
+
+    EngineEvents& Events() { return *events_; }
+    unsigned SampleRate() const { return rate_; }
+
+    bool Step() override;
+
+  private:
+    struct Text {
+        std::string bytes;
+        ComPtr<ITTSBufNotifySink> sink;
+        VoiceSettings settings;
+        uint32_t volume = 0xFFFFFFFFu;
+        size_t cursor = 0;
+        bool begun = false;
+        bool anyAudio = false;
+        bool anyWord = false;
+        uint32_t lastWord = 0;
+        TTSMOUTH mouth{};
+    };
+    struct Pending {
+        std::vector<int16_t> samples;
+        size_t written = 0;
+        bool last = false;
+    };
+    struct Planned {
+        uint64_t frame;
+        EngineEvents::Event event;
+    };
+
+    bool WritePending();
+    void RenderNext();
+    void FinishText();
+    void Plan(uint64_t frame, EngineEvents::Event event);
+    void AddDueMarks();
+    void EndWithoutAudio();
+
+    std::unique_ptr<VoiceBackend> voice_;
+    ComPtr<IParlenAudioDest> dest_;
+    std::shared_ptr<EngineEvents> events_;
+    const VoiceLimits limits_;
+    const unsigned rate_;
+
+    std::mutex mutex_;  // guards everything below
+    VoiceSettings settings_;
+    uint32_t volume_ = 0xFFFFFFFFu;
+    std::deque<std::shared_ptr<Text>> queue_;
+    std::shared_ptr<Text> current_;
+    std::optional<Pending> pending_;
+    std::deque<Planned> planned_;
+    std::atomic<uint64_t> gen_{0};
+    std::atomic<bool> alive_{true};
+    bool started_ = false;
+};

@@ -1,0 +1,134 @@
+#include "platform/service/EngineEvents.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/Apartment.h"
+
+void EngineEvents::Emit(const Event& event, uint64_t gen) {
+    std::lock_guard lock(mutex_);
+    if (gen != gen_ || !alive_) return;
+    PushLocked(event);
+}
+
+void EngineEvents::PushLocked(const Event& event) {
+    using Kind = Event::Kind;
+    if (event.kind == Kind::AudioStart) {
+        open_ = true;
+        openSink_ = event.sink;
+    } else if (event.kind == Kind::AudioStop) {
+        open_ = false;
+        openSink_ = nullptr;
+    }
+    queue_.push_back(event);
+    if (event.kind == Kind::Word) {
+        // Every word position is followed by a mouth shape.
+        Event visual = event;
+        visual.kind = Kind::Visual;
+        visual.sink = nullptr;
+        queue_.push_back(visual);
+    }
+    if (!posted_) {
+        posted_ = Apartment::Post([self = shared_from_this()] { self->Drain(); });
+        if (!posted_) queue_.clear();  // no apartment: nobody to tell
+    }
+}
+
+void EngineEvents::NewGeneration(uint64_t gen) {
+    std::lock_guard lock(mutex_);
+    gen_ = gen;
+    if (open_ && alive_) PushLocked(Event{Event::Kind::AudioStop, openSink_});
+}
+
+void EngineEvents::Resumed() {
+    std::lock_guard lock(mutex_);
+    if (open_ && alive_) PushLocked(Event{Event::Kind::AudioStart, openSink_});
+}
+
+void EngineEvents::Close() {
+    alive_ = false;
+    std::lock_guard lock(mutex_);
+    queue_.clear();
+    openSink_ = nullptr;
+    sinks_.clear();
+}
+
+DWORD EngineEvents::Register(ComPtr<ITTSNotifySinkA> sink) {
+    std::lock_guard lock(mutex_);
+    const DWORD key = nextKey_++;
+    sinks_[key] = std::move(sink);
+    return key;
+}
+
+bool EngineEvents::Unregister(DWORD key) {
+    ComPtr<ITTSNotifySinkA> dropped;  // released outside the lock
+    std::lock_guard lock(mutex_);
+    auto it = sinks_.find(key);
+    if (it == sinks_.end()) return false;
+    dropped = std::move(it->second);
+    sinks_.erase(it);
+    return true;
+}
+
+void EngineEvents::Drain() {
+    std::deque<Event> batch;
+    std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks;
+    {
+        std::lock_guard lock(mutex_);
+        batch.swap(queue_);
+        posted_ = false;
+        sinks = sinks_;
+    }
+    // The latest word and mouth shape of the current run, by index into batch.
+    constexpr size_t kNone = SIZE_MAX;
+    size_t word = kNone, visual = kNone;
+    auto flushRun = [&] {
+        if (word != kNone) Deliver(batch[word], sinks);
+        if (visual != kNone) Deliver(batch[visual], sinks);
+        word = visual = kNone;
+    };
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const Event& e = batch[i];
+        if (e.kind == Event::Kind::Word) {
+            word = i;
+            visual = kNone;
+        } else if (e.kind == Event::Kind::Visual) {
+            visual = i;
+        } else {
+            flushRun();
+            Deliver(e, sinks);
+        }
+    }
+    flushRun();
+}
+
+void EngineEvents::Deliver(const Event& e, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks) {
+    using Kind = Event::Kind;
+    // Each call runs under the guard by itself, so a failing handler costs only its
+    // own notification; a handler may also release the engine, which ends delivery.
+    auto run = [this](const auto& call) {
+        if (alive_) Apartment::RunGuarded(call);
+    };
+    const QWORD stamp = e.frame;
+    switch (e.kind) {
+        case Kind::TextStarted:
+            if (e.sink) run([&] { e.sink->TextDataStarted(stamp); });
+            break;
+        case Kind::AudioStart:
+            for (const auto& [key, sink] : sinks) run([&] { sink->AudioStart(stamp); });
+            break;
+        case Kind::Word:
+            if (e.sink) run([&] { e.sink->WordPosition(stamp, e.offset); });
+            break;
+        case Kind::Visual:
+            for (const auto& [key, sink] : sinks) {
+                TTSMOUTH mouth = e.mouth;  // the sink may keep the pointer for the call only
+                run([&] { sink->Visual(stamp, 0, e.phoneme, e.hints, &mouth); });
+            }
+            break;
+        case Kind::AudioStop:
+            for (const auto& [key, sink] : sinks) run([&] { sink->AudioStop(stamp); });
+            if (e.sink) run([&] { e.sink->TextDataDone(stamp, 0); });
+            break;
+    }
+}

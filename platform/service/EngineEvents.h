@@ -1,0 +1,62 @@
+#pragma once
+// What an engine reports, on its way to the UI thread. Audio-destination marks (on
+// the destination's thread, or inside Write for a file) and the engine feed events
+// in; one posted call at a time drains them on the UI thread through the apartment.
+// A run of word and mouth-shape events drained together is coalesced into its last
+// word position and its last mouth shape, so a file rendering at full speed never
+// floods the UI thread, and the last word position still comes before audio stop.
+//
+// Events carry the generation of the text stream they belong to; AudioReset starts
+// a new generation, and late marks of the old one are ignored.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/ComPtr.h"
+#include "speech/speech.h"
+
+class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
+  public:
+    struct Event {
+        enum class Kind { TextStarted, AudioStart, Word, Visual, AudioStop };
+        Kind kind;
+        ComPtr<ITTSBufNotifySink> sink;  // the text's, for TextStarted, Word, AudioStop
+        uint32_t offset = 0;             // Word
+        TTSMOUTH mouth{};                // Word (the shape shown with it) and Visual
+        char phoneme = 0;
+        DWORD hints = 0;
+        uint64_t frame = 0;  // when it is heard, on the destination's time line
+    };
+
+    // Any thread. Ignored when gen is not the current generation or after Close.
+    void Emit(const Event& event, uint64_t gen);
+    // Starts generation gen (AudioReset): a text whose audio start went out gets its
+    // audio stop now, ahead of everything that follows.
+    void NewGeneration(uint64_t gen);
+    // AudioResume: reports audio start again when a text's audio is under way.
+    void Resumed();
+    // The engine is released: nothing more is delivered.
+    void Close();
+
+    // UI thread.
+    DWORD Register(ComPtr<ITTSNotifySinkA> sink);
+    bool Unregister(DWORD key);
+
+  private:
+    void PushLocked(const Event& event);
+    void Drain();
+    void Deliver(const Event& event, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks);
+
+    std::mutex mutex_;
+    std::deque<Event> queue_;
+    bool posted_ = false;
+    uint64_t gen_ = 0;
+    bool open_ = false;  // an audio start went out without its stop
+    ComPtr<ITTSBufNotifySink> openSink_;
+    std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks_;
+    DWORD nextKey_ = 1;
+    std::atomic<bool> alive_{true};
+};

@@ -1,0 +1,131 @@
+#include "platform/service/EspeakVoice.h"
+
+#include <espeak-ng/speak_lib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/service/Visemes.h"
+
+namespace {
+unsigned& Rate() {
+    static unsigned rate = 0;
+    return rate;
+}
+
+std::string Trim(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+    return s;
+}
+
+// What one Render call collects from espeak-ng's callback.
+struct RenderContext {
+    const Utf8Piece* utf8;
+    TextPiece piece;
+    const std::vector<uint32_t>* wordStarts;
+    const std::function<bool()>* aborted;
+    RenderedPiece* out;
+    unsigned rate;
+    TTSMOUTH mouth;
+};
+
+uint64_t FrameOf(const espeak_EVENT& e, unsigned rate) {
+    return static_cast<uint64_t>(std::max(0, e.audio_position)) * rate / 1000;
+}
+
+void OnEvent(RenderContext& ctx, const espeak_EVENT& e) {
+    auto& events = ctx.out->events;
+    if (e.type == espeakEVENT_WORD) {
+        // 1-based code-point positions; 0 comes with words espeak-ng makes up itself.
+        if (e.text_position <= 0 || ctx.wordStarts->empty()) return;
+        const auto& cps = ctx.utf8->codePointStart;
+        const size_t index =
+            std::min<size_t>(static_cast<size_t>(e.text_position - 1), cps.size() - 1);
+        const auto byte = static_cast<uint32_t>(ctx.piece.begin + cps[index]);
+        events.push_back(SynthEvent{SynthEvent::Kind::Word,
+                                    FrameOf(e, ctx.rate),
+                                    WordStartAtOrBefore(*ctx.wordStarts, byte),
+                                    {},
+                                    0});
+    } else if (e.type == espeakEVENT_PHONEME) {
+        const std::string_view name(e.id.string, strnlen(e.id.string, sizeof e.id.string));
+        const TTSMOUTH mouth = MouthForPhoneme(name);
+        if (SameMouth(mouth, ctx.mouth)) return;
+        ctx.mouth = mouth;
+        events.push_back(SynthEvent{SynthEvent::Kind::Mouth, FrameOf(e, ctx.rate), 0, mouth,
+                                    name.empty() ? '\0' : name.front()});
+    }
+}
+
+int OnSynth(short* wav, int count, espeak_EVENT* events) {
+    auto* ctx = events ? static_cast<RenderContext*>(events->user_data) : nullptr;
+    if (!ctx) return 0;
+    for (espeak_EVENT* e = events; e->type != espeakEVENT_LIST_TERMINATED; ++e) OnEvent(*ctx, *e);
+    if (wav && count > 0) ctx->out->samples.insert(ctx->out->samples.end(), wav, wav + count);
+    // A non-zero return stops the synthesis of this piece.
+    return (*ctx->aborted)() ? 1 : 0;
+}
+}  // namespace
+
+unsigned EspeakVoice::Initialise() {
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        const int rate =
+            espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 40, nullptr,
+                              espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_DONT_EXIT);
+        if (rate > 0) {
+            Rate() = static_cast<unsigned>(rate);
+            espeak_SetSynthCallback(OnSynth);
+        }
+    }
+    return Rate();
+}
+
+std::vector<EspeakVoiceInfo> EspeakVoice::ListVoices() {
+    std::vector<EspeakVoiceInfo> voices;
+    if (Initialise() == 0) return voices;
+    const espeak_VOICE** list = espeak_ListVoices(nullptr);
+    for (size_t i = 0; list && list[i]; ++i) {
+        const espeak_VOICE& v = *list[i];
+        if (!v.name || !v.identifier) continue;
+        const std::string identifier = v.identifier;
+        if (identifier.rfind("mb/", 0) == 0 || identifier.find("/mb-") != std::string::npos)
+            continue;
+        EspeakVoiceInfo info;
+        info.name = Trim(v.name);
+        // languages: a priority byte, then a NUL-terminated tag, repeated.
+        if (v.languages && v.languages[0]) info.language = v.languages + 1;
+        info.identifier = identifier;
+        info.gender = v.gender;
+        info.age = v.age;
+        voices.push_back(std::move(info));
+    }
+    return voices;
+}
+
+std::string EspeakVoice::Version() {
+    const char* path = nullptr;
+    const char* version = espeak_Info(&path);
+    return version ? version : "";
+}
+
+bool EspeakVoice::Render(std::string_view text, TextPiece piece,
+                         const std::vector<uint32_t>& wordStarts, const VoiceSettings& settings,
+                         const std::function<bool()>& aborted, RenderedPiece& out) {
+    if (Initialise() == 0) return false;
+    // Another engine may have changed voice and parameters since our last piece.
+    if (espeak_SetVoiceByName(identifier_.c_str()) != EE_OK) return false;
+    espeak_SetParameter(espeakRATE, static_cast<int>(settings.speed), 0);
+    espeak_SetParameter(espeakPITCH, settings.pitch, 0);
+    espeak_SetParameter(espeakVOLUME, 100, 0);
+    const Utf8Piece utf8 = ToUtf8Piece(text.substr(piece.begin, piece.end - piece.begin));
+    RenderContext ctx{&utf8, piece, &wordStarts, &aborted, &out, Rate(), RestingMouth()};
+    const espeak_ERROR result = espeak_Synth(utf8.text.c_str(), utf8.text.size() + 1, 0,
+                                             POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &ctx);
+    if (result != EE_OK || aborted()) return false;
+    std::stable_sort(out.events.begin(), out.events.end(),
+                     [](const SynthEvent& a, const SynthEvent& b) { return a.frame < b.frame; });
+    return true;
+}

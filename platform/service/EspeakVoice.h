@@ -1,0 +1,43 @@
+#pragma once
+// A voice of espeak-ng. espeak-ng keeps process-global state and is not reentrant:
+// every function here must run on the synthesis worker's thread.
+#include <string>
+#include <vector>
+
+#include "platform/service/VoiceBackend.h"
+
+struct EspeakVoiceInfo {
+    std::string name;        // as espeak-ng names it, trimmed
+    std::string language;    // first language tag, e.g. "en-us"
+    std::string identifier;  // e.g. "gmw/en-US"; what selects the voice
+    unsigned gender = 0;     // espeak-ng's: 0 none, 1 male, 2 female
+    unsigned age = 0;
+};
+
+class EspeakVoice : public VoiceBackend {
+  public:
+    explicit EspeakVoice(std::string identifier) : identifier_(std::move(identifier)) {}
+    // Initialises espeak-ng once (synchronous output, phoneme events); returns its
+    // sample rate, or 0 when it cannot be initialised.
+    static unsigned Initialise();
+    // The installed voices, leaving out MBROLA ones (they need data Debian lacks).
+    static std::vector<EspeakVoiceInfo> ListVoices();
+    static std::string Version();
+
+    unsigned SampleRate() const override { return 22050; }
+    // Measured on the rendered audio (see VoiceBackend.h).
+    VoiceLimits Limits() const override {
+        VoiceLimits limits;
+        limits.speedMin = 84;
+        limits.speedMax = 449;
+        return limits;
+    }
+    PieceSize FirstPieceSize() const override { return {80, 160}; }
+    PieceSize NextPieceSize() const override { return {300, 400}; }
+    bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
+                const VoiceSettings& settings, const std::function<bool()>& aborted,
+                RenderedPiece& out) override;
+
+  private:
+    std::string identifier_;
+};

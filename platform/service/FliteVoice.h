@@ -1,0 +1,40 @@
+#pragma once
+// A voice of flite. Each engine keeps its own voice object, created on first use on
+// the synthesis worker's thread; flite reads no UTF-8, so pieces are handed over as
+// ASCII and word offsets come from our own scan of the text.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/service/VoiceBackend.h"
+
+struct FliteVoiceInfo {
+    std::string name;  // kal, kal16, slt, rms, awb
+    std::string description;
+    unsigned gender;  // the mode record's: 1 female, 2 male
+    unsigned rate;
+    std::string style;
+};
+
+class FliteVoice : public VoiceBackend {
+  public:
+    explicit FliteVoice(std::string name);
+    ~FliteVoice() override;
+    static const std::vector<FliteVoiceInfo>& Voices();
+    static std::string Version();
+
+    unsigned SampleRate() const override { return rate_; }
+    // flite's larger voices render about 55 times faster than real time: keep pieces
+    // small so that other engines are not held up.
+    PieceSize FirstPieceSize() const override { return {30, 80}; }
+    PieceSize NextPieceSize() const override { return {90, 160}; }
+    bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
+                const VoiceSettings& settings, const std::function<bool()>& aborted,
+                RenderedPiece& out) override;
+
+  private:
+    struct Voice;
+    std::string name_;
+    unsigned rate_;
+    std::unique_ptr<Voice> voice_;
+};

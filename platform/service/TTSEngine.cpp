@@ -1,0 +1,140 @@
+#include "platform/service/TTSEngine.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/service/EngineCore.h"
+#include "platform/service/InlineTag.h"
+
+TTSEngine::TTSEngine(const TTSMODEINFOA& mode, std::unique_ptr<VoiceBackend> voice,
+                     ComPtr<IParlenAudioDest> dest)
+    : mode_(mode), core_(std::make_shared<EngineCore>(std::move(voice), std::move(dest))) {
+    core_->Start();
+}
+
+TTSEngine::~TTSEngine() {
+    core_->Shutdown();
+}
+
+HRESULT TTSEngine::Inject(const char* tag) {
+    if (!tag) return E_POINTER;
+    const auto parsed = ParseInlineTag(tag);
+    if (!parsed) return TTSERR_INVALIDCHAR;
+    switch (parsed->kind) {
+        case InlineTag::Kind::Pitch:
+            core_->SetPitch(parsed->value);
+            break;
+        case InlineTag::Kind::Speed:
+            core_->SetSpeed(parsed->value);
+            break;
+        case InlineTag::Kind::Volume:
+            core_->SetVolume(parsed->value);
+            break;
+    }
+    return S_OK;
+}
+
+HRESULT TTSEngine::ModeGet(TTSMODEINFOA* record) {
+    if (!record) return E_POINTER;
+    *record = mode_;
+    return S_OK;
+}
+
+HRESULT TTSEngine::Phoneme(DWORD, DWORD, const void*, size_t, void*) {
+    return E_NOTIMPL;
+}
+HRESULT TTSEngine::PosnGet(QWORD*) {
+    return E_NOTIMPL;
+}
+HRESULT TTSEngine::ToFileTime(QWORD*, void*) {
+    return E_NOTIMPL;
+}
+
+HRESULT TTSEngine::TextData(DWORD charset, DWORD /*flags*/, const void* text, size_t size,
+                            IUnknown* notify, IID notifyIid) {
+    if (charset != CHARSET_TEXT) return E_INVALIDARG;
+    if (!text && size > 0) return E_POINTER;
+    // The size counts the terminating NUL; the text ends at the first NUL anyway.
+    const char* bytes = static_cast<const char*>(text);
+    const size_t length = size == 0 ? 0 : strnlen(bytes, size);
+    ComPtr<ITTSBufNotifySink> sink;
+    if (notify) {
+        if (!(notifyIid == IID_ITTSBufNotifySink)) return E_NOINTERFACE;
+        if (FAILED(notify->QueryInterface(IID_ITTSBufNotifySink, sink.PutVoid())))
+            return E_NOINTERFACE;
+    }
+    return core_->Queue(std::string(bytes ? bytes : "", length), std::move(sink));
+}
+
+HRESULT TTSEngine::AudioPause() {
+    return core_->Pause();
+}
+HRESULT TTSEngine::AudioResume() {
+    return core_->Resume();
+}
+HRESULT TTSEngine::AudioReset() {
+    return core_->Reset();
+}
+
+HRESULT TTSEngine::Register(IUnknown* notify, IID notifyIid, DWORD* key) {
+    if (!notify || !key) return E_POINTER;
+    if (!(notifyIid == IID_ITTSNotifySinkA)) return E_NOINTERFACE;
+    ComPtr<ITTSNotifySinkA> sink;
+    if (FAILED(notify->QueryInterface(IID_ITTSNotifySinkA, sink.PutVoid()))) return E_NOINTERFACE;
+    *key = core_->Events().Register(std::move(sink));
+    return S_OK;
+}
+
+HRESULT TTSEngine::UnRegister(DWORD key) {
+    return core_->Events().Unregister(key) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT TTSEngine::PitchGet(WORD* pitch) {
+    if (!pitch) return E_POINTER;
+    *pitch = core_->Pitch();
+    return S_OK;
+}
+HRESULT TTSEngine::PitchSet(WORD pitch) {
+    core_->SetPitch(pitch);
+    return S_OK;
+}
+HRESULT TTSEngine::RealTimeGet(DWORD* rate) {
+    if (!rate) return E_POINTER;
+    *rate = core_->RealTime();
+    return S_OK;
+}
+HRESULT TTSEngine::RealTimeSet(DWORD rate) {
+    core_->SetRealTime(rate);
+    return S_OK;
+}
+HRESULT TTSEngine::SpeedGet(DWORD* speed) {
+    if (!speed) return E_POINTER;
+    *speed = core_->Speed();
+    return S_OK;
+}
+HRESULT TTSEngine::SpeedSet(DWORD speed) {
+    core_->SetSpeed(speed);
+    return S_OK;
+}
+HRESULT TTSEngine::VolumeGet(DWORD* volume) {
+    if (!volume) return E_POINTER;
+    *volume = core_->Volume();
+    return S_OK;
+}
+HRESULT TTSEngine::VolumeSet(DWORD volume) {
+    core_->SetVolume(volume);
+    return S_OK;
+}
+
+HRESULT TTSEngine::AboutDlg(void*, const char*) {
+    return S_OK;
+}
+HRESULT TTSEngine::LexiconDlg(void*, const char*) {
+    return E_NOTIMPL;
+}
+HRESULT TTSEngine::GeneralDlg(void*, const char*) {
+    return E_NOTIMPL;
+}
+HRESULT TTSEngine::TranslateDlg(void*, const char*) {
+    return E_NOTIMPL;
+}

@@ -1,0 +1,137 @@
+#include "platform/service/VoiceCatalogue.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "platform/Guid.h"
+#include "platform/service/EspeakVoice.h"
+#include "platform/service/FliteVoice.h"
+#include "platform/service/SynthesisWorker.h"
+
+namespace {
+// Interface and feature bits of the mode record.
+constexpr DWORD kInterfaceCentral = 0x1;
+constexpr DWORD kInterfaceAttributes = 0x4;
+constexpr DWORD kInterfaceDialogs = 0x2;
+constexpr DWORD kFeatureVolume = 0x2;
+constexpr DWORD kFeatureSpeed = 0x4;
+constexpr DWORD kFeaturePitch = 0x8;
+constexpr DWORD kFeatureVisual = 0x40;
+constexpr DWORD kFeatureWordPosition = 0x80;
+
+void Copy(char* field, size_t size, std::string_view text) {
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
+TTSMODEINFOA Record(std::string_view engine, std::string_view modeKey, const std::string& name,
+                    std::string_view manufacturer, std::string_view product,
+                    std::string_view dialect, std::string_view speaker, std::string_view style,
+                    WORD gender, WORD age) {
+    TTSMODEINFOA r{};
+    r.gEngineID = GuidFromName(engine);
+    r.gModeID = GuidFromName(modeKey);
+    Copy(r.szModeName, sizeof r.szModeName, name);
+    Copy(r.szMfgName, sizeof r.szMfgName, manufacturer);
+    Copy(r.szProductName, sizeof r.szProductName, product);
+    Copy(r.language.szDialect, sizeof r.language.szDialect, dialect);
+    Copy(r.szSpeaker, sizeof r.szSpeaker, speaker);
+    Copy(r.szStyle, sizeof r.szStyle, style);
+    r.wGender = gender;
+    r.wAge = age;
+    r.dwFeatures =
+        kFeatureVolume | kFeatureSpeed | kFeaturePitch | kFeatureVisual | kFeatureWordPosition;
+    r.dwInterfaces = kInterfaceCentral | kInterfaceAttributes | kInterfaceDialogs;
+    return r;
+}
+
+std::vector<VoiceMode> ReadModes() {
+    std::vector<EspeakVoiceInfo> espeak;
+    std::string espeakVersion;
+    SynthesisWorker::Instance().RunSync([&] {
+        espeak = EspeakVoice::ListVoices();
+        espeakVersion = EspeakVoice::Version();
+    });
+    std::vector<VoiceMode> modes;
+    std::set<std::string> names;
+    for (const auto& v : espeak) {
+        std::string name = v.name + " - espeak-ng";
+        // Names must stay unique; the identifier tells twins apart.
+        if (!names.insert(name).second) {
+            name = v.name + " [" + v.identifier + "] - espeak-ng";
+            if (!names.insert(name).second) continue;
+        }
+        const WORD gender = v.gender == 1   ? GENDER_MALE
+                            : v.gender == 2 ? GENDER_FEMALE
+                                            : GENDER_NEUTRAL;
+        modes.push_back(
+            VoiceMode{VoiceMode::Engine::Espeak, v.identifier, v.language,
+                      Record("espeak-ng", "espeak-ng/" + v.identifier, name, "eSpeak NG project",
+                             "espeak-ng " + espeakVersion, v.language, v.name, "Normal", gender,
+                             static_cast<WORD>(v.age))});
+    }
+    for (const auto& v : FliteVoice::Voices()) {
+        const std::string name = v.name + " (" + v.description + ") - flite";
+        if (!names.insert(name).second) continue;
+        modes.push_back(VoiceMode{
+            VoiceMode::Engine::Flite, v.name, v.name == "awb" ? "en-gb-scotland" : "en-us",
+            Record("flite", "flite/" + v.name, name, "Carnegie Mellon University",
+                   "flite " + FliteVoice::Version(), v.name == "awb" ? "en-gb-scotland" : "en-us",
+                   v.name, v.style, static_cast<WORD>(v.gender), 0)});
+    }
+    return modes;
+}
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+}  // namespace
+
+const std::vector<VoiceMode>& AllVoiceModes() {
+    static const std::vector<VoiceMode> modes = ReadModes();
+    return modes;
+}
+
+std::string UserLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return value;
+    }
+    return "";
+}
+
+int LocaleRank(std::string_view language, std::string_view locale) {
+    // "de_DE.UTF-8@euro" -> language "de", region "de".
+    std::string loc = Lower(locale.substr(0, locale.find_first_of(".@")));
+    if (loc.empty() || loc == "c" || loc == "posix") loc = "en_us";
+    const size_t sep = loc.find_first_of("_-");
+    const std::string locLang = loc.substr(0, sep);
+    const std::string locRegion = sep == std::string::npos ? "" : loc.substr(sep + 1);
+
+    const std::string tag = Lower(language);
+    const size_t dash = tag.find('-');
+    const std::string lang = tag.substr(0, dash);
+    if (lang != locLang) return 2;
+    if (locRegion.empty() || dash == std::string::npos) return 1;
+    const std::string rest = tag.substr(dash + 1);
+    const std::string region = rest.substr(0, rest.find('-'));
+    return region == locRegion ? 0 : 1;
+}
+
+std::vector<VoiceMode> ModesForLocale(std::string_view locale) {
+    std::vector<VoiceMode> modes = AllVoiceModes();
+    std::stable_sort(modes.begin(), modes.end(), [&](const VoiceMode& a, const VoiceMode& b) {
+        return LocaleRank(a.language, locale) < LocaleRank(b.language, locale);
+    });
+    return modes;
+}
+
+std::unique_ptr<VoiceBackend> MakeVoiceBackend(const VoiceMode& mode) {
+    if (mode.engine == VoiceMode::Engine::Espeak) return std::make_unique<EspeakVoice>(mode.voice);
+    return std::make_unique<FliteVoice>(mode.voice);
+}

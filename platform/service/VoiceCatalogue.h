@@ -1,0 +1,40 @@
+#pragma once
+// The engine modes of the speech service: one per voice of espeak-ng and flite,
+// with their mode records, ordered for the user's locale.
+//
+// Mode names read "<voice> - espeak-ng" (e.g. "English (America) - espeak-ng") and
+// "<voice> (<description>) - flite" (e.g. "slt (US English female) - flite"). Mode
+// and engine identifiers are name-based, the same on every machine and run.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/service/VoiceBackend.h"
+#include "speech/speech.h"
+
+struct VoiceMode {
+    enum class Engine { Espeak, Flite };
+    Engine engine;
+    std::string voice;     // espeak-ng identifier or flite voice name
+    std::string language;  // language tag, "en-us", "de", ...
+    TTSMODEINFOA info;
+};
+
+// Every installed mode in the stable base order (espeak-ng's list, then flite's).
+// Read once per process, through the synthesis worker.
+const std::vector<VoiceMode>& AllVoiceModes();
+
+// The user's locale: LC_ALL, else LC_MESSAGES, else LANG; "" when none is set.
+std::string UserLocale();
+
+// How well a voice's language tag ("en-us", "de", "en-gb-x-rp") suits a locale
+// ("en_US.UTF-8", "de_DE", "C"): 0 language and region match, 1 the language
+// matches, 2 otherwise. "C", "POSIX" and "" count as en_US.
+int LocaleRank(std::string_view language, std::string_view locale);
+
+// The modes with the best-suited voices first (LocaleRank), each rank in base order.
+std::vector<VoiceMode> ModesForLocale(std::string_view locale);
+
+// A new voice object for the mode.
+std::unique_ptr<VoiceBackend> MakeVoiceBackend(const VoiceMode& mode);

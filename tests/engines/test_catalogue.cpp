@@ -1,0 +1,187 @@
+// The catalogue of engine modes on the real espeak-ng and flite installation.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "EngineTestKit.h"
+#include "platform/ClassRegistry.h"
+#include "platform/Guid.h"
+
+namespace {
+std::vector<std::string> Enumerate() {
+    EnsureApartment();
+    ComPtr<ITTSEnumA> e;
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_TTSEnumerator, nullptr, CLSCTX_ALL, IID_ITTSEnumA, e.PutVoid()),
+        S_OK);
+    std::vector<std::string> names;
+    EXPECT_EQ(e->Reset(), S_OK);
+    TTSMODEINFOA r{};
+    ULONG fetched = 0;
+    while (e->Next(1, &r, &fetched) == S_OK && fetched == 1) names.push_back(r.szModeName);
+    EXPECT_EQ(fetched, 0u);
+    return names;
+}
+
+std::string FirstFor(const std::string& locale) {
+    return ModesForLocale(locale).front().info.szModeName;
+}
+}  // namespace
+
+TEST(Catalogue, ListsEveryVoiceOnceWithUniqueReadableNames) {
+    const auto names = Enumerate();
+    int espeak = 0, flite = 0;
+    for (const auto& n : names) {
+        if (n.ends_with(" - espeak-ng")) ++espeak;
+        if (n.ends_with(" - flite")) ++flite;
+        EXPECT_EQ(n.find("mb/"), std::string::npos) << n;
+        EXPECT_LT(n.size(), TTSI_NAMELEN);
+    }
+    EXPECT_GE(espeak, 130);
+    EXPECT_EQ(flite, 5);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
+    EXPECT_EQ(Enumerate(), names);
+    for (const char* expected :
+         {"English (America) - espeak-ng", "German - espeak-ng", "slt (US English female) - flite",
+          "kal (US English male, 8 kHz) - flite", "awb (Scottish English male) - flite"})
+        EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
+    EXPECT_EQ(std::find(names.begin(), names.end(), std::string("time_awb - flite")), names.end());
+}
+
+TEST(Catalogue, RecordsCarryStableIdentifiersAndDescriptions) {
+    const VoiceMode* us = FindMode("English (America) - espeak-ng");
+    ASSERT_TRUE(us);
+    EXPECT_EQ(us->info.gModeID, GuidFromName("espeak-ng/gmw/en-US"));
+    EXPECT_EQ(us->info.gEngineID, GuidFromName("espeak-ng"));
+    EXPECT_STREQ(us->info.language.szDialect, "en-us");
+    EXPECT_STREQ(us->info.szSpeaker, "English (America)");
+    EXPECT_EQ(us->info.wGender, GENDER_MALE);
+    const VoiceMode* slt = FindMode("slt (US English female) - flite");
+    ASSERT_TRUE(slt);
+    EXPECT_EQ(slt->info.wGender, GENDER_FEMALE);
+    EXPECT_EQ(slt->info.gEngineID, GuidFromName("flite"));
+    EXPECT_STRNE(slt->info.szMfgName, "");
+    EXPECT_STRNE(slt->info.szProductName, "");
+    std::set<std::string> ids;
+    for (const VoiceMode& m : AllVoiceModes()) ids.insert(GuidToString(m.info.gModeID));
+    EXPECT_EQ(ids.size(), AllVoiceModes().size());
+}
+
+TEST(Catalogue, UserLocaleLanguageComesFirst) {
+    EXPECT_EQ(FirstFor("en_US.UTF-8"), "English (America) - espeak-ng");
+    EXPECT_EQ(FirstFor("C"), "English (America) - espeak-ng");
+    EXPECT_EQ(FirstFor("de_DE.UTF-8"), "German - espeak-ng");
+    EXPECT_EQ(FirstFor("en_GB.UTF-8"), "English (Great Britain) - espeak-ng");
+    EXPECT_EQ(FirstFor("fr_FR"), "French (France) - espeak-ng");
+    EXPECT_EQ(LocaleRank("en-gb-x-rp", "en_GB"), 0);
+    EXPECT_EQ(LocaleRank("en-us", "en_GB"), 1);
+    EXPECT_EQ(LocaleRank("de", "de_AT.UTF-8@euro"), 1);
+    EXPECT_EQ(LocaleRank("es", "de_DE"), 2);
+    // The rest keeps one stable order.
+    EXPECT_EQ(ModesForLocale("de_DE").size(), AllVoiceModes().size());
+    const auto a = ModesForLocale("ja_JP"), b = ModesForLocale("ja_JP");
+    for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i].info.gModeID, b[i].info.gModeID);
+}
+
+TEST(Catalogue, EnumeratorReadsTheLocaleFromTheEnvironment) {
+    EnsureApartment();
+    for (const char* name : {"LC_ALL", "LC_MESSAGES"}) unsetenv(name);
+    setenv("LANG", "de_DE.UTF-8", 1);
+    EXPECT_EQ(Enumerate().front(), "German - espeak-ng");
+    setenv("LC_MESSAGES", "en_US.UTF-8", 1);
+    EXPECT_EQ(Enumerate().front(), "English (America) - espeak-ng");
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    EXPECT_EQ(Enumerate().front(), "German - espeak-ng");
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) unsetenv(name);
+}
+
+TEST(Catalogue, NextSkipAndResetKeepToTheList) {
+    EnsureApartment();
+    ComPtr<ITTSEnumA> e;
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_TTSEnumerator, nullptr, CLSCTX_ALL, IID_ITTSEnumA, e.PutVoid()),
+        S_OK);
+    const auto count = static_cast<ULONG>(AllVoiceModes().size());
+    TTSMODEINFOA first{}, r{};
+    ULONG fetched = 7;
+    ASSERT_EQ(e->Next(1, &first, &fetched), S_OK);
+    ASSERT_EQ(e->Reset(), S_OK);
+    ASSERT_EQ(e->Skip(2), S_OK);
+    ASSERT_EQ(e->Next(1, &r, &fetched), S_OK);
+    const std::string third = r.szModeName;
+    ASSERT_EQ(e->Reset(), S_OK);
+    ASSERT_EQ(e->Next(1, &r, &fetched), S_OK);
+    EXPECT_STREQ(r.szModeName, first.szModeName);
+    EXPECT_EQ(e->Skip(1), S_OK);
+    ASSERT_EQ(e->Next(1, &r, &fetched), S_OK);
+    EXPECT_EQ(third, r.szModeName);
+    EXPECT_EQ(e->Skip(count), S_FALSE);
+    EXPECT_EQ(e->Next(1, &r, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    ASSERT_EQ(e->Reset(), S_OK);
+    ASSERT_EQ(e->Skip(count - 1), S_OK);
+    EXPECT_EQ(e->Next(1, &r, &fetched), S_OK);
+    EXPECT_EQ(e->Next(1, &r, &fetched), S_FALSE);
+}
+
+TEST(Catalogue, EveryModeCanBeSelected) {
+    EnsureApartment();
+    ComPtr<ITTSEnumA> e;
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_TTSEnumerator, nullptr, CLSCTX_ALL, IID_ITTSEnumA, e.PutVoid()),
+        S_OK);
+    for (const VoiceMode& m : AllVoiceModes()) {
+        auto dest = MakeCom<RecordingDest>();
+        ComPtr<ITTSCentralA> central;
+        ASSERT_EQ(
+            e->Select(m.info.gModeID, central.Put(), static_cast<IParlenAudioDest*>(dest.Get())),
+            S_OK)
+            << m.info.szModeName;
+        ComPtr<ITTSAttributesA> attributes;
+        ComPtr<ITTSDialogsA> dialogs;
+        EXPECT_EQ(central.As(attributes), S_OK);
+        EXPECT_EQ(central.As(dialogs), S_OK);
+        EXPECT_EQ(dest->Opens(), 1);
+        EXPECT_EQ(dest->Rate(), m.engine == VoiceMode::Engine::Espeak ? 22050u
+                                : m.voice == "kal"                    ? 8000u
+                                                                      : 16000u);
+        TTSMODEINFOA r{};
+        ASSERT_EQ(central->ModeGet(&r), S_OK);
+        EXPECT_EQ(r.gModeID, m.info.gModeID);
+    }
+}
+
+TEST(Catalogue, SelectRefusesUnknownModesAndForeignDestinations) {
+    EnsureApartment();
+    ComPtr<ITTSEnumA> e;
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_TTSEnumerator, nullptr, CLSCTX_ALL, IID_ITTSEnumA, e.PutVoid()),
+        S_OK);
+    auto dest = MakeCom<RecordingDest>();
+    ComPtr<ITTSCentralA> central;
+    EXPECT_TRUE(FAILED(e->Select(GuidFromName("no such voice"), central.Put(),
+                                 static_cast<IParlenAudioDest*>(dest.Get()))));
+    EXPECT_FALSE(central);
+    // An object that is no audio destination of ours.
+    class Stranger : public TComObject<ITTSNotifySinkA> {
+      public:
+        HRESULT AttribChanged(DWORD) override { return S_OK; }
+        HRESULT AudioStart(QWORD) override { return S_OK; }
+        HRESULT AudioStop(QWORD) override { return S_OK; }
+        HRESULT Visual(QWORD, char, char, DWORD, PTTSMOUTH) override { return S_OK; }
+    };
+    auto stranger = MakeCom<Stranger>();
+    EXPECT_TRUE(FAILED(e->Select(AllVoiceModes().front().info.gModeID, central.Put(),
+                                 static_cast<ITTSNotifySinkA*>(stranger.Get()))));
+    EXPECT_FALSE(central);
+    // A destination that cannot reach a sound server still gives an engine.
+    dest->openResult = TTSERR_NOSOUNDSERVER;
+    EXPECT_EQ(e->Select(AllVoiceModes().front().info.gModeID, central.Put(),
+                        static_cast<IParlenAudioDest*>(dest.Get())),
+              S_OK);
+    ASSERT_TRUE(central);
+    const std::string text = "hello";
+    EXPECT_EQ(central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1, nullptr,
+                                IID_ITTSBufNotifySink),
+              TTSERR_NOSOUNDSERVER);
+}

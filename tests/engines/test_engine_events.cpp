@@ -1,0 +1,188 @@
+// Notifications, queuing, pause, reset and release on the real engines.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "EngineTestKit.h"
+
+namespace {
+const char* const kEspeak = "English (America) - espeak-ng";
+const char* const kSlt = "slt (US English female) - flite";
+
+std::string LongText(size_t bytes) {
+    std::string text;
+    while (text.size() < bytes) text += "This is a rather long sentence, spoken again and again. ";
+    return text;
+}
+
+// Per text: start first, stop last; each word position is followed by a mouth shape.
+void ExpectWellFormed(const std::vector<std::string>& lines) {
+    bool open = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        if (l == "start") {
+            open = true;
+        } else if (l == "stop") {
+            EXPECT_TRUE(open) << "stop without start at " << i;
+            open = false;
+        } else if (l.rfind("word", 0) == 0) {
+            EXPECT_TRUE(open) << "word outside a text at " << i;
+            ASSERT_LT(i + 1, lines.size());
+            EXPECT_EQ(lines[i + 1], "visual") << "after " << l;
+        } else if (l == "visual") {
+            EXPECT_TRUE(open) << "visual outside a text at " << i;
+        }
+        EXPECT_NE(l, "visual-without-mouth");
+    }
+    EXPECT_FALSE(open) << "last text has no stop";
+}
+}  // namespace
+
+TEST(Notifications, EachTextStartsStopsAndQueuesBehindTheLast) {
+    for (const char* mode : {kEspeak, kSlt}) {
+        TestEngine e;
+        ASSERT_TRUE(e.Select(mode));
+        ASSERT_EQ(e.Speak("1 2 3\r\n"), S_OK);
+        ASSERT_EQ(e.Speak("Four five."), S_OK);
+        ASSERT_EQ(e.Speak(""), S_OK);  // nothing to say still starts and stops
+        ASSERT_TRUE(e.WaitStops(3)) << mode;
+        ExpectWellFormed(e.log.lines);
+        EXPECT_EQ(e.log.Count("start"), 3);
+        EXPECT_EQ(e.log.Count("textdone"), 3);
+        EXPECT_EQ(e.log.Words(), (std::vector<uint32_t>{0, 2, 4, 0, 5})) << mode;
+        EXPECT_EQ(e.log.lines.back(), "textdone");
+        // The buffer sinks are let go once their texts are done.
+        EXPECT_EQ(e.buf->RefCount(), 1u);
+    }
+}
+
+TEST(Notifications, UnregisteredSinksHearNothingAndAreReleased) {
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    EXPECT_EQ(e.notify->RefCount(), 2u);
+    ASSERT_EQ(e.central->UnRegister(e.key), S_OK);
+    EXPECT_EQ(e.notify->RefCount(), 1u);
+    EXPECT_TRUE(FAILED(e.central->UnRegister(e.key)));
+    ASSERT_EQ(e.Speak("Hello."), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("textdone") == 1; }));
+    EXPECT_EQ(e.log.Count("start"), 0);
+    EXPECT_GE(e.log.Words().size(), 1u);
+}
+
+TEST(Notifications, FileSpeedRenderingIsCoalescedAndKeepsTheLastWord) {
+    const std::string text = LongText(20000);
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak, false));
+    ASSERT_EQ(e.Speak(text), S_OK);
+    ASSERT_TRUE(e.WaitStops(1));
+    ExpectWellFormed(e.log.lines);
+    const auto words = e.log.Words();
+    EXPECT_LT(e.log.lines.size(), 1000u);  // about 3500 words rendered
+    ASSERT_FALSE(words.empty());
+    EXPECT_EQ(words.back(), static_cast<uint32_t>(text.rfind("again.")));
+    for (size_t i = 1; i < words.size(); ++i) EXPECT_GT(words[i], words[i - 1]);
+}
+
+TEST(Streaming, AudioStartsAtOnceAndStaysABoundedWayAhead) {
+    const std::string text = LongText(1 << 20);
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak, false));
+    e.dest->SetRoom(22050);  // one second of look-ahead, never played
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_EQ(e.Speak(text), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return e.dest->WrittenFrames() > 0; }, 5000));
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(e.dest->FirstWrite() - before)
+            .count();
+    std::printf("first audio after %lld ms\n", static_cast<long long>(ms));
+    EXPECT_LT(ms, 100);  // 30 ms on an idle machine; shared test machines are slower
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    e.dest->SetRoom(0);
+    const uint64_t held = e.dest->WrittenFrames();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(e.dest->WrittenFrames(), held);
+    EXPECT_EQ(e.central->AudioReset(), S_OK);
+}
+
+TEST(Streaming, APausedEngineDoesNotHoldUpAnother) {
+    TestEngine paused, render;
+    ASSERT_TRUE(paused.Select(kSlt));
+    ASSERT_TRUE(render.Select(kEspeak));
+    paused.dest->SetRoom(0);  // its look-ahead is full
+    ASSERT_EQ(paused.Speak(LongText(3000)), S_OK);
+    ASSERT_EQ(paused.central->AudioPause(), S_OK);
+    ASSERT_EQ(render.Speak(LongText(5000)), S_OK);
+    ASSERT_TRUE(render.WaitStops(1));
+    ExpectWellFormed(render.log.lines);
+    EXPECT_EQ(paused.log.Count("start"), 0);
+    // Once it may go on, the paused one completes too.
+    paused.dest->SetRoom(SIZE_MAX);
+    ASSERT_EQ(paused.central->AudioResume(), S_OK);
+    ASSERT_TRUE(paused.WaitStops(1));
+    ExpectWellFormed(paused.log.lines);
+}
+
+TEST(Streaming, PauseHoldsNotificationsAndResumeReportsStartAgain) {
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    ASSERT_EQ(e.Speak(LongText(600)), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("start") == 1; }));
+    ASSERT_EQ(e.central->AudioPause(), S_OK);
+    PumpUntil([] { return false; }, 200);
+    const size_t seen = e.log.lines.size();
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(e.log.lines.size(), seen);  // paused: nothing more is heard
+    ASSERT_EQ(e.central->AudioResume(), S_OK);
+    ASSERT_TRUE(e.WaitStops(1));
+    EXPECT_EQ(e.log.Count("start"), 2);
+    ExpectWellFormed(e.log.lines);
+}
+
+TEST(Streaming, ResetDiscardsTextAndStopsBeforeTheNextStart) {
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    ASSERT_EQ(e.Speak(LongText(200000)), S_OK);
+    ASSERT_EQ(e.Speak("queued behind"), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return e.log.Words().size() >= 3; }));
+    e.dest->SetRoom(0);  // keep the first text from finishing on its own
+    ASSERT_EQ(e.central->AudioReset(), S_OK);
+    e.dest->SetRoom(SIZE_MAX);
+    ASSERT_EQ(e.Speak("1 2 3"), S_OK);
+    ASSERT_TRUE(e.WaitStops(2));
+    PumpUntil([] { return false; }, 300);
+    ExpectWellFormed(e.log.lines);
+    EXPECT_EQ(e.log.Count("start"), 2);  // the queued text was discarded
+    const auto words = e.log.Words();
+    EXPECT_EQ(std::vector<uint32_t>(words.end() - 3, words.end()),
+              (std::vector<uint32_t>{0, 2, 4}));
+    // Reset with nothing to speak is harmless.
+    EXPECT_EQ(e.central->AudioReset(), S_OK);
+}
+
+TEST(Release, DestroyingAnEngineMidSynthesisIsSafeAndSilent) {
+    for (const char* mode : {kEspeak, kSlt}) {
+        auto e = std::make_unique<TestEngine>();
+        ASSERT_TRUE(e->Select(mode));
+        ASSERT_EQ(e->Speak(LongText(100000)), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return e->log.Count("start") == 1; }));
+        EventLog* log = &e->log;
+        const size_t seen = log->lines.size();
+        // Keep the sinks and the log alive; drop only the engine.
+        auto notify = e->notify;
+        auto buf = e->buf;
+        auto dest = e->dest;
+        e->attributes = nullptr;
+        e->central = nullptr;
+        PumpUntil([] { return false; }, 300);
+        EXPECT_EQ(log->lines.size(), seen) << mode;
+        EXPECT_EQ(notify->RefCount(), 2u);  // ours and the TestEngine's
+        EXPECT_EQ(buf->RefCount(), 2u);
+        e.reset();
+    }
+    // The worker still serves new engines.
+    TestEngine next;
+    ASSERT_TRUE(next.Select(kEspeak));
+    ASSERT_EQ(next.Speak("still working"), S_OK);
+    EXPECT_TRUE(next.WaitStops(1));
+}

@@ -1,0 +1,208 @@
+// Voice parameters and word positions, checked on the audio the real engines render.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "EngineTestKit.h"
+#include "platform/service/TextScan.h"
+
+namespace {
+const char* const kEspeak = "English (America) - espeak-ng";
+const char* const kSlt = "slt (US English female) - flite";
+const char* const kKal = "kal (US English male, 8 kHz) - flite";
+
+std::string Tag(const char* keyword, uint64_t value) {
+    return std::string("\\") + keyword + "=" + std::to_string(value) + "\\";
+}
+
+// Every offset is a word start of text, and they never go backwards.
+void ExpectWordStarts(const std::string& text, const std::vector<uint32_t>& words) {
+    const auto starts = WordStarts(text, {0, text.size()});
+    const std::set<uint32_t> valid(starts.begin(), starts.end());
+    for (size_t i = 0; i < words.size(); ++i) {
+        EXPECT_TRUE(valid.count(words[i])) << "offset " << words[i] << " in: " << text;
+        if (i > 0) {
+            EXPECT_GT(words[i], words[i - 1]);
+        }
+    }
+}
+}  // namespace
+
+TEST(VoiceParameters, AttributesClampAndReadBack) {
+    struct Range {
+        const char* mode;
+        DWORD speedMin, speedMax, realTimeMin, realTimeMax;
+    };
+    for (const Range& range : {Range{kEspeak, 84, 449, 48, 257}, Range{kSlt, 80, 450, 46, 257}}) {
+        const char* mode = range.mode;
+        TestEngine e;
+        ASSERT_TRUE(e.Select(mode));
+        WORD pitch = 0;
+        DWORD value = 0;
+        e.attributes->PitchGet(&pitch);
+        EXPECT_EQ(pitch, 50);
+        e.attributes->PitchSet(65535);
+        e.attributes->PitchGet(&pitch);
+        EXPECT_EQ(pitch, 99);
+        e.attributes->PitchSet(0);
+        e.attributes->PitchGet(&pitch);
+        EXPECT_EQ(pitch, 0);
+        e.attributes->SpeedGet(&value);
+        EXPECT_EQ(value, 175u);
+        e.attributes->SpeedSet(4294967295u);
+        e.attributes->SpeedGet(&value);
+        EXPECT_EQ(value, range.speedMax) << mode;
+        e.attributes->SpeedSet(0);
+        e.attributes->SpeedGet(&value);
+        EXPECT_EQ(value, range.speedMin) << mode;
+        // The real-time rate is the speed in percent of the normal 175.
+        e.attributes->RealTimeSet(4294967295u);
+        e.attributes->RealTimeGet(&value);
+        EXPECT_EQ(value, range.realTimeMax) << mode;
+        e.attributes->SpeedGet(&value);
+        EXPECT_EQ(value, range.speedMax) << mode;
+        e.attributes->RealTimeSet(0);
+        e.attributes->RealTimeGet(&value);
+        EXPECT_EQ(value, range.realTimeMin) << mode;
+        e.attributes->RealTimeSet(100);
+        e.attributes->SpeedGet(&value);
+        EXPECT_EQ(value, 175u);
+        e.attributes->VolumeGet(&value);
+        EXPECT_EQ(value, 0xFFFFFFFFu);
+        e.attributes->VolumeSet(0x7FFF7FFFu);
+        e.attributes->VolumeGet(&value);
+        EXPECT_EQ(value, 0x7FFF7FFFu);
+    }
+}
+
+TEST(VoiceParameters, TagsSetClampedValuesAndMalformedOnesChangeNothing) {
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    EXPECT_EQ(e.central->Inject("\\pit=70\\"), S_OK);
+    EXPECT_EQ(e.central->Inject("\\SPD=200\\"), S_OK);
+    EXPECT_EQ(e.central->Inject("\\Vol=655\\"), S_OK);
+    for (const char* bad : {"\\Pit=\\", "\\Pit=-5\\", "Spd=100", "\\Vol=1x\\", "\\Foo=1\\"})
+        EXPECT_EQ(e.central->Inject(bad), TTSERR_INVALIDCHAR) << bad;
+    EXPECT_EQ(e.central->Inject(nullptr), E_POINTER);
+    WORD pitch = 0;
+    DWORD speed = 0, volume = 0;
+    e.attributes->PitchGet(&pitch);
+    e.attributes->SpeedGet(&speed);
+    e.attributes->VolumeGet(&volume);
+    EXPECT_EQ(pitch, 70);
+    EXPECT_EQ(speed, 200u);
+    EXPECT_EQ(volume, 655u);
+    EXPECT_EQ(e.central->Inject("\\Pit=65535\\"), S_OK);
+    EXPECT_EQ(e.central->Inject("\\Spd=4294967295\\"), S_OK);
+    e.attributes->PitchGet(&pitch);
+    e.attributes->SpeedGet(&speed);
+    EXPECT_EQ(pitch, 99);
+    EXPECT_EQ(speed, 449u);
+}
+
+// The probed limits are the ones the audio obeys: beyond the maximum sounds like the
+// maximum, one step inside it sounds different.
+TEST(VoiceParameters, LimitsHoldInTheRenderedAudio) {
+    struct Limits {
+        const char* mode;
+        uint32_t speedMin, speedMax;
+    };
+    for (const Limits& limits :
+         {Limits{kEspeak, 84, 449}, Limits{kSlt, 80, 450}, Limits{kKal, 80, 450}}) {
+        const char* mode = limits.mode;
+        const std::string text = "Hello world";
+        const auto at = [&](const char* keyword, uint64_t value) {
+            return FreshRender(mode, text, {Tag(keyword, value)});
+        };
+        const auto pitchMax = at("Pit", 99);
+        ASSERT_FALSE(pitchMax.empty()) << mode;
+        EXPECT_EQ(at("Pit", 65535), pitchMax) << mode;
+        EXPECT_NE(at("Pit", 98), pitchMax) << mode;
+        const auto speedMax = at("Spd", limits.speedMax);
+        EXPECT_EQ(at("Spd", 4294967295u), speedMax) << mode;
+        EXPECT_EQ(at("Spd", limits.speedMax + 1), speedMax) << mode;
+        EXPECT_NE(at("Spd", limits.speedMax - 1), speedMax) << mode;
+        const auto speedMin = at("Spd", limits.speedMin);
+        EXPECT_EQ(at("Spd", 0), speedMin) << mode;
+        EXPECT_NE(at("Spd", limits.speedMin + 1), speedMin) << mode;
+    }
+}
+
+TEST(VoiceParameters, TagsChangePitchSpeedAndVolumeMeasurably) {
+    const std::string text = "Hello world, this is a test of the voice.";
+    for (const char* mode : {kEspeak, kSlt}) {
+        const unsigned rate = FindMode(mode)->engine == VoiceMode::Engine::Espeak ? 22050 : 16000;
+        const auto normal = FreshRender(mode, text);
+        ASSERT_FALSE(normal.empty()) << mode;
+        const double f0Low = PitchEstimate(RenderText(mode, text, {"\\Pit=10\\"}), rate);
+        const double f0High = PitchEstimate(RenderText(mode, text, {"\\Pit=90\\"}), rate);
+        EXPECT_GT(f0High, f0Low * 1.3) << mode << " " << f0Low << " " << f0High;
+
+        const size_t slow = VoicedLength(RenderText(mode, text, {"\\Spd=100\\"}));
+        const size_t fast = VoicedLength(RenderText(mode, text, {"\\Spd=350\\"}));
+        EXPECT_GT(static_cast<double>(slow), 2.0 * static_cast<double>(fast)) << mode;
+
+        // Half level on the left channel: half the amplitude; the right one is ignored.
+        const auto half = FreshRender(mode, text, {"\\Vol=32767\\"});
+        ASSERT_EQ(half.size(), normal.size());
+        for (size_t i = 0; i < half.size(); i += 97)
+            ASSERT_NEAR(half[i], normal[i] * (32767.0 / 65535.0), 1.0) << mode << " at " << i;
+        EXPECT_EQ(Rms(RenderText(mode, text, {"\\Vol=4294901760\\"})), 0.0) << mode;
+    }
+}
+
+TEST(WordPositions, FallOnWordStartsForUtf8AndHyphenatedText) {
+    const std::string text =
+        "The well-known caf\xC3\xA9 na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC r\xC3\xB4le, "
+        "1 2 3.\r\nSecond line \xFF"
+        "bad bytes here.\r\n";
+    for (const char* mode : {kEspeak, kSlt, kKal}) {
+        std::vector<uint32_t> words;
+        ASSERT_FALSE(RenderText(mode, text, {}, &words).empty()) << mode;
+        ExpectWordStarts(text, words);
+        EXPECT_GE(words.size(), 8u) << mode;
+        // The second line's words are found at their byte offsets.
+        const auto second = static_cast<uint32_t>(text.find("Second"));
+        EXPECT_TRUE(std::count(words.begin(), words.end(), second)) << mode;
+        EXPECT_EQ(words.front(), 0u) << mode;
+    }
+}
+
+TEST(WordPositions, OneTwoThreeGivesOffsetsZeroTwoFour) {
+    for (const char* mode : {kEspeak, kSlt}) {
+        std::vector<uint32_t> words;
+        RenderText(mode, "1 2 3\r\n", {}, &words);
+        EXPECT_EQ(words, (std::vector<uint32_t>{0, 2, 4})) << mode;
+    }
+}
+
+// Text is data: control characters, tags and markup in it change nothing.
+TEST(TextIsData, EmbeddedCommandsAreSpokenAsTextAndDoNotPersist) {
+    const std::string tricky =
+        "\x01"
+        "0A hello \\Vol=0\\ <b>x</b> [[h@l'oU]]";
+    const std::string blanked = " 0A hello \\Vol=0\\ <b>x</b> [[h@l'oU]]";
+    const auto heard = FreshRender(kEspeak, tricky);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard, FreshRender(kEspeak, blanked));
+    EXPECT_GT(Rms(heard), 1000.0);
+
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    ASSERT_EQ(e.Speak(tricky), S_OK);
+    ASSERT_TRUE(e.WaitStops(1));
+    std::vector<uint32_t> words;
+    RenderText(kEspeak, blanked, {}, &words);
+    EXPECT_EQ(e.log.Words(), words);
+    EXPECT_TRUE(std::count(words.begin(), words.end(), 4u));  // "hello" unshifted
+    // The next text on the same engine sounds as on a fresh one: same length and
+    // level within espeak-ng's own variation from one text to the next.
+    const size_t before = e.dest->Frames().size();
+    ASSERT_EQ(e.Speak("hello there"), S_OK);
+    ASSERT_TRUE(e.WaitStops(2));
+    const auto all = e.dest->Frames();
+    const std::vector<int16_t> next(all.begin() + static_cast<ptrdiff_t>(before), all.end());
+    const auto fresh = FreshRender(kEspeak, "hello there");
+    EXPECT_NEAR(double(next.size()) / double(fresh.size()), 1.0, 0.03);
+    EXPECT_NEAR(Rms(next) / Rms(fresh), 1.0, 0.1);
+}
