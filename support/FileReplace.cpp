@@ -158,10 +158,11 @@ void SetReplaceFaultHook(std::function<int(ReplaceStage)> hook) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocking on the open keeps a FIFO of that name from hanging the caller.
+    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.Get() < 0) return false;
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     contents.clear();
     char buffer[65536];
     for (;;) {

@@ -62,6 +62,8 @@ TEST_F(IniFileTest, MissingFileReadsDefaultsAndIsNotCreated) {
     EXPECT_EQ("0", ini.ReadValue("Voice", "Pitch", "0"));
     EXPECT_FALSE(fs::exists(Path("none.cfg")));
     EXPECT_EQ("0", TIniFile(dir_.string()).ReadValue("Voice", "Pitch", "0")) << "a folder";
+    ASSERT_EQ(0, ::mkfifo(Path("fifo.cfg").c_str(), 0600));
+    EXPECT_EQ("0", TIniFile(Path("fifo.cfg")).ReadValue("Voice", "Pitch", "0")) << "no hang";
 }
 
 TEST_F(IniFileTest, NewFileHoldsHeadingAndKeysInWritingOrder) {
