@@ -31,7 +31,9 @@ void ShowBox(const QString& title, const QString& text) {
 }
 }  // namespace
 
-QString ApplicationTitle() { return QGuiApplication::applicationDisplayName(); }
+QString ApplicationTitle() {
+    return QGuiApplication::applicationDisplayName();
+}
 
 void ShowError(const std::string& message) {
     ShowBox(ApplicationTitle(), DecodeText(ErrorBoxText(message)));
@@ -60,6 +62,8 @@ void InstallForNotifications() {
     Apartment::SetGuard([](const Apartment::Call& call) { Run(call); });
 }
 
-void SetErrorBoxHook(BoxHook hook) { Hook() = std::move(hook); }
+void SetErrorBoxHook(BoxHook hook) {
+    Hook() = std::move(hook);
+}
 
 }  // namespace ErrorGuard

@@ -19,7 +19,9 @@ TFileDialog::TFileDialog(Kind kind, const QString& title, const QString& filterN
       filter_(filterName + " (" + pattern + ")"),
       defaultExt_(defaultExt) {}
 
-void TFileDialog::SetExecuteHook(ExecuteHook hook) { Hook() = std::move(hook); }
+void TFileDialog::SetExecuteHook(ExecuteHook hook) {
+    Hook() = std::move(hook);
+}
 
 bool TFileDialog::Execute(QWidget* parent) {
     QString chosen;

@@ -10,11 +10,11 @@ class QWidget;
 
 class TFileDialog : public QObject {
     Q_OBJECT
-public:
+  public:
     enum Kind { dkOpen, dkSave };
 
-    TFileDialog(Kind kind, const QString& title, const QString& filterName,
-                const QString& pattern, const QString& defaultExt, QObject* owner);
+    TFileDialog(Kind kind, const QString& title, const QString& filterName, const QString& pattern,
+                const QString& defaultExt, QObject* owner);
 
     // Runs the dialog modally; true when the user confirmed a name.
     bool Execute(QWidget* parent);
@@ -32,7 +32,7 @@ public:
     using ExecuteHook = std::function<QString(const TFileDialog& dialog)>;
     static void SetExecuteHook(ExecuteHook hook);
 
-private:
+  private:
     Kind kind_;
     QString title_;
     QString filter_;

@@ -7,7 +7,8 @@
 
 namespace {
 bool IsAscii(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // How far ahead a line is looked for when the box and the lines disagree (a line cut
@@ -40,8 +41,8 @@ void TSpokenTextMap::Build(const TStrings& spokenLines, const QString& boxText) 
     for (int i = 0; i < count; ++i) {
         const std::string bytes = spokenLines.LineAt(i);
         const bool ascii = IsAscii(bytes);
-        const QString chars = ascii ? QString::fromLatin1(bytes.data(), qsizetype(bytes.size()))
-                                    : DecodeText(bytes);
+        const QString chars =
+            ascii ? QString::fromLatin1(bytes.data(), qsizetype(bytes.size())) : DecodeText(bytes);
         const int n = int(chars.size());
         if (box.mid(pos, n) != chars && n > 0) {
             const QStringView window = box.mid(pos, kResyncWindow + n);
@@ -78,8 +79,7 @@ int TSpokenTextMap::CharPosition(uint32_t byteOffset) const {
     // Count the characters of the bytes before the offset; a partial character at the
     // cut decodes as escaped bytes, so step back to the start of that character.
     uint64_t cut = within;
-    while (cut > 0 &&
-           (static_cast<unsigned char>(text_[line.textStart + cut]) & 0xC0) == 0x80)
+    while (cut > 0 && (static_cast<unsigned char>(text_[line.textStart + cut]) & 0xC0) == 0x80)
         --cut;
     return line.charStart +
            int(DecodeText(std::string_view(text_).substr(line.textStart, cut)).size());

@@ -14,7 +14,7 @@
 class TStrings;
 
 class TSpokenTextMap {
-public:
+  public:
     // Aligns the handed-over lines with the box's text at the moment of handing over.
     void Build(const TStrings& spokenLines, const QString& boxText);
     // For a text that did not come from the box (the test phrase): positions are the
@@ -28,7 +28,7 @@ public:
     // Length in bytes of the spoken text.
     uint64_t ByteLength() const { return byteLength_; }
 
-private:
+  private:
     struct Line {
         uint64_t byteStart;  // first byte of the line in the spoken text
         uint32_t byteCount;  // its bytes without the CR LF

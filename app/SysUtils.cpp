@@ -61,4 +61,6 @@ int32_t StrToInt(const std::string& text) {
                     : static_cast<int32_t>(value);
 }
 
-std::string IntToStr(int64_t value) { return std::to_string(value); }
+std::string IntToStr(int64_t value) {
+    return std::to_string(value);
+}

@@ -218,8 +218,8 @@ void TFormMain::BuildComponents() {
     DlgLoadText = new TFileDialog(TFileDialog::dkOpen, "Load Text from File...",
                                   "Text Files (.txt)", "*.txt", "txt", this);
     DlgLoadText->setObjectName("DlgLoadText");
-    DlgSaveText = new TFileDialog(TFileDialog::dkSave, "Save Text to File...",
-                                  "Text Files (.txt)", "*.txt", "txt", this);
+    DlgSaveText = new TFileDialog(TFileDialog::dkSave, "Save Text to File...", "Text Files (.txt)",
+                                  "*.txt", "txt", this);
     DlgSaveText->setObjectName("DlgSaveText");
     tpVersionInfo = new TVersionInfo(this);
     tpVersionInfo->setObjectName("tpVersionInfo");
@@ -255,7 +255,8 @@ QString TFormMain::ReadmePath() {
 }
 
 void TFormMain::FormShow() {
-    const std::string caption = tpVersionInfo->ProductName() + " " + tpVersionInfo->ProductVersion();
+    const std::string caption =
+        tpVersionInfo->ProductName() + " " + tpVersionInfo->ProductVersion();
     setWindowTitle(DecodeText(caption));
     QGuiApplication::setApplicationDisplayName(windowTitle());
 

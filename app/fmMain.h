@@ -28,7 +28,7 @@ class TMSpeech;
 
 class TFormMain : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TFormMain(QWidget* parent = nullptr);
     ~TFormMain() override;
 
@@ -123,11 +123,11 @@ public:
     // True while the text box is still being laid out in the background.
     bool TextLayoutPending() const;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void BuildHelpPage();
     void BuildEditPage();
     void BuildTextGroup();

@@ -70,8 +70,8 @@ void TFormMain::ConnectConverterHandlers() {
 
 void TFormMain::ScheduleTextLayout(int position) {
     const int block = mmEditText->document()->findBlock(position).blockNumber();
-    layoutBlock_ = layoutTimer_->isActive() ? std::min(layoutBlock_, std::max(block, 0))
-                                            : std::max(block, 0);
+    layoutBlock_ =
+        layoutTimer_->isActive() ? std::min(layoutBlock_, std::max(block, 0)) : std::max(block, 0);
     layoutTimer_->start();
 }
 
@@ -94,9 +94,13 @@ void TFormMain::LayOutSomeText() {
     }
 }
 
-bool TFormMain::TextLayoutPending() const { return layoutTimer_->isActive(); }
+bool TFormMain::TextLayoutPending() const {
+    return layoutTimer_->isActive();
+}
 
-void TFormMain::btTextClearClick() { mmEditText->clear(); }
+void TFormMain::btTextClearClick() {
+    mmEditText->clear();
+}
 
 void TFormMain::btTextLoadClick() {
     if (!DlgLoadText->Execute(this)) return;
@@ -139,7 +143,9 @@ void TFormMain::btConverterPauseClick() {
     btConverterSave->setEnabled(true);
 }
 
-void TFormMain::btConverterStopClick() { fwMSpeech->Stop(); }
+void TFormMain::btConverterStopClick() {
+    fwMSpeech->Stop();
+}
 
 void TFormMain::btConverterSaveClick() {
     if (!DlgSaveAudio->Execute(this)) return;
@@ -165,7 +171,9 @@ void TFormMain::btConverterSaveClick() {
     }
 }
 
-void TFormMain::btConverterCancelClick() { fwMSpeechSave->Stop(); }
+void TFormMain::btConverterCancelClick() {
+    fwMSpeechSave->Stop();
+}
 
 void TFormMain::fwMSpeechStart() {
     btConverterSpeak->hide();

@@ -22,7 +22,9 @@ int ClampToInt(int64_t v) {
     return int(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
-std::string ComboText(const QComboBox* box) { return EncodeText(box->currentText()); }
+std::string ComboText(const QComboBox* box) {
+    return EncodeText(box->currentText());
+}
 }  // namespace
 
 void TFormMain::ConnectVoiceHandlers() {
@@ -104,9 +106,15 @@ void ShowPosition(QLabel* label, const QSlider* bar) {
 }
 }  // namespace
 
-void TFormMain::tbVoicePitchChange() { ShowPosition(lbPitchPos, tbVoicePitch); }
-void TFormMain::tbVoiceSpeedChange() { ShowPosition(lbSpeedPos, tbVoiceSpeed); }
-void TFormMain::tbVoiceVolumeChange() { ShowPosition(lbVolumePos, tbVoiceVolume); }
+void TFormMain::tbVoicePitchChange() {
+    ShowPosition(lbPitchPos, tbVoicePitch);
+}
+void TFormMain::tbVoiceSpeedChange() {
+    ShowPosition(lbSpeedPos, tbVoiceSpeed);
+}
+void TFormMain::tbVoiceVolumeChange() {
+    ShowPosition(lbVolumePos, tbVoiceVolume);
+}
 
 void TFormMain::tbVoicePitchExit() {
     fwMSpeech->SetPitch(static_cast<uint16_t>(static_cast<uint32_t>(tbVoicePitch->value())));
@@ -119,9 +127,12 @@ void TFormMain::tbVoiceVolumeExit() {
 }
 
 void TFormMain::BarExit(QSlider* bar) {
-    if (bar == tbVoicePitch) tbVoicePitchExit();
-    else if (bar == tbVoiceSpeed) tbVoiceSpeedExit();
-    else if (bar == tbVoiceVolume) tbVoiceVolumeExit();
+    if (bar == tbVoicePitch)
+        tbVoicePitchExit();
+    else if (bar == tbVoiceSpeed)
+        tbVoiceSpeedExit();
+    else if (bar == tbVoiceVolume)
+        tbVoiceVolumeExit();
 }
 
 void TFormMain::btVoiceTestClick() {

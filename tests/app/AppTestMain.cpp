@@ -1,8 +1,9 @@
 // One application object for every test of the window, offscreen, with the program's
 // font and the UI thread joined to the apartment as the program entry does.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QFont>
-#include <gtest/gtest.h>
 
 #include "platform/ClassRegistry.h"
 

@@ -40,7 +40,8 @@ std::string ReadFileBytes(const QString& path) {
 
 void WriteFileBytes(const QString& path, const std::string& bytes) {
     QFile f(path);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes.data(), qint64(bytes.size()));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes.data(), qint64(bytes.size()));
 }
 
 bool WaitFor(const std::function<bool()>& done, int ms) {

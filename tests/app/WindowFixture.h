@@ -1,11 +1,12 @@
 #pragma once
 // A main window over the recording speech service, shown offscreen and active.
+#include <gtest/gtest.h>
+
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
 #include "FakeSpeechService.h"
@@ -19,7 +20,7 @@ inline FakeMode NamedMode(const std::string& name) {
 }
 
 class WindowFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         QGuiApplication::setApplicationDisplayName(PARLEN_MAKER_SITE " - Parlen Maker");
         if (service.modes.empty())

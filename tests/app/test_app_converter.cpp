@@ -14,7 +14,7 @@ namespace {
 enum class State { Idle, Speaking, Paused, Saving };
 
 class Converter : public WindowFixture {
-protected:
+  protected:
     void SetUp() override {
         WindowFixture::SetUp();
         Start();

@@ -1,23 +1,23 @@
 // End to end on the real engines: start-up, speaking with the word highlight, pause
 // and resume, and rendering WAV files, with the private sound server.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
 #include <QTest>
-#include <gtest/gtest.h>
+#include <set>
 
 #include "AppTestSupport.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
 #include "support/VersionInfo.h"
-
-#include <QComboBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSlider>
-#include <set>
 
 namespace {
 
@@ -26,7 +26,9 @@ struct WavInfo {
     qint64 dataBytes = -1;
     int rate = 0;
     int blockAlign = 0;
-    double Seconds() const { return rate && blockAlign ? double(dataBytes) / rate / blockAlign : 0; }
+    double Seconds() const {
+        return rate && blockAlign ? double(dataBytes) / rate / blockAlign : 0;
+    }
 };
 WavInfo ReadWav(const QString& path) {
     QFile f(path);
@@ -57,7 +59,7 @@ WavInfo ReadWav(const QString& path) {
 
 // Records what reaches the null sink while it lives.
 class Capture {
-public:
+  public:
     Capture() {
         path_ = ScratchDir() + "/capture.raw";
         process_.start("parecord", {"--device=parlen_null.monitor", "--raw", "--format=s16le",
@@ -80,13 +82,13 @@ public:
         process_.waitForFinished(2000);
     }
 
-private:
+  private:
     QString path_;
     QProcess process_;
 };
 
 class Engines : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { RegisterSpeechService(); }
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) GTEST_SKIP() << "no sound server";
@@ -123,8 +125,9 @@ TEST_F(Engines, StartUpListsTheCatalogueAndSelectsTheFirstEngine) {
 }
 
 TEST_F(Engines, SpeakingHighlightsTheWordsAndPausesAndResumes) {
-    const QString text = "Hello there, this is a longer sentence spoken by the converter "
-                         "so that it can be paused and resumed again.";
+    const QString text =
+        "Hello there, this is a longer sentence spoken by the converter "
+        "so that it can be paused and resumed again.";
     form->mmEditText->setPlainText(text);
     std::set<int> starts;
     QObject::connect(form->mmEditText, &QPlainTextEdit::selectionChanged, form.get(), [&] {
@@ -159,7 +162,8 @@ TEST_F(Engines, SpeakingHighlightsTheWordsAndPausesAndResumes) {
 }
 
 TEST_F(Engines, StopEndsTheSpeech) {
-    form->mmEditText->setPlainText(QString("This text is long enough to be stopped. ").repeated(10));
+    form->mmEditText->setPlainText(
+        QString("This text is long enough to be stopped. ").repeated(10));
     form->btConverterSpeak->click();
     ASSERT_TRUE(WaitFor([&] { return form->btConverterSpeak->isHidden(); }, 5000));
     form->btConverterStop->click();
@@ -188,7 +192,8 @@ TEST_F(Engines, RenderingAWavFileShowsProgressAndCompletesTheFile) {
 }
 
 TEST_F(Engines, CancelAndClosingLeaveValidWavFiles) {
-    const QString text = QString("A long text is rendered into a file and cancelled. ").repeated(40);
+    const QString text =
+        QString("A long text is rendered into a file and cancelled. ").repeated(40);
     form->mmEditText->setPlainText(text);
     const QString dir = ScratchDir();
     ui.answers = {dir + "/cancelled.wav", dir + "/closed.wav"};

@@ -10,7 +10,7 @@
 namespace {
 
 class LongText : public WindowFixture {
-protected:
+  protected:
     void SetUp() override {
         WindowFixture::SetUp();
         Start();
@@ -70,9 +70,9 @@ TEST_F(LongText, NoHandlerStallsTheWindow) {
     for (size_t offset : {size_t(6), spoken / 2, spoken - 20}) {
         speaker->FireWordPosition(DWORD(offset));
         worstVisual = std::max(worstVisual, Millis([&] {
-            speaker->FireVisual(0, nullptr);
-            QCoreApplication::processEvents();
-        }));
+                                   speaker->FireVisual(0, nullptr);
+                                   QCoreApplication::processEvents();
+                               }));
         EXPECT_EQ(5, form->mmEditText->textCursor().selectedText().size());
     }
     Report("worst highlight", worstVisual);
@@ -89,9 +89,9 @@ TEST_F(LongText, NoHandlerStallsTheWindow) {
     for (DWORD offset = 0; offset < spoken; offset += DWORD(spoken / 200)) {
         saver->FireWordPosition(offset);
         worstProgress = std::max(worstProgress, Millis([&] {
-            saver->FireVisual(0, nullptr);
-            QCoreApplication::processEvents();
-        }));
+                                     saver->FireVisual(0, nullptr);
+                                     QCoreApplication::processEvents();
+                                 }));
     }
     Report("worst progress", worstProgress);
     EXPECT_EQ(int(spoken - 1), form->pbConverter->maximum());  // the text form, no NUL

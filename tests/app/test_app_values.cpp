@@ -107,12 +107,12 @@ TEST(SpokenTextMap, MultiByteCharactersCountOnce) {
                              "\xE2\x82\xAC 5"}),
               QString::fromUtf8("caf\xC3\xA9 n\xC3\xA9"
                                 "e\n\xE2\x82\xAC 5"));
-    EXPECT_EQ(5, map.CharPosition(6));   // "née" starts at byte 6, character 5
-    EXPECT_EQ(6, map.CharPosition(7));   // its "é"
-    EXPECT_EQ(6, map.CharPosition(8));   // the second byte of "é": the character's start
-    EXPECT_EQ(7, map.CharPosition(9));   // the final "e"
-    EXPECT_EQ(9, map.CharPosition(12));  // "€" on the second line
-    EXPECT_EQ(11, map.CharPosition(16)); // "5"
+    EXPECT_EQ(5, map.CharPosition(6));    // "née" starts at byte 6, character 5
+    EXPECT_EQ(6, map.CharPosition(7));    // its "é"
+    EXPECT_EQ(6, map.CharPosition(8));    // the second byte of "é": the character's start
+    EXPECT_EQ(7, map.CharPosition(9));    // the final "e"
+    EXPECT_EQ(9, map.CharPosition(12));   // "€" on the second line
+    EXPECT_EQ(11, map.CharPosition(16));  // "5"
 }
 
 TEST(SpokenTextMap, EmptyLines) {

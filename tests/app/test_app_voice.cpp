@@ -9,7 +9,7 @@
 namespace {
 
 class Voice : public WindowFixture {
-protected:
+  protected:
     void SetUp() override {
         FakeMode alpha = NamedMode("Fake Alpha");
         FakeMode beta = NamedMode("Fake Beta");
@@ -217,9 +217,9 @@ TEST_F(Voice, UnknownEngineLeavesTheListBlankAndReadsNoFurther) {
     EXPECT_EQ(pitch, form->tbVoicePitch->value());
     EXPECT_EQ(1, TestPhrases());
     form->btVoiceSave->click();
-    EXPECT_EQ("[Voice]\r\nEngine=\r\nPitch=" + std::to_string(pitch) + "\r\nSpeed=" +
-                  std::to_string(form->tbVoiceSpeed->value()) + "\r\nVolume=" +
-                  std::to_string(form->tbVoiceVolume->value()) + "\r\n",
+    EXPECT_EQ("[Voice]\r\nEngine=\r\nPitch=" + std::to_string(pitch) +
+                  "\r\nSpeed=" + std::to_string(form->tbVoiceSpeed->value()) +
+                  "\r\nVolume=" + std::to_string(form->tbVoiceVolume->value()) + "\r\n",
               ReadFileBytes(dir + "/after.cfg"));
 }
 

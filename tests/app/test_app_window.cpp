@@ -6,12 +6,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "WindowFixture.h"
@@ -86,7 +88,7 @@ QString CaptionOf(QWidget* w) {
 }
 
 class Window : public WindowFixture {
-protected:
+  protected:
     // Builds and shows the window without the start-up sequence's engine phrase
     // mattering; start-up itself is checked below.
     void Create() { form = std::make_unique<TFormMain>(); }
@@ -260,8 +262,7 @@ TEST_F(Window, StartUpWithoutEnginesLocksVoiceAndConverter) {
     for (const char* name : {"gbEditVoice", "gbEditConverter", "cbVoiceEngines", "tbVoicePitch",
                              "btVoiceTest", "btConverterSpeak", "btConverterSave"})
         EXPECT_FALSE(Find(name)->isEnabled()) << name;
-    for (const char* name :
-         {"gbEditText", "mmEditText", "btTextLoad", "btTextSave", "btTextClear"})
+    for (const char* name : {"gbEditText", "mmEditText", "btTextLoad", "btTextSave", "btTextClear"})
         EXPECT_TRUE(Find(name)->isEnabled()) << name;
     EXPECT_EQ(0, Find<QComboBox>("cbVoiceEngines")->count());
     EXPECT_EQ(0, Find<QTabWidget>("pcMain")->currentIndex());
@@ -276,9 +277,28 @@ TEST_F(Window, StartUpWithoutEnginesLocksVoiceAndConverter) {
     EXPECT_EQ("one\r\ntwo", ReadFileBytes(dir + "/out.txt"));
 }
 
+// Puts the program folder's read-me back as it was (the tests share the folder with
+// the program).
+class ReadmeKeeper {
+  public:
+    explicit ReadmeKeeper(QString path) : path_(std::move(path)), had_(QFile::exists(path_)) {
+        if (had_) saved_ = ReadFileBytes(path_);
+    }
+    ~ReadmeKeeper() {
+        QFile::remove(path_);
+        if (had_) WriteFileBytes(path_, saved_);
+    }
+
+  private:
+    QString path_;
+    bool had_;
+    std::string saved_;
+};
+
 TEST_F(Window, ReadmeComesFromTheProgramFolderWhenPresent) {
     const QString path = TFormMain::ReadmePath();
     EXPECT_EQ(QDir(QCoreApplication::applicationDirPath()).filePath("readme.txt"), path);
+    ReadmeKeeper keep(path);
     QFile::remove(path);
     CreateWithBlock();
     Show();
@@ -293,9 +313,29 @@ TEST_F(Window, ReadmeComesFromTheProgramFolderWhenPresent) {
     CreateWithBlock();
     Show();
     QDir::setCurrent(cwd);
-    QFile::remove(path);
     EXPECT_EQ("Read me\nsecond line\n", Find<QPlainTextEdit>("mmHelpReadme")->toPlainText());
     EXPECT_TRUE(ui.boxes.empty());
+}
+
+// Started through a link in another folder, the program still reads the read-me
+// beside its real executable. The test runs itself again through such a link.
+TEST(ReadmePath, FollowsALinkToTheProgram) {
+    if (qEnvironmentVariableIsSet("PARLEN_PRINT_README_PATH")) {
+        std::printf("readme=%s\n", TFormMain::ReadmePath().toLocal8Bit().constData());
+        return;
+    }
+    const QString link = ScratchDir() + "/linked-program";
+    ASSERT_TRUE(QFile::link(QCoreApplication::applicationFilePath(), link));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PARLEN_PRINT_README_PATH", "1");
+    child.setProcessEnvironment(env);
+    child.start(link, {"--gtest_filter=ReadmePath.FollowsALinkToTheProgram"});
+    ASSERT_TRUE(child.waitForFinished(20000));
+    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+    const QString expected =
+        "readme=" + QDir(QCoreApplication::applicationDirPath()).filePath("readme.txt");
+    EXPECT_TRUE(out.contains(expected)) << out.toStdString();
 }
 
 TEST_F(Window, MissingVersionBlockShowsTheReadersErrorAndStopsTheStartUp) {
