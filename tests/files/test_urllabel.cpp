@@ -132,6 +132,10 @@ TEST_F(UrlLabelTest, LightsUpAtOnceAndReturnsSoonAfterThePointerLeaves) {
     Pump(250);
     EXPECT_EQ(clRed, label_->FontColor()) << "stays lit while the pointer is inside";
 
+    // The first tick after the pointer left restores the colour: at most one
+    // interval later, plus whatever a loaded machine adds.
+    int ticks = 0;
+    QObject::connect(label_->HoverTimer(), &QTimer::timeout, [&] { ++ticks; });
     Leave();
     QElapsedTimer t;
     t.start();
@@ -139,7 +143,8 @@ TEST_F(UrlLabelTest, LightsUpAtOnceAndReturnsSoonAfterThePointerLeaves) {
     const qint64 back = t.elapsed();
     RecordProperty("hover_return_ms", static_cast<int>(back));
     EXPECT_EQ(clBlue, label_->FontColor());
-    EXPECT_LE(back, 200) << "returned after " << back << " ms";
+    EXPECT_EQ(1, ticks);
+    EXPECT_LE(back, 400) << "returned after " << back << " ms";
     EXPECT_EQ(nullptr, label_->HoverTimer());
     Pump(20);
     EXPECT_EQ(0, Timers()) << "the timer is freed";
