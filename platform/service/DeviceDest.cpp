@@ -1,0 +1,527 @@
+#include "platform/service/DeviceDest.h"
+
+#include <pulse/rtclock.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr pa_usec_t kPollUs = 5000;
+constexpr pa_usec_t kConnectTimeoutUs = 3000000;
+constexpr pa_usec_t kOperationTimeoutUs = 1000000;
+
+class LoopLock {
+public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) {
+        if (loop_) pa_threaded_mainloop_lock(loop_);
+    }
+    ~LoopLock() {
+        if (loop_) pa_threaded_mainloop_unlock(loop_);
+    }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+// Waits on the main loop (lock held, released while waiting) until done() holds or
+// the time is up; a server that stops answering must not hang the caller.
+template <class Done>
+bool WaitFor(pa_threaded_mainloop* loop, pa_usec_t timeoutUs, Done done) {
+    struct Timer {
+        pa_threaded_mainloop* loop;
+        bool expired = false;
+    } timer{loop};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, timeoutUs);
+    pa_time_event* event = api->time_new(
+        api, &when,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+            auto* t = static_cast<Timer*>(data);
+            t->expired = true;
+            pa_threaded_mainloop_signal(t->loop, 0);
+        },
+        &timer);
+    while (!done() && !timer.expired) pa_threaded_mainloop_wait(loop);
+    api->time_free(event);
+    return done();
+}
+
+std::string ServerName() {
+    const char* env = std::getenv("PULSE_SERVER");
+    return env && *env ? env : "the default server";
+}
+
+}  // namespace
+
+DeviceDest::DeviceDest() = default;
+
+DeviceDest::~DeviceDest() { Teardown(); }
+
+HRESULT DeviceDest::CustomMessage(DWORD, const void*) { return E_NOTIMPL; }
+
+HRESULT DeviceDest::DeviceNumGet(DWORD* device) {
+    if (!device) return E_POINTER;
+    std::lock_guard guard(api_);
+    *device = deviceNum_;
+    return S_OK;
+}
+
+HRESULT DeviceDest::DeviceNumSet(DWORD device) {
+    std::lock_guard guard(api_);
+    deviceNum_ = device;
+    return S_OK;
+}
+
+HRESULT DeviceDest::Open(unsigned sampleRate) {
+    if (sampleRate == 0 || sampleRate > PA_RATE_MAX) return E_INVALIDARG;
+    std::lock_guard guard(api_);
+    if (!loop_) {
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_ || pa_threaded_mainloop_start(loop_) < 0) {
+            if (loop_) pa_threaded_mainloop_free(loop_);
+            loop_ = nullptr;
+            lastError_ = "Cannot start the sound thread";
+            return E_OUTOFMEMORY;
+        }
+    }
+    LoopLock lock(loop_);
+    std::string error;
+    if (!ConnectLocked(error)) {
+        lastError_ = error;
+        return TTSERR_NOSOUNDSERVER;
+    }
+    if (StreamUsableLocked() && rate_ == sampleRate) return S_OK;
+    // A new rate needs a new stream; what the old one still held is dropped, and its
+    // marks run now so that nobody waits for them forever.
+    RunAllMarksLocked();
+    DropStreamLocked();
+    if (!CreateStreamLocked(sampleRate, error)) {
+        lastError_ = error;
+        DropStreamLocked();
+        return TTSERR_NOSOUNDSERVER;
+    }
+    failed_ = false;
+    return S_OK;
+}
+
+bool DeviceDest::ConnectLocked(std::string& error) {
+    if (context_ && !failed_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+    DropStreamLocked();
+    if (context_) {
+        if (poll_) pa_threaded_mainloop_get_api(loop_)->time_free(poll_);
+        poll_ = nullptr;
+        pollArmed_ = false;
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Parlen Maker");
+    if (!context_) {
+        error = "Cannot create a sound server connection";
+        return false;
+    }
+    pa_context_set_state_callback(context_, &DeviceDest::ContextStateCb, this);
+    bool ok = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    if (ok) {
+        ok = WaitFor(loop_, kConnectTimeoutUs, [this] {
+                 pa_context_state_t s = pa_context_get_state(context_);
+                 return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+             }) &&
+             pa_context_get_state(context_) == PA_CONTEXT_READY;
+    }
+    if (!ok) {
+        int code = pa_context_errno(context_);
+        error = "No sound server at " + ServerName() + ": " +
+                (code ? pa_strerror(code) : "no answer");
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
+    pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
+    stream_ = pa_stream_new(context_, "Speech", &spec, nullptr);
+    if (!stream_) {
+        error = std::string("Cannot create a sound stream: ") +
+                pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    pa_stream_set_state_callback(stream_, &DeviceDest::StreamStateCb, this);
+    pa_stream_set_write_callback(stream_, &DeviceDest::StreamWriteCb, this);
+    pa_stream_set_started_callback(stream_, &DeviceDest::StreamStartedCb, this);
+    const uint32_t bytesPerMs = rate * 2 / 1000;
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = bytesPerMs * kServerBufferMs;
+    // A small start threshold; EndOfData starts shorter ends at once.
+    attr.prebuf = bytesPerMs * 5;
+    attr.minreq = bytesPerMs * 5;
+    attr.fragsize = static_cast<uint32_t>(-1);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
+                                                PA_STREAM_AUTO_TIMING_UPDATE |
+                                                PA_STREAM_ADJUST_LATENCY);
+    bool ok = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) >= 0 &&
+              WaitFor(loop_, kConnectTimeoutUs, [this] {
+                  pa_stream_state_t s = pa_stream_get_state(stream_);
+                  return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+              }) &&
+              pa_stream_get_state(stream_) == PA_STREAM_READY;
+    if (!ok) {
+        error = std::string("Cannot open the sound device: ") +
+                pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    rate_ = rate;
+    queue_.clear();
+    pushed_ = written_;
+    offset_ = static_cast<int64_t>(written_);
+    heard_ = written_;
+    paused_ = false;
+    endOfData_ = false;
+    return true;
+}
+
+void DeviceDest::DropStreamLocked() {
+    if (!stream_) return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_started_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+    queue_.clear();
+    pushed_ = written_;
+    heard_ = std::max(heard_, written_);
+}
+
+void DeviceDest::Teardown() {
+    if (!loop_) return;
+    {
+        LoopLock lock(loop_);
+        marks_.clear();
+        onRoom_ = nullptr;
+        DropStreamLocked();
+        if (poll_) pa_threaded_mainloop_get_api(loop_)->time_free(poll_);
+        poll_ = nullptr;
+        if (context_) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+}
+
+bool DeviceDest::WaitLocked(pa_operation* op) {
+    if (!op) return false;
+    bool done = WaitFor(loop_, kOperationTimeoutUs, [op] {
+        return pa_operation_get_state(op) != PA_OPERATION_RUNNING;
+    });
+    bool ok = done && pa_operation_get_state(op) == PA_OPERATION_DONE;
+    pa_operation_unref(op);
+    return ok;
+}
+
+bool DeviceDest::StreamUsableLocked() const {
+    return stream_ && !failed_ && pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+size_t DeviceDest::Room() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    lastRoom_ = RoomLocked();
+    return lastRoom_;
+}
+
+size_t DeviceDest::RoomLocked() {
+    // Without a stream, Write reports the failure; waiting for room would hang.
+    unsigned rate = rate_ ? rate_ : 22050;
+    const uint64_t ahead = uint64_t{rate} * kAheadMs / 1000;
+    if (!StreamUsableLocked()) return ahead;
+    const uint64_t unheard = written_ - std::min(written_, HeardLocked());
+    return unheard >= ahead ? 0 : static_cast<size_t>(ahead - unheard);
+}
+
+HRESULT DeviceDest::Write(const int16_t* frames, size_t count) {
+    if (count && !frames) return E_POINTER;
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    if (!StreamUsableLocked()) {
+        if (!failed_) lastError_ = "The sound device is not open";
+        return AUDERR_WRITEFAILED;
+    }
+    queue_.insert(queue_.end(), frames, frames + count);
+    written_ += count;
+    PushLocked();
+    lastRoom_ = RoomLocked();
+    ArmPollLocked();
+    return S_OK;
+}
+
+void DeviceDest::PushLocked() {
+    if (!StreamUsableLocked()) return;
+    size_t frames = std::min(pa_stream_writable_size(stream_) / 2, queue_.size());
+    if (frames > 0) {
+        std::vector<int16_t> chunk(queue_.begin(), queue_.begin() + static_cast<long>(frames));
+        if (pa_stream_write(stream_, chunk.data(), frames * 2, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            FailLocked(std::string("Cannot write to the sound device: ") +
+                       pa_strerror(pa_context_errno(context_)));
+            return;
+        }
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(frames));
+        pushed_ += frames;
+    }
+    if (endOfData_ && queue_.empty()) {
+        // Less than the start threshold may be waiting in the server: start it now.
+        endOfData_ = false;
+        if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    }
+}
+
+uint64_t DeviceDest::WrittenFrames() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    return written_;
+}
+
+uint64_t DeviceDest::HeardFrames() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    return HeardLocked();
+}
+
+uint64_t DeviceDest::HeardLocked() {
+    if (!StreamUsableLocked()) return heard_;
+    pa_usec_t usec = 0;
+    if (pa_stream_get_time(stream_, &usec) < 0) return heard_;
+    int64_t pos = static_cast<int64_t>(usec * rate_ / PA_USEC_PER_SEC) + offset_;
+    // Nothing is heard before it reaches the server; the interpolated clock may run
+    // past the end of the data while the stream starves.
+    pos = std::min<int64_t>(pos, static_cast<int64_t>(pushed_));
+    if (pos > static_cast<int64_t>(heard_)) heard_ = static_cast<uint64_t>(pos);
+    return heard_;
+}
+
+void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
+    if (!onHeard) return;
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    marks_.emplace(frame, std::move(onHeard));
+    if (!StreamUsableLocked()) {
+        // Nothing will ever be heard: do not keep anybody waiting.
+        RunAllMarksLocked();
+        return;
+    }
+    RunDueMarksLocked();
+    ArmPollLocked();
+}
+
+void DeviceDest::RunDueMarksLocked() {
+    if (paused_ || marks_.empty()) return;
+    const uint64_t heard = HeardLocked();
+    while (!marks_.empty() && marks_.begin()->first <= heard) {
+        auto call = std::move(marks_.begin()->second);
+        marks_.erase(marks_.begin());
+        try {
+            call();
+        } catch (...) {
+            // A mark only queues work; nothing may unwind into the sound thread.
+        }
+    }
+}
+
+void DeviceDest::RunAllMarksLocked() {
+    auto marks = std::move(marks_);
+    marks_.clear();
+    for (auto& [frame, call] : marks) {
+        try {
+            call();
+        } catch (...) {
+        }
+    }
+}
+
+void DeviceDest::EndOfData() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    if (!StreamUsableLocked()) return;
+    endOfData_ = true;
+    PushLocked();
+}
+
+HRESULT DeviceDest::Pause() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    if (!StreamUsableLocked()) {
+        paused_ = true;
+        return S_OK;
+    }
+    if (!WaitLocked(pa_stream_cork(stream_, 1, &DeviceDest::SuccessCb, this))) {
+        lastError_ = std::string("Cannot pause the sound device: ") +
+                     pa_strerror(pa_context_errno(context_));
+        return E_FAIL;
+    }
+    paused_ = true;
+    return S_OK;
+}
+
+HRESULT DeviceDest::Resume() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    if (!StreamUsableLocked()) {
+        paused_ = false;
+        return S_OK;
+    }
+    if (!WaitLocked(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this))) {
+        lastError_ = std::string("Cannot resume the sound device: ") +
+                     pa_strerror(pa_context_errno(context_));
+        return E_FAIL;
+    }
+    paused_ = false;
+    RunDueMarksLocked();
+    ArmPollLocked();
+    NotifyRoomLocked();
+    return S_OK;
+}
+
+HRESULT DeviceDest::Reset() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    marks_.clear();
+    queue_.clear();
+    endOfData_ = false;
+    pushed_ = written_;
+    if (!StreamUsableLocked()) {
+        paused_ = false;
+        heard_ = written_;
+        return S_OK;
+    }
+    HRESULT hr = S_OK;
+    if (!WaitLocked(pa_stream_flush(stream_, &DeviceDest::SuccessCb, this))) {
+        lastError_ = std::string("Cannot reset the sound device: ") +
+                     pa_strerror(pa_context_errno(context_));
+        hr = E_FAIL;
+    }
+    // Nothing is left to hold, and the next text must be heard: a reset ends a pause.
+    if (paused_ && WaitLocked(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this)))
+        paused_ = false;
+    // The server's write position went back to its read position; frames written
+    // from now on land there.
+    if (WaitLocked(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this))) {
+        const pa_timing_info* info = pa_stream_get_timing_info(stream_);
+        if (info && !info->write_index_corrupt)
+            offset_ = static_cast<int64_t>(written_) - info->write_index / 2;
+    }
+    lastRoom_ = 0;
+    NotifyRoomLocked();
+    return hr;
+}
+
+void DeviceDest::SetRoomCallback(std::function<void()> onRoom) {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    onRoom_ = std::move(onRoom);
+}
+
+std::string DeviceDest::LastError() {
+    std::lock_guard guard(api_);
+    LoopLock lock(loop_);
+    return lastError_;
+}
+
+void DeviceDest::ArmPollLocked() {
+    if (!context_ || paused_ || pollArmed_ || !StreamUsableLocked()) return;
+    if (marks_.empty() && HeardLocked() >= written_) return;
+    const pa_usec_t when = pa_rtclock_now() + kPollUs;
+    if (!poll_) {
+        poll_ = pa_context_rttime_new(context_, when, &DeviceDest::PollCb, this);
+        if (!poll_) return;
+    } else {
+        pa_context_rttime_restart(context_, poll_, when);
+    }
+    pollArmed_ = true;
+}
+
+void DeviceDest::OnPoll() {
+    pollArmed_ = false;
+    RunDueMarksLocked();
+    NotifyRoomLocked();
+    ArmPollLocked();
+}
+
+void DeviceDest::NotifyRoomLocked() {
+    if (!onRoom_) return;
+    const size_t room = RoomLocked();
+    const size_t step = (rate_ ? rate_ : 22050) / 100;  // 10 ms
+    if (room == 0 || (lastRoom_ != 0 && room < lastRoom_ + step)) return;
+    lastRoom_ = room;
+    try {
+        onRoom_();
+    } catch (...) {
+    }
+}
+
+void DeviceDest::FailLocked(const std::string& what) {
+    if (failed_) return;
+    failed_ = true;
+    lastError_ = what;
+    queue_.clear();
+    RunAllMarksLocked();
+    if (onRoom_) {
+        try {
+            onRoom_();  // a waiting worker must see the failure
+        } catch (...) {
+        }
+    }
+}
+
+void DeviceDest::ContextStateCb(pa_context* c, void* self) {
+    auto* dest = static_cast<DeviceDest*>(self);
+    pa_context_state_t state = pa_context_get_state(c);
+    if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && dest->stream_)
+        dest->FailLocked(std::string("Lost the connection to the sound server: ") +
+                         pa_strerror(pa_context_errno(c)));
+    pa_threaded_mainloop_signal(dest->loop_, 0);
+}
+
+void DeviceDest::StreamStateCb(pa_stream* s, void* self) {
+    auto* dest = static_cast<DeviceDest*>(self);
+    pa_stream_state_t state = pa_stream_get_state(s);
+    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && dest->rate_ &&
+        s == dest->stream_ && dest->context_)
+        dest->FailLocked(std::string("The sound device stopped: ") +
+                         pa_strerror(pa_context_errno(dest->context_)));
+    pa_threaded_mainloop_signal(dest->loop_, 0);
+}
+
+void DeviceDest::StreamWriteCb(pa_stream*, size_t, void* self) {
+    static_cast<DeviceDest*>(self)->PushLocked();
+}
+
+void DeviceDest::StreamStartedCb(pa_stream* s, void*) {
+    // Playback (re)started after a pause in the data: fetch fresh timing now rather
+    // than extrapolate from before the gap.
+    if (pa_operation* op = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(op);
+}
+
+void DeviceDest::PollCb(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    static_cast<DeviceDest*>(self)->OnPoll();
+}
+
+void DeviceDest::SuccessCb(pa_stream*, int, void* self) {
+    pa_threaded_mainloop_signal(static_cast<DeviceDest*>(self)->loop_, 0);
+}

@@ -1,0 +1,104 @@
+#pragma once
+// The sound-device destination: plays on the sound server's default sink through
+// libpulse (threaded main loop, one playback stream, 16-bit mono at the rate given
+// to Open).
+//
+// Creating it never fails: the server is reached lazily in Open, so that a machine
+// without sound can still render WAV files. Synthesis is kept a bounded amount
+// (kAheadMs) ahead of what is heard; written frames wait in a queue of ours until the
+// server's small buffer has room, so Write never blocks. Marks run on the main-loop
+// thread when the stream clock (pa_stream_get_time, the sample being heard) passes
+// their frame.
+#include <pulse/pulseaudio.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/ComObject.h"
+#include "platform/service/AudioDest.h"
+
+class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioDest> {
+public:
+    // Synthesis may run this far ahead of what is heard.
+    static constexpr unsigned kAheadMs = 250;
+    // The server's own buffer: small, so pause and reset are heard quickly.
+    static constexpr unsigned kServerBufferMs = 30;
+
+    DeviceDest();
+    ~DeviceDest() override;
+
+    // IAudioMultiMediaDevice. There is one device, the server's default sink; the
+    // number is kept for callers that read it back.
+    HRESULT CustomMessage(DWORD message, const void* data) override;
+    HRESULT DeviceNumGet(DWORD* device) override;
+    HRESULT DeviceNumSet(DWORD device) override;
+
+    // IParlenAudioDest
+    HRESULT Open(unsigned sampleRate) override;
+    size_t Room() override;
+    HRESULT Write(const int16_t* frames, size_t count) override;
+    uint64_t WrittenFrames() override;
+    void AddMark(uint64_t frame, std::function<void()> onHeard) override;
+    void EndOfData() override;
+    HRESULT Pause() override;
+    HRESULT Resume() override;
+    HRESULT Reset() override;
+    void SetRoomCallback(std::function<void()> onRoom) override;
+    std::string LastError() override;
+
+    // Frames heard so far on the time line (for tests and diagnostics).
+    uint64_t HeardFrames();
+
+private:
+    // Everything below the api mutex is touched only under the main-loop lock.
+    bool ConnectLocked(std::string& error);
+    bool CreateStreamLocked(unsigned rate, std::string& error);
+    void DropStreamLocked();
+    void Teardown();
+    bool WaitLocked(pa_operation* op);
+    bool StreamUsableLocked() const;
+    void PushLocked();
+    uint64_t HeardLocked();
+    void RunDueMarksLocked();
+    void RunAllMarksLocked();
+    void ArmPollLocked();
+    void OnPoll();
+    void NotifyRoomLocked();
+    size_t RoomLocked();
+    void FailLocked(const std::string& what);
+
+    static void ContextStateCb(pa_context* c, void* self);
+    static void StreamStateCb(pa_stream* s, void* self);
+    static void StreamWriteCb(pa_stream* s, size_t bytes, void* self);
+    static void StreamStartedCb(pa_stream* s, void* self);
+    static void PollCb(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
+                       void* self);
+    static void SuccessCb(pa_stream* s, int ok, void* self);
+
+    std::mutex api_;  // serialises the public calls; taken before the main-loop lock
+    DWORD deviceNum_ = 0xFFFFFFFFu;
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    pa_time_event* poll_ = nullptr;
+    bool pollArmed_ = false;
+    unsigned rate_ = 0;
+
+    uint64_t written_ = 0;     // frames accepted on the time line
+    uint64_t pushed_ = 0;      // frames of the time line handed to the server
+    int64_t offset_ = 0;       // time-line frame = stream frame + offset_
+    uint64_t heard_ = 0;       // highest heard position reported (monotonic)
+    std::deque<int16_t> queue_;  // accepted, not yet handed to the server
+    std::multimap<uint64_t, std::function<void()>> marks_;
+    bool paused_ = false;
+    bool endOfData_ = false;
+    bool failed_ = false;      // the connection broke; the next Open reconnects
+    size_t lastRoom_ = 0;
+    std::function<void()> onRoom_;
+    std::string lastError_;
+};

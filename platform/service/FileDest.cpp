@@ -1,0 +1,247 @@
+#include "platform/service/FileDest.h"
+
+#include <QFile>
+#include <QString>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The header is rewritten this often (in seconds of audio), so that even a process
+// that dies mid-render leaves a file that players open.
+constexpr unsigned kHeaderEverySeconds = 5;
+
+std::string EightBitName(const char16_t* name) {
+    return QFile::encodeName(QString::fromUtf16(name)).toStdString();
+}
+
+}  // namespace
+
+void FileDest::Closer::operator()(SNDFILE* f) const {
+    if (f) sf_close(f);
+}
+
+FileDest::~FileDest() {
+    std::lock_guard lock(mutex_);
+    CloseLocked();
+}
+
+HRESULT FileDest::Register(IUnknown* notify) {
+    std::lock_guard lock(mutex_);
+    notify_ = ComPtr<IUnknown>(notify);
+    return S_OK;
+}
+
+HRESULT FileDest::Set(const char16_t* fileName, DWORD /*flags*/) {
+    if (!fileName) return E_POINTER;
+    std::lock_guard lock(mutex_);
+    CloseLocked();
+    path_ = EightBitName(fileName);
+    if (path_.empty()) {
+        lastError_ = "No file name given";
+        return AUDERR_CANNOTOPENFILE;
+    }
+    if (!OpenFileLocked(rate_ ? rate_ : kDefaultRate)) {
+        path_.clear();
+        return AUDERR_CANNOTOPENFILE;
+    }
+    return S_OK;
+}
+
+HRESULT FileDest::Add(const char16_t*, DWORD) { return E_NOTIMPL; }
+
+HRESULT FileDest::Flush() {
+    std::lock_guard lock(mutex_);
+    HRESULT hr = S_OK;
+    if (file_) {
+        sf_write_sync(file_.get());
+        if (sf_close(file_.release()) != 0) {
+            lastError_ = "Cannot complete file " + path_;
+            hr = AUDERR_WRITEFAILED;
+        }
+        fileFrames_ = 0;
+    }
+    // The file is complete: nothing more will be written for marks still waiting.
+    Calls pending;
+    for (auto& [frame, call] : marks_) pending.push_back(std::move(call));
+    marks_.clear();
+    Run(pending);
+    return hr;
+}
+
+HRESULT FileDest::RealTimeSet(WORD rate) {
+    if (rate == 0) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    realTime_ = rate;
+    return S_OK;
+}
+
+HRESULT FileDest::RealTimeGet(WORD* rate) {
+    if (!rate) return E_POINTER;
+    std::lock_guard lock(mutex_);
+    *rate = realTime_;
+    return S_OK;
+}
+
+HRESULT FileDest::Open(unsigned sampleRate) {
+    if (sampleRate == 0) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    rate_ = sampleRate;
+    if (!file_ || fileRate_ == sampleRate) return S_OK;
+    if (fileFrames_ > 0) {
+        // One WAV file holds one rate.
+        lastError_ = "File " + path_ + " already holds audio at another rate";
+        return E_INVALIDARG;
+    }
+    // Nothing written yet: start the file again at the engine's rate.
+    CloseLocked();
+    return OpenFileLocked(sampleRate) ? S_OK : AUDERR_CANNOTOPENFILE;
+}
+
+bool FileDest::OpenFileLocked(unsigned rate) {
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(rate);
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path_.c_str(), SFM_WRITE, &info);
+    if (!f) {
+        lastError_ = "Cannot create file " + path_ + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    file_.reset(f);
+    fileRate_ = rate;
+    fileFrames_ = 0;
+    return true;
+}
+
+void FileDest::CloseLocked() {
+    file_.reset();
+    fileFrames_ = 0;
+}
+
+size_t FileDest::Room() {
+    std::lock_guard lock(mutex_);
+    return paused_ ? 0 : kRoomFrames;
+}
+
+HRESULT FileDest::Write(const int16_t* frames, size_t count) {
+    if (count && !frames) return E_POINTER;
+    std::lock_guard lock(mutex_);
+    if (!file_) {
+        lastError_ = path_.empty() ? "No output file named" : "File " + path_ + " is closed";
+        return AUDERR_WRITEFAILED;
+    }
+    if (count == 0) return S_OK;
+    errno = 0;
+    const sf_count_t done = sf_write_short(file_.get(), frames, static_cast<sf_count_t>(count));
+    const uint64_t took = done > 0 ? static_cast<uint64_t>(done) : 0;
+    const uint64_t before = fileFrames_;
+    fileFrames_ += took;
+    written_ += took;
+    if (took < count) {
+        const int err = errno;
+        lastError_ = "Cannot write file " + path_ + ": " +
+                     (err ? std::strerror(err) : sf_strerror(file_.get()));
+        // Complete the file with what it holds; nothing more goes into it, so nobody
+        // waits for later marks either.
+        CloseLocked();
+        Calls all = TakeDueMarksLocked();
+        for (auto& [frame, call] : marks_) all.push_back(std::move(call));
+        marks_.clear();
+        Run(all);
+        return AUDERR_WRITEFAILED;
+    }
+    const uint64_t every = uint64_t{fileRate_} * kHeaderEverySeconds;
+    if (before / every != fileFrames_ / every)
+        sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    Calls due = TakeDueMarksLocked();
+    Run(due);
+    return S_OK;
+}
+
+uint64_t FileDest::WrittenFrames() {
+    std::lock_guard lock(mutex_);
+    return written_;
+}
+
+void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
+    if (!onHeard) return;
+    std::lock_guard lock(mutex_);
+    marks_.emplace(frame, std::move(onHeard));
+    Calls due;
+    if (!file_ && !paused_) {
+        // No file: nothing will be written, so nobody waits.
+        for (auto& [f, call] : marks_) due.push_back(std::move(call));
+        marks_.clear();
+    } else {
+        due = TakeDueMarksLocked();
+    }
+    Run(due);
+}
+
+void FileDest::EndOfData() {
+    std::lock_guard lock(mutex_);
+    // The end of a text: a valid header now, before Flush completes the file.
+    if (file_) sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+}
+
+HRESULT FileDest::Pause() {
+    std::lock_guard lock(mutex_);
+    paused_ = true;
+    return S_OK;
+}
+
+HRESULT FileDest::Resume() {
+    std::function<void()> onRoom;
+    {
+        std::lock_guard lock(mutex_);
+        paused_ = false;
+        Calls due = TakeDueMarksLocked();
+        Run(due);
+        onRoom = onRoom_;
+    }
+    if (onRoom) onRoom();
+    return S_OK;
+}
+
+HRESULT FileDest::Reset() {
+    std::lock_guard lock(mutex_);
+    marks_.clear();
+    return S_OK;
+}
+
+void FileDest::SetRoomCallback(std::function<void()> onRoom) {
+    std::lock_guard lock(mutex_);
+    onRoom_ = std::move(onRoom);
+}
+
+std::string FileDest::LastError() {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+std::string FileDest::FileName() {
+    std::lock_guard lock(mutex_);
+    return file_ ? path_ : std::string();
+}
+
+FileDest::Calls FileDest::TakeDueMarksLocked() {
+    Calls due;
+    if (paused_) return due;
+    while (!marks_.empty() && marks_.begin()->first <= written_) {
+        due.push_back(std::move(marks_.begin()->second));
+        marks_.erase(marks_.begin());
+    }
+    return due;
+}
+
+// Marks run under the lock, which keeps them in order across threads; they only
+// queue work and never call back into the destination.
+void FileDest::Run(Calls& calls) {
+    for (auto& call : calls) {
+        try {
+            call();
+        } catch (...) {
+        }
+    }
+}

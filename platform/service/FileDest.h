@@ -1,0 +1,89 @@
+#pragma once
+// The WAV-file destination: 16-bit PCM mono WAV through libsndfile, written at the
+// engine's full speed.
+//
+// Set names the file and creates (or truncates) it at once, so a bad name fails
+// there and leaves no file behind; a Set while a file is open completes that file
+// first. Flush completes the file; so do Set, a failed write and the destructor,
+// so that a cancelled, abandoned or disk-full render still leaves a valid file
+// holding what was rendered. Marks run inside Write or AddMark as soon as their
+// frame is written.
+#include <sndfile.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ComObject.h"
+#include "platform/service/AudioDest.h"
+
+class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
+public:
+    // Rate of a file named before the engine's Open; Open changes it while the file
+    // is still empty.
+    static constexpr unsigned kDefaultRate = 22050;
+    // What Room() offers: no pacing, the engine renders as fast as it can.
+    static constexpr size_t kRoomFrames = size_t{1} << 20;
+    // IAudioFile::RealTimeGet of a fresh destination (0x100 = real time).
+    static constexpr WORD kRealTimeDefault = 0x100;
+
+    FileDest() = default;
+    ~FileDest() override;
+
+    // IAudioFile
+    // Keeps a reference to the notification object; this destination sends nothing.
+    HRESULT Register(IUnknown* notify) override;
+    HRESULT Set(const char16_t* fileName, DWORD flags) override;
+    // Appending to an existing file is not offered.
+    HRESULT Add(const char16_t* fileName, DWORD flags) override;
+    HRESULT Flush() override;
+    // Kept for callers that read it back; rendering always runs at full speed.
+    HRESULT RealTimeSet(WORD rate) override;
+    HRESULT RealTimeGet(WORD* rate) override;
+
+    // IParlenAudioDest
+    HRESULT Open(unsigned sampleRate) override;
+    size_t Room() override;
+    HRESULT Write(const int16_t* frames, size_t count) override;
+    uint64_t WrittenFrames() override;
+    void AddMark(uint64_t frame, std::function<void()> onHeard) override;
+    void EndOfData() override;
+    // Pause holds rendering (Room() is 0) and marks; Resume lets it go on.
+    HRESULT Pause() override;
+    HRESULT Resume() override;
+    // Cancels: pending marks are dropped, what was written stays in the file.
+    HRESULT Reset() override;
+    void SetRoomCallback(std::function<void()> onRoom) override;
+    std::string LastError() override;
+
+    // The 8-bit (locale) form of the file being written, empty when none is open.
+    std::string FileName();
+
+private:
+    using Calls = std::vector<std::function<void()>>;
+    struct Closer {
+        void operator()(SNDFILE* f) const;
+    };
+    bool OpenFileLocked(unsigned rate);
+    void CloseLocked();
+    Calls TakeDueMarksLocked();
+    static void Run(Calls& calls);
+
+    std::mutex mutex_;
+    std::unique_ptr<SNDFILE, Closer> file_;
+    std::string path_;       // named by Set, 8-bit
+    uint64_t fileFrames_ = 0;  // frames in the open file
+    unsigned rate_ = 0;      // from Open; 0 until then
+    unsigned fileRate_ = 0;  // rate of the open file
+    uint64_t written_ = 0;   // frames on the time line
+    bool paused_ = false;
+    std::multimap<uint64_t, std::function<void()>> marks_;
+    std::function<void()> onRoom_;
+    ComPtr<IUnknown> notify_;
+    WORD realTime_ = kRealTimeDefault;
+    std::string lastError_;
+};

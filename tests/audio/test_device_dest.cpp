@@ -1,0 +1,339 @@
+// The sound-device destination against the private test sound server, checked by
+// what a capture of the null sink's monitor holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "SinkCapture.h"
+#include "platform/ClassRegistry.h"
+#include "platform/service/DeviceDest.h"
+#include "platform/service/SpeechService.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+constexpr unsigned kRate = 22050;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Marks that record when they ran.
+struct MarkLog {
+    std::mutex m;
+    std::vector<std::pair<uint64_t, Clock::time_point>> ran;
+    std::function<void()> Mark(uint64_t frame) {
+        return [this, frame] {
+            std::lock_guard lock(m);
+            ran.emplace_back(frame, Clock::now());
+        };
+    }
+    size_t Count() {
+        std::lock_guard lock(m);
+        return ran.size();
+    }
+};
+
+// Writes like a synthesis worker: as much as Room() allows, waiting for the room
+// callback otherwise.
+class Feeder {
+public:
+    Feeder(DeviceDest* dest, std::vector<int16_t> samples) : dest_(dest), samples_(std::move(samples)) {
+        dest_->SetRoomCallback([this] {
+            std::lock_guard lock(m_);
+            cv_.notify_all();
+        });
+    }
+    ~Feeder() {
+        Stop();
+        dest_->SetRoomCallback(nullptr);
+    }
+    void Run(bool endOfData = true) {
+        size_t pos = 0;
+        while (pos < samples_.size() && !stop_) {
+            size_t room = dest_->Room();
+            if (room == 0) {
+                std::unique_lock lock(m_);
+                cv_.wait_for(lock, 20ms);
+                continue;
+            }
+            size_t n = std::min({room, size_t{220}, samples_.size() - pos});
+            ASSERT_EQ(S_OK, dest_->Write(samples_.data() + pos, n)) << dest_->LastError();
+            pos += n;
+        }
+        if (endOfData && !stop_) dest_->EndOfData();
+    }
+    void RunInBackground() {
+        thread_ = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    DeviceDest* dest_;
+    std::vector<int16_t> samples_;
+    std::atomic<bool> stop_{false};
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread thread_;
+};
+
+template <class Pred>
+bool WaitUntil(Pred pred, Clock::duration timeout = 5s) {
+    auto end = Clock::now() + timeout;
+    while (!pred()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class DeviceDestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!SinkCapture::ServerConfigured()) GTEST_SKIP() << "PULSE_SERVER is not set";
+        dest_ = MakeCom<DeviceDest>();
+        ASSERT_EQ(S_OK, dest_->Open(kRate)) << dest_->LastError();
+        ASSERT_TRUE(capture_.Start()) << capture_.Error();
+    }
+    void WaitHeard() {
+        ASSERT_TRUE(WaitUntil([&] { return dest_->HeardFrames() >= dest_->WrittenFrames(); }));
+    }
+    // Capture frame of time-line frame `frame`, given where the first tone began.
+    ComPtr<DeviceDest> dest_;
+    SinkCapture capture_{kRate};
+};
+
+TEST_F(DeviceDestTest, ToneIsHeardExactlyAndSoon) {
+    auto tone = MakeTone(kRate, 500);
+    Feeder feeder(dest_.Get(), tone);
+    auto t0 = Clock::now();
+    feeder.Run();
+    WaitHeard();
+    ASSERT_TRUE(capture_.Stop()) << capture_.Error();
+    auto first = capture_.FirstSound();
+    ASSERT_TRUE(first.has_value()) << "nothing was heard";
+    // Tone sample 0 is zero: the first sound is tone sample 1.
+    size_t start = *first - 1;
+    ASSERT_GE(capture_.Samples().size(), start + tone.size());
+    size_t mismatches = 0;
+    for (size_t i = 0; i < tone.size(); ++i)
+        if (capture_.Samples()[start + i] != tone[i]) ++mismatches;
+    EXPECT_EQ(0u, mismatches) << "the capture must hold the samples played, without gaps";
+    EXPECT_TRUE(capture_.Silent(start + tone.size(), kRate / 10)) << "nothing after the end";
+    double latency = Ms(capture_.TimeOfFrame(*first) - t0);
+    RecordProperty("first_sound_ms", std::to_string(latency));
+    std::printf("first sound %.1f ms after the first write\n", latency);
+    EXPECT_LT(latency, 60.0);
+}
+
+TEST_F(DeviceDestTest, MarksRunInOrderWhenTheirFrameIsHeard) {
+    auto tone = MakeTone(kRate, 1000);
+    MarkLog log;
+    // Added out of order on purpose, plus two at the same frame.
+    for (uint64_t f : {11025u, 2205u, 4410u, 4410u, 22050u, 1u, 6615u, 17640u, 8820u})
+        dest_->AddMark(f, log.Mark(f));
+    Feeder feeder(dest_.Get(), tone);
+    feeder.Run();
+    ASSERT_TRUE(WaitUntil([&] { return log.Count() == 9; })) << log.Count() << " marks ran";
+    ASSERT_TRUE(capture_.Stop());
+    auto first = capture_.FirstSound();
+    ASSERT_TRUE(first.has_value());
+    std::vector<double> errors;
+    uint64_t previous = 0;
+    for (auto& [frame, when] : log.ran) {
+        EXPECT_GE(frame, previous) << "marks run in order of their frames";
+        previous = frame;
+        double heardAt = Ms(capture_.TimeOfFrame(*first - 1 + frame).time_since_epoch());
+        errors.push_back(Ms(when.time_since_epoch()) - heardAt);
+    }
+    std::string list;
+    for (double e : errors) list += std::to_string(int(e)) + " ";
+    std::printf("mark minus heard (ms): %s\n", list.c_str());
+    for (double e : errors) EXPECT_NEAR(0.0, e, 20.0) << "mark time vs capture: " << list;
+}
+
+TEST_F(DeviceDestTest, PauseSilencesAndStopsMarksResumeLosesNothing) {
+    auto tone = MakeTone(kRate, 1500, 330.0);
+    MarkLog log;
+    for (uint64_t f = 1100; f < tone.size(); f += 1100) dest_->AddMark(f, log.Mark(f));
+    Feeder feeder(dest_.Get(), tone);
+    feeder.RunInBackground();
+    ASSERT_TRUE(WaitUntil([&] { return dest_->HeardFrames() >= kRate / 2; }));
+    auto pausedAt = Clock::now();
+    ASSERT_EQ(S_OK, dest_->Pause());
+    EXPECT_LT(Ms(Clock::now() - pausedAt), 30.0) << "Pause must not block";
+    size_t marksAtPause = log.Count();
+    uint64_t heardAtPause = dest_->HeardFrames();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_LE(log.Count(), marksAtPause + 1) << "marks run while paused";
+    EXPECT_LE(dest_->HeardFrames() - heardAtPause, uint64_t{kRate / 100})
+        << "the clock ran on while paused";
+    auto resumedAt = Clock::now();
+    ASSERT_EQ(S_OK, dest_->Resume());
+    feeder.Stop();  // joins once all is written
+    WaitHeard();
+    ASSERT_TRUE(WaitUntil([&] { return log.Count() == (tone.size() - 1) / 1100; }));
+    ASSERT_TRUE(capture_.Stop());
+
+    auto first = capture_.FirstSound();
+    ASSERT_TRUE(first.has_value());
+    const auto& heard = capture_.Samples();
+    const size_t start = *first - 1;
+    size_t pauseFrame = *first + capture_.FramesOf(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     pausedAt - capture_.TimeOfFrame(*first)));
+    auto gap = capture_.FirstSilence(*first, kRate / 20);
+    ASSERT_TRUE(gap.has_value()) << "the pause was not heard";
+    double toSilence = capture_.MsOf(int64_t(*gap) - int64_t(pauseFrame));
+    std::printf("silence %.1f ms after Pause\n", toSilence);
+    EXPECT_LT(toSilence, 30.0);
+    EXPECT_TRUE(capture_.Silent(pauseFrame + kRate * 30 / 1000, kRate * 300 / 1000));
+    // What was heard, with the pause cut out, is the tone itself.
+    const size_t before = *gap - start;
+    ASSERT_LT(before, tone.size());
+    EXPECT_TRUE(std::equal(tone.begin(), tone.begin() + long(before), heard.begin() + long(start)));
+    auto again = capture_.FirstSound(*gap);
+    ASSERT_TRUE(again.has_value()) << "nothing heard after Resume";
+    size_t k = before;
+    while (k < tone.size() && tone[k] == 0) ++k;
+    ASSERT_GE(heard.size(), *again + (tone.size() - k));
+    EXPECT_TRUE(std::equal(tone.begin() + long(k), tone.end(), heard.begin() + long(*again)))
+        << "audio lost or changed across the pause";
+    double resumeLag = Ms(capture_.TimeOfFrame(*again) - resumedAt);
+    std::printf("sound %.1f ms after Resume\n", resumeLag);
+    EXPECT_LT(resumeLag, 60.0);
+}
+
+TEST_F(DeviceDestTest, ResetSilencesDropsMarksAndTheTimeLineRunsOn) {
+    auto tone = MakeTone(kRate, 2000);
+    MarkLog dropped;
+    for (uint64_t f = 2205; f < tone.size(); f += 2205) dest_->AddMark(f, dropped.Mark(f));
+    Feeder feeder(dest_.Get(), tone);
+    feeder.RunInBackground();
+    ASSERT_TRUE(WaitUntil([&] { return dest_->HeardFrames() >= kRate / 2; }));
+    feeder.Stop();
+    auto resetAt = Clock::now();
+    ASSERT_EQ(S_OK, dest_->Reset());
+    EXPECT_LT(Ms(Clock::now() - resetAt), 30.0) << "Reset must not block";
+    size_t marksAtReset = dropped.Count();
+    const uint64_t written = dest_->WrittenFrames();
+    EXPECT_GE(written, uint64_t{kRate / 2}) << "Reset must not rewind the time line";
+
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LE(dropped.Count(), marksAtReset + 1) << "pending marks must be dropped";
+    // A later text is heard, and its marks follow it.
+    auto next = MakeTone(kRate, 300, 660.0);
+    MarkLog later;
+    dest_->AddMark(written + next.size(), later.Mark(written + next.size()));
+    Feeder second(dest_.Get(), next);
+    second.Run();
+    ASSERT_TRUE(WaitUntil([&] { return later.Count() == 1; })) << "mark after reset never ran";
+    ASSERT_TRUE(capture_.Stop());
+
+    auto first = capture_.FirstSound();
+    ASSERT_TRUE(first.has_value());
+    auto gap = capture_.FirstSilence(*first, kRate / 20);
+    ASSERT_TRUE(gap.has_value());
+    size_t resetFrame = *first + capture_.FramesOf(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     resetAt - capture_.TimeOfFrame(*first)));
+    std::printf("silence %.1f ms after Reset\n", capture_.MsOf(int64_t(*gap) - int64_t(resetFrame)));
+    EXPECT_LT(capture_.MsOf(int64_t(*gap) - int64_t(resetFrame)), 30.0);
+    auto again = capture_.FirstSound(*gap);
+    ASSERT_TRUE(again.has_value()) << "the text after Reset was not heard";
+    auto end = capture_.FirstSilence(*again, kRate / 20);
+    ASSERT_TRUE(end.has_value());
+    EXPECT_NEAR(300.0, capture_.MsOf(int64_t(*end - *again)), 3.0);
+    double markError = Ms(later.ran[0].second - capture_.TimeOfFrame(*end));
+    EXPECT_NEAR(0.0, markError, 20.0) << "end mark vs heard end";
+}
+
+TEST_F(DeviceDestTest, ShortEndIsHeardOnlyAfterEndOfData) {
+    auto blip = MakeTone(kRate, 3, 1000.0);  // less than the start threshold
+    MarkLog log;
+    dest_->AddMark(blip.size(), log.Mark(blip.size()));
+    ASSERT_EQ(S_OK, dest_->Write(blip.data(), blip.size()));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(0u, log.Count()) << "heard before the start threshold or EndOfData";
+    dest_->EndOfData();
+    ASSERT_TRUE(WaitUntil([&] { return log.Count() == 1; }, 1s)) << "EndOfData did not start it";
+    ASSERT_TRUE(capture_.Stop());
+    auto first = capture_.FirstSound();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(blip[1], capture_.Samples()[*first]);
+}
+
+TEST_F(DeviceDestTest, NewRateGetsANewStream) {
+    constexpr unsigned kLow = 16000;
+    ASSERT_EQ(S_OK, dest_->Open(kLow)) << dest_->LastError();
+    EXPECT_EQ(S_OK, dest_->Open(kLow)) << "same rate again";
+    Feeder feeder(dest_.Get(), MakeTone(kLow, 400, 500.0));
+    feeder.Run();
+    WaitHeard();
+    ASSERT_TRUE(capture_.Stop());
+    auto first = capture_.FirstSound(0, 200);
+    auto last = capture_.LastSound(200);
+    ASSERT_TRUE(first && last);
+    EXPECT_NEAR(400.0, capture_.MsOf(int64_t(*last - *first)), 5.0) << "played at the wrong rate";
+}
+
+TEST_F(DeviceDestTest, ReleasedWhilePlayingStopsQuietly) {
+    auto tone = MakeTone(kRate, 2000);
+    auto log = std::make_shared<MarkLog>();
+    for (uint64_t f = 4410; f < tone.size(); f += 4410) dest_->AddMark(f, log->Mark(f));
+    {
+        Feeder feeder(dest_.Get(), std::vector<int16_t>(tone.begin(), tone.begin() + kRate));
+        feeder.Run(false);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return dest_->HeardFrames() >= kRate / 4; }));
+    auto releasedAt = Clock::now();
+    dest_ = nullptr;
+    EXPECT_LT(Ms(Clock::now() - releasedAt), 200.0);
+    size_t ran = log->Count();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(ran, log->Count()) << "a released destination ran marks";
+    ASSERT_TRUE(capture_.Stop());
+    auto first = capture_.FirstSound();
+    ASSERT_TRUE(first.has_value());
+    auto gap = capture_.FirstSilence(*first, kRate / 20);
+    ASSERT_TRUE(gap.has_value());
+    EXPECT_LT(capture_.MsOf(int64_t(*gap - *first)), 600.0) << "sound went on after release";
+}
+
+// Without a sound server the destination still exists, says why it cannot play,
+// and plays once a server is there.
+TEST(DeviceDestNoServer, OpenFailsWithTheCauseAndRetries) {
+    const char* real = std::getenv("PULSE_SERVER");
+    std::string saved = real ? real : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/parlen-socket", 1);
+    RegisterAudioDestinations();
+    ComPtr<IAudioMultiMediaDevice> device;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MMAudioDest, nullptr, CLSCTX_ALL,
+                                     IID_IAudioMultiMediaDevice, device.PutVoid()));
+    ComPtr<IParlenAudioDest> dest;
+    ASSERT_EQ(S_OK, device.As(dest));
+    EXPECT_EQ(TTSERR_NOSOUNDSERVER, dest->Open(kRate));
+    std::string why = dest->LastError();
+    EXPECT_NE(std::string::npos, why.find("/nonexistent/parlen-socket")) << why;
+    EXPECT_NE(std::string::npos, why.find("refused")) << why;
+    int16_t frames[4] = {1, 2, 3, 4};
+    EXPECT_EQ(AUDERR_WRITEFAILED, dest->Write(frames, 4));
+    bool ran = false;
+    dest->AddMark(100, [&] { ran = true; });
+    EXPECT_TRUE(ran) << "nothing will be heard: a mark must not wait";
+    EXPECT_EQ(S_OK, dest->Pause());
+    EXPECT_EQ(S_OK, dest->Reset());
+    if (real) {
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+        EXPECT_EQ(S_OK, dest->Open(kRate)) << "a later Open retries: " << dest->LastError();
+        EXPECT_EQ(S_OK, dest->Write(frames, 4));
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
+}
+
+}  // namespace

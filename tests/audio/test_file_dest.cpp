@@ -1,0 +1,248 @@
+// The WAV-file destination: files that libsndfile reads back, whatever happens.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "platform/ClassRegistry.h"
+#include "platform/service/FileDest.h"
+#include "platform/service/SpeechService.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+struct WavInfo {
+    bool ok = false;
+    SF_INFO info{};
+    std::vector<int16_t> samples;
+};
+
+WavInfo ReadWav(const fs::path& path) {
+    WavInfo w;
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &w.info);
+    if (!f) return w;
+    w.samples.resize(size_t(w.info.frames));
+    w.ok = sf_read_short(f, w.samples.data(), w.info.frames) == w.info.frames;
+    sf_close(f);
+    return w;
+}
+
+std::vector<int16_t> Ramp(size_t n, int start = 0) {
+    std::vector<int16_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = int16_t((start + int(i)) * 7);
+    return v;
+}
+
+class FileDestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("parlen-wav-" + std::to_string(getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+        dest_ = MakeCom<FileDest>();
+    }
+    void TearDown() override {
+        dest_ = nullptr;
+        fs::remove_all(dir_);
+    }
+    HRESULT SetName(const fs::path& p) { return dest_->Set(p.u16string().c_str(), 1); }
+    fs::path dir_;
+    ComPtr<FileDest> dest_;
+};
+
+TEST_F(FileDestTest, WrittenFramesFormTheWavAndMarksRunAsTheyAreWritten) {
+    ASSERT_EQ(S_OK, dest_->Open(16000));
+    auto path = dir_ / "out.wav";
+    ASSERT_EQ(S_OK, SetName(path)) << dest_->LastError();
+    EXPECT_TRUE(fs::exists(path)) << "Set creates the file";
+    std::vector<uint64_t> ran;
+    dest_->AddMark(1500, [&] { ran.push_back(1500); });
+    dest_->AddMark(500, [&] { ran.push_back(500); });
+    dest_->AddMark(500, [&] { ran.push_back(501); });  // same frame: in the order added
+    auto data = Ramp(2000);
+    EXPECT_GE(dest_->Room(), size_t{1} << 16) << "a file takes audio at full speed";
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), 400));
+    EXPECT_TRUE(ran.empty());
+    ASSERT_EQ(S_OK, dest_->Write(data.data() + 400, 1600));
+    EXPECT_EQ((std::vector<uint64_t>{500, 501, 1500}), ran);
+    dest_->AddMark(1000, [&] { ran.push_back(1000); });  // already written: runs at once
+    EXPECT_EQ(4u, ran.size());
+    EXPECT_EQ(2000u, dest_->WrittenFrames());
+    dest_->EndOfData();
+    ASSERT_EQ(S_OK, dest_->Flush());
+    auto wav = ReadWav(path);
+    ASSERT_TRUE(wav.ok);
+    EXPECT_EQ(16000, wav.info.samplerate);
+    EXPECT_EQ(1, wav.info.channels);
+    EXPECT_EQ(SF_FORMAT_WAV | SF_FORMAT_PCM_16, wav.info.format);
+    EXPECT_EQ(data, wav.samples);
+    EXPECT_EQ(AUDERR_WRITEFAILED, dest_->Write(data.data(), 10)) << "completed file takes no more";
+}
+
+TEST_F(FileDestTest, BadNamesFailAndCreateNothing) {
+    EXPECT_EQ(AUDERR_CANNOTOPENFILE, SetName(dir_ / "missing" / "out.wav"));
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    EXPECT_NE(std::string::npos, dest_->LastError().find("missing")) << dest_->LastError();
+    EXPECT_EQ(AUDERR_CANNOTOPENFILE, SetName(dir_)) << "a folder is no file";
+    EXPECT_EQ(AUDERR_CANNOTOPENFILE, dest_->Set(u"", 1));
+    EXPECT_EQ(E_POINTER, dest_->Set(nullptr, 1));
+    if (geteuid() != 0) {
+        fs::create_directory(dir_ / "locked");
+        fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_EQ(AUDERR_CANNOTOPENFILE, SetName(dir_ / "locked" / "out.wav"));
+        EXPECT_FALSE(fs::exists(dir_ / "locked" / "out.wav"));
+        fs::permissions(dir_ / "locked", fs::perms::owner_all);
+    }
+    int16_t frame = 1;
+    EXPECT_EQ(AUDERR_WRITEFAILED, dest_->Write(&frame, 1)) << "no file named";
+    bool ran = false;
+    dest_->AddMark(10, [&] { ran = true; });
+    EXPECT_TRUE(ran) << "without a file nothing is written, so a mark must not wait";
+    EXPECT_EQ(S_OK, dest_->Flush()) << "nothing to complete";
+}
+
+TEST_F(FileDestTest, NameIsTakenInTheLocaleForm) {
+    auto path = dir_ / fs::path(u8"stimme-\u00e4\u00df.wav");
+    ASSERT_EQ(S_OK, SetName(path)) << dest_->LastError();
+    EXPECT_EQ(path.string(), dest_->FileName());
+    EXPECT_TRUE(fs::exists(path));
+}
+
+TEST_F(FileDestTest, RateFollowsOpenWhileTheFileIsEmpty) {
+    auto path = dir_ / "rate.wav";
+    ASSERT_EQ(S_OK, SetName(path));  // before the engine opened: default rate
+    ASSERT_EQ(S_OK, dest_->Open(11025));
+    auto data = Ramp(100);
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), data.size()));
+    EXPECT_EQ(S_OK, dest_->Open(11025));
+    EXPECT_EQ(E_INVALIDARG, dest_->Open(22050)) << "one file holds one rate";
+    ASSERT_EQ(S_OK, dest_->Flush());
+    auto wav = ReadWav(path);
+    ASSERT_TRUE(wav.ok);
+    EXPECT_EQ(11025, wav.info.samplerate);
+    EXPECT_EQ(data, wav.samples);
+}
+
+TEST_F(FileDestTest, CancelledReplacedOrAbandonedFilesAreComplete) {
+    auto data = Ramp(3000);
+    ASSERT_EQ(S_OK, dest_->Open(22050));
+    // Cancelled: Reset keeps what was rendered and drops marks still pending.
+    ASSERT_EQ(S_OK, SetName(dir_ / "a.wav"));
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), 1000));
+    bool dropped = false;
+    dest_->AddMark(5000, [&] { dropped = true; });
+    ASSERT_EQ(S_OK, dest_->Reset());
+    ASSERT_EQ(S_OK, dest_->Flush());
+    EXPECT_FALSE(dropped) << "Reset drops pending marks without running them";
+    // Replaced: a second Set completes the file before it.
+    ASSERT_EQ(S_OK, SetName(dir_ / "b.wav"));
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), 2000));
+    ASSERT_EQ(S_OK, SetName(dir_ / "c.wav"));
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), 3000));
+    EXPECT_EQ(6000u, dest_->WrittenFrames()) << "the time line runs on across files";
+    // Abandoned mid-render: released without Flush.
+    dest_ = nullptr;
+    for (auto [name, frames] : {std::pair{"a.wav", 1000}, {"b.wav", 2000}, {"c.wav", 3000}}) {
+        auto wav = ReadWav(dir_ / name);
+        ASSERT_TRUE(wav.ok) << name;
+        EXPECT_EQ(std::vector<int16_t>(data.begin(), data.begin() + frames), wav.samples) << name;
+    }
+}
+
+TEST_F(FileDestTest, SetTruncatesAnOldFile) {
+    auto path = dir_ / "old.wav";
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::vector<char> junk(100000, 'x');
+        std::fwrite(junk.data(), 1, junk.size(), f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(S_OK, SetName(path));
+    auto data = Ramp(10);
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), data.size()));
+    ASSERT_EQ(S_OK, dest_->Flush());
+    EXPECT_LT(fs::file_size(path), 200u);
+    EXPECT_EQ(data, ReadWav(path).samples);
+}
+
+TEST_F(FileDestTest, PauseHoldsRenderingAndMarks) {
+    ASSERT_EQ(S_OK, SetName(dir_ / "p.wav"));
+    int rooms = 0;
+    dest_->SetRoomCallback([&] { ++rooms; });
+    ASSERT_EQ(S_OK, dest_->Pause());
+    EXPECT_EQ(0u, dest_->Room());
+    auto data = Ramp(100);
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), data.size()));
+    bool ran = false;
+    dest_->AddMark(50, [&] { ran = true; });
+    EXPECT_FALSE(ran);
+    ASSERT_EQ(S_OK, dest_->Resume());
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(1, rooms);
+    EXPECT_GT(dest_->Room(), 0u);
+}
+
+// A disk that fills up: the file-size limit makes writes past it fail the way a
+// full disk does, while rewriting the header in place still works.
+TEST_F(FileDestTest, FullDiskFailsTheWriteAndLeavesAValidFile) {
+    auto path = dir_ / "full.wav";
+    ASSERT_EQ(S_OK, dest_->Open(22050));
+    ASSERT_EQ(S_OK, SetName(path));
+    auto data = Ramp(20000);
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), 1000));
+    bool lateMark = false;
+    dest_->AddMark(15000, [&] { lateMark = true; });
+
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 44 + 2 * 5000;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+    HRESULT hr = S_OK;
+    size_t pos = 1000;
+    while (hr == S_OK && pos < data.size()) {
+        hr = dest_->Write(data.data() + pos, 1000);
+        pos += 1000;
+    }
+    std::string why = dest_->LastError();
+    uint64_t written = dest_->WrittenFrames();
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(AUDERR_WRITEFAILED, hr);
+    EXPECT_NE(std::string::npos, why.find("full.wav")) << why;
+    EXPECT_TRUE(lateMark) << "nothing more will be written: waiting marks run";
+    EXPECT_LE(written, 5000u);
+    EXPECT_GE(written, 4000u);
+    auto wav = ReadWav(path);
+    ASSERT_TRUE(wav.ok) << "the file must stay valid";
+    EXPECT_EQ(written, uint64_t(wav.info.frames));
+    EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), data.begin()));
+    EXPECT_EQ(AUDERR_WRITEFAILED, dest_->Write(data.data(), 10));
+}
+
+TEST(FileDestClass, RegisteredUnderItsClassAndAnswersBothInterfaces) {
+    RegisterAudioDestinations();
+    ComPtr<IAudioFile> file;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AudioDestFile, nullptr, CLSCTX_ALL, IID_IAudioFile,
+                                     file.PutVoid()));
+    ComPtr<IParlenAudioDest> dest;
+    ASSERT_EQ(S_OK, file.As(dest));
+    ComPtr<IAudioMultiMediaDevice> device;
+    EXPECT_EQ(E_NOINTERFACE, file.As(device));
+    EXPECT_EQ(E_NOTIMPL, file->Add(u"x.wav", 1));
+    WORD rt = 0;
+    ASSERT_EQ(S_OK, file->RealTimeGet(&rt));
+    EXPECT_EQ(FileDest::kRealTimeDefault, rt);
+    EXPECT_EQ(S_OK, file->RealTimeSet(0x200));
+    file->RealTimeGet(&rt);
+    EXPECT_EQ(0x200, rt);
+    EXPECT_EQ(E_NOINTERFACE, CoCreateInstance(CLSID_AudioDestFile, nullptr, CLSCTX_ALL,
+                                              IID_ITTSCentralA, device.PutVoid()));
+}
+
+}  // namespace
