@@ -13,6 +13,17 @@ bool IsContinuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
+// A line break ends a paragraph when only blanks follow up to the next line break or
+// the end; a single line break inside a paragraph is a blank, as the synthesisers
+// read it too.
+bool ParagraphEndsAt(std::string_view text, size_t lineBreak) {
+    for (size_t i = lineBreak + 1; i < text.size(); ++i) {
+        if (text[i] == '\n') return true;
+        if (text[i] != '\r' && text[i] != ' ' && text[i] != '\t') return false;
+    }
+    return true;
+}
+
 // Length of a valid UTF-8 sequence at s[i], or 0 when the byte does not start one.
 size_t SequenceLength(std::string_view s, size_t i, uint32_t* codePoint) {
     const auto b = static_cast<unsigned char>(s[i]);
@@ -99,7 +110,8 @@ size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t ha
     for (size_t i = begin; i < limit; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         const bool nextBlank = i + 1 >= n || IsWordBlank(static_cast<unsigned char>(text[i + 1]));
-        if (c == '\n' || (IsSentenceEnd(c) && nextBlank)) return i + 1;
+        if (IsSentenceEnd(c) && nextBlank) return i + 1;
+        if (c == '\n' && ParagraphEndsAt(text, i)) return i + 1;
         const bool pastSoft = i - begin >= softLimit;
         if (pastSoft && IsClauseEnd(c) && nextBlank) return i + 1;
         if (IsClauseEnd(c) && nextBlank) clause = i + 1;

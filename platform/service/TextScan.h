@@ -29,9 +29,10 @@ std::vector<uint32_t> WordStarts(std::string_view text, TextPiece piece);
 uint32_t WordStartAtOrBefore(const std::vector<uint32_t>& starts, uint32_t offset);
 
 // End of the piece beginning at begin: the first sentence end (".", "!", "?" before a
-// blank, or a line break); failing that within hardLimit bytes, the last clause end
-// (",", ";", ":") or blank seen once softLimit bytes are passed; failing that a cut
-// at a character boundary.
+// blank) or paragraph end (a line break followed by a blank line or the end of the
+// text); else, past softLimit bytes, the next clause end (",", ";", ":") or blank;
+// at hardLimit bytes the last clause end or blank seen, else a cut at a character
+// boundary.
 size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t hardLimit);
 
 // The piece as UTF-8 that a synthesiser can read: bytes that are not part of a valid

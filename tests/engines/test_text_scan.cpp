@@ -33,7 +33,9 @@ TEST(TextScan, PiecesEndAtSentencesClausesOrBlanks) {
     EXPECT_EQ(PieceEnd(text, 4, 100, 200), text.size());  // the rest fits
     EXPECT_EQ(PieceEnd(text, 4, 3, 200), 9u);             // clause past soft limit
     EXPECT_EQ(PieceEnd(text, 9, 3, 200), 16u);            // then a blank
-    EXPECT_EQ(PieceEnd("a\r\nb", 0, 100, 200), 3u);       // line break
+    EXPECT_EQ(PieceEnd("a\r\nb", 0, 100, 200), 4u);       // line break inside a paragraph
+    EXPECT_EQ(PieceEnd("a\r\n \r\nb", 0, 100, 200), 3u);  // paragraph end
+    EXPECT_EQ(PieceEnd("a b\r\n", 0, 100, 200), 5u);
     EXPECT_EQ(PieceEnd("3.14 is pi", 0, 100, 200), 10u);  // no sentence end inside
     // Hard limit without any blank: cut at a character boundary, never inside one.
     const std::string wide = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";

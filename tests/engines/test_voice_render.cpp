@@ -1,6 +1,10 @@
 // Voice parameters and word positions, checked on the audio the real engines render.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <set>
 
 #include "EngineTestKit.h"
@@ -205,4 +209,31 @@ TEST(TextIsData, EmbeddedCommandsAreSpokenAsTextAndDoNotPersist) {
     const auto fresh = FreshRender(kEspeak, "hello there");
     EXPECT_NEAR(double(next.size()) / double(fresh.size()), 1.0, 0.03);
     EXPECT_NEAR(Rms(next) / Rms(fresh), 1.0, 0.1);
+}
+
+// Cutting text into pieces must not change how long it takes to say: the whole of a
+// long document lasts as espeak-ng's own rendering of it.
+TEST(Pieces, LongTextLastsAsEspeakRendersIt) {
+    QFile file("/usr/share/common-licenses/GPL-3");
+    if (!file.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no GPL-3 text on this machine";
+    const std::string text = file.read(12000).toStdString();
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak, false));
+    ASSERT_EQ(e.Speak(text), S_OK);
+    ASSERT_TRUE(e.WaitStops(1));
+    const double ours = static_cast<double>(e.dest->Frames().size());
+
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.txt"), wav = dir.filePath("out.wav");
+    QFile in(input);
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    in.write(text.data(), static_cast<qint64>(text.size()));
+    in.close();
+    QProcess espeak;
+    espeak.start("espeak-ng", {"-v", "gmw/en-US", "-s", "175", "-f", input, "-w", wav});
+    ASSERT_TRUE(espeak.waitForFinished(60000));
+    // 16-bit mono: the data follows a 44-byte header.
+    const double theirs = static_cast<double>(QFileInfo(wav).size() - 44) / 2.0;
+    std::printf("ours %.1f s, espeak-ng %.1f s\n", ours / 22050, theirs / 22050);
+    EXPECT_NEAR(ours / theirs, 1.0, 0.02);
 }
