@@ -61,9 +61,10 @@ QGroupBox* Group(QWidget* parent, const char* name, const char* caption, int lef
 }  // namespace
 
 TFormMain::TFormMain(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+    // Customised title bar: system menu, minimise and close, no maximise.
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("FormMain");
     setWindowTitle(QString::fromLatin1(kProductTitle));
     setFixedSize(688, 466);

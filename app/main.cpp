@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     {
         TFormMain form;
         form.show();
+        form.activateWindow();  // without a window manager nothing else gives it the focus
         app.exec();
     }
     if (com >= 0) CoUninitialize();

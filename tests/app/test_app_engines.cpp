@@ -174,16 +174,35 @@ TEST_F(Engines, StopEndsTheSpeech) {
 TEST_F(Engines, RenderingAWavFileShowsProgressAndCompletesTheFile) {
     const QString text = "One two three four five six seven eight nine ten.";
     form->mmEditText->setPlainText(text);
+    // Rendering is quick: look at the controls as each event of the component leaves them.
+    int maximum = -1, saving = 0, stopped = 0;
+    QString startLabel, lastLabel;
+    form->fwMSpeechSave->OnStart = [&](void*) {
+        form->fwMSpeechSaveStart();
+        maximum = form->pbConverter->maximum();
+        startLabel = form->lbConverterPos->text();
+        saving += !form->gbEditText->isEnabled() && !form->btConverterSpeak->isEnabled() &&
+                  !form->pbConverter->isHidden() && form->btConverterSave->isHidden();
+    };
+    form->fwMSpeechSave->OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
+        form->fwMSpeechSaveVisual();
+        lastLabel = form->lbConverterPos->text();
+    };
+    form->fwMSpeechSave->OnStop = [&](void*) {
+        form->fwMSpeechSaveStop();
+        ++stopped;
+    };
     const QString wav = ScratchDir() + "/speech.wav";
     ui.answers = {wav};
     form->btConverterSave->click();
     EXPECT_TRUE(ui.boxes.empty());
-    ASSERT_TRUE(WaitFor([&] { return !form->pbConverter->isHidden(); }, 5000));
-    const int max = form->pbConverter->maximum();
-    EXPECT_EQ(int(text.size()) + 2, max);
-    EXPECT_FALSE(form->gbEditText->isEnabled());
-    EXPECT_FALSE(form->btConverterSpeak->isEnabled());
-    ASSERT_TRUE(WaitFor([&] { return form->pbConverter->isHidden(); }, 30000));
+    ASSERT_TRUE(WaitFor([&] { return stopped > 0; }, 30000));
+    EXPECT_EQ(1, saving);
+    EXPECT_EQ(int(text.size()) + 2, maximum);
+    EXPECT_EQ("0 / " + QString::number(maximum), startLabel);
+    EXPECT_TRUE(lastLabel.endsWith(" / " + QString::number(maximum))) << lastLabel.toStdString();
+    EXPECT_NE(startLabel, lastLabel);
+    EXPECT_TRUE(form->pbConverter->isHidden());
     EXPECT_TRUE(form->gbEditText->isEnabled());
     const WavInfo info = ReadWav(wav);
     ASSERT_GT(info.dataBytes, 0);
