@@ -124,6 +124,34 @@ TEST_F(Engines, StartUpListsTheCatalogueAndSelectsTheFirstEngine) {
     EXPECT_TRUE(Idle());
 }
 
+TEST_F(Engines, EspeakAndFliteVoicesSetTheirOwnRanges) {
+    int espeak = -1, flite = -1;
+    for (int i = 0; i < form->cbVoiceEngines->count(); ++i) {
+        const QString name = form->cbVoiceEngines->itemText(i);
+        if (espeak < 0 && name.contains("espeak")) espeak = i;
+        if (flite < 0 && name.contains("flite")) flite = i;
+    }
+    ASSERT_GE(espeak, 0);
+    ASSERT_GE(flite, 0);
+    for (int index : {flite, espeak, flite}) {
+        SCOPED_TRACE(index);
+        form->cbVoiceEngines->setCurrentIndex(index);  // fires nothing by itself
+        emit form->cbVoiceEngines->activated(index);   // as the user's pick reports it
+        const TMSpeechEngineInfo& info = form->fwMSpeech->EngineInfo();
+        EXPECT_EQ(form->cbVoiceEngines->itemText(index).toStdString(), info.ModeName);
+        EXPECT_EQ(info.PitchMin, form->tbVoicePitch->minimum());
+        EXPECT_EQ(info.PitchMax, form->tbVoicePitch->maximum());
+        EXPECT_EQ(int(info.SpeedMin), form->tbVoiceSpeed->minimum());
+        EXPECT_EQ(int(info.SpeedMax), form->tbVoiceSpeed->maximum());
+        EXPECT_EQ(QString::number(info.PitchMax), form->lbPitchMax->text());
+        EXPECT_EQ(QString::number(info.SpeedMin), form->lbSpeedMin->text());
+        EXPECT_EQ("100", form->lbVolumeMax->text());
+        EXPECT_EQ(int(form->fwMSpeech->GetSpeed()), form->tbVoiceSpeed->value());
+        ASSERT_TRUE(WaitFor([&] { return Idle(); }, 10000));
+    }
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 TEST_F(Engines, SpeakingHighlightsTheWordsAndPausesAndResumes) {
     const QString text =
         "Hello there, this is a longer sentence spoken by the converter "
