@@ -59,6 +59,9 @@ void EngineCore::Shutdown() {
     }
     dest_->SetRoomCallback(nullptr);
     dest_->Reset();
+    // Synthesiser objects live and die on the worker's thread.
+    std::shared_ptr<VoiceBackend> voice(std::move(voice_));
+    SynthesisWorker::Instance().Post([voice] {});
 }
 
 HRESULT EngineCore::Queue(std::string text, ComPtr<ITTSBufNotifySink> sink) {

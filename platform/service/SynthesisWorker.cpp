@@ -64,6 +64,14 @@ void SynthesisWorker::RunSync(const std::function<void()>& call) {
     });
 }
 
+void SynthesisWorker::Post(std::function<void()> call) {
+    {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(call));
+    }
+    wake_.notify_all();
+}
+
 void SynthesisWorker::Loop() {
     size_t next = 0;
     std::unique_lock lock(mutex_);
@@ -77,6 +85,15 @@ void SynthesisWorker::Loop() {
             lock.lock();
             runningCall_ = nullptr;
             done_.notify_all();
+            continue;
+        }
+        if (!posted_.empty()) {
+            std::vector<std::function<void()>> posted;
+            posted.swap(posted_);
+            lock.unlock();
+            for (auto& call : posted) call();
+            posted.clear();
+            lock.lock();
             continue;
         }
         pending_ = false;
@@ -95,7 +112,7 @@ void SynthesisWorker::Loop() {
             running_ = nullptr;
             done_.notify_all();
         }
-        if (!progress && !pending_ && calls_.empty() && !stop_) {
+        if (!progress && !pending_ && calls_.empty() && posted_.empty() && !stop_) {
             // Destinations report growing room through Wake; the timeout covers any
             // that do not.
             wake_.wait_for(lock, std::chrono::milliseconds(20));

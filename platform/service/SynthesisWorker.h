@@ -30,6 +30,8 @@ class SynthesisWorker {
     void Wake();
     // Runs call on the worker thread and waits for it.
     void RunSync(const std::function<void()>& call);
+    // Runs call on the worker thread later; the call is also destroyed there.
+    void Post(std::function<void()> call);
 
   private:
     SynthesisWorker();
@@ -40,6 +42,7 @@ class SynthesisWorker {
     std::condition_variable done_;
     std::vector<std::shared_ptr<SynthesisClient>> clients_;
     std::vector<std::function<void()>*> calls_;
+    std::vector<std::function<void()>> posted_;
     const SynthesisClient* running_ = nullptr;
     const std::function<void()>* runningCall_ = nullptr;
     bool pending_ = false;
