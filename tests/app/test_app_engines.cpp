@@ -236,6 +236,21 @@ TEST_F(Engines, RenderingAWavFileShowsProgressAndCompletesTheFile) {
     ASSERT_GT(info.dataBytes, 0);
     EXPECT_GT(info.Seconds(), 1.5);
     EXPECT_LT(info.Seconds(), 15.0);
+
+    // The driver renders the same text with the same voice and values as long.
+    const QString dir = ScratchDir();
+    WriteFileBytes(dir + "/text.txt", text.toStdString() + "\r\n");
+    QProcess say;
+    say.start(QString::fromStdString(ProgramPath()).replace("parlenmaker", "parlen-say"),
+              {"--voice", form->cbVoiceEngines->currentText(), "--pitch",
+               QString::number(form->fwMSpeech->GetPitch()), "--speed",
+               QString::number(form->fwMSpeech->GetSpeed()), "--volume",
+               QString::number(form->fwMSpeech->GetVolume()), "--wav", dir + "/say.wav",
+               dir + "/text.txt"});
+    ASSERT_TRUE(say.waitForFinished(30000));
+    const WavInfo reference = ReadWav(dir + "/say.wav");
+    ASSERT_GT(reference.dataBytes, 0);
+    EXPECT_NEAR(reference.Seconds(), info.Seconds(), reference.Seconds() * 0.02);
 }
 
 TEST_F(Engines, CancelAndClosingLeaveValidWavFiles) {
