@@ -1,7 +1,6 @@
 #include "support/MemoStrings.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -71,9 +70,9 @@ QTextLayout* LaidOut(QTextDocument* doc, const QTextBlock& block) {
     return block.layout();
 }
 
-double LayoutWidth(QTextDocument* doc) {
-    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(doc->documentLayout());
-    return layout ? layout->textWidth() : doc->textWidth();
+// The width the paragraphs are wrapped to; it follows the viewport unless wrapping is off.
+double LayoutWidth(const QPlainTextEdit* memo) {
+    return memo->lineWrapMode() == QPlainTextEdit::NoWrap ? -1.0 : memo->viewport()->width();
 }
 
 }  // namespace
@@ -88,7 +87,7 @@ bool TMemoStrings::HasWindow() const {
 
 void TMemoStrings::EnsureIndex() const {
     QTextDocument* doc = memo_->document();
-    const double width = LayoutWidth(doc);
+    const double width = LayoutWidth(memo_);
     if (indexDocument_ == doc && indexRevision_ == doc->revision() && indexWidth_ == width &&
         indexFont_ == doc->defaultFont() && !firstLine_.empty())
         return;
@@ -103,7 +102,7 @@ void TMemoStrings::EnsureIndex() const {
     firstLine_.push_back(total);
     indexDocument_ = doc;
     indexRevision_ = doc->revision();
-    indexWidth_ = LayoutWidth(doc);  // laying out may have settled the width
+    indexWidth_ = width;
     indexFont_ = doc->defaultFont();
 }
 
