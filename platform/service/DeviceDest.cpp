@@ -13,7 +13,7 @@ constexpr pa_usec_t kConnectTimeoutUs = 3000000;
 constexpr pa_usec_t kOperationTimeoutUs = 1000000;
 
 class LoopLock {
-public:
+  public:
     explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) {
         if (loop_) pa_threaded_mainloop_lock(loop_);
     }
@@ -23,7 +23,7 @@ public:
     LoopLock(const LoopLock&) = delete;
     LoopLock& operator=(const LoopLock&) = delete;
 
-private:
+  private:
     pa_threaded_mainloop* loop_;
 };
 
@@ -61,9 +61,13 @@ std::string ServerName() {
 
 DeviceDest::DeviceDest() = default;
 
-DeviceDest::~DeviceDest() { Teardown(); }
+DeviceDest::~DeviceDest() {
+    Teardown();
+}
 
-HRESULT DeviceDest::CustomMessage(DWORD, const void*) { return E_NOTIMPL; }
+HRESULT DeviceDest::CustomMessage(DWORD, const void*) {
+    return E_NOTIMPL;
+}
 
 HRESULT DeviceDest::DeviceNumGet(DWORD* device) {
     if (!device) return E_POINTER;
@@ -130,16 +134,17 @@ bool DeviceDest::ConnectLocked(std::string& error) {
     pa_context_set_state_callback(context_, &DeviceDest::ContextStateCb, this);
     bool ok = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     if (ok) {
-        ok = WaitFor(loop_, kConnectTimeoutUs, [this] {
-                 pa_context_state_t s = pa_context_get_state(context_);
-                 return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-             }) &&
+        ok = WaitFor(loop_, kConnectTimeoutUs,
+                     [this] {
+                         pa_context_state_t s = pa_context_get_state(context_);
+                         return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+                     }) &&
              pa_context_get_state(context_) == PA_CONTEXT_READY;
     }
     if (!ok) {
         int code = pa_context_errno(context_);
-        error = "No sound server at " + ServerName() + ": " +
-                (code ? pa_strerror(code) : "no answer");
+        error =
+            "No sound server at " + ServerName() + ": " + (code ? pa_strerror(code) : "no answer");
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);
         pa_context_unref(context_);
@@ -153,33 +158,34 @@ bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
     pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
     stream_ = pa_stream_new(context_, "Speech", &spec, nullptr);
     if (!stream_) {
-        error = std::string("Cannot create a sound stream: ") +
-                pa_strerror(pa_context_errno(context_));
+        error =
+            std::string("Cannot create a sound stream: ") + pa_strerror(pa_context_errno(context_));
         return false;
     }
     pa_stream_set_state_callback(stream_, &DeviceDest::StreamStateCb, this);
     pa_stream_set_write_callback(stream_, &DeviceDest::StreamWriteCb, this);
     pa_stream_set_started_callback(stream_, &DeviceDest::StreamStartedCb, this);
+    pa_stream_set_underflow_callback(stream_, &DeviceDest::StreamStartedCb, this);
     const uint32_t bytesPerMs = rate * 2 / 1000;
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = bytesPerMs * kServerBufferMs;
     // A small start threshold; EndOfData starts shorter ends at once.
-    attr.prebuf = bytesPerMs * 5;
+    attr.prebuf = bytesPerMs * 10;  // above the lead-in
     attr.minreq = bytesPerMs * 5;
     attr.fragsize = static_cast<uint32_t>(-1);
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
-                                                PA_STREAM_AUTO_TIMING_UPDATE |
-                                                PA_STREAM_ADJUST_LATENCY);
+    auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
     bool ok = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) >= 0 &&
-              WaitFor(loop_, kConnectTimeoutUs, [this] {
-                  pa_stream_state_t s = pa_stream_get_state(stream_);
-                  return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-              }) &&
+              WaitFor(loop_, kConnectTimeoutUs,
+                      [this] {
+                          pa_stream_state_t s = pa_stream_get_state(stream_);
+                          return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+                      }) &&
               pa_stream_get_state(stream_) == PA_STREAM_READY;
     if (!ok) {
-        error = std::string("Cannot open the sound device: ") +
-                pa_strerror(pa_context_errno(context_));
+        error =
+            std::string("Cannot open the sound device: ") + pa_strerror(pa_context_errno(context_));
         return false;
     }
     rate_ = rate;
@@ -189,6 +195,7 @@ bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
     heard_ = written_;
     paused_ = false;
     endOfData_ = false;
+    leadIn_ = true;
     return true;
 }
 
@@ -197,6 +204,12 @@ void DeviceDest::DropStreamLocked() {
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     pa_stream_set_started_callback(stream_, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    if (timing_) {
+        pa_operation_cancel(timing_);
+        pa_operation_unref(timing_);
+        timing_ = nullptr;
+    }
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
@@ -228,9 +241,8 @@ void DeviceDest::Teardown() {
 
 bool DeviceDest::WaitLocked(pa_operation* op) {
     if (!op) return false;
-    bool done = WaitFor(loop_, kOperationTimeoutUs, [op] {
-        return pa_operation_get_state(op) != PA_OPERATION_RUNNING;
-    });
+    bool done = WaitFor(loop_, kOperationTimeoutUs,
+                        [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
     bool ok = done && pa_operation_get_state(op) == PA_OPERATION_DONE;
     pa_operation_unref(op);
     return ok;
@@ -274,7 +286,20 @@ HRESULT DeviceDest::Write(const int16_t* frames, size_t count) {
 
 void DeviceDest::PushLocked() {
     if (!StreamUsableLocked()) return;
-    size_t frames = std::min(pa_stream_writable_size(stream_) / 2, queue_.size());
+    size_t writable = pa_stream_writable_size(stream_) / 2;
+    if (leadIn_ && !queue_.empty()) {
+        // A stream that starts on a running sink loses its first few ms to the
+        // sink's catching up; let that be silence outside the time line.
+        leadIn_ = false;
+        const size_t lead = std::min<size_t>(writable, rate_ * kLeadInMs / 1000);
+        std::vector<int16_t> zeros(lead, 0);
+        if (lead &&
+            pa_stream_write(stream_, zeros.data(), lead * 2, nullptr, 0, PA_SEEK_RELATIVE) == 0) {
+            offset_ -= static_cast<int64_t>(lead);
+            writable -= lead;
+        }
+    }
+    size_t frames = std::min(writable, queue_.size());
     if (frames > 0) {
         std::vector<int16_t> chunk(queue_.begin(), queue_.begin() + static_cast<long>(frames));
         if (pa_stream_write(stream_, chunk.data(), frames * 2, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
@@ -289,6 +314,7 @@ void DeviceDest::PushLocked() {
         // Less than the start threshold may be waiting in the server: start it now.
         endOfData_ = false;
         if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+        RequestTimingLocked();
     }
 }
 
@@ -306,14 +332,35 @@ uint64_t DeviceDest::HeardFrames() {
 
 uint64_t DeviceDest::HeardLocked() {
     if (!StreamUsableLocked()) return heard_;
-    pa_usec_t usec = 0;
-    if (pa_stream_get_time(stream_, &usec) < 0) return heard_;
-    int64_t pos = static_cast<int64_t>(usec * rate_ / PA_USEC_PER_SEC) + offset_;
-    // Nothing is heard before it reaches the server; the interpolated clock may run
-    // past the end of the data while the stream starves.
+    // Our own reading of the server's timing report: the sample being heard is the
+    // server's read position minus what the sink still holds, moved on by the time
+    // since the report. libpulse's interpolation runs on while the stream waits
+    // for its start threshold, and a starved stream's report never counts the
+    // sink's last block as played; this one handles both.
+    const pa_timing_info* info = pa_stream_get_timing_info(stream_);
+    if (!info || info->read_index_corrupt) return heard_;
+    const int64_t rate = rate_;
+    const auto framesOf = [rate](int64_t usec) { return usec * rate / int64_t{PA_USEC_PER_SEC}; };
+    const int64_t age = int64_t(pa_timeval_age(&info->timestamp) + info->transport_usec);
+    const int64_t sink = int64_t(info->sink_usec);
+    int64_t ran = 0;
+    if (!paused_) ran = info->playing ? age : std::min(age, sink);
+    int64_t pos = info->read_index / 2 - framesOf(sink) + framesOf(ran);
+    if (!info->write_index_corrupt) pos = std::min(pos, info->write_index / 2);
+    pos += offset_;
     pos = std::min<int64_t>(pos, static_cast<int64_t>(pushed_));
     if (pos > static_cast<int64_t>(heard_)) heard_ = static_cast<uint64_t>(pos);
+    if (heard_ >= pushed_ && queue_.empty()) leadIn_ = true;  // drained: the next start is cold
     return heard_;
+}
+
+void DeviceDest::RequestTimingLocked() {
+    if (!StreamUsableLocked()) return;
+    if (timing_) {
+        if (pa_operation_get_state(timing_) == PA_OPERATION_RUNNING) return;
+        pa_operation_unref(timing_);
+    }
+    timing_ = pa_stream_update_timing_info(stream_, nullptr, nullptr);
 }
 
 void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
@@ -376,6 +423,7 @@ HRESULT DeviceDest::Pause() {
         return E_FAIL;
     }
     paused_ = true;
+    WaitLocked(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
     return S_OK;
 }
 
@@ -391,6 +439,7 @@ HRESULT DeviceDest::Resume() {
                      pa_strerror(pa_context_errno(context_));
         return E_FAIL;
     }
+    WaitLocked(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
     paused_ = false;
     RunDueMarksLocked();
     ArmPollLocked();
@@ -426,6 +475,7 @@ HRESULT DeviceDest::Reset() {
         if (info && !info->write_index_corrupt)
             offset_ = static_cast<int64_t>(written_) - info->write_index / 2;
     }
+    leadIn_ = true;
     lastRoom_ = 0;
     NotifyRoomLocked();
     return hr;
@@ -458,6 +508,7 @@ void DeviceDest::ArmPollLocked() {
 
 void DeviceDest::OnPoll() {
     pollArmed_ = false;
+    if (++polls_ % 2 == 0) RequestTimingLocked();
     RunDueMarksLocked();
     NotifyRoomLocked();
     ArmPollLocked();
@@ -512,10 +563,10 @@ void DeviceDest::StreamWriteCb(pa_stream*, size_t, void* self) {
     static_cast<DeviceDest*>(self)->PushLocked();
 }
 
-void DeviceDest::StreamStartedCb(pa_stream* s, void*) {
-    // Playback (re)started after a pause in the data: fetch fresh timing now rather
-    // than extrapolate from before the gap.
-    if (pa_operation* op = pa_stream_update_timing_info(s, nullptr, nullptr)) pa_operation_unref(op);
+void DeviceDest::StreamStartedCb(pa_stream*, void* self) {
+    // Playback started or starved: the clock needs a fresh report rather than one
+    // from before the change.
+    static_cast<DeviceDest*>(self)->RequestTimingLocked();
 }
 
 void DeviceDest::PollCb(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {

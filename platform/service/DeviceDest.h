@@ -7,8 +7,8 @@
 // without sound can still render WAV files. Synthesis is kept a bounded amount
 // (kAheadMs) ahead of what is heard; written frames wait in a queue of ours until the
 // server's small buffer has room, so Write never blocks. Marks run on the main-loop
-// thread when the stream clock (pa_stream_get_time, the sample being heard) passes
-// their frame.
+// thread when the stream clock (the server's timing report: the sample being heard)
+// passes their frame.
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
@@ -22,11 +22,13 @@
 #include "platform/service/AudioDest.h"
 
 class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioDest> {
-public:
+  public:
     // Synthesis may run this far ahead of what is heard.
     static constexpr unsigned kAheadMs = 250;
     // The server's own buffer: small, so pause and reset are heard quickly.
     static constexpr unsigned kServerBufferMs = 30;
+    // Silence put before the first frame after the stream ran dry.
+    static constexpr unsigned kLeadInMs = 6;
 
     DeviceDest();
     ~DeviceDest() override;
@@ -53,7 +55,7 @@ public:
     // Frames heard so far on the time line (for tests and diagnostics).
     uint64_t HeardFrames();
 
-private:
+  private:
     // Everything below the api mutex is touched only under the main-loop lock.
     bool ConnectLocked(std::string& error);
     bool CreateStreamLocked(unsigned rate, std::string& error);
@@ -63,6 +65,7 @@ private:
     bool StreamUsableLocked() const;
     void PushLocked();
     uint64_t HeardLocked();
+    void RequestTimingLocked();
     void RunDueMarksLocked();
     void RunAllMarksLocked();
     void ArmPollLocked();
@@ -87,17 +90,20 @@ private:
     pa_stream* stream_ = nullptr;
     pa_time_event* poll_ = nullptr;
     bool pollArmed_ = false;
+    unsigned polls_ = 0;
+    pa_operation* timing_ = nullptr;  // a timing report on its way
     unsigned rate_ = 0;
 
-    uint64_t written_ = 0;     // frames accepted on the time line
-    uint64_t pushed_ = 0;      // frames of the time line handed to the server
-    int64_t offset_ = 0;       // time-line frame = stream frame + offset_
-    uint64_t heard_ = 0;       // highest heard position reported (monotonic)
+    uint64_t written_ = 0;       // frames accepted on the time line
+    uint64_t pushed_ = 0;        // frames of the time line handed to the server
+    int64_t offset_ = 0;         // time-line frame = stream frame + offset_
+    uint64_t heard_ = 0;         // highest heard position reported (monotonic)
     std::deque<int16_t> queue_;  // accepted, not yet handed to the server
     std::multimap<uint64_t, std::function<void()>> marks_;
     bool paused_ = false;
     bool endOfData_ = false;
-    bool failed_ = false;      // the connection broke; the next Open reconnects
+    bool leadIn_ = false;  // the next push starts a cold stream
+    bool failed_ = false;  // the connection broke; the next Open reconnects
     size_t lastRoom_ = 0;
     std::function<void()> onRoom_;
     std::string lastError_;

@@ -48,7 +48,9 @@ HRESULT FileDest::Set(const char16_t* fileName, DWORD /*flags*/) {
     return S_OK;
 }
 
-HRESULT FileDest::Add(const char16_t*, DWORD) { return E_NOTIMPL; }
+HRESULT FileDest::Add(const char16_t*, DWORD) {
+    return E_NOTIMPL;
+}
 
 HRESULT FileDest::Flush() {
     std::lock_guard lock(mutex_);

@@ -22,7 +22,7 @@
 #include "platform/service/AudioDest.h"
 
 class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
-public:
+  public:
     // Rate of a file named before the engine's Open; Open changes it while the file
     // is still empty.
     static constexpr unsigned kDefaultRate = 22050;
@@ -63,7 +63,7 @@ public:
     // The 8-bit (locale) form of the file being written, empty when none is open.
     std::string FileName();
 
-private:
+  private:
     using Calls = std::vector<std::function<void()>>;
     struct Closer {
         void operator()(SNDFILE* f) const;
@@ -75,11 +75,11 @@ private:
 
     std::mutex mutex_;
     std::unique_ptr<SNDFILE, Closer> file_;
-    std::string path_;       // named by Set, 8-bit
+    std::string path_;         // named by Set, 8-bit
     uint64_t fileFrames_ = 0;  // frames in the open file
-    unsigned rate_ = 0;      // from Open; 0 until then
-    unsigned fileRate_ = 0;  // rate of the open file
-    uint64_t written_ = 0;   // frames on the time line
+    unsigned rate_ = 0;        // from Open; 0 until then
+    unsigned fileRate_ = 0;    // rate of the open file
+    uint64_t written_ = 0;     // frames on the time line
     bool paused_ = false;
     std::multimap<uint64_t, std::function<void()>> marks_;
     std::function<void()> onRoom_;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +47,7 @@ std::string SinkCapture::MonitorName() {
 }
 
 off_t SinkCapture::FileSize() const {
-    struct stat st{};
+    struct stat st {};
     return stat(path_.c_str(), &st) == 0 ? st.st_size : 0;
 }
 
@@ -60,8 +61,8 @@ bool SinkCapture::Start() {
     std::filesystem::remove(path_);
     std::string device = "--device=" + MonitorName();
     std::string rate = "--rate=" + std::to_string(rate_);
-    std::vector<std::string> args = {"parecord",         device,          "--raw",
-                                     "--format=s16le",   rate,            "--channels=1",
+    std::vector<std::string> args = {"parecord",         device, "--raw",
+                                     "--format=s16le",   rate,   "--channels=1",
                                      "--latency-msec=5", path_};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -176,6 +177,26 @@ std::optional<size_t> SinkCapture::FirstSilence(size_t from, size_t run, int thr
             quiet = 0;
         } else if (++quiet == run) {
             return i + 1 - run;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<size_t> SinkCapture::Locate(const std::vector<int16_t>& signal, size_t from,
+                                          size_t maxSkip, size_t* skipped, size_t run) const {
+    auto first = FirstSound(from);
+    if (!first) return std::nullopt;
+    for (size_t k = 0; k <= maxSkip && k < signal.size(); ++k) {
+        if (k > *first) break;
+        size_t n = std::min({run, signal.size() - k, samples_.size() - *first});
+        if (n == 0) break;
+        if (std::equal(signal.begin() + long(k), signal.begin() + long(k + n),
+                       samples_.begin() + long(*first))) {
+            // Leading zeros of the signal are silence, not loss.
+            size_t lost = k;
+            while (lost > 0 && signal[lost - 1] == 0) --lost;
+            if (skipped) *skipped = lost;
+            return *first - k;
         }
     }
     return std::nullopt;

@@ -15,7 +15,7 @@
 #include <vector>
 
 class SinkCapture {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit SinkCapture(unsigned rate = 22050);
@@ -52,13 +52,22 @@ public:
     // First frame at or after `from` that starts a silent run of `run` frames.
     std::optional<size_t> FirstSilence(size_t from, size_t run, int threshold = 0) const;
 
+    // Capture frame where signal[0] was (or would have been) heard: the first sound
+    // at or after `from` is matched against the signal over `run` frames, allowing
+    // up to maxSkip leading frames of it to be missing (a stream that starts on a
+    // running sink may lose a few ms to the sink's rewind). Frames before the match
+    // that were lost are reported in *skipped.
+    std::optional<size_t> Locate(const std::vector<int16_t>& signal, size_t from = 0,
+                                 size_t maxSkip = 256, size_t* skipped = nullptr,
+                                 size_t run = 200) const;
+
     size_t FramesOf(std::chrono::microseconds d) const;
     double MsOf(int64_t frames) const { return frames * 1000.0 / rate_; }
 
     // For tests of this class: use given samples instead of a recording.
     void SetSamples(std::vector<int16_t> samples) { samples_ = std::move(samples); }
 
-private:
+  private:
     void Kill();
     off_t FileSize() const;
 

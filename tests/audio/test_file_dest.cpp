@@ -37,10 +37,11 @@ std::vector<int16_t> Ramp(size_t n, int start = 0) {
 }
 
 class FileDestTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("parlen-wav-" + std::to_string(getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() /
+               ("parlen-wav-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
         dest_ = MakeCom<FileDest>();
     }

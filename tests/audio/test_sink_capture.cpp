@@ -9,8 +9,8 @@ TEST(SinkCaptureAnalysis, FindsSoundSilenceAndLoudness) {
     SinkCapture c(1000);
     std::vector<int16_t> s(100, 0);
     for (size_t i = 20; i < 40; ++i) s[i] = (i % 2) ? 100 : -100;
-    s[30] = 0;       // a lone zero inside the sound is no silence
-    s[70] = 3;       // below a threshold of 5
+    s[30] = 0;  // a lone zero inside the sound is no silence
+    s[70] = 3;  // below a threshold of 5
     c.SetSamples(s);
     EXPECT_EQ(20u, c.FirstSound());
     EXPECT_EQ(70u, c.FirstSound(40));
@@ -35,6 +35,23 @@ TEST(SinkCaptureAnalysis, ToneHasItsLengthAndLevel) {
     SinkCapture c(22050);
     c.SetSamples(tone);
     EXPECT_NEAR(10000 / std::sqrt(2.0), c.Rms(0, tone.size()), 20.0);
+}
+
+TEST(SinkCaptureAnalysis, LocatesASignalWithALostHead) {
+    auto tone = MakeTone(1000, 1000, 37.0);
+    std::vector<int16_t> s(50, 0);
+    s.insert(s.end(), tone.begin() + 9, tone.end());
+    SinkCapture c(1000);
+    c.SetSamples(s);
+    size_t skipped = 99;
+    EXPECT_EQ(41u, c.Locate(tone, 0, 20, &skipped));
+    EXPECT_EQ(9u, skipped);
+    EXPECT_FALSE(c.Locate(tone, 0, 5).has_value()) << "more lost than allowed";
+    s[60] += 1;  // a changed sample is no match
+    c.SetSamples(s);
+    EXPECT_FALSE(c.Locate(tone, 0, 20).has_value());
+    c.SetSamples(std::vector<int16_t>(50, 0));
+    EXPECT_FALSE(c.Locate(tone).has_value()) << "nothing heard";
 }
 
 TEST(SinkCaptureRecording, RecordsTheMonitor) {
