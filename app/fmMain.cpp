@@ -258,8 +258,9 @@ QString TFormMain::ReadmePath() {
 void TFormMain::FormShow() {
     const std::string caption =
         tpVersionInfo->ProductName() + " " + tpVersionInfo->ProductVersion();
+    // The title first: a window titled other than the application is labelled with both.
+    QGuiApplication::setApplicationDisplayName(DecodeText(caption));
     setWindowTitle(DecodeText(caption));
-    QGuiApplication::setApplicationDisplayName(windowTitle());
 
     try {
         TMemoStrings readme(mmHelpReadme);
@@ -293,8 +294,10 @@ void TFormMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_) return;
     shown_ = true;
-    ErrorGuard::Run([this] { FormShow(); });
+    // Centred before the start-up runs, so that an error box it opens sits over the
+    // window where it will stay.
     CenterOnScreen();
+    ErrorGuard::Run([this] { FormShow(); });
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
