@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScreen>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -138,6 +139,8 @@ TEST_F(Window, PagesWindowAndControlSettings) {
     EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowSystemMenuHint);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowCloseButtonHint);
+    const QPoint centre = form->screen()->availableGeometry().center();
+    EXPECT_LE((form->frameGeometry().center() - centre).manhattanLength(), 2);
 
     auto* pages = Find<QTabWidget>("pcMain");
     ASSERT_EQ(2, pages->count());
