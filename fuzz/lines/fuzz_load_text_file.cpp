@@ -1,0 +1,53 @@
+// A file with CR LF breaks loaded into a text box and saved again comes back byte for
+// byte; a file with other breaks comes back in its normalised form.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "support/LineBreaks.h"
+#include "support/MemoStrings.h"
+
+namespace {
+QPlainTextEdit& Memo() {
+    static int argc = 1;
+    static char name[] = "fuzz_load_text_file";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    (void)app;
+    static QPlainTextEdit* memo = new QPlainTextEdit;
+    return *memo;
+}
+
+const std::string& Dir() {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/fuzz-lines-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        if (!made) std::abort();
+        return std::string(made);
+    }();
+    return dir;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    if (bytes.find('\0') != std::string::npos) bytes.resize(bytes.find('\0'));
+    const std::string in = Dir() + "/in.txt", out = Dir() + "/out.txt";
+    std::ofstream(in, std::ios::binary | std::ios::trunc) << bytes;
+    TMemoStrings lines(&Memo());
+    lines.LoadTextFile(in);
+    lines.SaveTextFile(out);
+    std::ifstream saved(out, std::ios::binary);
+    const std::string back(std::istreambuf_iterator<char>(saved), {});
+    if (back != NormalizeLineBreaks(bytes)) std::abort();
+    return 0;
+}

@@ -1,0 +1,40 @@
+// Any bytes handed to a text box come back as their normalised form, cut at the first
+// zero byte, and normalising is idempotent.
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "support/LineBreaks.h"
+#include "support/MemoStrings.h"
+
+namespace {
+QPlainTextEdit& Memo() {
+    static int argc = 1;
+    static char name[] = "fuzz_split_text";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    (void)app;
+    static QPlainTextEdit* memo = new QPlainTextEdit;
+    return *memo;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const std::string normalized = NormalizeLineBreaks(input);
+    if (NormalizeLineBreaks(normalized) != normalized) std::abort();
+    for (size_t i = 0; i < normalized.size(); ++i) {
+        const bool cr = normalized[i] == '\r', lf = normalized[i] == '\n';
+        if (cr && (i + 1 == normalized.size() || normalized[i + 1] != '\n')) std::abort();
+        if (lf && (i == 0 || normalized[i - 1] != '\r')) std::abort();
+    }
+    TMemoStrings lines(&Memo());
+    lines.SplitText(input);
+    if (lines.JoinLines() != normalized.substr(0, normalized.find('\0'))) std::abort();
+    return 0;
+}
