@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -14,7 +15,9 @@ constexpr pa_usec_t kOperationTimeoutUs = 1000000;
 
 class LoopLock {
   public:
-    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) {
+    // On the main-loop thread itself the lock is held already.
+    explicit LoopLock(pa_threaded_mainloop* loop)
+        : loop_(loop && !pa_threaded_mainloop_in_thread(loop) ? loop : nullptr) {
         if (loop_) pa_threaded_mainloop_lock(loop_);
     }
     ~LoopLock() {
@@ -59,6 +62,23 @@ std::string ServerName() {
 
 }  // namespace
 
+// Holds the api mutex and the main-loop lock for one public call. Marks that ran
+// are destroyed only after both are released: their captures may hold the last
+// reference to an engine, whose release calls back into this destination.
+class DeviceDest::ApiScope {
+  public:
+    explicit ApiScope(DeviceDest* d) : d_(d), api_(d->api_), lock_(d->loop_) {}
+    ~ApiScope() { spent_ = std::move(d_->spent_); }
+    ApiScope(const ApiScope&) = delete;
+    ApiScope& operator=(const ApiScope&) = delete;
+
+  private:
+    DeviceDest* d_;
+    Calls spent_;  // destroyed last
+    std::lock_guard<std::mutex> api_;
+    LoopLock lock_;
+};
+
 DeviceDest::DeviceDest() = default;
 
 DeviceDest::~DeviceDest() {
@@ -84,6 +104,7 @@ HRESULT DeviceDest::DeviceNumSet(DWORD device) {
 
 HRESULT DeviceDest::Open(unsigned sampleRate) {
     if (sampleRate == 0 || sampleRate > PA_RATE_MAX) return E_INVALIDARG;
+    Calls spent;  // destroyed after the locks
     std::lock_guard guard(api_);
     if (!loop_) {
         loop_ = pa_threaded_mainloop_new();
@@ -95,6 +116,7 @@ HRESULT DeviceDest::Open(unsigned sampleRate) {
         }
     }
     LoopLock lock(loop_);
+    LeaveSpent leave{this, spent};
     std::string error;
     if (!ConnectLocked(error)) {
         lastError_ = error;
@@ -234,8 +256,17 @@ void DeviceDest::Teardown() {
             context_ = nullptr;
         }
     }
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
+    if (pa_threaded_mainloop_in_thread(loop_)) {
+        // Released by a mark's last reference on the main-loop thread: that thread
+        // cannot stop itself, so another one ends it once this callback returns.
+        std::thread([loop = loop_] {
+            pa_threaded_mainloop_stop(loop);
+            pa_threaded_mainloop_free(loop);
+        }).detach();
+    } else {
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+    }
     loop_ = nullptr;
 }
 
@@ -253,8 +284,7 @@ bool DeviceDest::StreamUsableLocked() const {
 }
 
 size_t DeviceDest::Room() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     lastRoom_ = RoomLocked();
     return lastRoom_;
 }
@@ -270,8 +300,7 @@ size_t DeviceDest::RoomLocked() {
 
 HRESULT DeviceDest::Write(const int16_t* frames, size_t count) {
     if (count && !frames) return E_POINTER;
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     if (!StreamUsableLocked()) {
         if (!failed_) lastError_ = "The sound device is not open";
         return AUDERR_WRITEFAILED;
@@ -319,14 +348,12 @@ void DeviceDest::PushLocked() {
 }
 
 uint64_t DeviceDest::WrittenFrames() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     return written_;
 }
 
 uint64_t DeviceDest::HeardFrames() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     return HeardLocked();
 }
 
@@ -365,8 +392,7 @@ void DeviceDest::RequestTimingLocked() {
 
 void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     if (!onHeard) return;
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     marks_.emplace(frame, std::move(onHeard));
     if (!StreamUsableLocked()) {
         // Nothing will ever be heard: do not keep anybody waiting.
@@ -381,10 +407,10 @@ void DeviceDest::RunDueMarksLocked() {
     if (paused_ || marks_.empty()) return;
     const uint64_t heard = HeardLocked();
     while (!marks_.empty() && marks_.begin()->first <= heard) {
-        auto call = std::move(marks_.begin()->second);
+        spent_.push_back(std::move(marks_.begin()->second));
         marks_.erase(marks_.begin());
         try {
-            call();
+            spent_.back()();
         } catch (...) {
             // A mark only queues work; nothing may unwind into the sound thread.
         }
@@ -395,24 +421,23 @@ void DeviceDest::RunAllMarksLocked() {
     auto marks = std::move(marks_);
     marks_.clear();
     for (auto& [frame, call] : marks) {
+        spent_.push_back(std::move(call));
         try {
-            call();
+            spent_.back()();
         } catch (...) {
         }
     }
 }
 
 void DeviceDest::EndOfData() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     if (!StreamUsableLocked()) return;
     endOfData_ = true;
     PushLocked();
 }
 
 HRESULT DeviceDest::Pause() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     if (!StreamUsableLocked()) {
         paused_ = true;
         return S_OK;
@@ -428,8 +453,7 @@ HRESULT DeviceDest::Pause() {
 }
 
 HRESULT DeviceDest::Resume() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     if (!StreamUsableLocked()) {
         paused_ = false;
         return S_OK;
@@ -448,8 +472,7 @@ HRESULT DeviceDest::Resume() {
 }
 
 HRESULT DeviceDest::Reset() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     marks_.clear();
     queue_.clear();
     endOfData_ = false;
@@ -482,14 +505,12 @@ HRESULT DeviceDest::Reset() {
 }
 
 void DeviceDest::SetRoomCallback(std::function<void()> onRoom) {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     onRoom_ = std::move(onRoom);
 }
 
 std::string DeviceDest::LastError() {
-    std::lock_guard guard(api_);
-    LoopLock lock(loop_);
+    ApiScope scope(this);
     return lastError_;
 }
 
@@ -542,6 +563,8 @@ void DeviceDest::FailLocked(const std::string& what) {
 
 void DeviceDest::ContextStateCb(pa_context* c, void* self) {
     auto* dest = static_cast<DeviceDest*>(self);
+    Calls spent;
+    LeaveSpent leave(dest, spent);
     pa_context_state_t state = pa_context_get_state(c);
     if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && dest->stream_)
         dest->FailLocked(std::string("Lost the connection to the sound server: ") +
@@ -551,6 +574,8 @@ void DeviceDest::ContextStateCb(pa_context* c, void* self) {
 
 void DeviceDest::StreamStateCb(pa_stream* s, void* self) {
     auto* dest = static_cast<DeviceDest*>(self);
+    Calls spent;
+    LeaveSpent leave(dest, spent);
     pa_stream_state_t state = pa_stream_get_state(s);
     if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && dest->rate_ &&
         s == dest->stream_ && dest->context_)
@@ -560,7 +585,10 @@ void DeviceDest::StreamStateCb(pa_stream* s, void* self) {
 }
 
 void DeviceDest::StreamWriteCb(pa_stream*, size_t, void* self) {
-    static_cast<DeviceDest*>(self)->PushLocked();
+    auto* dest = static_cast<DeviceDest*>(self);
+    Calls spent;
+    LeaveSpent leave(dest, spent);
+    dest->PushLocked();
 }
 
 void DeviceDest::StreamStartedCb(pa_stream*, void* self) {
@@ -570,7 +598,12 @@ void DeviceDest::StreamStartedCb(pa_stream*, void* self) {
 }
 
 void DeviceDest::PollCb(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
-    static_cast<DeviceDest*>(self)->OnPoll();
+    auto* dest = static_cast<DeviceDest*>(self);
+    Calls spent;  // destroyed after everything else: it may end this destination
+    {
+        LeaveSpent leave(dest, spent);
+        dest->OnPoll();
+    }
 }
 
 void DeviceDest::SuccessCb(pa_stream*, int, void* self) {

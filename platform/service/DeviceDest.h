@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/ComObject.h"
 #include "platform/service/AudioDest.h"
@@ -56,6 +57,15 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     uint64_t HeardFrames();
 
   private:
+    using Calls = std::vector<std::function<void()>>;
+    class ApiScope;
+    // Moves the marks that ran out of the destination when a callback ends.
+    struct LeaveSpent {
+        DeviceDest* d;
+        Calls& to;
+        ~LeaveSpent() { to = std::move(d->spent_); }
+    };
+
     // Everything below the api mutex is touched only under the main-loop lock.
     bool ConnectLocked(std::string& error);
     bool CreateStreamLocked(unsigned rate, std::string& error);
@@ -100,6 +110,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     uint64_t heard_ = 0;         // highest heard position reported (monotonic)
     std::deque<int16_t> queue_;  // accepted, not yet handed to the server
     std::multimap<uint64_t, std::function<void()>> marks_;
+    Calls spent_;  // marks that ran, destroyed outside the locks
     bool paused_ = false;
     bool endOfData_ = false;
     bool leadIn_ = false;  // the next push starts a cold stream

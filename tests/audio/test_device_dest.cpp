@@ -331,6 +331,25 @@ TEST_F(DeviceDestTest, ReleasedWhilePlayingStopsQuietly) {
     EXPECT_LT(capture_.MsOf(int64_t(*gap - *first)), 400.0) << "sound went on after release";
 }
 
+TEST_F(DeviceDestTest, LastReferenceHeldByAMarkEndsCleanly) {
+    auto tone = MakeTone(kRate, 100);
+    auto heard = std::make_shared<std::atomic<bool>>(false);
+    auto token = std::make_shared<int>(0);
+    std::weak_ptr<int> alive = token;
+    // A mark that never comes due: it goes when the destination goes.
+    dest_->AddMark(uint64_t{1} << 40, [token] {});
+    token.reset();
+    ComPtr<DeviceDest> keep = dest_;
+    dest_->AddMark(tone.size(), [keep, heard] { heard->store(true); });
+    keep = nullptr;
+    ASSERT_EQ(S_OK, dest_->Write(tone.data(), tone.size()));
+    dest_->EndOfData();
+    dest_ = nullptr;  // now only the mark holds it: it ends on the sound thread
+    ASSERT_TRUE(WaitUntil([&] { return heard->load(); }));
+    EXPECT_TRUE(WaitUntil([&] { return alive.expired(); }, 2s)) << "the destination never ended";
+    capture_.Stop(std::chrono::milliseconds(0));
+}
+
 // Without a sound server the destination still exists, says why it cannot play,
 // and plays once a server is there.
 TEST(DeviceDestNoServer, OpenFailsWithTheCauseAndRetries) {
