@@ -27,9 +27,9 @@ namespace {
 
 constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
-// A text handed over must start sounding (or rendering) within this time; otherwise the
-// engine refused it silently.
-constexpr int kStartTimeoutMs = 15000;
+// An engine reports at least every word while it speaks; this long without any report
+// (before the start or after it) means it refused the text silently or got stuck.
+constexpr int kSilenceTimeoutMs = 15000;
 
 struct Options {
     bool list = false;
@@ -233,7 +233,17 @@ int Say(QCoreApplication& app, const Options& o) {
     bool started = false;
     long long lastWord = -1;
     QElapsedTimer clock;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    watchdog.setInterval(kSilenceTimeoutMs);
+    QObject::connect(&watchdog, &QTimer::timeout, &app, [&] {
+        std::fprintf(stderr, started ? "parlen-say: the engine stopped reporting progress\n"
+                                     : "parlen-say: the engine did not start speaking\n");
+        exitCode = kFailure;
+        app.quit();
+    });
     auto event = [&](const char* kind, uint32_t offset) {
+        watchdog.start();
         if (!o.events) return;
         std::printf("%lld %s %u\n", static_cast<long long>(clock.elapsed()), kind, offset);
         std::fflush(stdout);
@@ -265,14 +275,8 @@ int Say(QCoreApplication& app, const Options& o) {
             app.quit();
         }
     });
-    QTimer::singleShot(kStartTimeoutMs, &app, [&] {
-        if (started) return;
-        std::fprintf(stderr, "parlen-say: the engine did not start speaking\n");
-        exitCode = kFailure;
-        app.quit();
-    });
-
     clock.start();
+    watchdog.start();
     try {
         speech.Speak();
     } catch (const Exception& e) {

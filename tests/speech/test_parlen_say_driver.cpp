@@ -155,6 +155,11 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
     EXPECT_EQ(1, r.code);
     EXPECT_NE(std::string::npos, r.err.find("cannot be used")) << r.err;
 
+    // A text the engine refuses quietly gives silence: the driver gives up and says so.
+    r = Say({}, "x", "Central.TextData=80004005");
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("did not start speaking")) << r.err;
+
     for (const QStringList& bad :
          {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"}, QStringList{"--bogus"},
           QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}}) {

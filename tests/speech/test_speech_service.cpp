@@ -113,9 +113,18 @@ TEST_F(RealService, RendersAWavFileWithWordPositionsBetweenStartAndStop) {
     speech.Speak();
     ASSERT_TRUE(
         WaitFor([&] { return !events.empty() && events.back().rfind("stop", 0) == 0; }, 20000));
-    EXPECT_EQ(
-        (std::vector<std::string>{"start", "word 0", "word 2", "word 4", "stop, file complete"}),
-        events);
+    // Rendering runs at full speed and may coalesce word reports; the last always comes.
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ("start", events.front());
+    EXPECT_EQ("stop, file complete", events.back());
+    EXPECT_EQ("word 4", events[events.size() - 2]);
+    const std::set<std::string> words = {"word 0", "word 2", "word 4"};
+    for (size_t i = 1; i + 1 < events.size(); ++i) {
+        EXPECT_TRUE(words.count(events[i])) << events[i];
+        if (i > 1) {
+            EXPECT_LT(events[i - 1], events[i]) << "word offsets only move forward";
+        }
+    }
 }
 
 TEST_F(RealService, AnUnwritableWavPathIsReportedAndNoFileAppears) {
