@@ -1,8 +1,22 @@
 #pragma once
 // The engine object that the enumerator's Select hands out: one voice bound to one
-// audio destination. The voice parameters and their units are those of
-// VoiceBackend.h; RealTime is the speed in percent of the voice's normal speed.
-// Released while it speaks, it stops at once and reports nothing more.
+// audio destination.
+//
+// Voice parameters (units in VoiceBackend.h). Every set clamps into the voice's
+// limits and the gets read back the clamped value:
+//   pitch     0 .. 99, normal 50;
+//   speed     words per minute, normal 175: espeak-ng 84 .. 449, flite 80 .. 450;
+//   real time the speed in percent of normal, rounded: espeak-ng 48 .. 257, flite
+//             46 .. 257; setting it sets the speed;
+//   volume    any 32-bit value in the engine form (low 16 bits left level, high 16
+//             right); the left level scales the samples.
+// Inject accepts "\Pit=N\", "\Spd=N\" and "\Vol=N\" with the same meaning. Each
+// text takes the parameters in force when it is handed over, so a change applies to
+// the text that follows it.
+//
+// Text is spoken as plain text: control characters other than TAB, CR and LF are
+// read as blanks, and tags or markup inside it are words like any other. Released
+// while it speaks, the engine stops at once and reports nothing more.
 #include <memory>
 
 #include "platform/ComObject.h"

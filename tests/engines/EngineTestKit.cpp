@@ -60,7 +60,12 @@ HRESULT RecordingDest::Open(unsigned rate) {
 }
 size_t RecordingDest::Room() {
     std::lock_guard lock(mutex_);
-    return room_;
+    const size_t belowCap = cap_ > frames_.size() ? cap_ - frames_.size() : 0;
+    return std::min(room_, belowCap);
+}
+void RecordingDest::SetCap(size_t frames) {
+    std::lock_guard lock(mutex_);
+    cap_ = frames;
 }
 HRESULT RecordingDest::Write(const int16_t* frames, size_t count) {
     std::unique_lock lock(mutex_);

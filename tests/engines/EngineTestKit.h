@@ -34,6 +34,8 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     std::string LastError() override { return openResult == S_OK ? "" : "refused"; }
 
     void SetRoom(size_t room);
+    // Room() is what is left below frames written in all.
+    void SetCap(size_t frames);
     std::vector<int16_t> Frames();
     unsigned Rate();
     int Opens();
@@ -50,6 +52,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     std::vector<std::pair<uint64_t, std::function<void()>>> marks_;
     std::function<void()> onRoom_;
     size_t room_ = SIZE_MAX;
+    size_t cap_ = SIZE_MAX;
     unsigned rate_ = 0;
     int opens_ = 0;
     bool paused_ = false;

@@ -75,20 +75,38 @@ TEST(Notifications, FileSpeedRenderingIsCoalescedAndKeepsTheLastWord) {
     TestEngine e;
     ASSERT_TRUE(e.Select(kEspeak, false));
     ASSERT_EQ(e.Speak(text), S_OK);
+    // The UI thread is busy while the whole text renders: what piled up for it comes
+    // as one start, the last word and mouth shape, and the stop.
+    uint64_t written = 0;
+    do {
+        written = e.dest->WrittenFrames();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    } while (e.dest->WrittenFrames() != written || written == 0);
+    ASSERT_TRUE(e.WaitStops(1));
+    EXPECT_EQ(e.log.lines, (std::vector<std::string>{"textstarted", "start",
+                                                     "word " + std::to_string(text.rfind("again.")),
+                                                     "visual", "stop", "textdone"}));
+}
+
+// Word positions delivered while the UI thread keeps up run forward to the last word.
+TEST(Notifications, WordsRunForwardToTheLastWord) {
+    const std::string text = LongText(3000);
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    ASSERT_EQ(e.Speak(text), S_OK);
     ASSERT_TRUE(e.WaitStops(1));
     ExpectWellFormed(e.log.lines);
     const auto words = e.log.Words();
-    EXPECT_LT(e.log.lines.size(), 1000u);  // about 3500 words rendered
-    ASSERT_FALSE(words.empty());
+    ASSERT_GT(words.size(), 400u);
     EXPECT_EQ(words.back(), static_cast<uint32_t>(text.rfind("again.")));
-    for (size_t i = 1; i < words.size(); ++i) EXPECT_GT(words[i], words[i - 1]);
+    for (size_t i = 1; i < words.size(); ++i) ASSERT_GT(words[i], words[i - 1]);
 }
 
 TEST(Streaming, AudioStartsAtOnceAndStaysABoundedWayAhead) {
     const std::string text = LongText(1 << 20);
     TestEngine e;
     ASSERT_TRUE(e.Select(kEspeak, false));
-    e.dest->SetRoom(22050);  // one second of look-ahead, never played
+    e.dest->SetCap(2 * 22050);  // two seconds of look-ahead, never played
     const auto before = std::chrono::steady_clock::now();
     ASSERT_EQ(e.Speak(text), S_OK);
     ASSERT_TRUE(PumpUntil([&] { return e.dest->WrittenFrames() > 0; }, 5000));
@@ -96,12 +114,13 @@ TEST(Streaming, AudioStartsAtOnceAndStaysABoundedWayAhead) {
         std::chrono::duration_cast<std::chrono::milliseconds>(e.dest->FirstWrite() - before)
             .count();
     std::printf("first audio after %lld ms\n", static_cast<long long>(ms));
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(ms, 1000);  // instrumented code runs several times slower
+#else
     EXPECT_LT(ms, 100);  // 30 ms on an idle machine; shared test machines are slower
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    e.dest->SetRoom(0);
-    const uint64_t held = e.dest->WrittenFrames();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(e.dest->WrittenFrames(), held);
+#endif
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(e.dest->WrittenFrames(), 2u * 22050);
     EXPECT_EQ(e.central->AudioReset(), S_OK);
 }
 
