@@ -1,6 +1,8 @@
 // The speech component speaking aloud through the private sound server.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <cstdlib>
 
 #include "RealService.h"
@@ -78,6 +80,38 @@ TEST_F(Aloud, ParlenSayReportsTheWordsOfOneTwoThree) {
     EXPECT_EQ((std::vector<std::string>{"word 0", "word 2", "word 4"}),
               std::vector<std::string>(kinds.begin() + 1, kinds.end() - 1));
     EXPECT_EQ(0u, kinds.back().rfind("stop", 0));
+}
+
+TEST_F(Aloud, ParlenSayIsHeardOnTheSoundServer) {
+    const char* sink = std::getenv("PARLEN_SINK");
+    QTemporaryDir dir;
+    const QString raw = dir.filePath("heard.raw");
+    QProcess capture;
+    capture.start("parecord", {QString("--device=%1.monitor").arg(sink ? sink : "parlen_null"),
+                               "--raw", "--format=s16le", "--rate=22050", "--channels=1", raw});
+    if (!capture.waitForStarted()) GTEST_SKIP() << "parecord is not available";
+    WaitFor([] { return false; }, 300);  // the capture stream connects
+    const SayOutcome r = RunParlenSay({}, "1 2 3");
+    WaitFor([] { return false; }, 300);
+    capture.terminate();
+    capture.waitForFinished();
+    ASSERT_EQ(0, r.code) << r.err;
+
+    QFile f(raw);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    const auto* samples = reinterpret_cast<const int16_t*>(bytes.constData());
+    const qsizetype count = bytes.size() / 2;
+    qsizetype first = -1, last = -1;
+    for (qsizetype i = 0; i < count; ++i)
+        if (samples[i] > 300 || samples[i] < -300) {
+            if (first < 0) first = i;
+            last = i;
+        }
+    ASSERT_GE(first, 0) << "nothing was heard";
+    const double seconds = double(last - first) / 22050.0;
+    EXPECT_GT(seconds, 0.5);
+    EXPECT_LT(seconds, 3.0);
 }
 
 }  // namespace
