@@ -115,19 +115,20 @@ void EngineEvents::Deliver(const Event& e, const std::map<DWORD, ComPtr<ITTSNoti
             if (e.sink) run([&] { e.sink->TextDataStarted(stamp); });
             break;
         case Kind::AudioStart:
-            for (const auto& [key, sink] : sinks) run([&] { sink->AudioStart(stamp); });
+            for (const auto& entry : sinks) run([&] { entry.second->AudioStart(stamp); });
             break;
         case Kind::Word:
             if (e.sink) run([&] { e.sink->WordPosition(stamp, e.offset); });
             break;
         case Kind::Visual:
-            for (const auto& [key, sink] : sinks) {
+            for (const auto& entry : sinks) {
+                const ComPtr<ITTSNotifySinkA>& sink = entry.second;
                 TTSMOUTH mouth = e.mouth;  // the sink may keep the pointer for the call only
                 run([&] { sink->Visual(stamp, 0, e.phoneme, e.hints, &mouth); });
             }
             break;
         case Kind::AudioStop:
-            for (const auto& [key, sink] : sinks) run([&] { sink->AudioStop(stamp); });
+            for (const auto& entry : sinks) run([&] { entry.second->AudioStop(stamp); });
             if (e.sink) run([&] { e.sink->TextDataDone(stamp, 0); });
             break;
     }
