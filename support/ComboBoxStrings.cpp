@@ -7,7 +7,9 @@
 
 TComboBoxStrings::TComboBoxStrings(QComboBox* box) : box_(box) {}
 
-int TComboBoxStrings::LineCount() const { return box_ ? box_->count() : 0; }
+int TComboBoxStrings::LineCount() const {
+    return box_ ? box_->count() : 0;
+}
 
 std::string TComboBoxStrings::LineAt(int index) const {
     if (!box_ || index < 0 || index >= box_->count())

@@ -9,7 +9,7 @@
 class QComboBox;
 
 class TComboBoxStrings : public TStrings {
-public:
+  public:
     explicit TComboBoxStrings(QComboBox* box);
     ~TComboBoxStrings() override = default;
 
@@ -23,9 +23,9 @@ public:
     // The control's own search: first item equal to the whole text ignoring case.
     int FindLine(const std::string& text) const override;
 
-protected:
+  protected:
     void SetUpdateState(bool updating) override;
 
-private:
+  private:
     QPointer<QComboBox> box_;
 };

@@ -42,7 +42,8 @@ void AppendLineText(QString& out, std::string_view line) {
             continue;
         }
         out += DecodeText(line.substr(start, i - start));
-        for (size_t k = 0; k < len; ++k) out += QChar(static_cast<char16_t>(kEscapeBase + p[i + k]));
+        for (size_t k = 0; k < len; ++k)
+            out += QChar(static_cast<char16_t>(kEscapeBase + p[i + k]));
         i += len;
         start = i;
     }

@@ -23,7 +23,7 @@
 class QPlainTextEdit;
 
 class TMemoStrings : public TStrings {
-public:
+  public:
     // Largest text, in bytes, that the control accepts by default. Beyond this a text
     // box is no longer usable (laying out alone takes minutes), so it is refused.
     static constexpr size_t kDefaultCapacity = size_t{64} << 20;
@@ -42,10 +42,10 @@ public:
     void SetCapacity(size_t bytes) { capacity_ = bytes; }
     size_t Capacity() const { return capacity_; }
 
-protected:
+  protected:
     void SetUpdateState(bool updating) override;
 
-private:
+  private:
     bool HasWindow() const;
     // Laid-out line count of every paragraph, rebuilt when text or layout width changed.
     void EnsureIndex() const;

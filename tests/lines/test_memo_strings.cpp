@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -8,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 #include "qt_app.h"
 #include "support/Errors.h"
@@ -19,10 +19,11 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 namespace {
-const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+const auto* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 class MemoStrings : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("lines-memo-" + std::to_string(::getpid()) + "-" +
@@ -142,7 +143,8 @@ TEST_F(MemoStrings, RefusedTextFailsAndKeepsTheOldText) {
 }
 
 TEST_F(MemoStrings, CrLfFilesComeBackByteIdentical) {
-    const std::string utf8 = "Gr\xc3\xbc\xc3\x9f Gott\r\n\xe2\x82\xac 5\xc2\xa0kg\t\xf0\x9f\x98\x80\r\n";
+    const std::string utf8 =
+        "Gr\xc3\xbc\xc3\x9f Gott\r\n\xe2\x82\xac 5\xc2\xa0kg\t\xf0\x9f\x98\x80\r\n";
     EXPECT_EQ(RoundTrip(utf8), utf8);
     const std::string latin1 = "K\xe4se\r\n\xff\xfe\x80\r\n\xc3";
     EXPECT_EQ(RoundTrip(latin1), latin1);
@@ -272,7 +274,8 @@ TEST_F(MemoStrings, FiveMegabytesLoadAndCopyWithoutStalling) {
 #endif
     std::string text;
     for (int i = 0; text.size() < (5u << 20); ++i)
-        text += "Line " + std::to_string(i) + " of a long text that the box wraps into pieces "
+        text += "Line " + std::to_string(i) +
+                " of a long text that the box wraps into pieces "
                 "when it is narrow enough, with some more words at its end.\r\n";
     Write(Path("big.txt"), text);
     QPlainTextEdit memo;

@@ -9,10 +9,10 @@
 namespace {
 // Records the batch notifications of the update bracket.
 class BracketedList : public TStringList {
-public:
+  public:
     std::vector<bool> states;
 
-protected:
+  protected:
     void SetUpdateState(bool updating) override { states.push_back(updating); }
 };
 }  // namespace
@@ -102,7 +102,7 @@ TEST(StringList, CopyLinesReplacesInSourceOrderInsideABracket) {
 TEST(StringList, BracketClosesWhenTheCopyFails) {
     // A source that claims one line more than it has makes LineAt fail mid-copy.
     class Lying : public TStringList {
-    public:
+      public:
         int LineCount() const override { return TStringList::LineCount() + 1; }
     } source;
     source.AppendLine("a");

@@ -22,7 +22,7 @@ namespace {
 // A line list whose text form is whatever SplitText was last given, as a text box
 // holds it; it records what the file code did around the call.
 class TextHolder : public TStringList {
-public:
+  public:
     std::string text;
     int splits = 0;
     int bracketDuringSplit = -1;
@@ -56,7 +56,7 @@ bool CanLockForWriting(const std::string& path) {
 }
 
 class TextFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("lines-files-" + std::to_string(::getpid()) + "-" +
