@@ -242,8 +242,15 @@ void DeviceDest::DropStreamLocked() {
 
 void DeviceDest::Teardown() {
     if (!loop_) return;
+    // Taken out under the lock, destroyed after it (their captures may hold engines).
+    std::multimap<uint64_t, std::function<void()>> marks;
+    Calls spent;
+    std::function<void()> onRoom;
     {
         LoopLock lock(loop_);
+        marks = std::move(marks_);
+        spent = std::move(spent_);
+        onRoom = std::move(onRoom_);
         marks_.clear();
         onRoom_ = nullptr;
         DropStreamLocked();

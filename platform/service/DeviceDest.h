@@ -27,7 +27,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     // Synthesis may run this far ahead of what is heard.
     static constexpr unsigned kAheadMs = 250;
     // The server's own buffer: small, so pause and reset are heard quickly.
-    static constexpr unsigned kServerBufferMs = 30;
+    static constexpr unsigned kServerBufferMs = 100;
     // Silence put before the first frame after the stream ran dry.
     static constexpr unsigned kLeadInMs = 6;
 

@@ -202,8 +202,34 @@ std::optional<size_t> SinkCapture::Locate(const std::vector<int16_t>& signal, si
     return std::nullopt;
 }
 
+std::optional<size_t> SinkCapture::Find(const std::vector<int16_t>& signal, size_t at, size_t from,
+                                        size_t run) const {
+    if (at >= signal.size()) return std::nullopt;
+    run = std::min(run, signal.size() - at);
+    if (samples_.size() < run) return std::nullopt;
+    for (size_t p = from; p + run <= samples_.size(); ++p)
+        if (samples_[p] == signal[at] &&
+            std::equal(signal.begin() + long(at), signal.begin() + long(at + run),
+                       samples_.begin() + long(p)))
+            return p;
+    return std::nullopt;
+}
+
 size_t SinkCapture::FramesOf(std::chrono::microseconds d) const {
     return static_cast<size_t>(d.count() * int64_t{rate_} / 1000000);
+}
+
+std::vector<int16_t> MakeNoise(unsigned rate, unsigned ms, int16_t amplitude) {
+    std::vector<int16_t> noise(size_t{rate} * ms / 1000);
+    uint32_t x = 2463534242u;
+    for (auto& v : noise) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        v = static_cast<int16_t>(int32_t(x % (2u * amplitude + 1)) - amplitude);
+        if (v == 0) v = 1;  // no silence inside
+    }
+    return noise;
 }
 
 std::vector<int16_t> MakeTone(unsigned rate, unsigned ms, double hz, int16_t amplitude) {

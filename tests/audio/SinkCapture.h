@@ -61,6 +61,11 @@ class SinkCapture {
                                  size_t maxSkip = 256, size_t* skipped = nullptr,
                                  size_t run = 200) const;
 
+    // Capture frame holding signal[at], found by the `run` frames from there on
+    // (searching from capture frame `from`).
+    std::optional<size_t> Find(const std::vector<int16_t>& signal, size_t at, size_t from = 0,
+                               size_t run = 32) const;
+
     size_t FramesOf(std::chrono::microseconds d) const;
     double MsOf(int64_t frames) const { return frames * 1000.0 / rate_; }
 
@@ -79,6 +84,10 @@ class SinkCapture {
     Clock::time_point zero_{};
     std::string error_;
 };
+
+// Deterministic noise: every window of a few dozen frames is unique, so a frame
+// can be found in a capture by its content (Find) even when playback had gaps.
+std::vector<int16_t> MakeNoise(unsigned rate, unsigned ms, int16_t amplitude = 8000);
 
 // A sine tone of `ms` milliseconds, for playing into a destination.
 std::vector<int16_t> MakeTone(unsigned rate, unsigned ms, double hz = 440.0,

@@ -54,6 +54,23 @@ TEST(SinkCaptureAnalysis, LocatesASignalWithALostHead) {
     EXPECT_FALSE(c.Locate(tone).has_value()) << "nothing heard";
 }
 
+TEST(SinkCaptureAnalysis, FindsFramesOfNoiseAcrossAGap) {
+    auto noise = MakeNoise(8000, 100);
+    ASSERT_EQ(800u, noise.size());
+    std::vector<int16_t> s(30, 0);
+    s.insert(s.end(), noise.begin(), noise.begin() + 300);
+    s.insert(s.end(), 55, 0);  // a gap in playback
+    s.insert(s.end(), noise.begin() + 300, noise.end());
+    SinkCapture c(8000);
+    c.SetSamples(s);
+    EXPECT_EQ(30u, c.Find(noise, 0));
+    EXPECT_EQ(30u + 299, c.Find(noise, 299, 0, 1)) << "a one-frame run may match anywhere later";
+    EXPECT_EQ(30u + 300 + 55, c.Find(noise, 300));
+    EXPECT_EQ(30u + 300 + 55 + 400, c.Find(noise, 700));
+    EXPECT_FALSE(c.Find(noise, 0, 31).has_value());
+    EXPECT_FALSE(c.Find(noise, 800).has_value());
+}
+
 TEST(SinkCaptureRecording, RecordsTheMonitor) {
     if (!SinkCapture::ServerConfigured()) GTEST_SKIP() << "PULSE_SERVER is not set";
     SinkCapture c;
