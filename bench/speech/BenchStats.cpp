@@ -1,0 +1,138 @@
+#include "BenchStats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace BenchStats {
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const double rank = std::ceil(p / 100.0 * static_cast<double>(values.size()));
+    const size_t index = rank < 1 ? 0 : static_cast<size_t>(rank) - 1;
+    return values[std::min(index, values.size() - 1)];
+}
+
+std::optional<size_t> FirstSound(const std::vector<int16_t>& samples, size_t from,
+                                 int threshold) {
+    for (size_t i = from; i < samples.size(); ++i)
+        if (std::abs(int{samples[i]}) > threshold) return i;
+    return std::nullopt;
+}
+
+std::optional<size_t> SilenceFrom(const std::vector<int16_t>& samples, size_t from, size_t until,
+                                  size_t minRun, int threshold) {
+    until = std::min(until, samples.size());
+    if (from > until || until - from < minRun) return std::nullopt;
+    size_t end = until;
+    while (end > from && std::abs(int{samples[end - 1]}) <= threshold) --end;
+    if (until - end < minRun) return std::nullopt;
+    return end;
+}
+
+std::optional<int> MaxDifference(const std::vector<int16_t>& a, size_t aFrom,
+                                 const std::vector<int16_t>& b, size_t bFrom, size_t count) {
+    if (aFrom + count > a.size() || bFrom + count > b.size()) return std::nullopt;
+    int worst = 0;
+    for (size_t i = 0; i < count; ++i)
+        worst = std::max(worst, std::abs(int{a[aFrom + i]} - int{b[bFrom + i]}));
+    return worst;
+}
+
+int BestShift(const std::vector<int16_t>& a, size_t aFrom, const std::vector<int16_t>& b,
+              size_t bFrom, size_t count, int maxShift) {
+    int best = 0;
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (int shift = -maxShift; shift <= maxShift; ++shift) {
+        const long long start = static_cast<long long>(bFrom) + shift;
+        if (start < 0 || static_cast<size_t>(start) + count > b.size() ||
+            aFrom + count > a.size())
+            continue;
+        double cost = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const double d = double(a[aFrom + i]) - double(b[static_cast<size_t>(start) + i]);
+            cost += d * d;
+        }
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = shift;
+        }
+    }
+    return best;
+}
+
+namespace {
+
+// Mean magnitude of [from, from + block) of x, 0 past its end.
+double Loudness(const std::vector<int16_t>& x, int64_t from, size_t block) {
+    if (from < 0) return 0;
+    double sum = 0;
+    for (size_t i = 0; i < block && size_t(from) + i < x.size(); ++i)
+        sum += std::abs(int{x[size_t(from) + i]});
+    return sum / double(block);
+}
+
+}  // namespace
+
+int64_t LocalShift(const std::vector<int16_t>& a, size_t aFrame, const std::vector<int16_t>& b,
+                   size_t window, int64_t guess, int64_t range, unsigned rate) {
+    const size_t block = std::max<size_t>(1, rate / 200);
+    const size_t blocks = std::max<size_t>(1, window / block);
+    std::vector<double> ref(blocks);
+    for (size_t k = 0; k < blocks; ++k) ref[k] = Loudness(a, int64_t(aFrame + k * block), block);
+    int64_t coarse = guess;
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (int64_t s = guess - range; s <= guess + range; s += int64_t(block)) {
+        double cost = 0;
+        for (size_t k = 0; k < blocks; ++k) {
+            const double d = ref[k] - Loudness(b, int64_t(aFrame + k * block) + s, block);
+            cost += d * d;
+        }
+        if (cost < bestCost) {
+            bestCost = cost;
+            coarse = s;
+        }
+    }
+    int64_t best = coarse;
+    bestCost = std::numeric_limits<double>::infinity();
+    const int64_t span = int64_t(block) * 2;
+    for (int64_t s = coarse - span; s <= coarse + span; ++s) {
+        double cost = 0;
+        for (size_t i = 0; i < window && aFrame + i < a.size(); ++i) {
+            const int64_t j = int64_t(aFrame + i) + s;
+            const double other = j >= 0 && size_t(j) < b.size() ? b[size_t(j)] : 0;
+            const double d = double(a[aFrame + i]) - other;
+            cost += d * d;
+        }
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = s;
+        }
+    }
+    return best;
+}
+
+std::string RepeatTo(const std::string& text, size_t size) {
+    std::string out;
+    if (text.empty()) return out;
+    out.reserve(size);
+    while (out.size() + text.size() <= size) out += text;
+    std::string cut = text.substr(0, size - out.size());
+    const size_t lf = cut.rfind('\n');
+    if (lf != std::string::npos && cut.size() - lf < 200) cut.resize(lf + 1);
+    out += cut;
+    // Pad a shortened cut with blanks so that the size holds.
+    out.append(size - out.size(), ' ');
+    return out;
+}
+
+}  // namespace BenchStats

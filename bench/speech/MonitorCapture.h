@@ -1,0 +1,55 @@
+#pragma once
+// Records the monitor of the sound server's null sink from a thread of its own, in
+// small fragments, and keeps for every fragment the steady-clock time it arrived, so
+// that the wall time of any captured frame is known to within a few milliseconds.
+//
+// Delivery can only be late, never early: frame f's time is estimated as the
+// earliest (arrival - frames delivered by then / rate) + f / rate over all fragments.
+#include <pulse/simple.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+class MonitorCapture {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit MonitorCapture(unsigned rate = 22050, unsigned fragmentFrames = 110);
+    ~MonitorCapture();
+    MonitorCapture(const MonitorCapture&) = delete;
+    MonitorCapture& operator=(const MonitorCapture&) = delete;
+
+    // Opens the record stream and waits for its first fragment. False with Error().
+    bool Start();
+    void Stop();
+    const std::string& Error() const { return error_; }
+
+    unsigned Rate() const { return rate_; }
+    // Frames captured so far.
+    size_t Frames() const;
+    // A copy of the samples captured so far.
+    std::vector<int16_t> Samples() const;
+    // Wall time of a frame, and the frame heard at a wall time.
+    Clock::time_point TimeOfFrame(size_t frame) const;
+    int64_t FrameAt(Clock::time_point t) const;
+
+  private:
+    void Run();
+
+    unsigned rate_;
+    unsigned fragment_;
+    pa_simple* stream_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    mutable std::mutex mutex_;
+    std::vector<int16_t> samples_;
+    // Earliest estimate of frame 0's time, in steady-clock nanoseconds.
+    std::optional<int64_t> zeroNs_;
+    std::string error_;
+};
