@@ -66,12 +66,16 @@ class Feeder {
             size_t n = std::min({room, size_t{220}, samples_.size() - pos});
             ASSERT_EQ(S_OK, dest_->Write(samples_.data() + pos, n)) << dest_->LastError();
             pos += n;
+            uint64_t ahead = dest_->WrittenFrames() - dest_->HeardFrames();
+            maxAhead_ = std::max(maxAhead_, ahead);
         }
         if (endOfData && !stop_) dest_->EndOfData();
     }
     void RunInBackground() {
         thread_ = std::thread([this] { Run(); });
     }
+    // Most frames written but not yet heard at any time.
+    uint64_t MaxAhead() const { return maxAhead_; }
     void Join() {
         if (thread_.joinable()) thread_.join();
     }
@@ -84,6 +88,7 @@ class Feeder {
     DeviceDest* dest_;
     std::vector<int16_t> samples_;
     std::atomic<bool> stop_{false};
+    uint64_t maxAhead_ = 0;
     std::mutex m_;
     std::condition_variable cv_;
     std::thread thread_;
@@ -119,6 +124,10 @@ TEST_F(DeviceDestTest, ToneIsHeardExactlyAndSoon) {
     Feeder feeder(dest_.Get(), tone);
     auto t0 = Clock::now();
     feeder.Run();
+    EXPECT_LE(feeder.MaxAhead(), uint64_t{kRate} * DeviceDest::kAheadMs / 1000)
+        << "synthesis ran further ahead of what is heard than Room() allows";
+    EXPECT_GT(Ms(Clock::now() - t0), 500.0 - DeviceDest::kAheadMs - 30)
+        << "a writer that honours Room() is paced by playback";
     WaitHeard();
     ASSERT_TRUE(capture_.Stop()) << capture_.Error();
     size_t lost = 0;
