@@ -9,6 +9,12 @@
 // server's small buffer has room, so Write never blocks. Marks run on the main-loop
 // thread when the stream clock (the server's timing report: the sample being heard)
 // passes their frame.
+//
+// Pause corks the stream, Resume uncorks it, Reset flushes it and also ends a pause
+// (nothing is left to hold, and the next text must be heard). Open with another
+// rate makes a new stream: what the old one had not played is dropped and its
+// marks run at once, as they do whenever nothing can be heard any more (no server,
+// connection lost), so that nobody waits for them.
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
