@@ -183,6 +183,19 @@ int WordSync(const Args& a, const std::string& gpl) {
     return 0;
 }
 
+// Waits until the latest 20 ms of the capture hold sound, so that a Pause or Stop
+// right after it cuts a word rather than landing in a gap between words.
+bool WaitForSound(const MonitorCapture& cap) {
+    return WaitUntil(
+        [&] {
+            const auto samples = cap.Samples();
+            const size_t recent = cap.Rate() / 50;
+            if (samples.size() < recent) return false;
+            return BenchStats::FirstSound(samples, samples.size() - recent, 300).has_value();
+        },
+        3000);
+}
+
 // Time from t until the capture goes silent for good (checked over the next 500 ms).
 std::optional<double> ToSilence(const MonitorCapture& cap, Clock::time_point t) {
     Pump(600);
@@ -190,7 +203,10 @@ std::optional<double> ToSilence(const MonitorCapture& cap, Clock::time_point t) 
     const size_t from = size_t(std::max<int64_t>(0, cap.FrameAt(t) - cap.Rate()));
     const auto quiet = BenchStats::SilenceFrom(samples, from, samples.size(), cap.Rate() / 2);
     if (!quiet) return std::nullopt;
-    return std::max(0.0, MsBetween(t, cap.TimeOfFrame(*quiet)));
+    const double ms = MsBetween(t, cap.TimeOfFrame(*quiet));
+    // Slightly below zero means silence within the few ms the null sink renders ahead of
+    // its clock; the figure is left as measured.
+    return ms;
 }
 
 int PauseStop(const Args& a, const std::string& gpl) {
@@ -213,6 +229,7 @@ int PauseStop(const Args& a, const std::string& gpl) {
         s.speech.Speak();
         Pump(1500);
         for (int p = 0; p < 2; ++p) {
+            if (!WaitForSound(cap)) pauseError = "no sound to pause";
             const auto t = Clock::now();
             s.speech.Pause();
             if (auto ms = ToSilence(cap, t)) {
@@ -224,6 +241,7 @@ int PauseStop(const Args& a, const std::string& gpl) {
             s.speech.Resume();
             Pump(1200);
         }
+        if (!WaitForSound(cap)) stopError = "no sound to stop";
         const auto t = Clock::now();
         s.speech.Stop();
         if (auto ms = ToSilence(cap, t)) {

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Benchmarks of Parlen Maker, measured side by side in one run on a release build and
+# the private sound server. Prints one line per figure, "name: value unit", or
+# "name: error <reason>" when that measurement failed. Details go to build-bench/bench.log.
+#
+#   ./bench.sh            build, then measure everything (a few minutes)
+set -u
+ROOT="$(cd "$(dirname "$0")" && pwd)"
+BUILD="$ROOT/build-bench"
+WORK="$BUILD/work"
+LOG="$BUILD/bench.log"
+GPL=/usr/share/common-licenses/GPL-3
+PAIRS=5
+mkdir -p "$WORK"
+: >"$LOG"
+
+log() { echo "$*" >>"$LOG"; }
+
+# Runs a command that prints figures; every expected name missing from its output is
+# reported as an error with the last line it wrote to standard error.
+measure() {
+    local names="$1"
+    shift
+    local out="$WORK/out.txt" err="$WORK/err.txt" rc
+    log "== $*"
+    if declare -F "$1" >/dev/null; then
+        "$@" >"$out" 2>"$err"
+    else
+        timeout 600 "$@" >"$out" 2>"$err"
+    fi
+    rc=$?
+    cat "$err" "$out" >>"$LOG"
+    local reason
+    reason="$(grep -v '^\s*$' "$err" | tail -n 1)"
+    [ -n "$reason" ] || reason="exit status $rc"
+    [ "$rc" = 124 ] && reason="timed out"
+    for name in $names; do
+        if grep -q "^$name: " "$out"; then
+            grep "^$name: " "$out"
+        else
+            echo "$name: error $reason"
+        fi
+    done
+}
+
+ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio first_audio_ms_1MB
+word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms render_peak_rss_mib_3500KB
+stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
+stall_rendering_ms"
+
+fail_all() {
+    for name in $ALL_FIGURES; do echo "$name: error $1"; done
+    exit 1
+}
+
+# --- build -------------------------------------------------------------------------
+{
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARLEN_WERROR=ON \
+        -DPARLEN_TESTS=OFF &&
+        ninja -C "$BUILD" -j2 parlen-say bench_speech bench_window
+} >>"$LOG" 2>&1 || fail_all "build failed (see $LOG)"
+SAY="$BUILD/bin/parlen-say"
+
+# --- sound server ------------------------------------------------------------------
+# shellcheck source=scripts/sound-server.sh
+source "$ROOT/scripts/sound-server.sh"
+sound_server_start "$BUILD/sound" >>"$LOG" 2>&1
+trap 'sound_server_stop' EXIT
+pactl info >/dev/null 2>&1 || fail_all "the sound server did not start"
+
+# --- the voice espeak-ng speaks by default -------------------------------------------
+# espeak-ng's default voice is "en"; its entry in the voice list names our mode.
+default_voice() {
+    local name
+    name="$(espeak-ng --voices=en | awk '$5 ~ /\/en$/ { print $4; exit }' | tr '_' ' ')"
+    [ -n "$name" ] || return 1
+    "$SAY" --list 2>/dev/null | cut -f2 | grep -Fx "$name - espeak-ng"
+}
+VOICE="$(default_voice)" || fail_all "no mode for espeak-ng's default voice"
+log "voice: $VOICE"
+
+# --- rendering speed against the espeak-ng command line -----------------------------
+now() { date +%s.%N; }
+render_speed() {
+    local ours=() theirs=() t
+    for ((i = 0; i < PAIRS; i++)); do
+        t=$(now)
+        espeak-ng -w "$WORK/espeak.wav" -f "$GPL" || { echo "espeak-ng failed" >&2; return 1; }
+        theirs+=("$(echo "$(now) - $t" | bc)")
+        t=$(now)
+        "$SAY" --wav "$WORK/ours.wav" --voice "$VOICE" "$GPL" || {
+            echo "parlen-say failed" >&2
+            return 1
+        }
+        ours+=("$(echo "$(now) - $t" | bc)")
+        echo "pair $i: espeak-ng ${theirs[i]} s, parlen-say ${ours[i]} s" >&2
+    done
+    local mt mo
+    mt=$(printf '%s\n' "${theirs[@]}" | sort -g | sed -n "$((PAIRS / 2 + 1))p")
+    mo=$(printf '%s\n' "${ours[@]}" | sort -g | sed -n "$((PAIRS / 2 + 1))p")
+    printf 'render_speed_vs_espeak_cli: %.3f x\n' "$(echo "$mt / $mo" | bc -l)"
+    local dt do
+    dt=$(soxi -D "$WORK/espeak.wav") && do=$(soxi -D "$WORK/ours.wav") || return 1
+    echo "durations: espeak-ng $dt s, parlen-say $do s" >&2
+    printf 'render_duration_ratio: %.4f x\n' "$(echo "$do / $dt" | bc -l)"
+}
+measure "render_speed_vs_espeak_cli render_duration_ratio" render_speed
+
+# --- speaking aloud ----------------------------------------------------------------
+SPEECH=("$BUILD/bin/bench_speech")
+measure first_audio_ms_1MB "${SPEECH[@]}" first-audio --voice "$VOICE" --text "$GPL" --dir "$WORK"
+measure word_sync_error_ms_p95 "${SPEECH[@]}" word-sync --voice "$VOICE" --text "$GPL" \
+    --dir "$WORK"
+measure "pause_to_silence_ms stop_to_silence_ms" "${SPEECH[@]}" pause-stop --voice "$VOICE" \
+    --text "$GPL" --dir "$WORK"
+
+# --- the window with a 5 MB text ----------------------------------------------------
+measure "stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
+stall_rendering_ms" env QT_QPA_PLATFORM=offscreen "$BUILD/bin/bench_window" --voice "$VOICE" \
+    --text "$GPL" --dir "$WORK"
+
+# --- memory rendering a 3.5 MB text --------------------------------------------------
+peak_rss() {
+    local text="$WORK/text-3500KB.txt" kib
+    for _ in $(seq 110); do cat "$GPL"; done | head -c 3584000 >"$text"
+    /usr/bin/time -f '%M' -o "$WORK/rss.txt" "$SAY" --wav "$WORK/big.wav" --voice "$VOICE" \
+        "$text" || { echo "parlen-say failed on the 3.5 MB text" >&2; return 1; }
+    kib=$(tail -n 1 "$WORK/rss.txt")
+    echo "rendered $(soxi -D "$WORK/big.wav") s of audio, peak $kib KiB" >&2
+    printf 'render_peak_rss_mib_3500KB: %.1f MiB\n' "$(echo "$kib / 1024" | bc -l)"
+}
+measure render_peak_rss_mib_3500KB peak_rss
