@@ -25,9 +25,9 @@
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
 #include "app/fmMain.h"
-#include "support/VersionInfo.h"
 #include "platform/ClassRegistry.h"
 #include "platform/service/SpeechService.h"
+#include "support/VersionInfo.h"
 
 namespace {
 
@@ -94,9 +94,12 @@ int main(int argc, char** argv) {
     std::string voice, textPath, dir = "/tmp";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
-        if (key == "--voice") voice = argv[i + 1];
-        else if (key == "--text") textPath = argv[i + 1];
-        else if (key == "--dir") dir = argv[i + 1];
+        if (key == "--voice")
+            voice = argv[i + 1];
+        else if (key == "--text")
+            textPath = argv[i + 1];
+        else if (key == "--dir")
+            dir = argv[i + 1];
     }
     std::ifstream in(textPath, std::ios::binary);
     const std::string prose{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -22,8 +22,7 @@ double Percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
-std::optional<size_t> FirstSound(const std::vector<int16_t>& samples, size_t from,
-                                 int threshold) {
+std::optional<size_t> FirstSound(const std::vector<int16_t>& samples, size_t from, int threshold) {
     for (size_t i = from; i < samples.size(); ++i)
         if (std::abs(int{samples[i]}) > threshold) return i;
     return std::nullopt;
@@ -54,8 +53,7 @@ int BestShift(const std::vector<int16_t>& a, size_t aFrom, const std::vector<int
     double bestCost = std::numeric_limits<double>::infinity();
     for (int shift = -maxShift; shift <= maxShift; ++shift) {
         const long long start = static_cast<long long>(bFrom) + shift;
-        if (start < 0 || static_cast<size_t>(start) + count > b.size() ||
-            aFrom + count > a.size())
+        if (start < 0 || static_cast<size_t>(start) + count > b.size() || aFrom + count > a.size())
             continue;
         double cost = 0;
         for (size_t i = 0; i < count; ++i) {
@@ -91,15 +89,20 @@ int64_t LocalShift(const std::vector<int16_t>& a, size_t aFrame, const std::vect
     for (size_t k = 0; k < blocks; ++k) ref[k] = Loudness(a, int64_t(aFrame + k * block), block);
     int64_t coarse = guess;
     double bestCost = std::numeric_limits<double>::infinity();
-    for (int64_t s = guess - range; s <= guess + range; s += int64_t(block)) {
-        double cost = 0;
-        for (size_t k = 0; k < blocks; ++k) {
-            const double d = ref[k] - Loudness(b, int64_t(aFrame + k * block) + s, block);
-            cost += d * d;
-        }
-        if (cost < bestCost) {
-            bestCost = cost;
-            coarse = s;
+    // Outward from the guess; a farther shift must fit clearly better, since speech
+    // has rhythms that a loudness envelope alone cannot tell apart.
+    for (int64_t d = 0; d <= range; d += int64_t(block)) {
+        for (int64_t s : {guess + d, guess - d}) {
+            double cost = 0;
+            for (size_t k = 0; k < blocks; ++k) {
+                const double diff = ref[k] - Loudness(b, int64_t(aFrame + k * block) + s, block);
+                cost += diff * diff;
+            }
+            if (cost < 0.8 * bestCost || (bestCost == std::numeric_limits<double>::infinity())) {
+                bestCost = cost;
+                coarse = s;
+            }
+            if (d == 0) break;
         }
     }
     int64_t best = coarse;

@@ -20,7 +20,9 @@ int64_t Ns(MonitorCapture::Clock::time_point t) {
 MonitorCapture::MonitorCapture(unsigned rate, unsigned fragmentFrames)
     : rate_(rate), fragment_(fragmentFrames) {}
 
-MonitorCapture::~MonitorCapture() { Stop(); }
+MonitorCapture::~MonitorCapture() {
+    Stop();
+}
 
 bool MonitorCapture::Start() {
     pa_sample_spec spec{};
@@ -33,8 +35,8 @@ bool MonitorCapture::Start() {
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     int err = 0;
     const std::string device = MonitorName();
-    stream_ = pa_simple_new(nullptr, "parlen-bench", PA_STREAM_RECORD, device.c_str(),
-                            "monitor", &spec, nullptr, &attr, &err);
+    stream_ = pa_simple_new(nullptr, "parlen-bench", PA_STREAM_RECORD, device.c_str(), "monitor",
+                            &spec, nullptr, &attr, &err);
     if (!stream_) {
         error_ = "cannot record " + device + ": " + pa_strerror(err);
         return false;
@@ -71,8 +73,7 @@ void MonitorCapture::Run() {
         const int64_t now = Ns(Clock::now());
         std::lock_guard lock(mutex_);
         samples_.insert(samples_.end(), chunk.begin(), chunk.end());
-        const int64_t zero =
-            now - static_cast<int64_t>(samples_.size()) * 1'000'000'000 / rate_;
+        const int64_t zero = now - static_cast<int64_t>(samples_.size()) * 1'000'000'000 / rate_;
         if (!zeroNs_ || zero < *zeroNs_) zeroNs_ = zero;
     }
 }

@@ -1,11 +1,11 @@
 #include "ReferenceRender.h"
 
 #include <sndfile.h>
+#include <strings.h>
 
 #include <QEventLoop>
 #include <QString>
 #include <QTimer>
-#include <strings.h>
 
 #include "platform/ClassRegistry.h"
 #include "platform/ComObject.h"

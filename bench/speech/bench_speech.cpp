@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,7 +46,9 @@ bool WaitUntil(const std::function<bool()>& done, int ms) {
     return done && done();
 }
 
-void Pump(int ms) { WaitUntil(nullptr, ms); }
+void Pump(int ms) {
+    WaitUntil(nullptr, ms);
+}
 
 void SetLines(TStrings& lines, const std::string& bytes) {
     lines.ClearLines();
@@ -148,7 +150,8 @@ int WordSync(const Args& a, const std::string& gpl) {
     // Kept for a look when a figure seems off.
     std::ofstream(a.dir + "/word-sync-heard.raw", std::ios::binary)
         .write(reinterpret_cast<const char*>(heard.data()), std::streamsize(heard.size() * 2));
-    const auto firstHeard = BenchStats::FirstSound(heard, size_t(std::max<int64_t>(0, cap.FrameAt(t0))));
+    const auto firstHeard =
+        BenchStats::FirstSound(heard, size_t(std::max<int64_t>(0, cap.FrameAt(t0))));
     const auto firstRendered = BenchStats::FirstSound(ref.samples);
     if (!firstHeard || !firstRendered) return Fail(name, "no sound captured"), 1;
     // Each word is placed where its surroundings are heard, starting from the match of
@@ -160,8 +163,8 @@ int WordSync(const Args& a, const std::string& gpl) {
     for (const auto& [offset, frame] : ref.wordFrames) {
         // A window that begins a little before the word, so its onset lies inside.
         const size_t from = size_t(std::max<int64_t>(0, int64_t(frame) - ref.rate / 20));
-        shift = BenchStats::LocalShift(ref.samples, from, heard, ref.rate / 2, shift,
-                                       ref.rate / 2, ref.rate);
+        shift = BenchStats::LocalShift(ref.samples, from, heard, ref.rate / 2, shift, ref.rate / 2,
+                                       ref.rate);
         auto it = notified.find(offset);
         if (it == notified.end()) {
             ++missing;
@@ -176,7 +179,8 @@ int WordSync(const Args& a, const std::string& gpl) {
                  ref.wordFrames.size());
     if (errors.size() < ref.wordFrames.size() / 2)
         return Fail(name, "only " + std::to_string(errors.size()) + " of " +
-                              std::to_string(ref.wordFrames.size()) + " words notified"), 1;
+                              std::to_string(ref.wordFrames.size()) + " words notified"),
+               1;
     std::fprintf(stderr, "word sync: %zu words, median %.1f ms, max %.1f ms\n", errors.size(),
                  Median(errors), BenchStats::Percentile(errors, 100));
     std::printf("%s: %.1f ms\n", name, BenchStats::Percentile(errors, 95));
@@ -271,25 +275,33 @@ int main(int argc, char** argv) {
     if (argc > 1) a.mode = argv[1];
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
-        if (key == "--voice") a.voice = argv[i + 1];
-        else if (key == "--text") a.text = argv[i + 1];
-        else if (key == "--dir") a.dir = argv[i + 1];
+        if (key == "--voice")
+            a.voice = argv[i + 1];
+        else if (key == "--text")
+            a.text = argv[i + 1];
+        else if (key == "--dir")
+            a.dir = argv[i + 1];
     }
     std::ifstream in(a.text, std::ios::binary);
     const std::string gpl{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (a.voice.empty() || gpl.empty()) {
-        std::fprintf(stderr, "usage: bench_speech first-audio|word-sync|pause-stop --voice NAME "
-                             "--text FILE [--dir DIR]\n");
+        std::fprintf(stderr,
+                     "usage: bench_speech first-audio|word-sync|pause-stop --voice NAME "
+                     "--text FILE [--dir DIR]\n");
         return 2;
     }
     CoInitialize(nullptr);
     RegisterSpeechService();
     int code = 2;
     try {
-        if (a.mode == "first-audio") code = FirstAudio(a, gpl);
-        else if (a.mode == "word-sync") code = WordSync(a, gpl);
-        else if (a.mode == "pause-stop") code = PauseStop(a, gpl);
-        else std::fprintf(stderr, "bench_speech: unknown measurement '%s'\n", a.mode.c_str());
+        if (a.mode == "first-audio")
+            code = FirstAudio(a, gpl);
+        else if (a.mode == "word-sync")
+            code = WordSync(a, gpl);
+        else if (a.mode == "pause-stop")
+            code = PauseStop(a, gpl);
+        else
+            std::fprintf(stderr, "bench_speech: unknown measurement '%s'\n", a.mode.c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_speech: %s\n", e.what());
         code = 1;

@@ -63,3 +63,26 @@ TEST(BenchStats, RepeatedTextHasTheSizeAndNoCutWord) {
     EXPECT_EQ(std::string(), RepeatTo("", 10));
     EXPECT_EQ(text + text, RepeatTo(text, 2 * text.size()));
 }
+
+TEST(BenchStats, LocalShiftFollowsAGapInTheCopy) {
+    // Bursts of tone with quiet between them, like words.
+    const unsigned rate = 22050;
+    std::vector<int16_t> a(rate * 2, 0);
+    size_t at = 0;
+    for (int k = 0; at < a.size(); ++k) {
+        const size_t burst = 1500 + (k * 737) % 1300, gap = 400 + (k * 311) % 900;
+        for (size_t i = at; i < std::min(a.size(), at + burst); ++i)
+            a[i] = int16_t((3000 + 700 * (k % 5)) * std::sin(i * (0.03 + k * 0.01)));
+        at += burst + gap;
+    }
+    // The copy starts 300 frames late and holds an extra 1100 frames of silence at 20000.
+    std::vector<int16_t> b(300, 0);
+    b.insert(b.end(), a.begin(), a.begin() + 20000);
+    b.insert(b.end(), 1100, 0);
+    b.insert(b.end(), a.begin() + 20000, a.end());
+    EXPECT_EQ(300, LocalShift(a, 4000, b, rate / 4, 0, rate / 2, rate));
+    EXPECT_EQ(300, LocalShift(a, 12000, b, rate / 4, 300, rate / 2, rate));
+    EXPECT_EQ(1400, LocalShift(a, 24000, b, rate / 4, 300, rate / 2, rate));
+    // Far outside the searched range it is not found.
+    EXPECT_NE(1400, LocalShift(a, 24000, b, rate / 4, -5000, 1000, rate));
+}
