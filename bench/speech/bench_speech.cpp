@@ -107,6 +107,9 @@ int FirstAudio(const Args& a, const std::string& gpl) {
     SetLines(s.speech.Text(), BenchStats::RepeatTo(gpl, 1 << 20));
     MonitorCapture cap;
     if (!cap.Start()) return Fail(name, cap.Error()), 1;
+    std::fprintf(stderr,
+                 "capture: record stream on the sink's monitor, 5 ms fragments, each "
+                 "timestamped on arrival\n");
     std::vector<double> runs;
     for (int run = 0; run < 5; ++run) {
         Pump(400);
