@@ -177,8 +177,8 @@ bool DeviceDest::ConnectLocked(std::string& error) {
 }
 
 bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
-    stream_ = pa_stream_new(context_, "Speech", &spec, nullptr);
+    pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
+    stream_ = pa_stream_new(context_, "Speech", &format, nullptr);
     if (!stream_) {
         error =
             std::string("Cannot create a sound stream: ") + pa_strerror(pa_context_errno(context_));
