@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "BenchStats.h"
+
 namespace {
 
 std::string MonitorName() {
@@ -86,6 +88,11 @@ size_t MonitorCapture::Frames() const {
 std::vector<int16_t> MonitorCapture::Samples() const {
     std::lock_guard lock(mutex_);
     return samples_;
+}
+
+std::optional<size_t> MonitorCapture::FirstSoundSince(size_t from, int threshold) const {
+    std::lock_guard lock(mutex_);
+    return BenchStats::FirstSound(samples_, from, threshold);
 }
 
 MonitorCapture::Clock::time_point MonitorCapture::TimeOfFrame(size_t frame) const {

@@ -35,6 +35,8 @@ class MonitorCapture {
     size_t Frames() const;
     // A copy of the samples captured so far.
     std::vector<int16_t> Samples() const;
+    // First frame at or after from louder than threshold, without copying the capture.
+    std::optional<size_t> FirstSoundSince(size_t from, int threshold = 0) const;
     // Wall time of a frame, and the frame heard at a wall time.
     Clock::time_point TimeOfFrame(size_t frame) const;
     int64_t FrameAt(Clock::time_point t) const;

@@ -118,8 +118,7 @@ int FirstAudio(const Args& a, const std::string& gpl) {
         s.speech.Speak();
         const size_t from = size_t(std::max<int64_t>(0, cap.FrameAt(t0)));
         std::optional<size_t> first;
-        WaitUntil([&] { return (first = BenchStats::FirstSound(cap.Samples(), from)).has_value(); },
-                  5000);
+        WaitUntil([&] { return (first = cap.FirstSoundSince(from)).has_value(); }, 5000);
         s.speech.Stop();
         WaitUntil([&] { return s.stopped; }, 3000);
         if (!first) return Fail(name, "no sound within 5 s of Speak"), 1;
@@ -195,10 +194,8 @@ int WordSync(const Args& a, const std::string& gpl) {
 bool WaitForSound(const MonitorCapture& cap) {
     return WaitUntil(
         [&] {
-            const auto samples = cap.Samples();
-            const size_t recent = cap.Rate() / 50;
-            if (samples.size() < recent) return false;
-            return BenchStats::FirstSound(samples, samples.size() - recent, 300).has_value();
+            const size_t recent = cap.Rate() / 50, frames = cap.Frames();
+            return frames >= recent && cap.FirstSoundSince(frames - recent, 300).has_value();
         },
         3000);
 }
