@@ -20,6 +20,7 @@
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
+#include "app/fmMainAccessibility.h"
 #include "speech/mSpeech.h"
 #include "support/ComboBoxStrings.h"
 #include "support/DesktopSeams.h"
@@ -79,6 +80,7 @@ TFormMain::TFormMain(QWidget* parent)
 
     BuildComponents();
     ConnectHandlers();
+    DescribeControlsForAccessibility(*this);
 }
 
 TFormMain::~TFormMain() {

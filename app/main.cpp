@@ -1,7 +1,10 @@
 // Parlen Maker: a text-to-speech converter with one window.
 #include <QApplication>
 #include <QFont>
+#include <QTimer>
+#include <cstdio>
 
+#include "app/StartUpReport.h"
 #include "app/fmMain.h"
 #include "platform/ClassRegistry.h"
 #include "platform/service/SpeechService.h"
@@ -18,6 +21,12 @@ int main(int argc, char** argv) {
         TFormMain form;
         form.show();
         form.activateWindow();  // without a window manager nothing else gives it the focus
+        // Check hook of the install and package tests: report what start-up found, then end.
+        if (qEnvironmentVariableIntValue("PARLEN_EXIT_AFTER_SHOW") == 1)
+            QTimer::singleShot(0, &form, [&form] {
+                std::fputs(StartUpReport(form).toUtf8().constData(), stdout);
+                form.close();
+            });
         app.exec();
     }
     if (com >= 0) CoUninitialize();

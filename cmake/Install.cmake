@@ -1,0 +1,58 @@
+# Installing to any prefix, and the Debian package built from the same rules.
+#
+#   <prefix>/lib/parlenmaker/parlenmaker   the program, with readme.txt beside it (the Help
+#                                          page reads it from the executable's real folder)
+#   <prefix>/bin/parlenmaker               symbolic link to it
+#   <prefix>/bin/parlen-say                the command-line driver
+#   <prefix>/share/...                     desktop entry, metainfo, icons
+
+set(PARLEN_APP_ID "org.parlenmaker.ParlenMaker")
+set(PARLEN_RELEASE_DATE "2026-12-09")
+set(PARLEN_ICON_SIZES 16 22 24 32 48 64 128 256)
+set(PARLEN_DESKTOP_FILE ${CMAKE_BINARY_DIR}/share/${PARLEN_APP_ID}.desktop)
+set(PARLEN_METAINFO_FILE ${CMAKE_BINARY_DIR}/share/${PARLEN_APP_ID}.metainfo.xml)
+set(PARLEN_PROGRAM_DIR lib/parlenmaker)
+
+add_subdirectory(${CMAKE_SOURCE_DIR}/desktop ${CMAKE_BINARY_DIR}/desktop)
+
+if(TARGET parlenmaker)
+  install(TARGETS parlenmaker RUNTIME DESTINATION ${PARLEN_PROGRAM_DIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/app/readme.txt DESTINATION ${PARLEN_PROGRAM_DIR})
+  # A relative link, so that the tree works wherever it is unpacked.
+  install(CODE "
+    set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/parlenmaker\")
+    message(STATUS \"Installing: \${link}\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+    file(REMOVE \"\${link}\")
+    file(CREATE_LINK ../${PARLEN_PROGRAM_DIR}/parlenmaker \"\${link}\" SYMBOLIC)
+  ")
+endif()
+if(TARGET parlen-say)
+  install(TARGETS parlen-say RUNTIME DESTINATION bin)
+endif()
+
+# cpack -G DEB: the dependencies are worked out by dpkg-shlibdeps from the libraries the
+# executables link. Recommended: Qt's input-method plugins, the window font, a sound server.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME parlenmaker)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR ${PARLEN_MAKER_SITE})
+set(CPACK_PACKAGE_CONTACT "Parlen Maker maintainers <maintainers@${PARLEN_MAKER_SITE}>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "text-to-speech converter with one window")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Parlen Maker reads a typed or loaded plain text aloud with the espeak-ng and flite\n"
+    "voices installed on the system, highlighting the word being spoken, or renders it\n"
+    "into a WAV file. Pitch, speed and volume are set with three sliders and can be\n"
+    "saved in small settings files. The package also holds parlen-say, which speaks\n"
+    "text from the command line.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)  # the version block lives in an allocated section and stays
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${PARLEN_MAKER_SITE}/")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-qpa-plugins, fonts-liberation2, pulseaudio | pipewire-pulse")
+include(CPack)
