@@ -1,8 +1,12 @@
 #include "app/StartUpReport.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFontInfo>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -14,6 +18,9 @@ QString StartUpReport(const TFormMain& form) {
         out += QString::fromLatin1(key) + ": " + value + "\n";
     };
     line("caption", form.windowTitle());
+    line("application-title", QGuiApplication::applicationDisplayName());
+    line("client-size", QString("%1x%2").arg(form.width()).arg(form.height()));
+    line("font", QFontInfo(form.font()).family() + " " + QString::number(form.font().pointSize()));
     const QTextDocument* readme = form.mmHelpReadme->document();
     const int readmeLines = readme->isEmpty() ? 0 : readme->blockCount();
     line("readme-lines", QString::number(readmeLines));
@@ -21,7 +28,18 @@ QString StartUpReport(const TFormMain& form) {
     line("engines", QString::number(form.cbVoiceEngines->count()));
     for (int i = 0; i < form.cbVoiceEngines->count(); ++i)
         line("engine", form.cbVoiceEngines->itemText(i));
-    line("selected", form.cbVoiceEngines->currentText());
+    line("selected", QString::number(form.cbVoiceEngines->currentIndex()) + " " +
+                         form.cbVoiceEngines->currentText());
     line("status", form.sbMain->currentMessage());
     return out;
+}
+
+void SaveScreenshots(TFormMain& form, const QString& folder) {
+    QDir().mkpath(folder);
+    const int shown = form.pcMain->currentIndex();
+    form.pcMain->setCurrentWidget(form.tsMainHelp);
+    form.grab().save(folder + "/help-page.png");
+    form.pcMain->setCurrentWidget(form.tsMainEdit);
+    form.grab().save(folder + "/edit-page.png");
+    form.pcMain->setCurrentIndex(shown);
 }

@@ -42,7 +42,8 @@ void NameScrollBars(QPlainTextEdit* box, const QString& boxName) {
 }  // namespace
 
 void DescribeControlsForAccessibility(TFormMain& f) {
-    Describe(&f, nullptr, "Text-to-speech converter: speaks text aloud or renders it into a WAV file.");
+    Describe(&f, nullptr,
+             "Text-to-speech converter: speaks text aloud or renders it into a WAV file.");
     Describe(f.pcMain, "Pages", "The Help page and the Edit page. Ctrl+Tab switches pages.");
     Describe(f.tsMainHelp, "Help", "The update link and the read-me.");
     Describe(f.gbHelpInfo, nullptr, "Information about the program.");

@@ -21,10 +21,13 @@ int main(int argc, char** argv) {
         TFormMain form;
         form.show();
         form.activateWindow();  // without a window manager nothing else gives it the focus
-        // Check hook of the install and package tests: report what start-up found, then end.
-        if (qEnvironmentVariableIntValue("PARLEN_EXIT_AFTER_SHOW") == 1)
-            QTimer::singleShot(0, &form, [&form] {
+        // Check hook of the install, package and X server tests: report what start-up
+        // found, then end, that many milliseconds after the window is shown.
+        if (const int ms = qEnvironmentVariableIntValue("PARLEN_EXIT_AFTER_SHOW"); ms > 0)
+            QTimer::singleShot(ms, &form, [&form] {
                 std::fputs(StartUpReport(form).toUtf8().constData(), stdout);
+                if (qEnvironmentVariableIsSet("PARLEN_SCREENSHOTS"))
+                    SaveScreenshots(form, qEnvironmentVariable("PARLEN_SCREENSHOTS"));
                 form.close();
             });
         app.exec();

@@ -24,7 +24,11 @@ ensure_sound_server() {
     fi
 }
 stop_own_sound_server() {
-    if [ -n "${OWN_SOUND_SERVER:-}" ]; then sound_server_stop; fi
+    [ -n "${OWN_SOUND_SERVER:-}" ] || return 0
+    local pid="${SOUND_SERVER_PID:-}"
+    sound_server_stop
+    # It writes into the scratch folder until it has gone.
+    for _ in $(seq 40); do [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
 }
 
 # Runs the program at $1 from another folder until it has started and reported what it

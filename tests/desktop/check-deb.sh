@@ -5,8 +5,8 @@
 #   check-deb.sh BUILD_DIR SOURCE_DIR [--install]
 # With --install the package is really installed with apt-get (and removed again when
 # it was not installed before), and /usr/bin/parlenmaker is started.
-BUILD="$1"
-PARLEN_SOURCE="$2"
+BUILD="$(cd "$1" && pwd)"
+PARLEN_SOURCE="$(cd "$2" && pwd)"
 REAL_INSTALL="${3:-}"
 source "$(dirname "$0")/check-common.sh"
 

@@ -2,8 +2,8 @@
 # cmake --install into a scratch prefix, then checks the installed tree and that the
 # installed program, started through its link in bin/, shows the read-me and the engines.
 #   check-install.sh BUILD_DIR SOURCE_DIR
-BUILD="$1"
-PARLEN_SOURCE="$2"
+BUILD="$(cd "$1" && pwd)"
+PARLEN_SOURCE="$(cd "$2" && pwd)"
 source "$(dirname "$0")/check-common.sh"
 APP_ID=org.parlenmaker.ParlenMaker
 

@@ -21,13 +21,13 @@ namespace {
 const std::vector<const char*> kHelpControls = {"gbHelpInfo", "tpUrlUpdate", "gbHelpReadme",
                                                 "mmHelpReadme"};
 const std::vector<const char*> kEditControls = {
-    "gbEditText",    "mmEditText",     "btTextClear",      "btTextLoad",
-    "btTextSave",    "gbEditVoice",    "cbVoiceEngines",   "lbVoicePitch",
-    "lbVoiceSpeed",  "lbVoiceVolume",  "tbVoicePitch",     "tbVoiceSpeed",
-    "tbVoiceVolume", "lbPitchMin",     "lbPitchPos",       "lbPitchMax",
-    "lbSpeedMin",    "lbSpeedPos",     "lbSpeedMax",       "lbVolumeMin",
-    "lbVolumePos",   "lbVolumeMax",    "btVoiceTest",      "btVoiceLoad",
-    "btVoiceSave",   "gbEditConverter", "pbConverter",     "lbConverterPos",
+    "gbEditText",       "mmEditText",       "btTextClear",     "btTextLoad",
+    "btTextSave",       "gbEditVoice",      "cbVoiceEngines",  "lbVoicePitch",
+    "lbVoiceSpeed",     "lbVoiceVolume",    "tbVoicePitch",    "tbVoiceSpeed",
+    "tbVoiceVolume",    "lbPitchMin",       "lbPitchPos",      "lbPitchMax",
+    "lbSpeedMin",       "lbSpeedPos",       "lbSpeedMax",      "lbVolumeMin",
+    "lbVolumePos",      "lbVolumeMax",      "btVoiceTest",     "btVoiceLoad",
+    "btVoiceSave",      "gbEditConverter",  "pbConverter",     "lbConverterPos",
     "btConverterSpeak", "btConverterPause", "btConverterStop", "btConverterSave",
     "btConverterCancel"};
 
@@ -102,7 +102,8 @@ class Access : public WindowFixture {
     // From wherever the focus is to the Edit page, by keyboard.
     void KeyToEditPage() {
         if (!Focus()) form->pcMain->tabBar()->setFocus(Qt::TabFocusReason);
-        if (form->pcMain->currentWidget() != form->tsMainEdit) Press(Qt::Key_Tab, Qt::ControlModifier);
+        if (form->pcMain->currentWidget() != form->tsMainEdit)
+            Press(Qt::Key_Tab, Qt::ControlModifier);
         ASSERT_EQ(form->tsMainEdit, form->pcMain->currentWidget());
     }
 
@@ -211,10 +212,10 @@ TEST_F(Access, TabWalksTheEditPageInLayoutOrder) {
     }
     // Pause is hidden and Stop disabled while idle; Cancel lies beneath Save....
     const std::vector<QString> want = {
-        "mmEditText",   "btTextClear",  "btTextLoad",    "btTextSave",       "cbVoiceEngines",
-        "tbVoicePitch", "tbVoiceSpeed", "tbVoiceVolume", "btVoiceTest",      "btVoiceLoad",
-        "btVoiceSave",  "btConverterSpeak", "btConverterSave", "btConverterCancel",
-        "qt_tabwidget_tabbar"};
+        "mmEditText",      "btTextClear",       "btTextLoad",         "btTextSave",
+        "cbVoiceEngines",  "tbVoicePitch",      "tbVoiceSpeed",       "tbVoiceVolume",
+        "btVoiceTest",     "btVoiceLoad",       "btVoiceSave",        "btConverterSpeak",
+        "btConverterSave", "btConverterCancel", "qt_tabwidget_tabbar"};
     EXPECT_EQ(want, got);
     // Shift+Tab walks back.
     Press(Qt::Key_Backtab, Qt::ShiftModifier);
