@@ -7,9 +7,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QScreen>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -19,7 +19,9 @@
 
 #include "WindowFixture.h"
 #include "platform/Apartment.h"
+#include "support/DesktopSeams.h"
 #include "support/Errors.h"
+#include "support/urllabel.h"
 
 namespace {
 
@@ -347,8 +349,7 @@ TEST_F(Window, MissingVersionBlockShowsTheReadersErrorAndStopsTheStartUp) {
     Show();
     ASSERT_EQ(1u, ui.boxes.size());
     EXPECT_EQ(kProductTitle, ui.boxes[0].title);
-    EXPECT_EQ(QString::fromStdString(ErrorBoxText(EVersionInfoError(100).Message())),
-              ui.boxes[0].text);
+    EXPECT_EQ("File does not contain version info.", ui.boxes[0].text);
     EXPECT_EQ(kProductTitle, form->windowTitle());
     EXPECT_EQ(kProductTitle, QGuiApplication::applicationDisplayName());
     EXPECT_EQ(0, Find<QComboBox>("cbVoiceEngines")->count());
@@ -410,6 +411,75 @@ TEST_F(Window, ScreenshotsOfBothPages) {
     EXPECT_NE(help, edit);
     EXPECT_TRUE(help.save(dir + "/help-page.png"));
     EXPECT_TRUE(edit.save(dir + "/edit-page.png"));
+}
+
+TEST(ErrorBox, AFullStopIsAddedAfterCharactersAboveIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"Cannot open file a.txt", "Cannot open file a.txt."},
+        {"Done.", "Done."},
+        {"Really!", "Really!"},          // '!' lies below '.'
+        {"(see above)", "(see above)"},  // so does ')'
+        {"ends in a blank ", "ends in a blank "},
+        {"Ends in a slash/", "Ends in a slash/."},  // '/' lies just above
+        {"Version 2", "Version 2."},
+        {"caf\xc3\xa9", "caf\xc3\xa9."},  // a byte above 127 counts as above
+    };
+    for (const auto& [message, shown] : cases) EXPECT_EQ(shown, ErrorBoxText(message)) << message;
+}
+
+// The Help page's link as the window sets it up: blue, lit red under the pointer, blue
+// again soon after the pointer leaves, opening the update page, beeping when it cannot.
+TEST_F(Window, UpdateLinkLightsUpOpensTheUpdatePageAndBeepsWhenItCannot) {
+    CreateWithBlock();
+    Show();
+    auto* link = Find<TUrlLabel>("tpUrlUpdate");
+    ASSERT_NE(nullptr, link);
+    ASSERT_TRUE(link->isVisible());
+    EXPECT_EQ(PARLEN_UPDATE_URL, link->URL());
+    EXPECT_EQ(clBlue, link->FontColor());
+    EXPECT_EQ(Qt::PointingHandCursor, link->cursor().shape());
+
+    QPoint pointer;
+    std::vector<QString> opened;
+    bool openWorks = true;
+    SetPointerPositionHook([&] { return pointer; });
+    SetOpenUrlHook([&](const QString& url) {
+        opened.push_back(url);
+        return openWorks;
+    });
+    auto send = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        const QPoint local(5, 5);
+        pointer = link->mapToGlobal(local);
+        QMouseEvent event(type, QPointF(local), QPointF(pointer), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(link, &event);
+    };
+    auto click = [&] {
+        send(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton);
+    };
+
+    send(QEvent::MouseMove, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(clRed, link->FontColor());
+    pointer = link->mapToGlobal(QPoint(-40, -40));
+    EXPECT_TRUE(WaitFor([&] { return link->FontColor() == clBlue; }, 2000));
+
+    click();
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(PARLEN_UPDATE_URL, opened[0]);
+    WaitFor(nullptr, 30);
+    EXPECT_EQ(0, ui.beeps);
+
+    openWorks = false;
+    click();
+    EXPECT_TRUE(WaitFor([&] { return ui.beeps == 1; }, 2000));
+    EXPECT_EQ(2u, opened.size());
+    EXPECT_TRUE(ui.boxes.empty()) << "a failed open only beeps";
+    pointer = link->mapToGlobal(QPoint(-40, -40));
+    EXPECT_TRUE(WaitFor([&] { return link->FontColor() == clBlue; }, 2000))
+        << "and the link returns to its colour";
+    SetPointerPositionHook({});
+    SetOpenUrlHook({});
 }
 
 }  // namespace
