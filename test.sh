@@ -4,7 +4,8 @@
 source "$(dirname "$0")/scripts/common.sh"
 install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 BUILD_DIR="${PARLEN_BUILD_DIR:-build}"
-build "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLEN_WERROR=ON ${PARLEN_CMAKE_ARGS:-}
+build "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLEN_WERROR=ON -DPARLEN_REQUIRE_TEST_TOOLS=ON \
+    ${PARLEN_CMAKE_ARGS:-}
 
 source "$ROOT/scripts/sound-server.sh"
 sound_server_start "$ROOT/$BUILD_DIR/sound"
