@@ -14,6 +14,13 @@ PAIRS=5
 mkdir -p "$WORK"
 : >"$LOG"
 
+# What the measurements use beyond the test tools: bc for the arithmetic, GNU time for
+# the peak memory.
+(
+    source "$ROOT/scripts/common.sh"
+    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time
+) >>"$LOG" 2>&1 || echo "bench.sh: could not install the packages it needs (see $LOG)" >&2
+
 log() { echo "$*" >>"$LOG"; }
 
 # Runs a command that prints figures; every expected name missing from its output is
