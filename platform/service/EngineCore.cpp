@@ -87,8 +87,14 @@ HRESULT EngineCore::Pause() {
 }
 
 HRESULT EngineCore::Resume() {
+    // The clock stands still while paused: the frame after it is the first one heard
+    // again, and that is when the text's audio start is reported again.
+    const uint64_t heard = dest_->HeardFrames();
     const HRESULT hr = dest_->Resume();
-    if (SUCCEEDED(hr)) events_->Resumed();
+    if (SUCCEEDED(hr)) {
+        if (std::function<void()> report = events_->Resumed(gen_, heard + 1))
+            dest_->AddMark(heard + 1, std::move(report));
+    }
     SynthesisWorker::Instance().Wake();
     return hr;
 }
