@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ErrorInfo.h"
 #include "platform/service/TextScan.h"
 #include "platform/service/Visemes.h"
 
@@ -66,7 +67,10 @@ void EngineCore::Shutdown() {
 
 HRESULT EngineCore::Queue(std::string text, ComPtr<ITTSBufNotifySink> sink) {
     const HRESULT hr = dest_->Open(rate_);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        SetErrorDescription(dest_->LastError());  // the caller may tell the user why
+        return hr;
+    }
     SanitiseText(text);
     auto entry = std::make_shared<Text>();
     entry->bytes = std::move(text);
