@@ -20,6 +20,11 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 const char* const kVoice = "English (America) - espeak-ng";
 constexpr int kQuiet = 100;  // below this magnitude a captured sample counts as silence
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kDeliveryMs = 60.0;  // instrumented code runs several times slower
+#else
+constexpr double kDeliveryMs = 20.0;
+#endif
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -148,8 +153,10 @@ TEST_F(Heard, AudioStartAfterResumeComesWithTheSound) {
     const Clock::time_point heardAgain = capture.TimeOfFrame(*again);
     std::printf("sound %.1f ms after Resume; audio start %.1f ms after the sound\n",
                 Ms(heardAgain - resumedAt), Ms(a.starts[1] - heardAgain));
-    EXPECT_NEAR(0.0, Ms(a.starts[1] - heardAgain), 20.0)
-        << "audio start again vs the first sound heard after the pause";
+    // Never before the sound; after it only by the way to the UI thread, which is
+    // longer in an instrumented build.
+    EXPECT_GT(Ms(a.starts[1] - heardAgain), -10.0) << "audio start again before the sound";
+    EXPECT_LT(Ms(a.starts[1] - heardAgain), kDeliveryMs) << "audio start again long after it";
 }
 
 // A speech paused on one component holds nothing up: a WAV render on another
