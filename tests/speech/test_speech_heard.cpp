@@ -128,35 +128,49 @@ std::string Flowing(int count) {
     return text + " more.";
 }
 
-// After a pause the audio start is reported again when the sound is heard again, not
-// when Resume is called.
-TEST_F(Heard, AudioStartAfterResumeComesWithTheSound) {
+// Pause and Stop silence the speech at once; after a pause the audio start is reported
+// again when the sound is heard again, not when Resume is called, and the speech goes
+// on from where it stopped.
+TEST_F(Heard, PauseAndStopSilenceAndResumeStartsAgainWithTheSound) {
     Aloud a(Flowing(2));
     a.speech.Speak();
     ASSERT_TRUE(WaitFor([&] { return a.Words() >= 4; }, 10000));
     const Clock::time_point pausedAt = Clock::now();
     a.speech.Pause();
+    const uint32_t pausedWord = a.speech.WordPosition();
     WaitFor([] { return false; }, 400);
     const Clock::time_point resumedAt = Clock::now();
     a.speech.Resume();
     ASSERT_TRUE(WaitFor([&] { return a.starts.size() == 2; }, 5000)) << "no audio start again";
-    WaitFor([] { return false; }, 300);
+    ASSERT_TRUE(WaitFor([&] { return a.speech.WordPosition() > pausedWord; }, 5000));
+    const Clock::time_point stoppedAt = Clock::now();
     a.speech.Stop();
     ASSERT_TRUE(WaitFor([&] { return a.Count("stop") == 1; }, 5000));
+    WaitFor([] { return false; }, 200);
     ASSERT_TRUE(capture.Stop()) << capture.Error();
 
     const auto gap = capture.FirstSilence(FrameAt(pausedAt) - 441, 22050 / 5, kQuiet);
     ASSERT_TRUE(gap.has_value()) << "the pause was not heard";
     ASSERT_FALSE(capture.Silent(*gap - 220, 220, kQuiet)) << "the pause fell into a silence";
+    const double toSilence = capture.MsOf(long(*gap) - long(FrameAt(pausedAt)));
     const auto again = capture.FirstSound(*gap, kQuiet);
     ASSERT_TRUE(again.has_value()) << "nothing heard after Resume";
     const Clock::time_point heardAgain = capture.TimeOfFrame(*again);
-    std::printf("sound %.1f ms after Resume; audio start %.1f ms after the sound\n",
-                Ms(heardAgain - resumedAt), Ms(a.starts[1] - heardAgain));
+    std::printf(
+        "silence %.1f ms after Pause; sound %.1f ms after Resume; audio start %.1f ms "
+        "after the sound\n",
+        toSilence, Ms(heardAgain - resumedAt), Ms(a.starts[1] - heardAgain));
+    EXPECT_LT(toSilence, 30.0);
     // Never before the sound; after it only by the way to the UI thread, which is
     // longer in an instrumented build.
     EXPECT_GT(Ms(a.starts[1] - heardAgain), -10.0) << "audio start again before the sound";
     EXPECT_LT(Ms(a.starts[1] - heardAgain), kDeliveryMs) << "audio start again long after it";
+
+    const auto end = capture.FirstSilence(*again, 22050 / 5, kQuiet);
+    ASSERT_TRUE(end.has_value()) << "Stop was not heard";
+    const double stopToSilence = capture.MsOf(long(*end) - long(FrameAt(stoppedAt)));
+    std::printf("silence %.1f ms after Stop\n", stopToSilence);
+    EXPECT_LT(stopToSilence, 30.0);
 }
 
 // A speech paused on one component holds nothing up: a WAV render on another
