@@ -15,14 +15,20 @@ sound_server_start() {
     if [ -f "$XDG_RUNTIME_DIR/pulse/pid" ] && ! pactl info >/dev/null 2>&1; then
         rm -f "$XDG_RUNTIME_DIR/pulse/pid"
     fi
+    # Only a server started here is ours to stop; one that already answers is left be.
+    SOUND_SERVER_PID=
+    local started=
     if ! pactl info >/dev/null 2>&1; then
         pulseaudio --daemonize=yes --exit-idle-time=-1 --system=false -n --use-pid-file=yes \
             --log-target="file:$dir/pulse.log" \
             --load="module-null-sink sink_name=$PARLEN_SINK rate=22050 channels=1 format=s16le" \
             --load="module-native-protocol-unix auth-anonymous=1"
+        started=yes
     fi
     for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-    SOUND_SERVER_PID="$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null || true)"
+    if [ -n "$started" ]; then
+        SOUND_SERVER_PID="$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null || true)"
+    fi
     pactl set-default-sink "$PARLEN_SINK" || true
     # The null sink idles in long blocks; a silent keep-alive stream keeps first sound quick.
     pacat --latency-msec=100 --raw --format=s16le --rate=22050 --channels=1 \
@@ -30,7 +36,7 @@ sound_server_start() {
     SOUND_KEEPALIVE_PID=$!
     pactl suspend-sink "$PARLEN_SINK" 1 || true
     pactl suspend-sink "$PARLEN_SINK" 0 || true
-    echo "Sound server ready (pid ${SOUND_SERVER_PID:-?}, sink $PARLEN_SINK)"
+    echo "Sound server ready (${SOUND_SERVER_PID:+pid $SOUND_SERVER_PID, }sink $PARLEN_SINK)"
 }
 
 sound_server_stop() {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/ClassRegistry.h"
+#include "platform/ErrorInfo.h"
 #include "platform/Guid.h"
 #include "speech/OleCheck.h"
 #include "speech/TTSBufNotifySink.h"
@@ -278,9 +279,15 @@ void TMSpeech::Speak() {
         const std::string text = Text_.JoinLines();
         const size_t size = text.size() + 1;  // with the terminating NUL
         ITTSCentralA* central = RequireCentral();
+        TakeErrorDescription();  // a stale one would name the wrong cause
         const HRESULT hr = central->TextData(CHARSET_TEXT, 0, text.c_str(), size,
                                              BufNotifySink.Get(), IID_ITTSBufNotifySink);
-        if (hr == TTSERR_NOSOUNDSERVER && Output_ == soGeneral) reported = kNoSoundServer;
+        if (hr == TTSERR_NOSOUNDSERVER && Output_ == soGeneral) {
+            // The service's own words say why: which server, and what it answered.
+            reported = kNoSoundServer;
+            const std::string cause = TakeErrorDescription();
+            if (!cause.empty()) reported += ". " + cause;
+        }
         OleCheck(hr);
     } catch (const std::exception&) {
         if (!reported.empty()) throw EMSpeechException(reported);

@@ -77,13 +77,16 @@ void TStrings::LoadTextFile(const std::string& fileName) {
 
 void TStrings::SaveTextFile(const std::string& fileName) const {
     const std::string failure = "Cannot create file " + fileName;
-    // Truncate only once the lock is held, so a file that another has open stays whole.
-    FileHandle file(::open(fileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    // Non-blocking, and only a regular file is written: a FIFO or a device given as a
+    // file name must neither hang the window nor swallow the text. Truncate only once
+    // the lock is held, so a file that another has open stays whole.
+    FileHandle file(
+        ::open(fileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     if (!file.valid()) throw EFCreateError(failure);
-    if (!LockWholeFile(file.get(), F_WRLCK)) throw EFCreateError(failure);
     struct stat info = {};
-    if (::fstat(file.get(), &info) != 0) throw EFCreateError(failure);
-    if (S_ISREG(info.st_mode) && ::ftruncate(file.get(), 0) != 0) throw EFCreateError(failure);
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw EFCreateError(failure);
+    if (!LockWholeFile(file.get(), F_WRLCK)) throw EFCreateError(failure);
+    if (::ftruncate(file.get(), 0) != 0) throw EFCreateError(failure);
 
     const std::string text = JoinLines();
     if (text.empty()) return;

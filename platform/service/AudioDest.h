@@ -8,7 +8,8 @@
 // Reset does not rewind them.
 //
 // Thread use: the synthesis worker calls Room, Write, WrittenFrames, AddMark and
-// EndOfData; the UI thread calls Open, Pause, Resume and Reset. Implementations are
+// EndOfData; the UI thread calls Open, Pause, Resume and Reset, and HeardFrames and
+// AddMark around a Resume. Implementations are
 // thread-safe. Mark callbacks run on a thread of the destination's (or inside Write
 // for the file) and must only queue work: never call back into the destination.
 #include <cstddef>
@@ -34,6 +35,10 @@ struct IParlenAudioDest : IUnknown {
     virtual HRESULT Write(const int16_t* frames, size_t count) = 0;
     // Frames accepted so far on the time line.
     virtual uint64_t WrittenFrames() = 0;
+    // Frames heard so far on the time line (device: played; file: written). It
+    // stands still while paused, so a mark one frame past it runs when audio is
+    // heard again.
+    virtual uint64_t HeardFrames() = 0;
     // Runs onHeard once frame `frame` has been heard (device: played; file:
     // written). Marks at or before the current position run at once; marks run in
     // order of their frames.
@@ -52,7 +57,7 @@ struct IParlenAudioDest : IUnknown {
     // Text of the last failure, for error messages ("Connection refused", ...).
     virtual std::string LastError() = 0;
 
-protected:
+  protected:
     ~IParlenAudioDest() = default;
 };
 PARLEN_INTERFACE_ID(IParlenAudioDest, IID_IParlenAudioDest);

@@ -57,7 +57,7 @@ bool WaitFor(pa_threaded_mainloop* loop, pa_usec_t timeoutUs, Done done) {
 
 std::string ServerName() {
     const char* env = std::getenv("PULSE_SERVER");
-    return env && *env ? env : "the default server";
+    return env && *env ? env : "its default address";
 }
 
 }  // namespace
@@ -165,8 +165,8 @@ bool DeviceDest::ConnectLocked(std::string& error) {
     }
     if (!ok) {
         int code = pa_context_errno(context_);
-        error =
-            "No sound server at " + ServerName() + ": " + (code ? pa_strerror(code) : "no answer");
+        error = "Cannot connect to the sound server at " + ServerName() + ": " +
+                (code ? pa_strerror(code) : "no answer");
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);
         pa_context_unref(context_);

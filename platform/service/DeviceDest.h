@@ -58,9 +58,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
     std::string LastError() override;
-
-    // Frames heard so far on the time line (for tests and diagnostics).
-    uint64_t HeardFrames();
+    uint64_t HeardFrames() override;
 
   private:
     using Calls = std::vector<std::function<void()>>;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ErrorInfo.h"
 #include "platform/service/TextScan.h"
 #include "platform/service/Visemes.h"
 
@@ -66,7 +67,10 @@ void EngineCore::Shutdown() {
 
 HRESULT EngineCore::Queue(std::string text, ComPtr<ITTSBufNotifySink> sink) {
     const HRESULT hr = dest_->Open(rate_);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        SetErrorDescription(dest_->LastError());  // the caller may tell the user why
+        return hr;
+    }
     SanitiseText(text);
     auto entry = std::make_shared<Text>();
     entry->bytes = std::move(text);
@@ -87,8 +91,14 @@ HRESULT EngineCore::Pause() {
 }
 
 HRESULT EngineCore::Resume() {
+    // The clock stands still while paused: the frame after it is the first one heard
+    // again, and that is when the text's audio start is reported again.
+    const uint64_t heard = dest_->HeardFrames();
     const HRESULT hr = dest_->Resume();
-    if (SUCCEEDED(hr)) events_->Resumed();
+    if (SUCCEEDED(hr)) {
+        if (std::function<void()> report = events_->Resumed(gen_, heard + 1))
+            dest_->AddMark(heard + 1, std::move(report));
+    }
     SynthesisWorker::Instance().Wake();
     return hr;
 }

@@ -14,11 +14,20 @@ void EngineEvents::Emit(const Event& event, uint64_t gen) {
 void EngineEvents::PushLocked(const Event& event) {
     using Kind = Event::Kind;
     if (event.kind == Kind::AudioStart) {
+        if (!open_) ++openings_;
         open_ = true;
         openSink_ = event.sink;
     } else if (event.kind == Kind::AudioStop) {
         open_ = false;
         openSink_ = nullptr;
+    }
+    // Coalesced as they come, so the queue stays short however long the UI thread
+    // is busy: a word supersedes the words and mouth shapes queued since the last
+    // other event, and a mouth shape supersedes the shapes queued since the last word.
+    if (event.kind == Kind::Word || event.kind == Kind::Visual) {
+        while (!queue_.empty() && (queue_.back().kind == Kind::Visual ||
+                                   (event.kind == Kind::Word && queue_.back().kind == Kind::Word)))
+            queue_.pop_back();
     }
     queue_.push_back(event);
     if (event.kind == Kind::Word) {
@@ -40,9 +49,21 @@ void EngineEvents::NewGeneration(uint64_t gen) {
     if (open_ && alive_) PushLocked(Event{Event::Kind::AudioStop, openSink_});
 }
 
-void EngineEvents::Resumed() {
+std::function<void()> EngineEvents::Resumed(uint64_t gen, uint64_t frame) {
     std::lock_guard lock(mutex_);
-    if (open_ && alive_) PushLocked(Event{Event::Kind::AudioStart, openSink_});
+    if (!open_ || !alive_ || gen != gen_) return {};
+    std::weak_ptr<EngineEvents> self = weak_from_this();
+    return [self, gen, frame, opening = openings_] {
+        if (auto events = self.lock()) events->HeardAgain(gen, opening, frame);
+    };
+}
+
+void EngineEvents::HeardAgain(uint64_t gen, uint64_t opening, uint64_t frame) {
+    std::lock_guard lock(mutex_);
+    if (gen != gen_ || !alive_ || !open_ || opening != openings_) return;
+    Event start{Event::Kind::AudioStart, openSink_};
+    start.frame = frame;
+    PushLocked(start);
 }
 
 void EngineEvents::Close() {
@@ -70,6 +91,11 @@ bool EngineEvents::Unregister(DWORD key) {
     return true;
 }
 
+size_t EngineEvents::Queued() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+}
+
 void EngineEvents::Drain() {
     std::deque<Event> batch;
     std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks;
@@ -79,27 +105,7 @@ void EngineEvents::Drain() {
         posted_ = false;
         sinks = sinks_;
     }
-    // The latest word and mouth shape of the current run, by index into batch.
-    constexpr size_t kNone = SIZE_MAX;
-    size_t word = kNone, visual = kNone;
-    auto flushRun = [&] {
-        if (word != kNone) Deliver(batch[word], sinks);
-        if (visual != kNone) Deliver(batch[visual], sinks);
-        word = visual = kNone;
-    };
-    for (size_t i = 0; i < batch.size(); ++i) {
-        const Event& e = batch[i];
-        if (e.kind == Event::Kind::Word) {
-            word = i;
-            visual = kNone;
-        } else if (e.kind == Event::Kind::Visual) {
-            visual = i;
-        } else {
-            flushRun();
-            Deliver(e, sinks);
-        }
-    }
-    flushRun();
+    for (const Event& e : batch) Deliver(e, sinks);
 }
 
 void EngineEvents::Deliver(const Event& e, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks) {

@@ -2,15 +2,17 @@
 // What an engine reports, on its way to the UI thread. Audio-destination marks (on
 // the destination's thread, or inside Write for a file) and the engine feed events
 // in; one posted call at a time drains them on the UI thread through the apartment.
-// A run of word and mouth-shape events drained together is coalesced into its last
-// word position and its last mouth shape, so a file rendering at full speed never
-// floods the UI thread, and the last word position still comes before audio stop.
+// A run of word and mouth-shape events that wait together is coalesced, as they are
+// queued, into its last word position and its last mouth shape: a file rendering at
+// full speed never floods the UI thread nor grows the queue while that thread is
+// busy, and the last word position still comes before audio stop.
 //
 // Events carry the generation of the text stream they belong to; AudioReset starts
 // a new generation, and late marks of the old one are ignored.
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,10 +38,16 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     // Starts generation gen (AudioReset): a text whose audio start went out gets its
     // audio stop now, ahead of everything that follows.
     void NewGeneration(uint64_t gen);
-    // AudioResume: reports audio start again when a text's audio is under way.
-    void Resumed();
+    // AudioResume of generation gen: when a text's audio start went out (its audio
+    // is under way), the call that reports audio start again, to be run once frame
+    // `frame` is heard; an empty call otherwise. It reports nothing when by then that
+    // text's audio stop went out or a reset came.
+    std::function<void()> Resumed(uint64_t gen, uint64_t frame);
     // The engine is released: nothing more is delivered.
     void Close();
+
+    // Events waiting for the UI thread (for tests and diagnostics).
+    size_t Queued();
 
     // UI thread.
     DWORD Register(ComPtr<ITTSNotifySinkA> sink);
@@ -47,6 +55,7 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
 
   private:
     void PushLocked(const Event& event);
+    void HeardAgain(uint64_t gen, uint64_t opening, uint64_t frame);
     void Drain();
     void Deliver(const Event& event, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks);
 
@@ -54,7 +63,8 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     std::deque<Event> queue_;
     bool posted_ = false;
     uint64_t gen_ = 0;
-    bool open_ = false;  // an audio start went out without its stop
+    bool open_ = false;      // an audio start went out without its stop
+    uint64_t openings_ = 0;  // texts whose audio start went out, to tell them apart
     ComPtr<ITTSBufNotifySink> openSink_;
     std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks_;
     DWORD nextKey_ = 1;

@@ -166,6 +166,11 @@ uint64_t FileDest::WrittenFrames() {
     return written_;
 }
 
+uint64_t FileDest::HeardFrames() {
+    std::lock_guard lock(mutex_);
+    return written_;
+}
+
 void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     if (!onHeard) return;
     std::lock_guard lock(mutex_);

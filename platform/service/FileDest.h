@@ -50,6 +50,8 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     size_t Room() override;
     HRESULT Write(const int16_t* frames, size_t count) override;
     uint64_t WrittenFrames() override;
+    // What is written counts as heard.
+    uint64_t HeardFrames() override;
     void AddMark(uint64_t frame, std::function<void()> onHeard) override;
     void EndOfData() override;
     // Pause holds rendering (Room() is 0) and marks; Resume lets it go on.

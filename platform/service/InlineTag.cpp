@@ -31,8 +31,9 @@ std::optional<InlineTag> ParseInlineTag(std::string_view tag) {
     for (char c : digits) {
         if (c < '0' || c > '9') return std::nullopt;
         value = value * 10 + static_cast<unsigned>(c - '0');
-        if (value > UINT32_MAX) value = UINT32_MAX + uint64_t{1};  // stays saturated
+        // No 32-bit setting is written like this: a malformed tag, not a large one.
+        if (value > UINT32_MAX) return std::nullopt;
     }
-    result.value = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+    result.value = static_cast<uint32_t>(value);
     return result;
 }

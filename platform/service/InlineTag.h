@@ -1,7 +1,8 @@
 #pragma once
 // Inline control tags that an engine accepts through Inject: "\Pit=N\", "\Spd=N\"
-// and "\Vol=N\", keyword letter case ignored, N an unsigned decimal number. A number
-// too large for 32 bits saturates at 4294967295; the engine clamps it further.
+// and "\Vol=N\", keyword letter case ignored, N an unsigned decimal number that fits
+// in 32 bits (the engine clamps it further). A larger number makes the tag malformed:
+// the settings are 32-bit values, so such a tag was not written for them.
 #include <cstdint>
 #include <optional>
 #include <string_view>

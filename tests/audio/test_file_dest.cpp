@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "Unprivileged.h"
 #include "platform/ClassRegistry.h"
 #include "platform/service/FileDest.h"
 #include "platform/service/SpeechService.h"
@@ -90,13 +91,20 @@ TEST_F(FileDestTest, BadNamesFailAndCreateNothing) {
     EXPECT_EQ(AUDERR_CANNOTOPENFILE, SetName(dir_)) << "a folder is no file";
     EXPECT_EQ(AUDERR_CANNOTOPENFILE, dest_->Set(u"", 1));
     EXPECT_EQ(E_POINTER, dest_->Set(nullptr, 1));
-    if (geteuid() != 0) {
-        fs::create_directory(dir_ / "locked");
-        fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-        EXPECT_EQ(AUDERR_CANNOTOPENFILE, SetName(dir_ / "locked" / "out.wav"));
-        EXPECT_FALSE(fs::exists(dir_ / "locked" / "out.wav"));
-        fs::permissions(dir_ / "locked", fs::perms::owner_all);
-    }
+    // A folder the user may not write to; permissions do not bind root, so the
+    // attempt runs as an ordinary user.
+    fs::create_directory(dir_ / "locked");
+    fs::permissions(dir_, fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec |
+                                         fs::perms::others_read | fs::perms::others_exec);
+    const int status = RunUnprivileged([&] {
+        ComPtr<FileDest> dest = MakeCom<FileDest>();
+        const std::u16string name = (dir_ / "locked" / "out.wav").u16string();
+        if (dest->Set(name.c_str(), 1) != AUDERR_CANNOTOPENFILE) return 1;
+        return dest->LastError().find("locked") == std::string::npos ? 2 : 0;
+    });
+    EXPECT_EQ(0, status) << "1: the file was made, 2: the message does not name it";
+    EXPECT_FALSE(fs::exists(dir_ / "locked" / "out.wav"));
     int16_t frame = 1;
     EXPECT_EQ(AUDERR_WRITEFAILED, dest_->Write(&frame, 1)) << "no file named";
     bool ran = false;

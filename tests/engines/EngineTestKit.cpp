@@ -46,6 +46,7 @@ bool RecordingDest::PlayOne() {
         std::lock_guard lock(mutex_);
         if (paused_ || marks_.empty() || marks_.front().first >= frames_.size()) return false;
         call = std::move(marks_.front().second);
+        heard_ = std::max(heard_, marks_.front().first);
         marks_.erase(marks_.begin());
     }
     call();
@@ -79,9 +80,16 @@ uint64_t RecordingDest::WrittenFrames() {
     std::lock_guard lock(mutex_);
     return frames_.size();
 }
+uint64_t RecordingDest::HeardFrames() {
+    std::lock_guard lock(mutex_);
+    return paced_ ? heard_ : frames_.size();
+}
 void RecordingDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     std::unique_lock lock(mutex_);
-    marks_.emplace_back(frame, std::move(onHeard));
+    // After the marks of the same frame that came before it.
+    const auto at = std::find_if(marks_.begin(), marks_.end(),
+                                 [frame](const auto& mark) { return mark.first > frame; });
+    marks_.emplace(at, frame, std::move(onHeard));
     RunDue(lock);
 }
 void RecordingDest::RunDue(std::unique_lock<std::mutex>& lock) {

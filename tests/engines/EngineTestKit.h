@@ -13,10 +13,10 @@
 #include "platform/service/AudioDest.h"
 #include "platform/service/VoiceCatalogue.h"
 
-// Keeps every frame. Marks run once their frame has been written: at once, like the
-// WAV file, or (paced, the default) one at a time from PumpUntil on the UI thread,
-// like a sound device that plays while the UI thread runs. No mark runs while
-// paused. Room can be limited to hold an engine back.
+// Keeps every frame. Marks run in order of their frames once their frame has been
+// written: at once, like the WAV file, or (paced, the default) one at a time from
+// PumpUntil on the UI thread, like a sound device that plays while the UI thread runs. No mark runs
+// while paused. Room can be limited to hold an engine back.
 class RecordingDest : public TComObject<IParlenAudioDest> {
   public:
     explicit RecordingDest(bool paced = true);
@@ -25,6 +25,8 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     size_t Room() override;
     HRESULT Write(const int16_t* frames, size_t count) override;
     uint64_t WrittenFrames() override;
+    // Paced: the frame of the last mark played; else what is written.
+    uint64_t HeardFrames() override;
     void AddMark(uint64_t frame, std::function<void()> onHeard) override;
     void EndOfData() override;
     HRESULT Pause() override;
@@ -55,6 +57,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     size_t cap_ = SIZE_MAX;
     unsigned rate_ = 0;
     int opens_ = 0;
+    uint64_t heard_ = 0;
     bool paused_ = false;
     bool wroteAny_ = false;
     std::chrono::steady_clock::time_point firstWrite_{};

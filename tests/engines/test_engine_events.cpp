@@ -1,10 +1,12 @@
 // Notifications, queuing, pause, reset and release on the real engines.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <chrono>
 #include <thread>
 
 #include "EngineTestKit.h"
+#include "platform/service/EngineEvents.h"
 
 namespace {
 const char* const kEspeak = "English (America) - espeak-ng";
@@ -88,6 +90,34 @@ TEST(Notifications, FileSpeedRenderingIsCoalescedAndKeepsTheLastWord) {
                                                      "visual", "stop", "textdone"}));
 }
 
+// However long the UI thread is busy, what waits for it stays a handful of events,
+// and the last word position is among them.
+TEST(Notifications, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
+    EnsureApartment();
+    using Event = EngineEvents::Event;
+    auto events = std::make_shared<EngineEvents>();
+    EventLog log;
+    auto notify = MakeCom<RecordingNotifySink>(&log);
+    auto buf = MakeCom<RecordingBufSink>(&log);
+    events->Register(notify);
+    size_t most = 0;
+    std::thread renderer([&] {
+        events->Emit(Event{Event::Kind::TextStarted, buf}, 0);
+        events->Emit(Event{Event::Kind::AudioStart, buf}, 0);
+        for (uint32_t word = 0; word < 200000; ++word) {
+            events->Emit(Event{Event::Kind::Word, buf, word}, 0);
+            events->Emit(Event{Event::Kind::Visual, nullptr}, 0);
+            most = std::max(most, events->Queued());
+        }
+        events->Emit(Event{Event::Kind::AudioStop, buf}, 0);
+    });
+    renderer.join();  // the UI thread took nothing meanwhile
+    EXPECT_LE(most, 4u);
+    ASSERT_TRUE(PumpUntil([&] { return log.Count("textdone") == 1; }));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"textstarted", "start", "word 199999", "visual",
+                                                   "stop", "textdone"}));
+}
+
 // Word positions delivered while the UI thread keeps up run forward to the last word.
 TEST(Notifications, WordsRunForwardToTheLastWord) {
     const std::string text = LongText(3000);
@@ -146,16 +176,36 @@ TEST(Streaming, PauseHoldsNotificationsAndResumeReportsStartAgain) {
     TestEngine e;
     ASSERT_TRUE(e.Select(kEspeak));
     ASSERT_EQ(e.Speak(LongText(600)), S_OK);
-    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("start") == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return e.log.Words().size() >= 2; }));
     ASSERT_EQ(e.central->AudioPause(), S_OK);
     PumpUntil([] { return false; }, 200);
     const size_t seen = e.log.lines.size();
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(e.log.lines.size(), seen);  // paused: nothing more is heard
     ASSERT_EQ(e.central->AudioResume(), S_OK);
+    // Nothing is heard until the destination plays on: no audio start before that.
+    QElapsedTimer idle;
+    idle.start();
+    while (idle.elapsed() < 200) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(e.log.Count("start"), 1) << "audio start again before anything was heard again";
     ASSERT_TRUE(e.WaitStops(1));
     EXPECT_EQ(e.log.Count("start"), 2);
+    const auto next = [&](const std::string& prefix) {
+        return std::find_if(e.log.lines.begin() + long(seen), e.log.lines.end(),
+                            [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_LT(next("start"), next("word")) << "the audio start again comes before later words";
     ExpectWellFormed(e.log.lines);
+
+    // Paused before anything was heard: the text's own audio start is all there is.
+    TestEngine early;
+    ASSERT_TRUE(early.Select(kEspeak));
+    ASSERT_EQ(early.Speak("1 2 3"), S_OK);
+    ASSERT_EQ(early.central->AudioPause(), S_OK);
+    ASSERT_EQ(early.central->AudioResume(), S_OK);
+    ASSERT_TRUE(early.WaitStops(1));
+    EXPECT_EQ(early.log.Count("start"), 1);
+    EXPECT_EQ(early.log.Words(), (std::vector<uint32_t>{0, 2, 4}));
 }
 
 TEST(Streaming, ResetDiscardsTextAndStopsBeforeTheNextStart) {

@@ -79,13 +79,14 @@ TEST(InlineTags, WellFormedTagsParseWithKeywordCaseIgnored) {
     ASSERT_TRUE(vol);
     EXPECT_EQ(vol->kind, InlineTag::Kind::Volume);
     EXPECT_EQ(vol->value, 4294967295u);
-    EXPECT_EQ(ParseInlineTag("\\Spd=99999999999999999999\\")->value, 4294967295u);
+    EXPECT_EQ(ParseInlineTag("\\Spd=0004294967295\\")->value, 4294967295u);
 }
 
 TEST(InlineTags, MalformedTagsAreRefused) {
     for (const char* bad :
          {"", "\\", "\\Pit=\\", "\\Pit=-1\\", "\\Pit=12", "Pit=12\\", "\\Pit=1 2\\", "\\Pit 12\\",
-          "\\Pitch=12\\", "\\Vol=+5\\", "\\Rst=1\\", "\\Pit=12\\\\", " \\Pit=12\\"})
+          "\\Pitch=12\\", "\\Vol=+5\\", "\\Rst=1\\", "\\Pit=12\\\\", " \\Pit=12\\",
+          "\\Spd=4294967296\\", "\\Vol=99999999999999999999\\"})
         EXPECT_FALSE(ParseInlineTag(bad)) << bad;
 }
 

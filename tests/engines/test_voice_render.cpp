@@ -9,7 +9,9 @@
 #include <set>
 
 #include "EngineTestKit.h"
+#include "platform/service/SpeechService.h"
 #include "platform/service/TextScan.h"
+#include "speech/mSpeech.h"
 
 namespace {
 const char* const kEspeak = "English (America) - espeak-ng";
@@ -86,7 +88,8 @@ TEST(VoiceParameters, TagsSetClampedValuesAndMalformedOnesChangeNothing) {
     EXPECT_EQ(e.central->Inject("\\pit=70\\"), S_OK);
     EXPECT_EQ(e.central->Inject("\\SPD=200\\"), S_OK);
     EXPECT_EQ(e.central->Inject("\\Vol=655\\"), S_OK);
-    for (const char* bad : {"\\Pit=\\", "\\Pit=-5\\", "Spd=100", "\\Vol=1x\\", "\\Foo=1\\"})
+    for (const char* bad : {"\\Pit=\\", "\\Pit=-5\\", "Spd=100", "\\Vol=1x\\", "\\Foo=1\\",
+                            "\\Spd=4294967296\\", "\\Vol=18446744073709551616\\"})
         EXPECT_EQ(e.central->Inject(bad), TTSERR_INVALIDCHAR) << bad;
     EXPECT_EQ(e.central->Inject(nullptr), E_POINTER);
     WORD pitch = 0;
@@ -105,31 +108,46 @@ TEST(VoiceParameters, TagsSetClampedValuesAndMalformedOnesChangeNothing) {
     EXPECT_EQ(speed, 449u);
 }
 
-// The probed limits are the ones the audio obeys: beyond the maximum sounds like the
-// maximum, one step inside it sounds different.
-TEST(VoiceParameters, LimitsHoldInTheRenderedAudio) {
-    struct Limits {
-        const char* mode;
-        uint32_t speedMin, speedMax;
+// The limits the speech component probed, as the window's track bars get them.
+TMSpeechEngineInfo ProbedLimits(const char* mode) {
+    EnsureApartment();
+    RegisterAudioDestinations();
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    speech.SelectEngine(mode);
+    EXPECT_TRUE(speech.Selected()) << mode;
+    return speech.EngineInfo();
+}
+
+// The probed limits are the ones the audio obeys: beyond a limit sounds like the
+// limit, one step inside it sounds different.
+TEST(VoiceParameters, ProbedLimitsHoldInTheRenderedAudio) {
+    struct Parameter {
+        const char* keyword;
+        uint64_t min, max, top;  // top: the largest value the component's tag carries
     };
-    for (const Limits& limits :
-         {Limits{kEspeak, 84, 449}, Limits{kSlt, 80, 450}, Limits{kKal, 80, 450}}) {
-        const char* mode = limits.mode;
-        const std::string text = "Hello world";
+    for (const char* mode : {kEspeak, kSlt, kKal}) {
+        const TMSpeechEngineInfo info = ProbedLimits(mode);
         const auto at = [&](const char* keyword, uint64_t value) {
-            return FreshRender(mode, text, {Tag(keyword, value)});
+            return FreshRender(mode, "Hello world", {Tag(keyword, value)});
         };
-        const auto pitchMax = at("Pit", 99);
-        ASSERT_FALSE(pitchMax.empty()) << mode;
-        EXPECT_EQ(at("Pit", 65535), pitchMax) << mode;
-        EXPECT_NE(at("Pit", 98), pitchMax) << mode;
-        const auto speedMax = at("Spd", limits.speedMax);
-        EXPECT_EQ(at("Spd", 4294967295u), speedMax) << mode;
-        EXPECT_EQ(at("Spd", limits.speedMax + 1), speedMax) << mode;
-        EXPECT_NE(at("Spd", limits.speedMax - 1), speedMax) << mode;
-        const auto speedMin = at("Spd", limits.speedMin);
-        EXPECT_EQ(at("Spd", 0), speedMin) << mode;
-        EXPECT_NE(at("Spd", limits.speedMin + 1), speedMin) << mode;
+        for (const Parameter& p : {Parameter{"Pit", info.PitchMin, info.PitchMax, 65535},
+                                   Parameter{"Spd", info.SpeedMin, info.SpeedMax, 4294967295u}}) {
+            const std::string what = std::string(mode) + " " + p.keyword;
+            ASSERT_LT(p.min + 1, p.max) << what;
+            const auto atMax = at(p.keyword, p.max);
+            ASSERT_FALSE(atMax.empty()) << what;
+            // Compared whole; a mismatch would print every sample otherwise.
+            EXPECT_TRUE(at(p.keyword, p.max + 1) == atMax) << what << " above " << p.max;
+            EXPECT_TRUE(at(p.keyword, p.top) == atMax) << what << " at " << p.top;
+            EXPECT_FALSE(at(p.keyword, p.max - 1) == atMax) << what << " at " << p.max - 1;
+            const auto atMin = at(p.keyword, p.min);
+            if (p.min > 0) {
+                EXPECT_TRUE(at(p.keyword, p.min - 1) == atMin) << what << " below " << p.min;
+                EXPECT_TRUE(at(p.keyword, 0) == atMin) << what << " at 0";
+            }
+            EXPECT_FALSE(at(p.keyword, p.min + 1) == atMin) << what << " at " << p.min + 1;
+        }
     }
 }
 

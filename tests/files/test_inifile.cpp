@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "Unprivileged.h"
 #include "support/Errors.h"
 #include "support/FileReplace.h"
 #include "support/IniFiles.h"
@@ -235,12 +236,26 @@ TEST_F(IniFileTest, ReadOnlyFolderIsWrittenInPlace) {
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(0, StrayFiles({"v.cfg"}));
 
-    if (::geteuid() != 0) {
-        fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    // A real read-only folder, as an ordinary user (permissions do not bind root).
+    const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                          fs::perms::others_exec;
+    fs::permissions(dir_, readOnly);
+    fs::permissions(name, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read |
+                              fs::perms::others_write);
+    const int status = RunUnprivileged([&] {
         TIniFile(name).WriteValue("Voice", "Pitch", "33");
-        EXPECT_EQ("[Voice]\r\nPitch=33\r\n", Slurp(name));
-        EXPECT_THROW(TIniFile(Path("new.cfg")).WriteValue("Voice", "Pitch", "1"), Exception);
-    }
+        try {
+            TIniFile(Path("new.cfg")).WriteValue("Voice", "Pitch", "1");
+            return 1;
+        } catch (const Exception&) {
+        }
+        return 0;
+    });
+    fs::permissions(dir_, fs::perms::owner_all);
+    EXPECT_EQ(0, status) << "1: a file was made in a read-only folder";
+    EXPECT_EQ("[Voice]\r\nPitch=33\r\n", Slurp(name));
+    EXPECT_FALSE(fs::exists(Path("new.cfg")));
+    EXPECT_EQ(0, StrayFiles({"v.cfg"}));
 }
 
 TEST_F(IniFileTest, FailureAtAnyStageLeavesTheOldFileWhole) {

@@ -43,7 +43,8 @@ struct SayOutcome {
     std::string out, err;
 };
 
-// Runs the real parlen-say with extra environment entries ("NAME=value").
+// Runs the real parlen-say with changed environment entries: "NAME=value" sets one,
+// a bare "NAME" removes it.
 inline SayOutcome RunParlenSay(const QStringList& args, const QByteArray& input,
                                const QStringList& env = {}, int ms = 60000) {
     const char* bin = std::getenv("PARLEN_BIN_DIR");
@@ -51,7 +52,10 @@ inline SayOutcome RunParlenSay(const QStringList& args, const QByteArray& input,
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     for (const QString& entry : env) {
         const qsizetype eq = entry.indexOf('=');
-        e.insert(entry.left(eq), entry.mid(eq + 1));
+        if (eq < 0)
+            e.remove(entry);
+        else
+            e.insert(entry.left(eq), entry.mid(eq + 1));
     }
     p.setProcessEnvironment(e);
     p.start(QString(bin ? bin : ".") + "/parlen-say", args);

@@ -1,0 +1,285 @@
+// The speech component on the sound device, checked by what the test sound server's
+// sink actually played (a capture of its monitor): pause and resume, stop and the
+// next text, queued texts, a WAV render beside a paused speech, and destruction.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RealService.h"
+#include "SinkCapture.h"
+#include "speech/mSpeech.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+const char* const kVoice = "English (America) - espeak-ng";
+constexpr int kQuiet = 100;  // below this magnitude a captured sample counts as silence
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kDeliveryMs = 60.0;  // instrumented code runs several times slower
+#else
+constexpr double kDeliveryMs = 20.0;
+#endif
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+std::string Sentences(int count) {
+    static const char* const kSentences[] = {"Many morning lamps were lit along the narrow lane. ",
+                                             "Nobody noticed the little yellow wagon rolling on. ",
+                                             "Our neighbour sang a long and mellow melody. ",
+                                             "Warm rain fell on the meadow all evening. "};
+    std::string text;
+    for (int i = 0; i < count; ++i) text += kSentences[i % 4];
+    return text;
+}
+
+// A component on the sound device with every notification written down.
+struct Aloud {
+    TMSpeech speech;
+    std::vector<std::string> log;  // "start", "word N", "stop"
+    std::vector<Clock::time_point> starts;
+    uint32_t lastWord = UINT32_MAX;
+    Clock::time_point lastWordAt;
+
+    explicit Aloud(const std::string& text = {}) {
+        speech.SelectEngine(kVoice);
+        speech.OnStart = [this](void*) {
+            starts.push_back(Clock::now());
+            log.push_back("start");
+            lastWord = UINT32_MAX;
+        };
+        speech.OnVisual = [this](void*, uint32_t, PTTSMOUTH) {
+            if (speech.WordPosition() == lastWord) return;
+            lastWord = speech.WordPosition();
+            lastWordAt = Clock::now();
+            log.push_back("word " + std::to_string(lastWord));
+        };
+        speech.OnStop = [this](void*) { log.push_back("stop"); };
+        if (!text.empty()) speech.Text().AppendLine(text);
+    }
+    int Count(const std::string& kind) const {
+        return int(std::count(log.begin(), log.end(), kind));
+    }
+    int Words() const {
+        return int(std::count_if(log.begin(), log.end(),
+                                 [](const std::string& l) { return l.rfind("word", 0) == 0; }));
+    }
+};
+
+// Frames from the first to the last sound of a WAV file rendered by a component.
+long VoicedFramesOfWav(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
+    if (!f) return -1;
+    std::vector<int16_t> s(size_t(info.frames));
+    sf_read_short(f, s.data(), info.frames);
+    sf_close(f);
+    long first = -1, last = -1;
+    for (size_t i = 0; i < s.size(); ++i)
+        if (s[i] > kQuiet || s[i] < -kQuiet) {
+            if (first < 0) first = long(i);
+            last = long(i);
+        }
+    return first < 0 ? 0 : last - first + 1;
+}
+
+// Renders text into a WAV file through a component of the same voice.
+long RenderedVoicedFrames(const std::string& text, const QString& path) {
+    TMSpeech file;
+    file.SetOutput(soFile);
+    file.SelectEngine(kVoice);
+    file.SetFilename(path.toStdU16String());
+    file.Text().AppendLine(text);
+    bool done = false;
+    file.OnStop = [&](void*) { done = true; };
+    file.Speak();
+    if (!WaitFor([&] { return done; }, 30000)) return -1;
+    return VoicedFramesOfWav(path);
+}
+
+class Heard : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!SinkCapture::ServerConfigured()) GTEST_SKIP() << "no private sound server";
+        StartRealService();
+        ASSERT_TRUE(capture.Start()) << capture.Error();
+    }
+    size_t FrameAt(Clock::time_point t) const {
+        return capture.FramesOf(
+            std::chrono::duration_cast<std::chrono::microseconds>(t - capture.FrameZeroTime()));
+    }
+    SinkCapture capture{22050};
+    QTemporaryDir dir;
+};
+
+// Speech without pauses inside: no plosives and no punctuation until the end, so
+// that a pause anywhere falls inside sound.
+std::string Flowing(int count) {
+    std::string text = "Many";
+    for (int i = 0; i < count; ++i)
+        text += " men in Rome lay on warm linen while mellow rain ran along our lane and many";
+    return text + " more.";
+}
+
+// Pause and Stop silence the speech at once; after a pause the audio start is reported
+// again when the sound is heard again, not when Resume is called, and the speech goes
+// on from where it stopped.
+TEST_F(Heard, PauseAndStopSilenceAndResumeStartsAgainWithTheSound) {
+    Aloud a(Flowing(2));
+    a.speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return a.Words() >= 4; }, 10000));
+    const Clock::time_point pausedAt = Clock::now();
+    a.speech.Pause();
+    const uint32_t pausedWord = a.speech.WordPosition();
+    WaitFor([] { return false; }, 400);
+    const Clock::time_point resumedAt = Clock::now();
+    a.speech.Resume();
+    ASSERT_TRUE(WaitFor([&] { return a.starts.size() == 2; }, 5000)) << "no audio start again";
+    ASSERT_TRUE(WaitFor([&] { return a.speech.WordPosition() > pausedWord; }, 5000));
+    const Clock::time_point stoppedAt = Clock::now();
+    a.speech.Stop();
+    ASSERT_TRUE(WaitFor([&] { return a.Count("stop") == 1; }, 5000));
+    WaitFor([] { return false; }, 200);
+    ASSERT_TRUE(capture.Stop()) << capture.Error();
+
+    const auto gap = capture.FirstSilence(FrameAt(pausedAt) - 441, 22050 / 5, kQuiet);
+    ASSERT_TRUE(gap.has_value()) << "the pause was not heard";
+    ASSERT_FALSE(capture.Silent(*gap - 220, 220, kQuiet)) << "the pause fell into a silence";
+    const double toSilence = capture.MsOf(long(*gap) - long(FrameAt(pausedAt)));
+    const auto again = capture.FirstSound(*gap, kQuiet);
+    ASSERT_TRUE(again.has_value()) << "nothing heard after Resume";
+    const Clock::time_point heardAgain = capture.TimeOfFrame(*again);
+    std::printf(
+        "silence %.1f ms after Pause; sound %.1f ms after Resume; audio start %.1f ms "
+        "after the sound\n",
+        toSilence, Ms(heardAgain - resumedAt), Ms(a.starts[1] - heardAgain));
+    EXPECT_LT(toSilence, 30.0);
+    // Never before the sound; after it only by the way to the UI thread, which is
+    // longer in an instrumented build.
+    EXPECT_GT(Ms(a.starts[1] - heardAgain), -10.0) << "audio start again before the sound";
+    EXPECT_LT(Ms(a.starts[1] - heardAgain), kDeliveryMs) << "audio start again long after it";
+
+    const auto end = capture.FirstSilence(*again, 22050 / 5, kQuiet);
+    ASSERT_TRUE(end.has_value()) << "Stop was not heard";
+    const double stopToSilence = capture.MsOf(long(*end) - long(FrameAt(stoppedAt)));
+    std::printf("silence %.1f ms after Stop\n", stopToSilence);
+    EXPECT_LT(stopToSilence, 30.0);
+}
+
+// A speech paused on one component holds nothing up: a WAV render on another
+// component of the same engine runs to its end, and the paused one then completes.
+TEST_F(Heard, PausedSpeechAndAWavRenderOnAnotherComponentBothComplete) {
+    const std::string text = Sentences(4);
+    Aloud a(text);
+    a.speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return a.Words() >= 3; }, 10000));
+    const Clock::time_point pausedAt = Clock::now();
+    a.speech.Pause();
+    const uint32_t pausedWord = a.speech.WordPosition();
+
+    const QString wav = dir.filePath("beside.wav");
+    const long rendered = RenderedVoicedFrames(text, wav);
+    ASSERT_GT(rendered, 22050) << "the render beside the paused speech did not complete";
+    EXPECT_EQ(0, a.Count("stop")) << "the paused speech went on";
+    EXPECT_EQ(pausedWord, a.speech.WordPosition());
+
+    const Clock::time_point resumedAt = Clock::now();
+    a.speech.Resume();
+    ASSERT_TRUE(WaitFor([&] { return a.Count("stop") == 1; }, 30000)) << "never completed";
+    ASSERT_TRUE(capture.Stop()) << capture.Error();
+    EXPECT_EQ("word " + std::to_string(text.rfind("evening")), a.log[a.log.size() - 2]);
+    // All of it was heard: the sound lasted as the render, plus the pause.
+    const auto first = capture.FirstSound(0, kQuiet);
+    const auto last = capture.LastSound(kQuiet);
+    ASSERT_TRUE(first && last);
+    const double heardMs = capture.MsOf(long(*last - *first)) - Ms(resumedAt - pausedAt);
+    const double renderedMs = capture.MsOf(rendered);
+    std::printf("heard %.0f ms of speech, rendered %.0f ms\n", heardMs, renderedMs);
+    EXPECT_NEAR(heardMs, renderedMs, std::max(150.0, renderedMs * 0.05));
+}
+
+TEST_F(Heard, DestroyingASpeakingComponentEndsItQuietly) {
+    int handled = 0;
+    Clock::time_point destroyedAt;
+    {
+        auto a = std::make_unique<Aloud>(Sentences(8));
+        a->speech.Speak();
+        ASSERT_TRUE(WaitFor([&] { return a->Words() >= 3; }, 10000));
+        a->speech.OnStart = [&](void*) { ++handled; };
+        a->speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) { ++handled; };
+        a->speech.OnStop = [&](void*) { ++handled; };
+        ASSERT_TRUE(WaitFor([&] { return handled > 0; }, 2000)) << "the handlers never ran";
+        handled = 0;
+        destroyedAt = Clock::now();
+    }
+    WaitFor([] { return false; }, 600);  // whatever the engine still had, arrives now
+    EXPECT_EQ(0, handled) << "a handler ran after its component was destroyed";
+    ASSERT_TRUE(capture.Stop()) << capture.Error();
+    const size_t gone = FrameAt(destroyedAt + 100ms);
+    EXPECT_TRUE(capture.Silent(gone, 22050 / 2, kQuiet)) << "speech went on after destruction";
+}
+
+// Stop and at once the next text: the discarded text's stop comes before the next
+// text's start, and the next text is heard whole.
+TEST_F(Heard, StopThenSpeakReportsTheStopBeforeTheNextStart) {
+    Aloud a(Sentences(4));
+    a.speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return a.Words() >= 3; }, 10000));
+    const Clock::time_point stoppedAt = Clock::now();
+    a.speech.Stop();
+    a.speech.Text().ClearLines();
+    a.speech.Text().AppendLine("1 2 3");
+    a.speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return a.Count("stop") == 2; }, 10000));
+    ASSERT_TRUE(capture.Stop()) << capture.Error();
+    const auto firstStop = std::find(a.log.begin(), a.log.end(), "stop");
+    ASSERT_NE(firstStop, a.log.end());
+    EXPECT_EQ((std::vector<std::string>{"start", "word 0", "word 2", "word 4", "stop"}),
+              std::vector<std::string>(firstStop + 1, a.log.end()))
+        << "the next text starts after the stop of the discarded one";
+    EXPECT_EQ(1, std::count(a.log.begin(), firstStop, "start"));
+
+    // The discarded text goes silent at once and the next one follows: what is heard
+    // from the Stop on lasts as the next text alone.
+    const size_t stopFrame = FrameAt(stoppedAt);
+    const auto end = capture.LastSound(kQuiet);
+    ASSERT_TRUE(end && *end > stopFrame) << "the next text was not heard";
+    const double afterStopMs = capture.MsOf(long(*end - stopFrame));
+    const double nextMs = capture.MsOf(RenderedVoicedFrames("1 2 3", dir.filePath("123.wav")));
+    std::printf("heard %.0f ms after Stop; the next text lasts %.0f ms\n", afterStopMs, nextMs);
+    EXPECT_GT(afterStopMs, nextMs - 30.0) << "the next text was not heard whole";
+    EXPECT_LT(afterStopMs, nextMs + 100.0) << "the discarded text went on after Stop";
+}
+
+// A second Speak without Stop queues behind the first: both are heard, in order.
+TEST_F(Heard, ASecondSpeakQueuesBehindTheFirst) {
+    const std::string first = "1 2 3", second = "Four five six.";
+    Aloud a(first);
+    a.speech.Speak();
+    a.speech.Text().ClearLines();
+    a.speech.Text().AppendLine(second);
+    a.speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return a.Count("stop") == 2; }, 15000));
+    ASSERT_TRUE(capture.Stop()) << capture.Error();
+    EXPECT_EQ((std::vector<std::string>{"start", "word 0", "word 2", "word 4", "stop", "start",
+                                        "word 0", "word 5", "word 10", "stop"}),
+              a.log);
+    const auto begin = capture.FirstSound(0, kQuiet);
+    const auto end = capture.LastSound(kQuiet);
+    ASSERT_TRUE(begin && end);
+    const double heardMs = capture.MsOf(long(*end - *begin));
+    const double bothMs = capture.MsOf(RenderedVoicedFrames(first, dir.filePath("a.wav")) +
+                                       RenderedVoicedFrames(second, dir.filePath("b.wav")));
+    std::printf("heard %.0f ms, the two texts last %.0f ms\n", heardMs, bothMs);
+    EXPECT_GE(heardMs, bothMs * 0.95) << "not both texts were heard";
+    EXPECT_LE(heardMs, bothMs + 600.0);
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// A whole document rendered into a WAV file by the speech component on the real
+// speech service, measured against espeak-ng's own rendering of it.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <set>
+#include <string>
+
+#include "RealService.h"
+#include "speech/mSpeech.h"
+
+namespace {
+const char* const kVoice = "English (America) - espeak-ng";
+const char* const kEspeakVoice = "gmw/en-US";  // the same voice, as espeak-ng names it
+
+bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// A word start: a byte that is no blank, at the start or after a blank.
+bool IsWordStart(const std::string& text, uint32_t at) {
+    return at < text.size() && !Blank(text[at]) && (at == 0 || Blank(text[at - 1]));
+}
+
+sf_count_t FramesOf(const QString& path, int* rate) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
+    if (!f) return -1;
+    sf_close(f);
+    *rate = info.samplerate;
+    return info.frames;
+}
+
+TEST(WavRender, TheGplLastsAsEspeakRendersItAndWordsFallOnWordStarts) {
+    QFile gpl("/usr/share/common-licenses/GPL-3");
+    ASSERT_TRUE(gpl.open(QIODevice::ReadOnly)) << "base-files provides the GPL-3 text";
+    const QByteArray bytes = gpl.readAll();
+    StartRealService();
+    QTemporaryDir dir;
+
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    speech.SelectEngine(kVoice);
+    ASSERT_TRUE(speech.Selected());
+    const QString ours = dir.filePath("ours.wav"), theirs = dir.filePath("theirs.wav");
+    speech.SetFilename(ours.toStdU16String());
+    // The file's lines; the component speaks them joined with CR LF breaks.
+    for (const QByteArray& line : bytes.chopped(bytes.endsWith('\n') ? 1 : 0).split('\n'))
+        speech.Text().AppendLine(line.toStdString());
+    const std::string text = speech.Text().JoinLines();
+
+    // espeak-ng renders the same text at the same rate beside ours.
+    QProcess espeak;
+    espeak.start("espeak-ng", {"-v", kEspeakVoice, "-s", QString::number(speech.GetSpeed()), "-f",
+                               gpl.fileName(), "-w", theirs});
+    ASSERT_TRUE(espeak.waitForStarted()) << "espeak-ng is not installed";
+
+    std::set<uint32_t> words;
+    bool stopped = false, fileComplete = false;
+    speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) { words.insert(speech.WordPosition()); };
+    speech.OnStop = [&](void*) {
+        stopped = true;
+        int rate = 0;
+        fileComplete = FramesOf(ours, &rate) > 0;  // readable before the component's Flush
+    };
+    speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return stopped; }, 120000));
+    // It may have ended already, while the events were being processed.
+    ASSERT_TRUE(espeak.state() == QProcess::NotRunning || espeak.waitForFinished(120000));
+    ASSERT_EQ(QProcess::NormalExit, espeak.exitStatus());
+    ASSERT_EQ(0, espeak.exitCode()) << espeak.readAllStandardError().toStdString();
+    EXPECT_TRUE(fileComplete) << "the file was not valid at the audio stop";
+
+    int ourRate = 0, theirRate = 0;
+    const sf_count_t ourFrames = FramesOf(ours, &ourRate);
+    const sf_count_t theirFrames = FramesOf(theirs, &theirRate);
+    ASSERT_GT(ourFrames, 0) << "libsndfile cannot read the render";
+    ASSERT_GT(theirFrames, 0);
+    EXPECT_EQ(ourRate, theirRate);
+    std::printf("ours %.1f s, espeak-ng %.1f s; %zu word offsets reported\n",
+                double(ourFrames) / ourRate, double(theirFrames) / theirRate, words.size());
+    EXPECT_NEAR(double(ourFrames) / double(theirFrames), 1.0, 0.02);
+
+    // Rendering runs at full speed, so word reports may be coalesced; each that came
+    // is a word start, and the last word always comes.
+    ASSERT_FALSE(words.empty());
+    for (uint32_t at : words) EXPECT_TRUE(IsWordStart(text, at)) << "offset " << at;
+    size_t lastWord = text.size();
+    while (lastWord > 0 && Blank(text[lastWord - 1])) --lastWord;
+    while (lastWord > 0 && !Blank(text[lastWord - 1])) --lastWord;
+    EXPECT_EQ(lastWord, *words.rbegin());
+}
+
+}  // namespace
