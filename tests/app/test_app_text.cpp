@@ -66,10 +66,11 @@ TEST_F(Converter, LoadErrorsShowTheirMessagesAndKeepTheText) {
 }
 
 TEST_F(Converter, HighlightFollowsTheWordsThroughWrapsAndAccents) {
-    // One paragraph that the box wraps, a real break, and a line with accents.
+    // One paragraph that the box wraps, a real break, and a line with accents and a
+    // no-break space.
     QString para;
     for (int i = 0; i < 30; ++i) para += QString("word%1 ").arg(i, 2, 10, QChar('0'));
-    const QString text = para + "\ncaf\u00e9 na\u00efve end";
+    const QString text = para + "\ncaf\u00e9\u00a0na\u00efve end";
     SetText(text);
     form->btConverterSpeak->click();
     const std::string spoken = speaker->texts.back();
