@@ -131,8 +131,12 @@ void TFormMain::btConverterSpeakClick() {
     }
     TMemoStrings lines(mmEditText);
     fwMSpeech->Text().CopyLines(lines);
-    // Keep how the handed-over text lies in the box, for the word highlight.
-    spokenMap_.Build(fwMSpeech->Text(), mmEditText->toPlainText());
+    // Keep how the handed-over text lies in the box, for the word highlight. The raw
+    // text keeps no-break spaces as the lines do (the plain text turns them into
+    // blanks, and every line holding one would have to be searched for).
+    QString box = mmEditText->document()->toRawText();
+    box.replace(QChar::ParagraphSeparator, u'\n');
+    spokenMap_.Build(fwMSpeech->Text(), box);
     fwMSpeech->Speak();
 }
 

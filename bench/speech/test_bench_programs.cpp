@@ -1,4 +1,4 @@
-// The measuring program reports every figure it owns, as a number or as an error with
+// The measuring programs report every figure they own, as a number or as an error with
 // its reason, so that bench.sh never loses a line to a failed measurement.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -17,10 +17,11 @@ struct Result {
     std::string out;
 };
 
-Result RunBench(const std::string& env, const std::string& args) {
+Result RunBench(const std::string& env, const std::string& args,
+                const char* program = "bench_speech") {
     const char* bin = std::getenv("PARLEN_BIN_DIR");
     const std::string command =
-        env + " '" + std::string(bin ? bin : ".") + "/bench_speech' " + args + " 2>/dev/null";
+        env + " '" + std::string(bin ? bin : ".") + "/" + program + "' " + args + " 2>/dev/null";
     Result r;
     FILE* p = popen(command.c_str(), "r");
     if (!p) return r;
@@ -49,6 +50,24 @@ TEST(BenchSpeech, AFailedMeasurementStillNamesEachOfItsFigures) {
         "pause_to_silence_ms: error no voice no such voice\n"
         "stop_to_silence_ms: error no voice no such voice\n",
         silence.out);
+}
+
+TEST(BenchWindow, AFailedMeasurementStillNamesEachOfItsFigures) {
+    const Result stalls =
+        RunBench("QT_QPA_PLATFORM=offscreen", VoiceArgs("stalls", "no such voice"), "bench_window");
+    EXPECT_EQ(1, stalls.code);
+    EXPECT_EQ(
+        "stall_load_5MB_ms: error no voice no such voice\n"
+        "stall_speak_click_5MB_ms: error no voice no such voice\n"
+        "stall_save_click_5MB_ms: error no voice no such voice\n"
+        "stall_speaking_ms: error no voice no such voice\n"
+        "stall_rendering_ms: error no voice no such voice\n",
+        stalls.out);
+    const Result sync = RunBench("QT_QPA_PLATFORM=offscreen",
+                                 VoiceArgs("word-sync", "no such voice"), "bench_window");
+    EXPECT_EQ(1, sync.code);
+    EXPECT_EQ("window_word_sync_error_ms_p95: error no voice no such voice\n", sync.out);
+    EXPECT_EQ(2, RunBench("", VoiceArgs("no-such-measurement", "x"), "bench_window").code);
 }
 
 TEST(BenchSpeech, BadArgumentsAreAUsageError) {

@@ -1,0 +1,144 @@
+// The text group and the word highlight over the recording speech service: loading
+// and saving text files with their errors, and where each reported word is selected.
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include "ConverterFixture.h"
+
+namespace {
+
+TEST_F(Converter, LoadingTheSameTextFiresNoChange) {
+    const QString file = ScratchDir() + "/same.txt";
+    WriteFileBytes(file, "alpha\r\nbeta");
+    SetText("alpha\nbeta");
+    form->btConverterSpeak->click();
+    speaker->FireAudioStart();
+    form->btConverterPause->click();
+    const size_t resets = Logged("AudioReset").size();
+    ui.answers = {file};
+    form->btTextLoad->click();
+    EXPECT_EQ(resets, Logged("AudioReset").size());
+    EXPECT_TRUE(form->fwMSpeech->Paused());
+    // Clearing is an edit.
+    form->btTextClear->click();
+    EXPECT_EQ(resets + 1, Logged("AudioReset").size());
+}
+
+TEST_F(Converter, TextFilesLoadAndSaveThroughTheirDialogs) {
+    const QString dir = ScratchDir();
+    WriteFileBytes(dir + "/in.txt", "line one\nline two\r\n");
+    ui.answers = {dir + "/in", dir + "/out"};
+    form->btTextLoad->click();
+    EXPECT_EQ("Load Text from File...", ui.dialogTitles.back());
+    EXPECT_EQ("line one\nline two\n", form->mmEditText->toPlainText());
+    form->btTextSave->click();
+    EXPECT_EQ("Save Text to File...", ui.dialogTitles.back());
+    EXPECT_EQ("line one\r\nline two\r\n", ReadFileBytes(dir + "/out.txt"));
+    // Cannot create: the folder is missing.
+    ui.answers = {dir + "/missing/x.txt"};
+    form->btTextSave->click();
+    ASSERT_EQ(1u, ui.boxes.size());
+    EXPECT_EQ("Cannot create file " + dir + "/missing/x.txt.", ui.boxes[0].text);
+}
+
+TEST_F(Converter, LoadErrorsShowTheirMessagesAndKeepTheText) {
+    const QString dir = ScratchDir();
+    QDir(dir).mkdir("folder.txt");
+    SetText("kept\ntext");
+    int changes = 0;
+    QObject::connect(form->mmEditText, &QPlainTextEdit::textChanged, form.get(),
+                     [&] { ++changes; });
+    for (const QString& name : {dir + "/missing.txt", dir + "/folder.txt"}) {
+        ui.answers = {name};
+        form->btTextLoad->click();
+        ASSERT_FALSE(ui.boxes.empty());
+        EXPECT_EQ("Cannot open file " + name + ".", ui.boxes.back().text);
+    }
+    // More paragraphs than the box takes.
+    form->mmEditText->setMaximumBlockCount(3);
+    WriteFileBytes(dir + "/long.txt", "a\r\nb\r\nc\r\nd\r\ne");
+    ui.answers = {dir + "/long.txt"};
+    form->btTextLoad->click();
+    ASSERT_EQ(3u, ui.boxes.size());
+    EXPECT_EQ("Text exceeds memo capacity.", ui.boxes.back().text);
+    EXPECT_EQ("kept\ntext", form->mmEditText->toPlainText());
+    EXPECT_EQ(0, changes);
+}
+
+TEST_F(Converter, HighlightFollowsTheWordsThroughWrapsAndAccents) {
+    // One paragraph that the box wraps, a real break, and a line with accents and a
+    // no-break space.
+    QString para;
+    for (int i = 0; i < 30; ++i) para += QString("word%1 ").arg(i, 2, 10, QChar('0'));
+    const QString text = para + "\ncaf\u00e9\u00a0na\u00efve end";
+    SetText(text);
+    form->btConverterSpeak->click();
+    const std::string spoken = speaker->texts.back();
+    ASSERT_GT(form->fwMSpeech->Text().LineCount(), 2);  // wrapped into several lines
+    speaker->FireAudioStart();
+    for (const char* word : {"word00", "word07", "word29", "na\xC3\xAFve", "end"}) {
+        SCOPED_TRACE(word);
+        const size_t offset = spoken.find(word);
+        ASSERT_NE(std::string::npos, offset);
+        speaker->FireWordPosition(DWORD(offset));
+        speaker->FireVisual(0, nullptr);
+        const QString expected = QString::fromUtf8(word).left(5);
+        EXPECT_EQ(text.indexOf(QString::fromUtf8(word)), SelectionStart());
+        EXPECT_EQ(expected, Selected().left(expected.size()));
+        EXPECT_EQ(5, Selected().size() + (QString::fromUtf8(word) == "end" ? 2 : 0));
+    }
+    // Beyond the end: the caret at the end, nothing selected.
+    speaker->FireWordPosition(DWORD(spoken.size() + 10));
+    speaker->FireVisual(0, nullptr);
+    EXPECT_TRUE(Selected().isEmpty());
+    EXPECT_EQ(int(text.size()), form->mmEditText->textCursor().position());
+}
+
+TEST_F(Converter, HighlightUsesTheTextAsHandedOverNotTheLiveBox) {
+    SetText("first second third");
+    form->btConverterSpeak->click();
+    speaker->FireAudioStart();
+    // The user adds a long paragraph after the text while it is spoken.
+    QTextCursor end = form->mmEditText->textCursor();
+    end.movePosition(QTextCursor::End);
+    end.insertText("\n" + QString("more words ").repeated(40));
+    const size_t offset = speaker->texts.back().find("third");
+    speaker->FireWordPosition(DWORD(offset));
+    speaker->FireVisual(0, nullptr);
+    EXPECT_EQ("third", Selected());
+}
+
+TEST_F(Converter, TheTestPhraseSelectsAtItsOwnOffsets) {
+    SetText("abcdefghijklmnop");
+    form->btVoiceTest->click();
+    speaker->FireAudioStart();
+    for (int offset : {0, 2, 4}) {
+        speaker->FireWordPosition(DWORD(offset));
+        speaker->FireVisual(0, nullptr);
+        EXPECT_EQ(offset, SelectionStart());
+        EXPECT_EQ(QString("abcdefghijklmnop").mid(offset, 5), Selected());
+    }
+}
+
+TEST_F(Converter, ASelectionFarDownScrollsItsEndIntoView) {
+    QStringList paragraphs;
+    for (int i = 0; i < 200; ++i) paragraphs << QString("paragraph%1 of the text").arg(i);
+    SetText(paragraphs.join('\n'));
+    QScrollBar* bar = form->mmEditText->verticalScrollBar();
+    ASSERT_EQ(0, bar->value());
+    ASSERT_GT(bar->maximum(), 0);
+    form->btConverterSpeak->click();
+    speaker->FireAudioStart();
+    const size_t offset = speaker->texts.back().find("paragraph150 ");
+    speaker->FireWordPosition(DWORD(offset));
+    speaker->FireVisual(0, nullptr);
+    EXPECT_EQ("parag", Selected());
+    EXPECT_EQ(form->mmEditText->toPlainText().indexOf("paragraph150 "), SelectionStart());
+    EXPECT_GT(bar->value(), 0);
+    // The caret, at the selection's end, lies inside the visible part of the box.
+    const QRect caret = form->mmEditText->cursorRect();
+    EXPECT_TRUE(form->mmEditText->viewport()->rect().contains(caret.center()))
+        << caret.y() << " of " << form->mmEditText->viewport()->height();
+}
+
+}  // namespace
