@@ -5,6 +5,7 @@
 
 #include "WindowFixture.h"
 #include "support/Errors.h"
+#include "support/FileReplace.h"
 
 namespace {
 
@@ -292,6 +293,33 @@ TEST_F(Voice, UnwritableSettingsFileShowsItsName) {
     form->btVoiceSave->click();
     ASSERT_EQ(1u, ui.boxes.size());
     EXPECT_EQ("Unable to write to " + name + ".", ui.boxes[0].text);
+}
+
+TEST_F(Voice, ASaveFailingHalfWayLeavesWholeFiles) {
+    EndSpeech();
+    const QString name = ScratchDir() + "/voice.cfg";
+    const std::string old =
+        "; mine\r\n[Voice]\r\nEngine=Old Engine\r\nPitch=1\r\nSpeed=2\r\nVolume=3\r\n";
+    form->tbVoicePitch->setValue(60);
+    // The third value's write fails after the new contents were written, once through a
+    // temporary file and once in place (a folder that refuses new files).
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace);
+        WriteFileBytes(name, old);
+        int writes = 0;
+        SetReplaceFaultHook([&](ReplaceStage stage) {
+            if (inPlace && stage == ReplaceStage::kTempCreated) return EACCES;
+            return stage == ReplaceStage::kWritten && ++writes == 3 ? ENOSPC : 0;
+        });
+        ui.answers = {name};
+        ui.boxes.clear();
+        form->btVoiceSave->click();
+        SetReplaceFaultHook({});
+        ASSERT_EQ(1u, ui.boxes.size());
+        EXPECT_EQ("Unable to write to " + name + ".", ui.boxes[0].text);
+        EXPECT_EQ("; mine\r\n[Voice]\r\nEngine=Fake Alpha\r\nPitch=60\r\nSpeed=2\r\nVolume=3\r\n",
+                  ReadFileBytes(name));
+    }
 }
 
 TEST_F(Voice, DialogsCarryTheirTitlesFiltersAndExtensions) {
