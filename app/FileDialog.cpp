@@ -1,8 +1,9 @@
 #include "app/FileDialog.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QWidget>
+
+#include "app/CheckedFileDialog.h"
 
 namespace {
 TFileDialog::ExecuteHook& Hook() {
@@ -28,10 +29,10 @@ bool TFileDialog::Execute(QWidget* parent) {
     if (Hook()) {
         chosen = Hook()(*this);
         if (chosen.isEmpty()) return false;
-        // A typed name without an extension gets the default one, as in the dialog.
-        if (QFileInfo(chosen).suffix().isEmpty()) chosen += "." + defaultExt_;
+        // A typed name without a dot gets the default extension, as in the dialog.
+        if (!QFileInfo(chosen).fileName().contains('.')) chosen += "." + defaultExt_;
     } else {
-        QFileDialog dialog(parent, title_);
+        TCheckedFileDialog dialog(parent, title_);
         dialog.setNameFilter(filter_);
         dialog.setDefaultSuffix(defaultExt_);
         dialog.setSizeGripEnabled(true);
@@ -49,7 +50,6 @@ bool TFileDialog::Execute(QWidget* parent) {
         }
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
         chosen = dialog.selectedFiles().constFirst();
-        if (kind_ == dkSave && !QFileInfo(chosen).dir().exists()) return false;
     }
     fileName_ = chosen;
     return true;

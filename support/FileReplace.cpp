@@ -26,6 +26,10 @@ class FileHandle {
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
     int Get() const { return fd_; }
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
+    }
     bool Close() {
         if (fd_ < 0) return true;
         int rc = ::close(fd_);
@@ -52,10 +56,11 @@ class TempFileGuard {
     std::string path_;
 };
 
+// Writes data at the start of the file.
 bool WriteAll(int fd, const std::string& data) {
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, off_t(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
@@ -93,30 +98,46 @@ bool MayWrite(const std::string& path, const struct stat& st) {
     return ::access(path.c_str(), W_OK) == 0;
 }
 
-// Rewriting the file itself cannot be atomic; on a failure the old contents are put
-// back as far as the system lets us.
+// Rewriting the file itself cannot be atomic against a crash or a power cut: between
+// writing the new contents and cutting the file to their length, a shorter new text is
+// followed by the old tail. Every failure that we see is undone: the old contents,
+// kept in memory, are written back over whatever got written and the file is cut to
+// their length (the space they need is the file's own, so that does not run short).
 bool WriteInPlace(const std::string& path, const std::string& data, const std::string& old) {
     FileHandle fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.Get() < 0) return false;
-    auto store = [&fd](const std::string& bytes) {
-        return ::lseek(fd.Get(), 0, SEEK_SET) == 0 && WriteAll(fd.Get(), bytes) &&
-               ::ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) == 0;
-    };
-    if (store(data) && Fault(ReplaceStage::kWritten) == 0 && ::fsync(fd.Get()) == 0 &&
-        Fault(ReplaceStage::kSynced) == 0)
-        return fd.Close();
-    if (store(old)) ::fsync(fd.Get());
+    if (WriteAll(fd.Get(), data) && Fault(ReplaceStage::kWritten) == 0 &&
+        ::ftruncate(fd.Get(), static_cast<off_t>(data.size())) == 0 &&
+        Fault(ReplaceStage::kTruncated) == 0 && ::fsync(fd.Get()) == 0 &&
+        Fault(ReplaceStage::kSynced) == 0 && fd.Close() && Fault(ReplaceStage::kClosed) == 0)
+        return true;
+    if (fd.Get() < 0) fd.Reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.Get() >= 0 && WriteAll(fd.Get(), old) &&
+        ::ftruncate(fd.Get(), static_cast<off_t>(old.size())) == 0)
+        ::fsync(fd.Get());
     return false;
 }
 
 enum class TempOutcome { kDone, kFailed, kNoTempPossible };
 
+// Makes the temporary file beside path. A name near the system's limit leaves no room
+// for the usual ".<name>.XXXXXX"; a short name of our own is used then.
+int MakeTempFile(const std::string& dir, const std::string& base, std::string& temp) {
+    temp = dir + "/." + base + ".XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0 && errno == ENAMETOOLONG) {
+        temp = dir + "/.parlen-XXXXXX";
+        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    }
+    return fd;
+}
+
 TempOutcome WriteViaTemp(const std::string& path, const std::string& data, const struct stat* old) {
     const std::string dir = DirectoryOf(path);
     const size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = dir + "/." + base + ".XXXXXX";
-    FileHandle fd(::mkostemp(temp.data(), O_CLOEXEC));
+    std::string temp;
+    FileHandle fd(MakeTempFile(dir, base, temp));
     if (fd.Get() < 0) {
         return errno == EACCES || errno == EROFS || errno == EPERM ? TempOutcome::kNoTempPossible
                                                                    : TempOutcome::kFailed;
@@ -141,8 +162,9 @@ TempOutcome WriteViaTemp(const std::string& path, const std::string& data, const
     if (!WriteAll(fd.Get(), data) || Fault(ReplaceStage::kWritten) != 0)
         return TempOutcome::kFailed;
     if (::fsync(fd.Get()) != 0 || Fault(ReplaceStage::kSynced) != 0) return TempOutcome::kFailed;
-    if (!fd.Close()) return TempOutcome::kFailed;
-    if (::rename(temp.c_str(), path.c_str()) != 0) return TempOutcome::kFailed;
+    if (!fd.Close() || Fault(ReplaceStage::kClosed) != 0) return TempOutcome::kFailed;
+    if (Fault(ReplaceStage::kRenamed) != 0 || ::rename(temp.c_str(), path.c_str()) != 0)
+        return TempOutcome::kFailed;
     guard.Release();
 
     // Make the rename itself durable; the new contents are in place either way.

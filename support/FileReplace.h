@@ -3,12 +3,22 @@
 // go into a temporary file in the same folder, which is synced and renamed over the
 // old one. A symbolic link is followed and stays a link; the file keeps its mode and,
 // where allowed, its owner. Where no file can be made beside it (a read-only folder)
-// or the file has further hard links, a writable file is rewritten in place instead.
+// or the file has further hard links, a writable file is rewritten in place instead;
+// any failure seen there puts the old contents back.
 #include <functional>
 #include <string>
 
-// Points along the write path where a test can make the step fail.
-enum class ReplaceStage { kTempCreated, kWritten, kSynced };
+// Steps of the write path where a test can make the step fail. The hook is asked
+// right after the step has succeeded, except for kRenamed, which is asked just
+// before the rename (a failed rename changes nothing).
+enum class ReplaceStage {
+    kTempCreated,  // the temporary file exists; EACCES or EROFS: the folder refuses it
+    kWritten,      // the new contents are written (in place: not yet cut to length)
+    kTruncated,    // in place: the file is cut to the new length
+    kSynced,       // the contents reached the disk
+    kClosed,       // the file is closed
+    kRenamed,      // the temporary file is about to replace the old one
+};
 
 // Test hook: called at each stage; a non-zero result is taken as the errno that the
 // step failed with. An empty hook (the default) injects nothing.

@@ -5,6 +5,7 @@
 
 #include "WindowFixture.h"
 #include "support/Errors.h"
+#include "support/FileReplace.h"
 
 namespace {
 
@@ -176,7 +177,8 @@ TEST_F(Voice, SettingsRoundTripByteForByte) {
     EXPECT_EQ(55, form->tbVoiceVolume->value());
     EXPECT_EQ(1u, Logged(PitchTag(60)).size());
     EXPECT_EQ(1u, Logged(SpeedTag(400)).size());
-    EXPECT_FALSE(Logged("Inject(\\Vol=").empty());
+    // 55 % as the engine's 16-bit level (36044) in both channels.
+    EXPECT_EQ(1u, Logged("Inject(\\Vol=2362215628\\)").size());
     EXPECT_LT(LogIndex(PitchTag(60)), LogIndex(SpeedTag(400)));
     EXPECT_EQ(1, TestPhrases());
 
@@ -226,21 +228,62 @@ TEST_F(Voice, UnknownEngineLeavesTheListBlankAndReadsNoFurther) {
 TEST_F(Voice, ABadNumberStopsTheLoadWithItsMessage) {
     EndSpeech();
     const QString dir = ScratchDir();
-    WriteFileBytes(dir + "/bad.cfg",
-                   "[Voice]\r\nEngine=Fake Beta\r\nPitch=30\r\nSpeed=abc\r\nVolume=7\r\n");
+    WriteFileBytes(dir + "/pitch.cfg",
+                   "[Voice]\r\nEngine=Fake Beta\r\nPitch=abc\r\nSpeed=200\r\nVolume=7\r\n");
+    WriteFileBytes(dir + "/speed.cfg",
+                   "[Voice]\r\nEngine=Fake Alpha\r\nPitch=60\r\nSpeed=abc\r\nVolume=7\r\n");
     WriteFileBytes(dir + "/empty.cfg", "[Voice]\r\nEngine=Fake Beta\r\nPitch=\r\n");
-    ui.answers = {dir + "/bad.cfg", dir + "/empty.cfg"};
+    ui.answers = {dir + "/pitch.cfg", dir + "/speed.cfg", dir + "/empty.cfg"};
+
+    // The engine is taken, and nothing after the bad pitch: no value, no phrase.
+    service.ClearLog();
     form->btVoiceLoad->click();
     ASSERT_EQ(1u, ui.boxes.size());
     EXPECT_EQ("'abc' is not a valid integer value.", ui.boxes[0].text);
     EXPECT_EQ("Fake Beta", form->fwMSpeech->EngineInfo().ModeName);
-    EXPECT_EQ(30, form->tbVoicePitch->value());
-    EXPECT_EQ(1u, Logged(PitchTag(30)).size());
-    EXPECT_NE(7, form->tbVoiceVolume->value());
-    EXPECT_EQ(1, TestPhrases());  // only the one of start-up
+    EXPECT_TRUE(Logged("Inject(").empty());
+    EXPECT_EQ(20, form->tbVoicePitch->value());  // the engine's own values
+    EXPECT_EQ(150, form->tbVoiceSpeed->value());
+    EXPECT_EQ(0, form->tbVoiceVolume->value());
+    EXPECT_EQ(0, TestPhrases());
+
+    // A bad speed: the pitch before it is applied.
     form->btVoiceLoad->click();
     ASSERT_EQ(2u, ui.boxes.size());
-    EXPECT_EQ("'' is not a valid integer value.", ui.boxes[1].text);
+    EXPECT_EQ("'abc' is not a valid integer value.", ui.boxes[1].text);
+    EXPECT_EQ("Fake Alpha", form->fwMSpeech->EngineInfo().ModeName);
+    EXPECT_EQ(60, form->tbVoicePitch->value());
+    EXPECT_EQ(1u, Logged(PitchTag(60)).size());
+    EXPECT_TRUE(Logged("Inject(\\Spd=").empty());
+    EXPECT_TRUE(Logged("Inject(\\Vol=").empty());
+    EXPECT_EQ(0, TestPhrases());
+
+    form->btVoiceLoad->click();
+    ASSERT_EQ(3u, ui.boxes.size());
+    EXPECT_EQ("'' is not a valid integer value.", ui.boxes[2].text);
+}
+
+TEST_F(Voice, AnErrorInABarsExitIsShownAndTheWindowCarriesOn) {
+    form.reset();
+    service.FailAt("Enum.Select", E_FAIL, 0);  // no engine can be attached
+    Start();
+    ShowEditPage();
+    ASSERT_FALSE(form->fwMSpeech->Selected());
+    ASSERT_TRUE(ui.boxes.empty());
+    form->tbVoicePitch->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(form->tbVoicePitch, Qt::Key_Down);
+    QTest::keyClick(form->tbVoicePitch, Qt::Key_Tab);  // the exit sets the pitch: no engine
+    ASSERT_EQ(1u, ui.boxes.size());
+    EXPECT_EQ("No speech engine is attached: select an engine first.", ui.boxes[0].text);
+    ASSERT_EQ(form->tbVoiceSpeed, QApplication::focusWidget());
+
+    // The window goes on handling what the user does.
+    QTest::keyClick(form->tbVoiceSpeed, Qt::Key_PageUp);
+    EXPECT_EQ(QString::number(form->tbVoiceSpeed->value()), form->lbSpeedPos->text());
+    QTest::mouseClick(form->btVoiceTest, Qt::LeftButton);  // the speed's exit, then Test
+    ASSERT_EQ(3u, ui.boxes.size());
+    EXPECT_EQ("No speech engine is attached: select an engine first.", ui.boxes[1].text);
+    EXPECT_EQ("Speech Engine not selected.", ui.boxes[2].text);
 }
 
 TEST_F(Voice, UnwritableSettingsFileShowsItsName) {
@@ -250,6 +293,33 @@ TEST_F(Voice, UnwritableSettingsFileShowsItsName) {
     form->btVoiceSave->click();
     ASSERT_EQ(1u, ui.boxes.size());
     EXPECT_EQ("Unable to write to " + name + ".", ui.boxes[0].text);
+}
+
+TEST_F(Voice, ASaveFailingHalfWayLeavesWholeFiles) {
+    EndSpeech();
+    const QString name = ScratchDir() + "/voice.cfg";
+    const std::string old =
+        "; mine\r\n[Voice]\r\nEngine=Old Engine\r\nPitch=1\r\nSpeed=2\r\nVolume=3\r\n";
+    form->tbVoicePitch->setValue(60);
+    // The third value's write fails after the new contents were written, once through a
+    // temporary file and once in place (a folder that refuses new files).
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace);
+        WriteFileBytes(name, old);
+        int writes = 0;
+        SetReplaceFaultHook([&](ReplaceStage stage) {
+            if (inPlace && stage == ReplaceStage::kTempCreated) return EACCES;
+            return stage == ReplaceStage::kWritten && ++writes == 3 ? ENOSPC : 0;
+        });
+        ui.answers = {name};
+        ui.boxes.clear();
+        form->btVoiceSave->click();
+        SetReplaceFaultHook({});
+        ASSERT_EQ(1u, ui.boxes.size());
+        EXPECT_EQ("Unable to write to " + name + ".", ui.boxes[0].text);
+        EXPECT_EQ("; mine\r\n[Voice]\r\nEngine=Fake Alpha\r\nPitch=60\r\nSpeed=2\r\nVolume=3\r\n",
+                  ReadFileBytes(name));
+    }
 }
 
 TEST_F(Voice, DialogsCarryTheirTitlesFiltersAndExtensions) {

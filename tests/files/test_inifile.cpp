@@ -145,6 +145,30 @@ TEST_F(IniFileTest, UpdateChangesOnlyTheValueAndKeepsEveryOtherByte) {
         Slurp(name));
 }
 
+TEST_F(IniFileTest, UpdateKeepsCommentsBlanksAndLinesWithoutEquals) {
+    const std::string comments = Path("comments.cfg");
+    fs::copy_file(Fixture("comments.cfg"), comments);
+    TIniFile ini(comments);
+    ini.WriteValue("Voice", "Speed", "44");  // in place
+    ini.WriteValue("Voice", "Pitch", "5");   // not the commented one, nor the one outside
+    EXPECT_EQ(
+        "Pitch=1\r\n; a comment before any section\r\n[Voice]\r\n; Pitch=9\r\n  ;Speed=9\r\n"
+        "no equals sign here\r\nSpeed=44\r\nPitch=5\r\n",
+        Slurp(comments));
+    EXPECT_EQ("5", ini.ReadValue("Voice", "Pitch", "0"));
+
+    // The blanks before a value stay; the value itself, its blanks after it included, is
+    // what is replaced.
+    const std::string blanks = Path("blanks.cfg");
+    fs::copy_file(Fixture("blanks.cfg"), blanks);
+    TIniFile spaced(blanks);
+    spaced.WriteValue("voice", "PITCH", "9");
+    spaced.WriteValue("Voice", "Engine", "New");
+    spaced.WriteValue("Voice", "Speed", "3");
+    EXPECT_EQ("[ Voice ]\r\n  Engine \t=\t  New\r\n\tPitch=  9\r\nSpeed=3\r\n", Slurp(blanks));
+    EXPECT_EQ("New", spaced.ReadValue("Voice", "Engine", nullptr));
+}
+
 TEST_F(IniFileTest, RepeatedSectionUpdatesTheFirstOne) {
     const std::string name = Path("rep.cfg");
     fs::copy_file(Fixture("repeated.cfg"), name);
@@ -258,31 +282,86 @@ TEST_F(IniFileTest, ReadOnlyFolderIsWrittenInPlace) {
     EXPECT_EQ(0, StrayFiles({"v.cfg"}));
 }
 
+// How the file is replaced: through a temporary file, or in place because the folder
+// refuses new files or because the file has a second hard link.
+enum class Route { kTemp, kReadOnlyFolder, kHardLink };
+
 TEST_F(IniFileTest, FailureAtAnyStageLeavesTheOldFileWhole) {
     const std::string name = Path("v.cfg");
-    // The new contents are shorter, so a rewrite in place that stopped half-way
-    // would leave the old tail behind.
-    const std::string old = "[Voice]\r\nEngine=Some Engine\r\nPitch=100\r\n";
-    for (ReplaceStage stage :
-         {ReplaceStage::kTempCreated, ReplaceStage::kWritten, ReplaceStage::kSynced}) {
-        for (bool inPlace : {false, true}) {
-            if (inPlace && stage == ReplaceStage::kTempCreated) continue;
-            Spit(name, old);
-            SetReplaceFaultHook([=](ReplaceStage s) {
-                if (inPlace && s == ReplaceStage::kTempCreated) return EACCES;
-                return s == stage ? ENOSPC : 0;
-            });
-            EXPECT_THROW(TIniFile(name).WriteValue("Voice", "Pitch", "2"), Exception);
-            SetReplaceFaultHook({});
-            EXPECT_EQ(old, Slurp(name))
-                << "stage " << static_cast<int>(stage) << " in place " << inPlace;
-            EXPECT_EQ(0, StrayFiles({"v.cfg"})) << "stage " << static_cast<int>(stage);
+    const std::string hard = Path("second.cfg");
+    const struct {
+        ReplaceStage stage;
+        bool temp, inPlace;  // the routes that pass this stage
+    } stages[] = {{ReplaceStage::kTempCreated, true, false}, {ReplaceStage::kWritten, true, true},
+                  {ReplaceStage::kTruncated, false, true},   {ReplaceStage::kSynced, true, true},
+                  {ReplaceStage::kClosed, true, true},       {ReplaceStage::kRenamed, true, false}};
+    const std::string old = "[Voice]\r\nEngine=Some Engine\r\nPitch=100000\r\n";
+    const std::string shorter = "[Voice]\r\nEngine=Some Engine\r\nPitch=2\r\n";
+    // A shorter text leaves the old tail behind while not yet cut to length; a longer
+    // one grows the file.
+    for (const std::string& value : {std::string("2"), std::string(200, 'x')}) {
+        for (const auto& s : stages) {
+            for (Route route : {Route::kTemp, Route::kReadOnlyFolder, Route::kHardLink}) {
+                if (!(route == Route::kTemp ? s.temp : s.inPlace)) continue;
+                const int stage = static_cast<int>(s.stage);
+                SCOPED_TRACE("stage " + std::to_string(stage) + " route " +
+                             std::to_string(static_cast<int>(route)) + " length " +
+                             std::to_string(value.size()));
+                fs::remove(hard);
+                Spit(name, old);
+                if (route == Route::kHardLink) fs::create_hard_link(name, hard);
+                std::string atFault = "<not reached>";
+                SetReplaceFaultHook([&](ReplaceStage at) {
+                    if (route == Route::kReadOnlyFolder && at == ReplaceStage::kTempCreated)
+                        return EACCES;
+                    if (at != s.stage) return 0;
+                    atFault = Slurp(name);
+                    return ENOSPC;
+                });
+                EXPECT_THROW(TIniFile(name).WriteValue("Voice", "Pitch", value), Exception);
+                SetReplaceFaultHook({});
+                EXPECT_NE("<not reached>", atFault);
+                EXPECT_EQ(old, Slurp(name));
+                if (route == Route::kHardLink) {
+                    EXPECT_EQ(old, Slurp(hard));
+                }
+                EXPECT_EQ(0, StrayFiles({"v.cfg", "second.cfg"}));
+                // In place, the fault between writing and cutting meets a mixture,
+                // which is undone.
+                if (route != Route::kTemp && s.stage == ReplaceStage::kWritten &&
+                    value.size() == 1) {
+                    EXPECT_EQ(shorter + old.substr(shorter.size()), atFault);
+                }
+            }
         }
     }
     // A failure on a new file leaves no file at all.
     SetReplaceFaultHook([](ReplaceStage s) { return s == ReplaceStage::kWritten ? EIO : 0; });
     EXPECT_THROW(TIniFile(Path("fresh.cfg")).WriteValue("Voice", "Pitch", "2"), Exception);
     EXPECT_FALSE(fs::exists(Path("fresh.cfg")));
+}
+
+TEST_F(IniFileTest, LongNamesAreWrittenThroughAShortTemporaryName) {
+    // Up to the longest name the folder takes; ".<name>.XXXXXX" would not fit.
+    for (size_t length : {size_t(240), size_t(248), size_t(255)}) {
+        SCOPED_TRACE(length);
+        const std::string base = std::string(length - 4, 'n') + ".cfg";
+        const std::string name = Path(base);
+        TIniFile ini(name);
+        ini.WriteValue("Voice", "Engine", "Long");
+        ini.WriteValue("Voice", "Pitch", "7");
+        EXPECT_EQ("[Voice]\r\nEngine=Long\r\nPitch=7\r\n", Slurp(name));
+        EXPECT_EQ(0, StrayFiles({base}));
+        fs::remove(name);
+    }
+    const std::string tooLong = Path(std::string(256, 'n'));
+    try {
+        TIniFile(tooLong).WriteValue("Voice", "Pitch", "1");
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ("Unable to write to " + tooLong, e.Message());
+    }
+    EXPECT_EQ(0, StrayFiles({}));
 }
 
 }  // namespace
