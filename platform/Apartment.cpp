@@ -64,8 +64,7 @@ bool Apartment::Post(Call call) {
     QObject* receiver = S().receiver.data();
     if (!receiver) return false;
     return QMetaObject::invokeMethod(
-        receiver, [call = std::move(call)] { Apartment::RunGuarded(call); },
-        Qt::QueuedConnection);
+        receiver, [call = std::move(call)] { Apartment::RunGuarded(call); }, Qt::QueuedConnection);
 }
 
 void Apartment::SetGuard(Guard guard) {

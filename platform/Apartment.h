@@ -5,7 +5,7 @@
 #include <functional>
 
 class Apartment {
-public:
+  public:
     using Call = std::function<void()>;
     using Guard = std::function<void(const Call&)>;
 

@@ -55,6 +55,10 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD /*context*/,
     return factory(iid, object);
 }
 
-HRESULT CoInitialize(void*) { return Apartment::Bind() ? S_OK : S_FALSE; }
+HRESULT CoInitialize(void*) {
+    return Apartment::Bind() ? S_OK : S_FALSE;
+}
 
-void CoUninitialize() { Apartment::Unbind(); }
+void CoUninitialize() {
+    Apartment::Unbind();
+}

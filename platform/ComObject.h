@@ -9,7 +9,7 @@
 
 template <class First, class... Rest>
 class TComObject : public First, public Rest... {
-public:
+  public:
     TComObject() = default;
     TComObject(const TComObject&) = delete;
     TComObject& operator=(const TComObject&) = delete;
@@ -33,12 +33,12 @@ public:
     }
     ULONG RefCount() const { return refs_.load(); }
 
-protected:
+  protected:
     virtual ~TComObject() = default;
     // Further interfaces an object answers; set *object without adding a reference.
     virtual bool QueryExtra(const IID& /*iid*/, void** /*object*/) { return false; }
 
-private:
+  private:
     template <class I, class... More>
     bool Match(const IID& iid, void** object) {
         if (iid == InterfaceIdOf<I>::value) {

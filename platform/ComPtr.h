@@ -7,7 +7,7 @@
 
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     // Takes a new reference to p.
@@ -64,6 +64,6 @@ public:
         return p_->QueryInterface(InterfaceIdOf<U>::value, out.PutVoid());
     }
 
-private:
+  private:
     T* p_ = nullptr;
 };

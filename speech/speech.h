@@ -13,7 +13,9 @@ using WORD = uint16_t;
 using QWORD = uint64_t;
 using BYTE = uint8_t;
 
-constexpr HRESULT MakeResult(uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr HRESULT MakeResult(uint32_t code) {
+    return static_cast<HRESULT>(code);
+}
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;  // also the end-of-list code of Next
 constexpr HRESULT E_NOTIMPL = MakeResult(0x80004001u);
@@ -27,13 +29,17 @@ constexpr HRESULT E_ACCESSDENIED = MakeResult(0x80070005u);
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeResult(0x80040154u);
 constexpr HRESULT CO_E_NOTINITIALIZED = MakeResult(0x800401F0u);
 // Speech service codes.
-constexpr HRESULT TTSERR_INVALIDCHAR = MakeResult(0x80040201u);   // malformed control tag
-constexpr HRESULT TTSERR_NOSOUNDSERVER = MakeResult(0x80040202u); // no sound device reachable
+constexpr HRESULT TTSERR_INVALIDCHAR = MakeResult(0x80040201u);    // malformed control tag
+constexpr HRESULT TTSERR_NOSOUNDSERVER = MakeResult(0x80040202u);  // no sound device reachable
 constexpr HRESULT AUDERR_CANNOTOPENFILE = MakeResult(0x80040203u);
 constexpr HRESULT AUDERR_WRITEFAILED = MakeResult(0x80040204u);
 
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
 
 struct GUID {
     uint32_t Data1;
@@ -52,13 +58,13 @@ using CLSID = GUID;
 
 // {D1-D2-D3-D4a-D4b}, written as in the registry form.
 constexpr GUID MakeGuid(uint32_t d1, uint16_t d2, uint16_t d3, uint16_t d4, uint64_t d5) {
-    return GUID{d1,
-                d2,
-                d3,
-                {static_cast<uint8_t>(d4 >> 8), static_cast<uint8_t>(d4), static_cast<uint8_t>(d5 >> 40),
-                 static_cast<uint8_t>(d5 >> 32), static_cast<uint8_t>(d5 >> 24),
-                 static_cast<uint8_t>(d5 >> 16), static_cast<uint8_t>(d5 >> 8),
-                 static_cast<uint8_t>(d5)}};
+    return GUID{
+        d1,
+        d2,
+        d3,
+        {static_cast<uint8_t>(d4 >> 8), static_cast<uint8_t>(d4), static_cast<uint8_t>(d5 >> 40),
+         static_cast<uint8_t>(d5 >> 32), static_cast<uint8_t>(d5 >> 24),
+         static_cast<uint8_t>(d5 >> 16), static_cast<uint8_t>(d5 >> 8), static_cast<uint8_t>(d5)}};
 }
 
 constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
@@ -68,7 +74,8 @@ constexpr CLSID CLSID_MMAudioDest = MakeGuid(0xCB96B400, 0xC743, 0x11CD, 0x80E5,
 constexpr CLSID CLSID_AudioDestFile = MakeGuid(0xD4623720, 0xE4B9, 0x11CF, 0x8D56, 0x00A0C9034A7E);
 constexpr IID IID_ITTSEnumA = MakeGuid(0x05EB6C6D, 0xDBAB, 0x11CD, 0xB3CA, 0x00AA0047BA4F);
 constexpr IID IID_ITTSCentralA = MakeGuid(0x05EB6C6A, 0xDBAB, 0x11CD, 0xB3CA, 0x00AA0047BA4F);
-constexpr IID IID_IAudioMultiMediaDevice = MakeGuid(0xB68AD320, 0xC743, 0x11CD, 0x80E5, 0x00AA003E4B50);
+constexpr IID IID_IAudioMultiMediaDevice =
+    MakeGuid(0xB68AD320, 0xC743, 0x11CD, 0x80E5, 0x00AA003E4B50);
 constexpr IID IID_IAudioFile = MakeGuid(0xFD7C2320, 0x3D6D, 0x11B9, 0xC000, 0xFED6CBA3B1A9);
 constexpr IID IID_ITTSAttributesA = MakeGuid(0x0FD6E2A1, 0xE77D, 0x11CD, 0xB3CA, 0x00AA0047BA4F);
 constexpr IID IID_ITTSDialogsA = MakeGuid(0x05EB6C6B, 0xDBAB, 0x11CD, 0xB3CA, 0x00AA0047BA4F);
@@ -83,7 +90,7 @@ struct IUnknown {
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
 
-protected:
+  protected:
     ~IUnknown() = default;
 };
 
@@ -140,46 +147,46 @@ constexpr DWORD TTSNSHINT_EMPHASIS = 0x10;
 struct ITTSCentralA;
 
 struct ITTSEnumA : IUnknown {
-    virtual HRESULT Next(ULONG count, TTSMODEINFOA* records, ULONG* fetched) = 0;  // 3
-    virtual HRESULT Skip(ULONG count) = 0;                                       // 4
-    virtual HRESULT Reset() = 0;                                                 // 5
-    virtual HRESULT Clone(ITTSEnumA** copy) = 0;                                 // 6
+    virtual HRESULT Next(ULONG count, TTSMODEINFOA* records, ULONG* fetched) = 0;      // 3
+    virtual HRESULT Skip(ULONG count) = 0;                                             // 4
+    virtual HRESULT Reset() = 0;                                                       // 5
+    virtual HRESULT Clone(ITTSEnumA** copy) = 0;                                       // 6
     virtual HRESULT Select(GUID modeId, ITTSCentralA** central, IUnknown* audio) = 0;  // 7
 
-protected:
+  protected:
     ~ITTSEnumA() = default;
 };
 
 struct ITTSCentralA : IUnknown {
-    virtual HRESULT Inject(const char* tag) = 0;                 // 3
-    virtual HRESULT ModeGet(TTSMODEINFOA* record) = 0;           // 4
+    virtual HRESULT Inject(const char* tag) = 0;        // 3
+    virtual HRESULT ModeGet(TTSMODEINFOA* record) = 0;  // 4
     virtual HRESULT Phoneme(DWORD charset, DWORD flags, const void* text, size_t size,
-                            void* phonemes) = 0;                 // 5
-    virtual HRESULT PosnGet(QWORD* position) = 0;                // 6
+                            void* phonemes) = 0;   // 5
+    virtual HRESULT PosnGet(QWORD* position) = 0;  // 6
     virtual HRESULT TextData(DWORD charset, DWORD flags, const void* text, size_t size,
-                             IUnknown* notify, IID notifyIid) = 0;  // 7
-    virtual HRESULT ToFileTime(QWORD* stamp, void* fileTime) = 0;  // 8
-    virtual HRESULT AudioPause() = 0;                            // 9
-    virtual HRESULT AudioResume() = 0;                           // 10
-    virtual HRESULT AudioReset() = 0;                            // 11
+                             IUnknown* notify, IID notifyIid) = 0;              // 7
+    virtual HRESULT ToFileTime(QWORD* stamp, void* fileTime) = 0;               // 8
+    virtual HRESULT AudioPause() = 0;                                           // 9
+    virtual HRESULT AudioResume() = 0;                                          // 10
+    virtual HRESULT AudioReset() = 0;                                           // 11
     virtual HRESULT Register(IUnknown* notify, IID notifyIid, DWORD* key) = 0;  // 12
-    virtual HRESULT UnRegister(DWORD key) = 0;                   // 13
+    virtual HRESULT UnRegister(DWORD key) = 0;                                  // 13
 
-protected:
+  protected:
     ~ITTSCentralA() = default;
 };
 
 struct ITTSAttributesA : IUnknown {
-    virtual HRESULT PitchGet(WORD* pitch) = 0;         // 3
-    virtual HRESULT PitchSet(WORD pitch) = 0;          // 4
-    virtual HRESULT RealTimeGet(DWORD* rate) = 0;      // 5
-    virtual HRESULT RealTimeSet(DWORD rate) = 0;       // 6
-    virtual HRESULT SpeedGet(DWORD* speed) = 0;        // 7
-    virtual HRESULT SpeedSet(DWORD speed) = 0;         // 8
-    virtual HRESULT VolumeGet(DWORD* volume) = 0;      // 9
-    virtual HRESULT VolumeSet(DWORD volume) = 0;       // 10
+    virtual HRESULT PitchGet(WORD* pitch) = 0;     // 3
+    virtual HRESULT PitchSet(WORD pitch) = 0;      // 4
+    virtual HRESULT RealTimeGet(DWORD* rate) = 0;  // 5
+    virtual HRESULT RealTimeSet(DWORD rate) = 0;   // 6
+    virtual HRESULT SpeedGet(DWORD* speed) = 0;    // 7
+    virtual HRESULT SpeedSet(DWORD speed) = 0;     // 8
+    virtual HRESULT VolumeGet(DWORD* volume) = 0;  // 9
+    virtual HRESULT VolumeSet(DWORD volume) = 0;   // 10
 
-protected:
+  protected:
     ~ITTSAttributesA() = default;
 };
 
@@ -189,7 +196,7 @@ struct ITTSDialogsA : IUnknown {
     virtual HRESULT GeneralDlg(void* window, const char* title) = 0;
     virtual HRESULT TranslateDlg(void* window, const char* title) = 0;
 
-protected:
+  protected:
     ~ITTSDialogsA() = default;
 };
 
@@ -198,7 +205,7 @@ struct IAudioMultiMediaDevice : IUnknown {
     virtual HRESULT DeviceNumGet(DWORD* device) = 0;
     virtual HRESULT DeviceNumSet(DWORD device) = 0;
 
-protected:
+  protected:
     ~IAudioMultiMediaDevice() = default;
 };
 
@@ -210,7 +217,7 @@ struct IAudioFile : IUnknown {
     virtual HRESULT RealTimeSet(WORD rate) = 0;                      // 7
     virtual HRESULT RealTimeGet(WORD* rate) = 0;                     // 8
 
-protected:
+  protected:
     ~IAudioFile() = default;
 };
 
@@ -219,28 +226,28 @@ struct ITTSNotifySinkA : IUnknown {
     virtual HRESULT AudioStart(QWORD timeStamp) = 0;     // 4
     virtual HRESULT AudioStop(QWORD timeStamp) = 0;      // 5
     virtual HRESULT Visual(QWORD timeStamp, char ipaPhoneme, char enginePhoneme, DWORD hints,
-                           PTTSMOUTH mouth) = 0;         // 6
+                           PTTSMOUTH mouth) = 0;  // 6
 
-protected:
+  protected:
     ~ITTSNotifySinkA() = default;
 };
 
 struct ITTSBufNotifySink : IUnknown {
-    virtual HRESULT TextDataDone(QWORD timeStamp, DWORD flags) = 0;  // 3
-    virtual HRESULT TextDataStarted(QWORD timeStamp) = 0;           // 4
-    virtual HRESULT BookMark(QWORD timeStamp, DWORD mark) = 0;      // 5
+    virtual HRESULT TextDataDone(QWORD timeStamp, DWORD flags) = 0;   // 3
+    virtual HRESULT TextDataStarted(QWORD timeStamp) = 0;             // 4
+    virtual HRESULT BookMark(QWORD timeStamp, DWORD mark) = 0;        // 5
     virtual HRESULT WordPosition(QWORD timeStamp, DWORD offset) = 0;  // 6
 
-protected:
+  protected:
     ~ITTSBufNotifySink() = default;
 };
 
 // Maps an interface type to its identifier, for counted references and objects.
 template <class I>
 struct InterfaceIdOf;
-#define PARLEN_INTERFACE_ID(I, id) \
-    template <>                    \
-    struct InterfaceIdOf<I> {      \
+#define PARLEN_INTERFACE_ID(I, id)       \
+    template <>                          \
+    struct InterfaceIdOf<I> {            \
         static constexpr IID value = id; \
     }
 PARLEN_INTERFACE_ID(IUnknown, IID_IUnknown);

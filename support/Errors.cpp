@@ -2,11 +2,16 @@
 
 std::string EVersionInfoError::MessageFor(int code) {
     switch (code) {
-        case 73: return "Error opening file";
-        case 100: return "File does not contain version info";
-        case 101: return "Unable to read version info";
-        case 134: return "The specified key cannnot be found in version info";
-        default: return "Version info error " + std::to_string(code);
+        case 73:
+            return "Error opening file";
+        case 100:
+            return "File does not contain version info";
+        case 101:
+            return "Unable to read version info";
+        case 134:
+            return "The specified key cannnot be found in version info";
+        default:
+            return "Version info error " + std::to_string(code);
     }
 }
 

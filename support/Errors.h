@@ -6,19 +6,19 @@
 #include <string>
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
-#define PARLEN_ERROR_KIND(Name)        \
-    class Name : public Exception {    \
-    public:                            \
-        using Exception::Exception;    \
+#define PARLEN_ERROR_KIND(Name)     \
+    class Name : public Exception { \
+      public:                       \
+        using Exception::Exception; \
     }
 
 PARLEN_ERROR_KIND(EMSpeechException);
@@ -34,23 +34,23 @@ PARLEN_ERROR_KIND(EConvertError);
 
 // A platform call returned a failure code.
 class EOleSysError : public Exception {
-public:
+  public:
     EOleSysError(std::string message, int32_t errorCode)
         : Exception(std::move(message)), errorCode_(errorCode) {}
     int32_t ErrorCode() const noexcept { return errorCode_; }
 
-private:
+  private:
     int32_t errorCode_;
 };
 
 // Version block errors carry their numeric code; the message is derived from it.
 class EVersionInfoError : public Exception {
-public:
+  public:
     explicit EVersionInfoError(int code);
     int Code() const noexcept { return code_; }
     static std::string MessageFor(int code);
 
-private:
+  private:
     int code_;
 };
 

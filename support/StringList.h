@@ -7,7 +7,7 @@
 // Line list held in memory. Grows only when full: by 4 slots up to a capacity of 8,
 // by 16 up to 64, then by a quarter. Clearing releases the whole array.
 class TStringList : public TStrings {
-public:
+  public:
     TStringList() = default;
     ~TStringList() override = default;
 
@@ -19,7 +19,7 @@ public:
 
     int Capacity() const { return capacity_; }
 
-private:
+  private:
     void Grow();
 
     std::unique_ptr<std::string[]> lines_;

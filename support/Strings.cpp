@@ -29,7 +29,9 @@ int TStrings::AppendLine(const std::string&) {
     throw EInvalidOperation("Operation not supported by this line list");
 }
 
-void TStrings::ClearLines() { throw EInvalidOperation("Operation not supported by this line list"); }
+void TStrings::ClearLines() {
+    throw EInvalidOperation("Operation not supported by this line list");
+}
 
 void TStrings::SplitText(const std::string&) {
     throw EInvalidOperation("Operation not supported by this line list");

@@ -5,7 +5,7 @@
 #include <string>
 
 class TStrings {
-public:
+  public:
     TStrings() = default;
     TStrings(const TStrings&) = delete;
     TStrings& operator=(const TStrings&) = delete;
@@ -32,23 +32,23 @@ public:
     void EndLinesUpdate();
     int UpdateCount() const { return updateCount_; }
 
-protected:
+  protected:
     // Told when the outermost bracket opens (true) and closes (false).
     virtual void SetUpdateState(bool /*updating*/) {}
 
-private:
+  private:
     int updateCount_ = 0;
 };
 
 // Holds an update bracket open for its lifetime.
 class TLinesUpdate {
-public:
+  public:
     explicit TLinesUpdate(TStrings& lines) : lines_(lines) { lines_.BeginLinesUpdate(); }
     ~TLinesUpdate() { lines_.EndLinesUpdate(); }
     TLinesUpdate(const TLinesUpdate&) = delete;
     TLinesUpdate& operator=(const TLinesUpdate&) = delete;
 
-private:
+  private:
     TStrings& lines_;
 };
 

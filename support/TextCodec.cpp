@@ -4,7 +4,9 @@ namespace {
 
 constexpr char32_t kEscapeBase = 0xF700;
 
-bool IsEscape(char32_t cp) { return cp >= 0xF780 && cp <= 0xF7FF; }
+bool IsEscape(char32_t cp) {
+    return cp >= 0xF780 && cp <= 0xF7FF;
+}
 
 // Length of the valid UTF-8 sequence at p (1..4) and its code point, or 0 when invalid.
 int ValidSequence(const unsigned char* p, size_t left, char32_t& cp) {

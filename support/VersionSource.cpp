@@ -18,7 +18,8 @@ constexpr uint64_t kMaxBlock = 0xFFFF;
 // Bounds-checked little- or big-endian reads at file offsets.
 class FileReader {
   public:
-    explicit FileReader(const std::string& name) : fd_(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+    explicit FileReader(const std::string& name)
+        : fd_(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
         struct stat st {};
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
             size_ = static_cast<uint64_t>(st.st_size);

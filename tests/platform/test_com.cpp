@@ -11,7 +11,7 @@
 namespace {
 
 class Probe : public TComObject<ITTSNotifySinkA, ITTSBufNotifySink> {
-public:
+  public:
     explicit Probe(int* destroyed) : destroyed_(destroyed) {}
     ~Probe() override { ++*destroyed_; }
     HRESULT AttribChanged(DWORD) override { return S_OK; }
@@ -23,7 +23,7 @@ public:
     HRESULT BookMark(QWORD, DWORD) override { return S_OK; }
     HRESULT WordPosition(QWORD, DWORD) override { return S_OK; }
 
-private:
+  private:
     int* destroyed_;
 };
 
@@ -53,15 +53,18 @@ TEST(GuidText, RegistryFormAndNameBasedIdentifiers) {
     GUID back{};
     ASSERT_TRUE(GuidFromString(text, back));
     EXPECT_EQ(IID_ITTSBufNotifySink, back);
-    EXPECT_EQ(GuidToString(GuidFromName("espeak-ng/en-us")), GuidToString(GuidFromName("espeak-ng/en-us")));
-    EXPECT_NE(GuidToString(GuidFromName("espeak-ng/en-us")), GuidToString(GuidFromName("espeak-ng/en")));
+    EXPECT_EQ(GuidToString(GuidFromName("espeak-ng/en-us")),
+              GuidToString(GuidFromName("espeak-ng/en-us")));
+    EXPECT_NE(GuidToString(GuidFromName("espeak-ng/en-us")),
+              GuidToString(GuidFromName("espeak-ng/en")));
 }
 
 TEST(ClassRegistry, CreatesRegisteredClassesOnly) {
     int destroyed = 0;
     const CLSID fake = GuidFromName("test/fake-class");
     void* obj = nullptr;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(fake, nullptr, CLSCTX_ALL, IID_ITTSNotifySinkA, &obj));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG,
+              CoCreateInstance(fake, nullptr, CLSCTX_ALL, IID_ITTSNotifySinkA, &obj));
     RegisterClassObject(fake, [&](const IID& iid, void** out) {
         ComPtr<ITTSNotifySinkA> p = MakeCom<Probe>(&destroyed);
         return p->QueryInterface(iid, out);
@@ -71,7 +74,8 @@ TEST(ClassRegistry, CreatesRegisteredClassesOnly) {
     sink = nullptr;
     EXPECT_EQ(1, destroyed);
     UnregisterClassObject(fake);
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(fake, nullptr, CLSCTX_ALL, IID_ITTSNotifySinkA, &obj));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG,
+              CoCreateInstance(fake, nullptr, CLSCTX_ALL, IID_ITTSNotifySinkA, &obj));
 }
 
 TEST(Apartment, CallsFromOtherThreadsRunOnTheUiThreadUnderTheGuard) {
