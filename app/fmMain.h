@@ -20,8 +20,8 @@ class QComboBox;
 class QSlider;
 class QProgressBar;
 class QStatusBar;
-class QTimer;
 class TFileDialog;
+class TTextLayoutRunner;
 class TVersionInfo;
 class TUrlLabel;
 class TMSpeech;
@@ -143,14 +143,12 @@ class TFormMain : public QWidget {
     void BarExit(QSlider* bar);
     void SpeakTestPhrase();
     void CenterOnScreen();
-    void ScheduleTextLayout(int position);
-    void LayOutSomeText();
+    void SpeakTheText();
+    void StartConversion();
 
     bool shown_ = false;
     // The text handed to fwMSpeech, for placing the word highlight.
     TSpokenTextMap spokenMap_;
-    // Lays out a long text in small steps between messages, so that collecting the
-    // box's lines later (Speak, Save...) finds the work done.
-    QTimer* layoutTimer_ = nullptr;
-    int layoutBlock_ = 0;
+    // Lays out the text box between messages; Speak and Save... wait for it.
+    TTextLayoutRunner* textLayout_ = nullptr;
 };

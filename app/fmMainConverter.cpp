@@ -1,8 +1,6 @@
 // The text group and the converter: speaking with the word highlight, pause, resume
 // and stop, and rendering into a WAV file with progress and cancel.
-#include <QAbstractTextDocumentLayout>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -11,12 +9,12 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTimer>
 #include <algorithm>
 #include <string_view>
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
+#include "app/TextLayoutRunner.h"
 #include "app/fmMain.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
@@ -43,11 +41,7 @@ void TFormMain::ConnectConverterHandlers() {
     connect(btTextSave, &QPushButton::clicked, this, Guarded([this] { btTextSaveClick(); }));
     connect(mmEditText, &QPlainTextEdit::textChanged, this,
             Guarded([this] { mmEditTextChange(); }));
-    layoutTimer_ = new QTimer(this);
-    layoutTimer_->setInterval(0);
-    connect(layoutTimer_, &QTimer::timeout, this, [this] { LayOutSomeText(); });
-    connect(mmEditText->document(), &QTextDocument::contentsChange, this,
-            [this](int from, int, int) { ScheduleTextLayout(from); });
+    textLayout_ = new TTextLayoutRunner(mmEditText);
     connect(btConverterSpeak, &QPushButton::clicked, this,
             Guarded([this] { btConverterSpeakClick(); }));
     connect(btConverterPause, &QPushButton::clicked, this,
@@ -68,35 +62,14 @@ void TFormMain::ConnectConverterHandlers() {
     fwMSpeechSave->OnVisual = [this](void*, uint32_t, PTTSMOUTH) { fwMSpeechSaveVisual(); };
 }
 
-void TFormMain::ScheduleTextLayout(int position) {
-    const int block = mmEditText->document()->findBlock(position).blockNumber();
-    layoutBlock_ =
-        layoutTimer_->isActive() ? std::min(layoutBlock_, std::max(block, 0)) : std::max(block, 0);
-    layoutTimer_->start();
-}
-
-void TFormMain::LayOutSomeText() {
-    // About one frame of work per turn of the message loop.
-    constexpr int kSliceMs = 15;
-    QTextDocument* doc = mmEditText->document();
-    QAbstractTextDocumentLayout* layout = doc->documentLayout();
-    QElapsedTimer slice;
-    slice.start();
-    QTextBlock block = doc->findBlockByNumber(layoutBlock_);
-    while (block.isValid() && slice.elapsed() < kSliceMs) {
-        layout->blockBoundingRect(block);  // lays the block out when it is not yet
-        block = block.next();
-    }
-    if (block.isValid()) {
-        layoutBlock_ = block.blockNumber();
-    } else {
-        layoutTimer_->stop();
-    }
-}
-
 bool TFormMain::TextLayoutPending() const {
-    return layoutTimer_->isActive();
+    return textLayout_->Pending();
 }
+
+namespace {
+// What waits for the text box's layout.
+enum { kSpeakWork, kConversionWork };
+}  // namespace
 
 void TFormMain::btTextClearClick() {
     mmEditText->clear();
@@ -125,6 +98,11 @@ void TFormMain::btConverterSpeakClick() {
         return;
     }
     fwMSpeech->Text().ClearLines();
+    // A long text still being laid out is spoken as soon as it is.
+    textLayout_->WhenLaidOut(kSpeakWork, [this] { SpeakTheText(); });
+}
+
+void TFormMain::SpeakTheText() {
     if (mmEditText->document()->isEmpty()) {
         btVoiceTestClick();
         return;
@@ -153,6 +131,11 @@ void TFormMain::btConverterStopClick() {
 
 void TFormMain::btConverterSaveClick() {
     if (!DlgSaveAudio->Execute(this)) return;
+    // A long text still being laid out is rendered as soon as it is.
+    textLayout_->WhenLaidOut(kConversionWork, [this] { StartConversion(); });
+}
+
+void TFormMain::StartConversion() {
     try {
         fwMSpeechSave->SetFilename(DlgSaveAudio->FileName().toStdU16String());
         fwMSpeechSave->SelectEngine(EncodeText(cbVoiceEngines->currentText()));

@@ -1,6 +1,6 @@
 // The longest stalls of the window's message loop with a 5 MB text: loading it, the
 // clicks on "Speak" and "Save..." (each both while the box is still laying the text
-// out, when collecting the lines must lay out the rest, and after), and a few seconds
+// out, when the work waits for the rest, and after), and a few seconds
 // each of speaking, pausing and rendering. A 10 ms timer ticks throughout; a stall is
 // the longest gap between two ticks.
 #include <QPlainTextEdit>
