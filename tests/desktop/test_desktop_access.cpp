@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -12,6 +13,7 @@
 #include <map>
 #include <set>
 
+#include "ModalDriver.h"
 #include "WindowFixture.h"
 #include "support/urllabel.h"
 
@@ -326,6 +328,60 @@ TEST_F(Access, KeyboardAloneClearsLoadsAndSavesText) {
     EXPECT_TRUE(form->mmEditText->toPlainText().isEmpty());
     EXPECT_EQ((std::vector<QString>{"Load Text from File...", "Save Text to File..."}),
               ui.dialogTitles);
+}
+
+// The toolkit's own dialogs, worked with the keys alone: the name typed into the field
+// that has the focus when the dialog opens, Enter to confirm, Escape to cancel.
+TEST_F(Access, KeyboardAloneWorksTheSettingsFileDialogs) {
+    TFileDialog::SetExecuteHook({});
+    ModalDriver driver;
+    auto typeAndPress = [](const QString& name, Qt::Key key) {
+        return [name, key](QWidget* top) {
+            ASSERT_NE(nullptr, qobject_cast<QFileDialog*>(top));
+            QWidget* field = top->focusWidget();
+            ASSERT_NE(nullptr, field) << "nothing in the dialog takes the keys";
+            QTest::keyClicks(field, name);
+            QTest::keyClick(field, key);
+        };
+    };
+    // A window manager gives the window the focus back when a dialog closes; without
+    // one, the test does.
+    auto backFromDialog = [&] {
+        EXPECT_TRUE(driver.Done());
+        form->activateWindow();
+        WaitFor([] { return QApplication::focusWidget() != nullptr; }, 1000);
+    };
+    KeyToEditPage();
+    ASSERT_TRUE(TabTo(form->tbVoicePitch));
+    Press(Qt::Key_PageDown);
+    const int chosen = form->tbVoicePitch->value();
+    const QString cfg = ScratchDir() + "/by-keys";  // the dialog adds ".cfg"
+
+    driver.Then("QFileDialog", typeAndPress(cfg, Qt::Key_Return));
+    Operate(form->btVoiceSave);
+    backFromDialog();
+    const std::string saved = ReadFileBytes(cfg + ".cfg");
+    EXPECT_NE(std::string::npos, saved.find("\r\nPitch=" + std::to_string(chosen) + "\r\n"))
+        << saved;
+
+    form->tbVoicePitch->setFocus(Qt::TabFocusReason);
+    Press(Qt::Key_PageUp);
+    Press(Qt::Key_PageUp);
+    ASSERT_NE(chosen, form->tbVoicePitch->value());
+    // The load dialog offers nothing yet: the whole name is typed.
+    driver.Then("QFileDialog", typeAndPress(cfg + ".cfg", Qt::Key_Return));
+    Operate(form->btVoiceLoad);
+    backFromDialog();
+    EXPECT_EQ(chosen, form->tbVoicePitch->value());
+
+    // Escape leaves the file as it was.
+    form->tbVoicePitch->setFocus(Qt::TabFocusReason);
+    Press(Qt::Key_PageUp);
+    driver.Then("QFileDialog", typeAndPress("", Qt::Key_Escape));
+    Operate(form->btVoiceSave);
+    backFromDialog();
+    EXPECT_EQ(saved, ReadFileBytes(cfg + ".cfg"));
+    EXPECT_TRUE(ui.boxes.empty());
 }
 
 }  // namespace
