@@ -571,7 +571,7 @@ void DeviceDest::FailLocked(const std::string& what) {
 void DeviceDest::ContextStateCb(pa_context* c, void* self) {
     auto* dest = static_cast<DeviceDest*>(self);
     Calls spent;
-    LeaveSpent leave(dest, spent);
+    LeaveSpent leave{dest, spent};
     pa_context_state_t state = pa_context_get_state(c);
     if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && dest->stream_)
         dest->FailLocked(std::string("Lost the connection to the sound server: ") +
@@ -582,7 +582,7 @@ void DeviceDest::ContextStateCb(pa_context* c, void* self) {
 void DeviceDest::StreamStateCb(pa_stream* s, void* self) {
     auto* dest = static_cast<DeviceDest*>(self);
     Calls spent;
-    LeaveSpent leave(dest, spent);
+    LeaveSpent leave{dest, spent};
     pa_stream_state_t state = pa_stream_get_state(s);
     if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && dest->rate_ &&
         s == dest->stream_ && dest->context_)
@@ -594,7 +594,7 @@ void DeviceDest::StreamStateCb(pa_stream* s, void* self) {
 void DeviceDest::StreamWriteCb(pa_stream*, size_t, void* self) {
     auto* dest = static_cast<DeviceDest*>(self);
     Calls spent;
-    LeaveSpent leave(dest, spent);
+    LeaveSpent leave{dest, spent};
     dest->PushLocked();
 }
 
@@ -608,7 +608,7 @@ void DeviceDest::PollCb(pa_mainloop_api*, pa_time_event*, const struct timeval*,
     auto* dest = static_cast<DeviceDest*>(self);
     Calls spent;  // destroyed after everything else: it may end this destination
     {
-        LeaveSpent leave(dest, spent);
+        LeaveSpent leave{dest, spent};
         dest->OnPoll();
     }
 }
