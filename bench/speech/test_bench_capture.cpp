@@ -58,11 +58,14 @@ TEST(MonitorCapture, PlacesAToneAtTheTimeItWasPlayed) {
     // Heard after it was written, and no later than its own buffering and a little more.
     EXPECT_GT(ms, -5);
     EXPECT_LT(ms, 60);
-    // The tone lasts its 200 ms in the recording (a stream starting on a running sink
-    // may lose up to 256 frames to the sink's rewind).
+    // The tone lasts its 200 ms in the recording. A stream starting on a running sink
+    // may lose up to 256 frames to the sink's rewind, and the monitor may hand a
+    // rewound stretch out twice (seen: 63 frames once in a few dozen runs).
     const auto quiet = BenchStats::SilenceFrom(samples, *first, samples.size(), 1000, 100);
     ASSERT_TRUE(quiet.has_value());
-    EXPECT_NEAR(194.5, (*quiet - *first) * 1000.0 / 22050, 6.5);
+    const double lasts = (*quiet - *first) * 1000.0 / 22050;
+    EXPECT_GE(lasts, 188.0);
+    EXPECT_LE(lasts, 208.0);
     const double end =
         std::chrono::duration<double, std::milli>(cap.TimeOfFrame(*quiet) - drained).count();
     EXPECT_LT(std::abs(end), 40);

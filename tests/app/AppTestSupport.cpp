@@ -1,9 +1,14 @@
 #include "AppTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QFile>
+#include <QLabel>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "speech/mSpeech.h"
 #include "support/DesktopSeams.h"
 
 UiRecorder::UiRecorder() {
@@ -59,4 +64,22 @@ QString ScratchDir() {
     static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
     dirs.push_back(std::make_unique<QTemporaryDir>());
     return dirs.back()->path();
+}
+
+void ExpectPanelShowsEngine(const TFormMain& form, const TMSpeechEngineInfo& info) {
+    EXPECT_EQ(int(info.PitchMin), form.tbVoicePitch->minimum());
+    EXPECT_EQ(int(info.PitchMax), form.tbVoicePitch->maximum());
+    EXPECT_EQ(int(info.SpeedMin), form.tbVoiceSpeed->minimum());
+    EXPECT_EQ(int(info.SpeedMax), form.tbVoiceSpeed->maximum());
+    EXPECT_EQ(0, form.tbVoiceVolume->minimum());
+    EXPECT_EQ(100, form.tbVoiceVolume->maximum());
+    EXPECT_EQ(QString::number(info.PitchMin), form.lbPitchMin->text());
+    EXPECT_EQ(QString::number(info.PitchMax), form.lbPitchMax->text());
+    EXPECT_EQ(QString::number(info.SpeedMin), form.lbSpeedMin->text());
+    EXPECT_EQ(QString::number(info.SpeedMax), form.lbSpeedMax->text());
+    EXPECT_EQ("0", form.lbVolumeMin->text());
+    EXPECT_EQ("100", form.lbVolumeMax->text());
+    EXPECT_EQ(int(form.fwMSpeech->GetPitch()), form.tbVoicePitch->value());
+    EXPECT_EQ(int(form.fwMSpeech->GetSpeed()), form.tbVoiceSpeed->value());
+    EXPECT_EQ(int(form.fwMSpeech->GetVolume()), form.tbVoiceVolume->value());
 }

@@ -18,6 +18,8 @@
 #include "app/FileDialog.h"
 #include "app/fmMain.h"
 
+struct TMSpeechEngineInfo;
+
 struct ShownBox {
     QString title;
     QString text;
@@ -44,3 +46,6 @@ void WriteFileBytes(const QString& path, const std::string& bytes);
 bool WaitFor(const std::function<bool()>& done, int ms);
 // A fresh empty folder for the test's files.
 QString ScratchDir();
+// The voice panel shows the engine: the bars' ranges and the range labels are the
+// engine's, the bars stand at its values.
+void ExpectPanelShowsEngine(const TFormMain& form, const TMSpeechEngineInfo& info);

@@ -183,21 +183,7 @@ class VoiceEngines : public ::testing::Test {
                                 form->fwMSpeech->GetSpeed(), form->fwMSpeech->GetVolume());
     }
     void ExpectPanelShows(const TMSpeechEngineInfo& info) {
-        EXPECT_EQ(int(info.PitchMin), form->tbVoicePitch->minimum());
-        EXPECT_EQ(int(info.PitchMax), form->tbVoicePitch->maximum());
-        EXPECT_EQ(int(info.SpeedMin), form->tbVoiceSpeed->minimum());
-        EXPECT_EQ(int(info.SpeedMax), form->tbVoiceSpeed->maximum());
-        EXPECT_EQ(0, form->tbVoiceVolume->minimum());
-        EXPECT_EQ(100, form->tbVoiceVolume->maximum());
-        EXPECT_EQ(QString::number(info.PitchMin), form->lbPitchMin->text());
-        EXPECT_EQ(QString::number(info.PitchMax), form->lbPitchMax->text());
-        EXPECT_EQ(QString::number(info.SpeedMin), form->lbSpeedMin->text());
-        EXPECT_EQ(QString::number(info.SpeedMax), form->lbSpeedMax->text());
-        EXPECT_EQ("0", form->lbVolumeMin->text());
-        EXPECT_EQ("100", form->lbVolumeMax->text());
-        EXPECT_EQ(int(form->fwMSpeech->GetPitch()), form->tbVoicePitch->value());
-        EXPECT_EQ(int(form->fwMSpeech->GetSpeed()), form->tbVoiceSpeed->value());
-        EXPECT_EQ(int(form->fwMSpeech->GetVolume()), form->tbVoiceVolume->value());
+        ExpectPanelShowsEngine(*form, info);
         EXPECT_EQ(QString::number(form->tbVoicePitch->value()), form->lbPitchPos->text());
         EXPECT_EQ(QString::number(form->tbVoiceSpeed->value()), form->lbSpeedPos->text());
         EXPECT_EQ(QString::number(form->tbVoiceVolume->value()), form->lbVolumePos->text());
