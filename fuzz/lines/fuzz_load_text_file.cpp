@@ -10,22 +10,11 @@
 #include <iterator>
 #include <string>
 
+#include "FuzzMemo.h"
 #include "support/LineBreaks.h"
 #include "support/MemoStrings.h"
 
 namespace {
-QPlainTextEdit& Memo() {
-    static int argc = 1;
-    static char name[] = "fuzz_load_text_file";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    (void)app;
-    static QPlainTextEdit* memo = new QPlainTextEdit;
-    return *memo;
-}
 
 const std::string& Dir() {
     static const std::string dir = [] {
@@ -43,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (bytes.find('\0') != std::string::npos) bytes.resize(bytes.find('\0'));
     const std::string in = Dir() + "/in.txt", out = Dir() + "/out.txt";
     std::ofstream(in, std::ios::binary | std::ios::trunc) << bytes;
-    TMemoStrings lines(&Memo());
+    TMemoStrings lines(&FuzzMemo());
     lines.LoadTextFile(in);
     lines.SaveTextFile(out);
     std::ifstream saved(out, std::ios::binary);

@@ -6,23 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzMemo.h"
 #include "support/LineBreaks.h"
 #include "support/MemoStrings.h"
-
-namespace {
-QPlainTextEdit& Memo() {
-    static int argc = 1;
-    static char name[] = "fuzz_split_text";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    (void)app;
-    static QPlainTextEdit* memo = new QPlainTextEdit;
-    return *memo;
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
@@ -33,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (cr && (i + 1 == normalized.size() || normalized[i + 1] != '\n')) std::abort();
         if (lf && (i == 0 || normalized[i - 1] != '\r')) std::abort();
     }
-    TMemoStrings lines(&Memo());
+    TMemoStrings lines(&FuzzMemo());
     lines.SplitText(input);
     if (lines.JoinLines() != normalized.substr(0, normalized.find('\0'))) std::abort();
     return 0;
