@@ -2,19 +2,13 @@
 // component, or lists the installed voices with their probed ranges.
 //
 //   parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]
-//              [--wav FILE] [--events] [FILE|-]
+//              [--wav FILE] [--events] [--help] [--version] [FILE|-]
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "platform/Apartment.h"
@@ -22,136 +16,14 @@
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
+#include "tools/SayInput.h"
+#include "tools/SayOptions.h"
 
 namespace {
 
-constexpr int kUsageError = 2;
-constexpr int kFailure = 1;
 // An engine reports at least every word while it speaks; this long without any report
 // (before the start or after it) means it refused the text silently or got stuck.
 constexpr int kSilenceTimeoutMs = 15000;
-
-struct Options {
-    bool list = false;
-    bool events = false;
-    std::string voice;
-    std::optional<uint32_t> pitch, speed, volume;
-    std::string wav;
-    std::string input = "-";
-};
-
-void Usage(FILE* out) {
-    std::fputs(
-        "usage: parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]\n"
-        "                  [--wav FILE] [--events] [FILE|-]\n"
-        "  --list      list the voices: index, name, engine, dialect, gender, pitch and\n"
-        "              speed ranges\n"
-        "  --voice     voice to use (letter case ignored); default: the first listed\n"
-        "  --pitch, --speed  engine units (see --list); --volume 0..100\n"
-        "  --wav       render into this WAV file instead of speaking aloud\n"
-        "  --events    print each notification: milliseconds, kind, word offset\n"
-        "  FILE        text to speak; '-' or nothing reads standard input\n",
-        out);
-}
-
-bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
-    if (text.empty() || text.size() > 10) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (v > max) return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
-
-// Returns 0 when the options are good, else the exit code (after a message).
-int ParseOptions(int argc, char** argv, Options& o) {
-    bool haveInput = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char* name) -> std::optional<std::string> {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "parlen-say: %s needs a value\n", name);
-                return std::nullopt;
-            }
-            return std::string(argv[++i]);
-        };
-        auto number = [&](const char* name, uint32_t max, std::optional<uint32_t>& out) {
-            auto v = value(name);
-            uint32_t n = 0;
-            if (!v) return false;
-            if (!ParseNumber(*v, max, n)) {
-                std::fprintf(stderr, "parlen-say: %s wants a whole number from 0 to %u, not '%s'\n",
-                             name, max, v->c_str());
-                return false;
-            }
-            out = n;
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
-            Usage(stdout);
-            std::exit(0);
-        } else if (arg == "--list") {
-            o.list = true;
-        } else if (arg == "--events") {
-            o.events = true;
-        } else if (arg == "--voice") {
-            auto v = value("--voice");
-            if (!v) return kUsageError;
-            o.voice = *v;
-        } else if (arg == "--pitch") {
-            if (!number("--pitch", 65535, o.pitch)) return kUsageError;
-        } else if (arg == "--speed") {
-            if (!number("--speed", 4294967295u, o.speed)) return kUsageError;
-        } else if (arg == "--volume") {
-            if (!number("--volume", 100, o.volume)) return kUsageError;
-        } else if (arg == "--wav") {
-            auto v = value("--wav");
-            if (!v) return kUsageError;
-            if (v->empty()) {
-                std::fprintf(stderr, "parlen-say: --wav needs a file name\n");
-                return kUsageError;
-            }
-            o.wav = *v;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            std::fprintf(stderr, "parlen-say: unknown option '%s'\n", arg.c_str());
-            Usage(stderr);
-            return kUsageError;
-        } else if (haveInput) {
-            std::fprintf(stderr, "parlen-say: only one input file, not also '%s'\n", arg.c_str());
-            return kUsageError;
-        } else {
-            o.input = arg;
-            haveInput = true;
-        }
-    }
-    return 0;
-}
-
-// Reads the whole input; false (after a message) when it cannot be read.
-bool ReadInput(const std::string& name, std::string& bytes) {
-    if (name == "-") {
-        std::ostringstream all;
-        all << std::cin.rdbuf();
-        bytes = all.str();
-        return true;
-    }
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "parlen-say: cannot read '%s': %s\n", name.c_str(),
-                     std::strerror(errno));
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        std::fprintf(stderr, "parlen-say: cannot read '%s': %s\n", name.c_str(),
-                     std::strerror(errno));
-        return false;
-    }
-    return true;
-}
 
 // Lines split on CR LF or LF; a final break does not start another line.
 void SplitLines(const std::string& bytes, TStrings& lines) {
@@ -199,8 +71,7 @@ int List() {
 }
 
 int Say(QCoreApplication& app, const Options& o) {
-    std::string bytes;
-    if (!ReadInput(o.input, bytes)) return kFailure;
+    std::string bytes = ReadSayText(o.input, o.wav);
 
     TMSpeech speech;
     if (!speech.Initialized()) {
@@ -228,6 +99,7 @@ int Say(QCoreApplication& app, const Options& o) {
     if (o.speed) speech.SetSpeed(*o.speed);
     if (o.volume) speech.SetVolume(*o.volume);
     SplitLines(bytes, speech.Text());
+    std::string().swap(bytes);  // a long text is held once, in the lines
 
     int exitCode = 0;
     bool started = false;
@@ -294,12 +166,15 @@ int Say(QCoreApplication& app, const Options& o) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Options options;
-    if (int bad = ParseOptions(argc, argv, options)) return bad;
+    if (const std::optional<int> done = ParseOptions(argc, argv, options)) return *done;
     CoInitialize(nullptr);
     RegisterSpeechService();
     int code = 0;
     try {
         code = options.list ? List() : Say(app, options);
+    } catch (const EUsageError& e) {
+        std::fprintf(stderr, "parlen-say: %s\n", e.what());
+        code = kUsageError;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());
         code = kFailure;

@@ -66,6 +66,9 @@ ensure_sound_server "$scratch"
 # The packaged program, unpacked elsewhere, runs from its own tree.
 dpkg-deb -x "$deb" "$scratch/root"
 run_until_started "$scratch/root/usr/bin/parlenmaker" "$scratch/report"
+# Stripping keeps the version block that --version reads.
+"$scratch/root/usr/bin/parlen-say" --version | grep -q ' - Parlen Maker) [0-9]' ||
+    fail "the packaged parlen-say prints no version"
 check_report "$scratch/report" "$scratch/root/usr/lib/parlenmaker/readme.txt"
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, dependencies resolve, program starts"
 

@@ -335,7 +335,8 @@ void FakeCentral::Play(const std::string& text, const ComPtr<IUnknown>& notify) 
     Apartment::Post([sinks] {
         for (auto& s : sinks) s->AudioStart(0);
     });
-    const size_t length = text.empty() ? 0 : text.size() - 1;  // without the NUL
+    // Like the engines: the text ends at its first NUL.
+    const size_t length = strnlen(text.data(), text.size());
     for (size_t i = 0; i < length; ++i) {
         const bool blank = static_cast<unsigned char>(text[i]) <= ' ';
         const bool afterBlank = i == 0 || static_cast<unsigned char>(text[i - 1]) <= ' ';

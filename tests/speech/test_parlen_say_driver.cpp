@@ -1,5 +1,6 @@
 // The command-line driver, run as a process over the recording speech service.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QProcess>
@@ -7,6 +8,7 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,7 +33,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class Driver : public ::testing::Test {
   protected:
-    Outcome Say(const QStringList& args, const QByteArray& input = {}, const QString& fail = {}) {
+    // stdinFile, when given, is standard input in place of input.
+    Outcome Say(const QStringList& args, const QByteArray& input = {}, const QString& fail = {},
+                const QString& stdinFile = {}) {
         const char* bin = std::getenv("PARLEN_BIN_DIR");
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -40,10 +44,13 @@ class Driver : public ::testing::Test {
         env.insert("PARLEN_FAKE_LOG", logPath);
         if (!fail.isEmpty()) env.insert("PARLEN_FAKE_FAIL", fail);
         p.setProcessEnvironment(env);
+        if (!stdinFile.isEmpty()) p.setStandardInputFile(stdinFile);
         p.start(QString(bin ? bin : ".") + "/parlen-say-fake", args);
         EXPECT_TRUE(p.waitForStarted());
-        p.write(input);
-        p.closeWriteChannel();
+        if (stdinFile.isEmpty()) {
+            p.write(input);
+            p.closeWriteChannel();
+        }
         EXPECT_TRUE(p.waitForFinished(30000));
         Outcome r;
         r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
@@ -70,6 +77,17 @@ class Driver : public ::testing::Test {
             kinds.push_back(line.substr(blank + 1));
         }
         return kinds;
+    }
+    QString WriteFile(const QString& name, const QByteArray& bytes) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    static QByteArray ReadFile(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
     }
     QTemporaryDir dir;
 };
@@ -101,11 +119,7 @@ TEST_F(Driver, SpeaksStandardInputAndReportsEachNotification) {
 }
 
 TEST_F(Driver, ReadsAFileAsLinesAndAppliesTheVoiceValues) {
-    const QString text = dir.filePath("in.txt");
-    QFile f(text);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("one\r\ntwo\nthree\n");
-    f.close();
+    const QString text = WriteFile("in.txt", "one\r\ntwo\nthree\n");
     const Outcome r = Say({"--voice", "fake beta", "--pitch", "120", "--speed", "3000000000",
                            "--volume", "50", text});
     EXPECT_EQ(0, r.code) << r.err;
@@ -167,6 +181,61 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
         EXPECT_EQ(2, r.code) << bad.join(' ').toStdString();
         EXPECT_FALSE(r.err.empty());
     }
+}
+
+// The engines read a text up to its first NUL: the words after one are spoken all the same.
+TEST_F(Driver, NulBytesAreSpokenAsBlanksWithOneWarning) {
+    const Outcome r = Say({"--events"}, QByteArray("one\0two\0\0three", 14));
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ((std::vector<std::string>{"start 0", "word 0", "visual 0", "word 4", "visual 4",
+                                        "word 9", "visual 9", "stop 9"}),
+              Events(r.out));
+    EXPECT_EQ("parlen-say: 3 NUL bytes in the input read as blanks\n", r.err);
+}
+
+TEST_F(Driver, AStreamIsRefusedPastItsLimit) {
+    const Outcome r = Say({"/dev/zero"});
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("'/dev/zero' is longer than 256 MiB")) << r.err;
+    EXPECT_TRUE(Matching(r, "TextData").empty());
+}
+
+TEST_F(Driver, AnOutputThatIsTheInputIsRefusedAndTheTextKept) {
+    const QByteArray text = "keep me\n";
+    const QString input = WriteFile("in.txt", text);
+    const QString link = dir.filePath("link.wav");
+    ASSERT_TRUE(QFile::link(input, dir.filePath("symbolic.wav")));
+    ASSERT_EQ(0, ::link(QFile::encodeName(input).constData(), QFile::encodeName(link).constData()));
+    for (const auto& [args, stdinFile] :
+         {std::pair{QStringList{"--wav", input, input}, QString()},
+          std::pair{QStringList{"--wav", link, input}, QString()},
+          std::pair{QStringList{"--wav", dir.filePath("symbolic.wav"), input}, QString()},
+          std::pair{QStringList{"--wav", link}, input}}) {
+        const Outcome r = Say(args, {}, {}, stdinFile);
+        EXPECT_EQ(2, r.code) << args.join(' ').toStdString();
+        EXPECT_NE(std::string::npos, r.err.find("is the input")) << r.err;
+        EXPECT_TRUE(Matching(r, "File#").empty()) << "nothing is written";
+        EXPECT_EQ(text, ReadFile(input));
+    }
+}
+
+TEST_F(Driver, ParsesItsOptionsAndPrintsHelpAndVersion) {
+    Outcome r = Say({"--version"});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(std::string("parlen-say (" PARLEN_MAKER_SITE " - Parlen Maker) ") +
+                  PARLEN_PRODUCT_VERSION + "\n",
+              r.out);
+    r = Say({"--help"});
+    EXPECT_EQ(0, r.code) << r.err;
+    for (const char* part :
+         {"--list", "--voice <NAME>", "--pitch <N>", "--speed <N>", "--volume <PERCENT>",
+          "--wav <FILE>", "--events", "--version", "[FILE|-]", "256 MiB"})
+        EXPECT_NE(std::string::npos, r.out.find(part)) << part << " in\n" << r.out;
+    // The forms with "=" and an explicit "-" for standard input.
+    r = Say({"--voice=fake beta", "--volume=0", "-"}, "x");
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(1u, Matching(r, "Select(Fake Beta,").size());
+    EXPECT_EQ(1u, Matching(r, "Inject(\\Vol=0\\)").size());
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+#include "tools/SayInput.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr size_t kChunkSize = size_t{1} << 20;
+
+std::string MiB(size_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+}  // namespace
+
+SayInput::SayInput(const std::string& name, size_t streamLimit)
+    : name_(name), streamLimit_(streamLimit) {
+    if (name_ == "-") {
+        fd_ = STDIN_FILENO;
+    } else {
+        fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw EFOpenError("cannot read " + Described() + ": " + std::strerror(errno));
+        owned_ = true;
+    }
+    if (::fstat(fd_, &status_) != 0)
+        throw EFOpenError("cannot read " + Described() + ": " + std::strerror(errno));
+}
+
+SayInput::~SayInput() {
+    if (owned_) ::close(fd_);
+}
+
+std::string SayInput::Described() const {
+    return name_ == "-" ? std::string("standard input") : "'" + name_ + "'";
+}
+
+void SayInput::RefuseAsOutput(const std::string& output) const {
+    // Writing over a pipe or a device loses no text; only a regular file would be lost.
+    if (output.empty() || !S_ISREG(status_.st_mode)) return;
+    struct stat out {};
+    if (::stat(output.c_str(), &out) != 0) return;  // not there yet: it cannot be the input
+    if (out.st_dev == status_.st_dev && out.st_ino == status_.st_ino)
+        throw EUsageError(
+            "the output file '" + output + "' is the input " +
+            (name_ == "-" ? std::string("(standard input reads from it)") : "file " + Described()) +
+            "; writing it would destroy the text");
+}
+
+std::string SayInput::ReadAll() {
+    const bool bounded = !S_ISREG(status_.st_mode);
+    // Read in chunks and joined once: a refused stream never holds more than its limit.
+    std::vector<std::string> chunks;
+    size_t total = 0;
+    // A regular file comes in one piece unless it grows while being read.
+    size_t chunkSize = kChunkSize;
+    if (!bounded && status_.st_size > 0)
+        chunkSize = std::max(chunkSize, static_cast<size_t>(status_.st_size) + 1);
+    for (bool atEnd = false; !atEnd; chunkSize = kChunkSize) {
+        std::string chunk(chunkSize, '\0');
+        size_t filled = 0;
+        while (filled < chunk.size()) {
+            const ssize_t n = ::read(fd_, chunk.data() + filled, chunk.size() - filled);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0)
+                throw EFOpenError("cannot read " + Described() + ": " + std::strerror(errno));
+            if (n == 0) {
+                atEnd = true;
+                break;
+            }
+            filled += static_cast<size_t>(n);
+            if (bounded && total + filled > streamLimit_)
+                throw EOutOfResources(
+                    Described() + " is longer than " + MiB(streamLimit_) +
+                    ", the most read from a pipe or device; save the text into a file and "
+                    "name that file instead");
+        }
+        chunk.resize(filled);
+        total += filled;
+        chunks.push_back(std::move(chunk));
+    }
+    while (chunks.size() > 1 && chunks.back().empty()) chunks.pop_back();
+    if (chunks.size() == 1) return std::move(chunks.front());
+    std::string all;
+    all.reserve(total);
+    for (std::string& chunk : chunks) {
+        all += chunk;
+        std::string().swap(chunk);
+    }
+    return all;
+}
+
+size_t BlankNulBytes(std::string& text) {
+    size_t count = 0;
+    for (char& c : text) {
+        if (c == '\0') {
+            c = ' ';
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::string ReadSayText(const std::string& input, const std::string& output) {
+    SayInput in(input);
+    in.RefuseAsOutput(output);
+    std::string text = in.ReadAll();
+    // The engines read a text only up to its first NUL; a blank keeps the rest spoken.
+    if (const size_t nuls = BlankNulBytes(text))
+        std::fprintf(stderr, "parlen-say: %zu NUL byte%s in the input read as blank%s\n", nuls,
+                     nuls == 1 ? "" : "s", nuls == 1 ? "" : "s");
+    return text;
+}

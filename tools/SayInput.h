@@ -1,0 +1,53 @@
+#pragma once
+// parlen-say's text input: read whole, never overwritten by the output, NUL bytes
+// made blanks.
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <string>
+
+#include "support/Errors.h"
+
+// Input that is not a regular file (a pipe, a terminal, a device) may never end, so it
+// is read up to this many bytes; a longer one is refused.
+inline constexpr size_t kStreamInputLimit = size_t{256} << 20;
+
+// The command line asks for something that cannot be done as given.
+class EUsageError : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// The text input named on the command line ("-" is standard input), open for its
+// lifetime. Failures throw EFOpenError (cannot be opened or read), EOutOfResources
+// (a stream longer than its limit) and EUsageError (the output would overwrite it).
+class SayInput {
+  public:
+    explicit SayInput(const std::string& name, size_t streamLimit = kStreamInputLimit);
+    ~SayInput();
+    SayInput(const SayInput&) = delete;
+    SayInput& operator=(const SayInput&) = delete;
+
+    // Refuses an output file that is this input: by device and inode, so another name
+    // or a hard link of the input file is caught, and so is standard input read from it.
+    void RefuseAsOutput(const std::string& output) const;
+    // Everything up to the end.
+    std::string ReadAll();
+
+  private:
+    std::string Described() const;
+
+    std::string name_;
+    size_t streamLimit_;
+    int fd_ = -1;
+    bool owned_ = false;
+    struct stat status_ {};
+};
+
+// Replaces every NUL byte by a blank, byte for byte so that offsets stay true, and
+// returns how many there were.
+size_t BlankNulBytes(std::string& text);
+
+// The whole text for speaking into output (empty: the sound device), with one warning
+// on standard error when NUL bytes were made blanks.
+std::string ReadSayText(const std::string& input, const std::string& output);

@@ -1,0 +1,127 @@
+#include "tools/SayOptions.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+#include <cstdio>
+
+#include "support/Errors.h"
+#include "support/VersionInfo.h"
+#include "tools/SayInput.h"
+
+namespace {
+
+// Arguments are taken byte for byte: Latin-1 maps every byte to one character and back,
+// so voice and file names in any encoding survive, while the option names (ASCII) parse
+// as usual.
+QString FromBytes(const char* bytes) {
+    return QString::fromLatin1(bytes);
+}
+std::string ToBytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
+    if (text.empty() || text.size() > 10) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (v > max) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// The window's title shows the same two values of the program's version block.
+int PrintVersion() {
+    TVersionInfo info;
+    try {
+        const std::string product = info.ProductName(), version = info.ProductVersion();
+        std::printf("parlen-say (%s) %s\n", product.c_str(), version.c_str());
+        return 0;
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "parlen-say: the version cannot be read: %s\n", e.what());
+        return kFailure;
+    }
+}
+
+}  // namespace
+
+std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Speaks a text aloud or renders it into a WAV file, or lists the installed voices.");
+    // Not Qt's own help option: that one also offers Qt's options, which are not read here.
+    const QCommandLineOption help({"h", "help"}, "Display this help.");
+    parser.addOption(help);
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption list(
+        "list", "List the voices: index, name, engine, dialect, gender, pitch and speed ranges.");
+    const QCommandLineOption voice(
+        "voice", "Voice to use (letter case ignored); default: the first listed.", "NAME");
+    const QCommandLineOption pitch("pitch", "Pitch in engine units (see --list).", "N");
+    const QCommandLineOption speed("speed", "Speed in engine units (see --list).", "N");
+    const QCommandLineOption volume("volume", "Volume from 0 to 100.", "PERCENT");
+    const QCommandLineOption wav("wav", "Render into this WAV file instead of speaking aloud.",
+                                 "FILE");
+    const QCommandLineOption events("events",
+                                    "Print each notification: milliseconds, kind, word offset.");
+    parser.addOptions({list, voice, pitch, speed, volume, wav, events});
+    parser.addPositionalArgument(
+        "FILE",
+        QString("Text to speak; '-' or nothing reads standard input. Input that is not a "
+                "regular file (a pipe, a device) is read up to %1 MiB. NUL bytes are read "
+                "as blanks.")
+            .arg(kStreamInputLimit >> 20),
+        "[FILE|-]");
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << FromBytes(argv[i]);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "parlen-say: %s\n%s", ToBytes(parser.errorText()).c_str(),
+                     ToBytes(parser.helpText()).c_str());
+        return kUsageError;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(ToBytes(parser.helpText()).c_str(), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) return PrintVersion();
+
+    o.list = parser.isSet(list);
+    o.events = parser.isSet(events);
+    if (parser.isSet(voice)) o.voice = ToBytes(parser.value(voice));
+    struct Number {
+        const QCommandLineOption& option;
+        uint32_t max;
+        std::optional<uint32_t>& value;
+    };
+    for (const Number& n : {Number{pitch, 65535, o.pitch}, Number{speed, 4294967295u, o.speed},
+                            Number{volume, 100, o.volume}}) {
+        if (!parser.isSet(n.option)) continue;
+        const std::string text = ToBytes(parser.value(n.option));
+        uint32_t value = 0;
+        if (!ParseNumber(text, n.max, value)) {
+            std::fprintf(stderr, "parlen-say: --%s wants a whole number from 0 to %u, not '%s'\n",
+                         ToBytes(n.option.names().constFirst()).c_str(), n.max, text.c_str());
+            return kUsageError;
+        }
+        n.value = value;
+    }
+    if (parser.isSet(wav)) {
+        o.wav = ToBytes(parser.value(wav));
+        if (o.wav.empty()) {
+            std::fprintf(stderr, "parlen-say: --wav needs a file name\n");
+            return kUsageError;
+        }
+    }
+    const QStringList inputs = parser.positionalArguments();
+    if (inputs.size() > 1) {
+        std::fprintf(stderr, "parlen-say: only one input file, not also '%s'\n",
+                     ToBytes(inputs.at(1)).c_str());
+        return kUsageError;
+    }
+    if (!inputs.isEmpty()) o.input = ToBytes(inputs.front());
+    return std::nullopt;
+}

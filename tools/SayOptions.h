@@ -1,0 +1,21 @@
+#pragma once
+// parlen-say's command line.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+inline constexpr int kUsageError = 2;
+inline constexpr int kFailure = 1;
+
+struct Options {
+    bool list = false;
+    bool events = false;
+    std::string voice;
+    std::optional<uint32_t> pitch, speed, volume;
+    std::string wav;
+    std::string input = "-";
+};
+
+// Reads the command line into o; nothing when the program goes on, else its exit code
+// after the help, the version or a message. Needs the QCoreApplication.
+std::optional<int> ParseOptions(int argc, char** argv, Options& o);
