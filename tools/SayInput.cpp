@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -109,7 +110,12 @@ size_t BlankNulBytes(std::string& text) {
 std::string ReadSayText(const std::string& input, const std::string& output) {
     SayInput in(input);
     in.RefuseAsOutput(output);
-    std::string text = in.ReadAll();
+    std::string text;
+    try {
+        text = in.ReadAll();
+    } catch (const std::bad_alloc&) {
+        throw EOutOfResources("the input does not fit into memory");
+    }
     // The engines read a text only up to its first NUL; a blank keeps the rest spoken.
     if (const size_t nuls = BlankNulBytes(text))
         std::fprintf(stderr, "parlen-say: %zu NUL byte%s in the input read as blank%s\n", nuls,
