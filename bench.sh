@@ -10,15 +10,15 @@ BUILD="$ROOT/build-bench"
 WORK="$BUILD/work"
 LOG="$BUILD/bench.log"
 GPL=/usr/share/common-licenses/GPL-3
-PAIRS=5
+PAIRS=7
 mkdir -p "$WORK"
 : >"$LOG"
 
 # What the measurements use beyond the test tools: bc for the arithmetic, GNU time for
-# the peak memory.
+# the peak memory, the flite command line as the peer of the flite voices.
 (
     source "$ROOT/scripts/common.sh"
-    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time
+    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time flite
 ) >>"$LOG" 2>&1 || echo "bench.sh: could not install the packages it needs (see $LOG)" >&2
 
 log() { echo "$*" >>"$LOG"; }
@@ -50,7 +50,8 @@ measure() {
     done
 }
 
-ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio first_audio_ms_1MB
+ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_espeak_cli_one_core
+render_speed_10x render_speed_vs_flite_cli first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms render_peak_rss_mib_3500KB
 stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
 stall_rendering_ms window_word_sync_error_ms_p95"
@@ -86,32 +87,72 @@ default_voice() {
 VOICE="$(default_voice)" || fail_all "no mode for espeak-ng's default voice"
 log "voice: $VOICE"
 
-# --- rendering speed against the espeak-ng command line -----------------------------
+# --- rendering speed against the engines' command lines ------------------------------
+# Each figure times the two commands in alternated pairs (the first of a pair changes
+# every time) and takes the ratio pair by pair, so that a burst of load elsewhere on
+# the machine skews one pair rather than one side. Ratios are the peer's time over
+# ours: above 1 we are faster. Prints "NAME: median x (min .. max, N pairs)".
 now() { date +%s.%N; }
-render_speed() {
-    local ours=() theirs=() t
+elapsed() { # elapsed START -> seconds since START
+    echo "$(now) - $1" | bc
+}
+paired_ratio() { # NAME PEER_FUNCTION OUR_FUNCTION [PEER_SCALE OUR_SCALE]
+    local name="$1" peer="$2" ours="$3" ratios=() t tp to
     for ((i = 0; i < PAIRS; i++)); do
-        t=$(now)
-        espeak-ng -w "$WORK/espeak.wav" -f "$GPL" || { echo "espeak-ng failed" >&2; return 1; }
-        theirs+=("$(echo "$(now) - $t" | bc)")
-        t=$(now)
-        "$SAY" --wav "$WORK/ours.wav" --voice "$VOICE" "$GPL" || {
-            echo "parlen-say failed" >&2
-            return 1
-        }
-        ours+=("$(echo "$(now) - $t" | bc)")
-        echo "pair $i: espeak-ng ${theirs[i]} s, parlen-say ${ours[i]} s" >&2
+        if ((i % 2 == 0)); then
+            t=$(now) && "$peer" && tp=$(elapsed "$t") || { echo "$peer failed" >&2; return 1; }
+            t=$(now) && "$ours" && to=$(elapsed "$t") || { echo "$ours failed" >&2; return 1; }
+        else
+            t=$(now) && "$ours" && to=$(elapsed "$t") || { echo "$ours failed" >&2; return 1; }
+            t=$(now) && "$peer" && tp=$(elapsed "$t") || { echo "$peer failed" >&2; return 1; }
+        fi
+        # Per second of audio where the two sides render different lengths.
+        ratios+=("$(echo "($tp / ${4:-1}) / ($to / ${5:-1})" | bc -l)")
+        echo "$name pair $i: $peer $tp s, $ours $to s, ratio ${ratios[i]}" >&2
     done
-    local mt mo
-    mt=$(printf '%s\n' "${theirs[@]}" | sort -g | sed -n "$((PAIRS / 2 + 1))p")
-    mo=$(printf '%s\n' "${ours[@]}" | sort -g | sed -n "$((PAIRS / 2 + 1))p")
-    printf 'render_speed_vs_espeak_cli: %.3f x\n' "$(echo "$mt / $mo" | bc -l)"
+    local sorted
+    sorted=$(printf '%s\n' "${ratios[@]}" | sort -g)
+    printf '%s: %.3f x (%.3f .. %.3f, %d pairs)\n' "$name" \
+        "$(sed -n "$((PAIRS / 2 + 1))p" <<<"$sorted")" "$(head -n 1 <<<"$sorted")" \
+        "$(tail -n 1 <<<"$sorted")" "$PAIRS"
+}
+
+TEN="$WORK/gpl-3-10x.txt"
+for _ in $(seq 10); do cat "$GPL"; done >"$TEN"
+espeak_gpl() { espeak-ng -w "$WORK/espeak.wav" -f "$GPL"; }
+ours_gpl() { "$SAY" --wav "$WORK/ours.wav" --voice "$VOICE" "$GPL"; }
+espeak_gpl_one_core() { taskset -c 0 espeak-ng -w "$WORK/espeak.wav" -f "$GPL"; }
+ours_gpl_one_core() {
+    PARLEN_RENDER_JOBS=1 taskset -c 0 "$SAY" --wav "$WORK/ours.wav" --voice "$VOICE" "$GPL"
+}
+espeak_10x() { espeak-ng -w "$WORK/espeak.wav" -f "$TEN"; }
+ours_10x() { "$SAY" --wav "$WORK/ours.wav" --voice "$VOICE" "$TEN"; }
+flite_gpl() { flite -voice kal -f "$GPL" -o "$WORK/flite.wav"; }
+ours_flite_gpl() { "$SAY" --wav "$WORK/ours-kal.wav" --voice "$FLITE_VOICE" "$GPL"; }
+
+render_speed() {
+    paired_ratio render_speed_vs_espeak_cli espeak_gpl ours_gpl || return 1
     local dt do
     dt=$(soxi -D "$WORK/espeak.wav") && do=$(soxi -D "$WORK/ours.wav") || return 1
     echo "durations: espeak-ng $dt s, parlen-say $do s" >&2
     printf 'render_duration_ratio: %.4f x\n' "$(echo "$do / $dt" | bc -l)"
+    paired_ratio render_speed_vs_espeak_cli_one_core espeak_gpl_one_core ours_gpl_one_core &&
+        paired_ratio render_speed_10x espeak_10x ours_10x
 }
-measure "render_speed_vs_espeak_cli render_duration_ratio" render_speed
+measure "render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_espeak_cli_one_core
+render_speed_10x" render_speed
+
+# flite renders slower than real time on some voices; the figure is per second of audio.
+flite_speed() {
+    FLITE_VOICE="$("$SAY" --list 2>/dev/null | cut -f2 | grep -m1 '^kal (.*) - flite$')" ||
+        { echo "no mode for flite's kal voice" >&2; return 1; }
+    flite_gpl && ours_flite_gpl || return 1
+    local dp do
+    dp=$(soxi -D "$WORK/flite.wav") && do=$(soxi -D "$WORK/ours-kal.wav") || return 1
+    echo "durations: flite $dp s, parlen-say $do s" >&2
+    paired_ratio render_speed_vs_flite_cli flite_gpl ours_flite_gpl "$dp" "$do"
+}
+measure render_speed_vs_flite_cli flite_speed
 
 # --- speaking aloud ----------------------------------------------------------------
 SPEECH=("$BUILD/bin/bench_speech")
@@ -136,6 +177,7 @@ peak_rss() {
         "$text" || { echo "parlen-say failed on the 3.5 MB text" >&2; return 1; }
     kib=$(tail -n 1 "$WORK/rss.txt")
     echo "rendered $(soxi -D "$WORK/big.wav") s of audio, peak $kib KiB" >&2
+    rm -f "$WORK/big.wav"  # about 9 GB
     printf 'render_peak_rss_mib_3500KB: %.1f MiB\n' "$(echo "$kib / 1024" | bc -l)"
 }
 measure render_peak_rss_mib_3500KB peak_rss
