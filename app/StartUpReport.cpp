@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFontInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -19,6 +20,14 @@ QString StartUpReport(const TFormMain& form) {
     };
     line("caption", form.windowTitle());
     line("application-title", QGuiApplication::applicationDisplayName());
+    line("application", QGuiApplication::applicationName() + " " +
+                            QGuiApplication::applicationVersion() + " " +
+                            QGuiApplication::desktopFileName());
+    // Where the icon came from (the theme's name, or the sizes built in) and how many
+    // sizes it has.
+    const QIcon icon = form.windowIcon();
+    line("icon", (icon.name().isEmpty() ? QStringLiteral("built-in") : icon.name()) + " " +
+                     QString::number(icon.availableSizes().size()));
     line("client-size", QString("%1x%2").arg(form.width()).arg(form.height()));
     line("font", QFontInfo(form.font()).family() + " " + QString::number(form.font().pointSize()));
     const QTextDocument* readme = form.mmHelpReadme->document();

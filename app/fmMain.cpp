@@ -31,7 +31,6 @@
 
 namespace {
 const char* const kProductTitle = PARLEN_MAKER_SITE " - Parlen Maker";
-const char* const kSpeechVersion = "Garrow Speech 1.1.0";
 const char* const kNoEngineText = "Init failed: No Text-to-Speech Engine found. Please read Help!!";
 
 template <class W>
@@ -229,7 +228,7 @@ void TFormMain::BuildComponents() {
     fwMSpeech = new TMSpeech(this);
     fwMSpeech->setObjectName("fwMSpeech");
     fwMSpeech->SetOutput(soGeneral);
-    fwMSpeech->SetVersion(kSpeechVersion);
+    fwMSpeech->SetVersion(kMSpeechVersion);
     DlgLoadSettings = new TFileDialog(TFileDialog::dkOpen, "Load Settings from File...",
                                       "Settings Files (.cfg)", "*.cfg", "cfg", this);
     DlgLoadSettings->setObjectName("DlgLoadSettings");
@@ -242,7 +241,7 @@ void TFormMain::BuildComponents() {
     fwMSpeechSave = new TMSpeech(this);
     fwMSpeechSave->setObjectName("fwMSpeechSave");
     fwMSpeechSave->SetOutput(soFile);
-    fwMSpeechSave->SetVersion(kSpeechVersion);
+    fwMSpeechSave->SetVersion(kMSpeechVersion);
 }
 
 void TFormMain::ConnectHandlers() {

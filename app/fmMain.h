@@ -141,7 +141,6 @@ class TFormMain : public QWidget {
     void SetBarRange(QSlider* bar, int64_t min, int64_t max);
     void SetBarPosition(QSlider* bar, int64_t position);
     void BarExit(QSlider* bar);
-    void SpeakTestPhrase();
     void CenterOnScreen();
     void SpeakTheText();
     void StartConversion();

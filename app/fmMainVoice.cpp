@@ -8,11 +8,11 @@
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
-#include "app/SysUtils.h"
 #include "app/fmMain.h"
 #include "speech/mSpeech.h"
 #include "support/ComboBoxStrings.h"
 #include "support/IniFiles.h"
+#include "support/SysUtils.h"
 #include "support/TextCodec.h"
 
 namespace {

@@ -1,6 +1,8 @@
 // Parlen Maker: a text-to-speech converter with one window.
 #include <QApplication>
+#include <QDirIterator>
 #include <QFont>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 
@@ -9,10 +11,28 @@
 #include "platform/ClassRegistry.h"
 #include "platform/service/SpeechService.h"
 
+namespace {
+// Names the program to the desktop before any window exists: docks match a window to
+// its desktop entry by the window class (X11, the application name) or by the desktop
+// file name (Wayland), and show the icon of that entry.
+void SetIdentity() {
+    QCoreApplication::setApplicationName(PARLEN_WM_CLASS);
+    QCoreApplication::setApplicationVersion(PARLEN_VERSION);
+    QGuiApplication::setDesktopFileName(PARLEN_APP_ID);
+    // The installed theme icon; the sizes built in where the theme does not have it
+    // (a program run from its build folder, a desktop with another icon path).
+    QIcon builtIn;
+    QDirIterator icons(":/icons", QDir::Files, QDirIterator::Subdirectories);
+    while (icons.hasNext()) builtIn.addFile(icons.next());
+    QApplication::setWindowIcon(QIcon::fromTheme(PARLEN_APP_ID, builtIn));
+}
+}  // namespace
+
 int main(int argc, char** argv) {
     // The command line is not read; Qt only needs a valid pair.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication app(qtArgc, argv);
+    SetIdentity();
     QApplication::setFont(QFont("Liberation Sans", 8));
     const HRESULT com = CoInitialize(nullptr);
     RegisterSpeechService();

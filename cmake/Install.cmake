@@ -7,6 +7,7 @@
 #   <prefix>/share/...                     desktop entry, metainfo, icons
 
 set(PARLEN_APP_ID "org.parlenmaker.ParlenMaker")
+set(PARLEN_WM_CLASS "parlenmaker")  # the application name; X11 sees it as the window class
 set(PARLEN_RELEASE_DATE "2026-12-09")
 set(PARLEN_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(PARLEN_DESKTOP_FILE ${CMAKE_BINARY_DIR}/share/${PARLEN_APP_ID}.desktop)
@@ -16,6 +17,7 @@ set(PARLEN_PROGRAM_DIR lib/parlenmaker)
 add_subdirectory(${CMAKE_SOURCE_DIR}/desktop ${CMAKE_BINARY_DIR}/desktop)
 
 if(TARGET parlenmaker)
+  target_link_libraries(parlenmaker PRIVATE parlen_identity)
   install(TARGETS parlenmaker RUNTIME DESTINATION ${PARLEN_PROGRAM_DIR})
   install(FILES ${CMAKE_SOURCE_DIR}/app/readme.txt DESTINATION ${PARLEN_PROGRAM_DIR})
   # A relative link, so that the tree works wherever it is unpacked.
@@ -30,6 +32,7 @@ endif()
 if(TARGET parlen-say)
   install(TARGETS parlen-say RUNTIME DESTINATION bin)
 endif()
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/parlenmaker)
 
 # cpack -G DEB: the dependencies are worked out by dpkg-shlibdeps from the libraries the
 # executables link. Recommended: Qt's input-method plugins, the window font, a sound server.

@@ -12,7 +12,6 @@
 #include "support/Errors.h"
 
 namespace {
-const char kVersion[] = "Garrow Speech 1.1.0";
 const char kNotInitialized[] = "Speech Engine not initialized";
 const char kNotFound[] = "Specified Speech Engine not found";
 const char kNotSelected[] = "Speech Engine not selected";
@@ -49,7 +48,7 @@ TMSpeech::TMSpeech(QObject* owner) : QObject(owner), Link(std::make_shared<TMSpe
     WordPosition_ = 0;
     Output_ = soGeneral;
     Paused_ = false;
-    Version_ = kVersion;
+    Version_ = kMSpeechVersion;
     InitEngines();
 }
 

@@ -13,6 +13,9 @@
 #include "speech/speech.h"
 #include "support/StringList.h"
 
+// The component's version text. A stored layout writes it back, which changes nothing.
+inline constexpr char kMSpeechVersion[] = "Garrow Speech 1.1.0";
+
 enum TSpeechOutput { soFile = 0, soGeneral = 1 };
 
 struct TMSpeechEngineInfo {

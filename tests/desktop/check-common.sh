@@ -61,4 +61,7 @@ check_report() {
     grep -q '^engine: .* - espeak-ng$' "$report" || fail "no espeak-ng voice listed"
     grep -q '^engine: .* - flite$' "$report" || fail "no flite voice listed"
     grep -qx 'status: ' "$report" || fail "status bar: $(grep status "$report")"
+    grep -qx 'application: parlenmaker [0-9.]* org.parlenmaker.ParlenMaker' "$report" ||
+        fail "$(grep '^application:' "$report")"
+    grep -qE '^icon: [^ ]+ [1-9]' "$report" || fail "no window icon: $(grep '^icon' "$report")"
 }

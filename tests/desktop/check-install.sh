@@ -21,6 +21,7 @@ cmp -s "$PARLEN_SOURCE/app/readme.txt" "$prefix/lib/parlenmaker/readme.txt" ||
 [ "$(readlink "$prefix/bin/parlenmaker")" = "../lib/parlenmaker/parlenmaker" ] ||
     fail "bin/parlenmaker links to $(readlink "$prefix/bin/parlenmaker")"
 [ -x "$prefix/bin/parlen-say" ] && [ ! -L "$prefix/bin/parlen-say" ] || fail "bin/parlen-say missing"
+cmp -s "$PARLEN_SOURCE/LICENSE" "$prefix/share/doc/parlenmaker/LICENSE" || fail "licence not installed"
 "$prefix/bin/parlen-say" --list >"$scratch/voices" 2>&1 || fail "parlen-say --list failed"
 grep -q flite "$scratch/voices" || fail "parlen-say lists no flite voice"
 

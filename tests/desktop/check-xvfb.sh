@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The program on a real X server (Xvfb, no window manager): its window has the fixed
 # 688 x 466 client area, sits in the middle of the screen, cannot be resized, carries the
-# product title from the version block, shows the read-me and lists the engines in the
-# catalogue's order with the first one chosen.
+# product title from the version block, the desktop entry's window class and an icon,
+# shows the read-me and lists the engines in the catalogue's order with the first one
+# chosen.
 #   check-xvfb.sh BUILD_DIR SOURCE_DIR
 BUILD="$(cd "$1" && pwd)"
 PARLEN_SOURCE="$(cd "$2" && pwd)"
@@ -74,6 +75,12 @@ read -r functions decorations < <(sed -n \
 (((functions & 0x28) == 0x28)) && ! ((functions & 0x10)) &&
     (((decorations & 0x30) == 0x30)) &&
     ! ((decorations & 0x40)) || fail "title-bar hints: functions $functions, decorations $decorations"
+# Docks match the window to its desktop entry by the window class, and show its icon.
+wm_class="$(sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\([^"]*\)"$/\1/p' "$scratch/xprop")"
+entry_class="$(sed -n 's/^StartupWMClass=//p' "$BUILD/share/org.parlenmaker.ParlenMaker.desktop")"
+[ -n "$entry_class" ] && [ "$wm_class" = "$entry_class" ] ||
+    fail "window class '$wm_class', desktop entry's StartupWMClass '$entry_class'"
+grep -q '^_NET_WM_ICON(CARDINAL) = ' "$scratch/xprop" || fail "the window has no icon"
 title="$(sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p' "$scratch/xprop")"
 [[ "$title" == *" - Parlen Maker 2004.05" ]] || fail "title bar reads '$title'"
 

@@ -29,9 +29,9 @@ void Spit(const fs::path& p, const std::string& bytes) {
     out << bytes;
 }
 
+// The build names the fixtures' folder, so that the tests run from any folder.
 fs::path Fixture(const std::string& name) {
-    const char* src = std::getenv("PARLEN_SOURCE_DIR");
-    return fs::path(src ? src : ".") / "tests/files/fixtures" / name;
+    return fs::path(PARLEN_INI_FIXTURES) / name;
 }
 
 class IniFileTest : public ::testing::Test {

@@ -1,4 +1,4 @@
-#include "app/SysUtils.h"
+#include "support/SysUtils.h"
 
 #include <cstdio>
 

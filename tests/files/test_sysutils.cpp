@@ -1,8 +1,8 @@
 // Reading settings values as integers.
 #include <gtest/gtest.h>
 
-#include "app/SysUtils.h"
 #include "support/Errors.h"
+#include "support/SysUtils.h"
 
 namespace {
 
