@@ -5,12 +5,14 @@
 #include <sndfile.h>
 
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include "AppTestSupport.h"
+#include "TinyDisk.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
 #include "support/VersionInfo.h"
@@ -94,6 +96,37 @@ TEST_F(NoSound, RenderingAWavFileStillWorks) {
     const double seconds = double(info.frames) / info.samplerate;
     EXPECT_GT(seconds, 1.0);
     EXPECT_LT(seconds, 10.0);
+}
+
+TEST_F(NoSound, AFullDiskEndsTheRenderAndTheBoxSaysWhyOnceTheWindowIsIdle) {
+    TinyDisk disk(ScratchDir().toStdString() + "/disk");
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    const size_t shownAtStart = ui.boxes.size();
+    form->mmEditText->setPlainText(
+        QString::fromStdString(ReadFileBytes("/usr/share/common-licenses/GPL-3")));
+    const QString wav = QString::fromStdString(disk.Dir()) + "/gpl.wav";
+    ui.answers = {wav};
+    int stops = 0;
+    size_t shownAtStop = 0;
+    form->fwMSpeechSave->OnStop = [&](void*) {
+        form->fwMSpeechSaveStop();
+        ++stops;
+        shownAtStop = ui.boxes.size();
+    };
+    form->btConverterSave->click();
+    ASSERT_TRUE(WaitFor([&] { return ui.boxes.size() > shownAtStart; }, 60000));
+    WaitFor(nullptr, 100);
+    EXPECT_EQ(1, stops);
+    EXPECT_EQ(shownAtStart, shownAtStop) << "the box comes after the window is idle";
+    ASSERT_EQ(shownAtStart + 1, ui.boxes.size()) << "shown once";
+    EXPECT_EQ("Cannot write file " + wav + ": No space left on device.", ui.boxes.back().text);
+    EXPECT_TRUE(Idle());
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open(wav.toLocal8Bit().constData(), SFM_READ, &info);
+    ASSERT_NE(nullptr, file) << "what was rendered stays a valid file";
+    sf_close(file);
+    EXPECT_EQ(QFile(wav).size(), 44 + 2 * info.frames) << "the header holds all that was written";
 }
 
 }  // namespace
