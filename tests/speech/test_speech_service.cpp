@@ -276,9 +276,9 @@ TEST_F(RealService, ParlenSayRendersWithoutASoundServerButCannotSpeakAloud) {
 
 TEST_F(RealService, ParlenSaySaysWhyAFullDiskEndedTheRenderAndLeavesAValidFile) {
     TinyDisk disk(dir.filePath("disk").toStdString());
-    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    if (!disk.mounted) GTEST_SKIP() << "no tmpfs can be mounted here";
     const QString gpl = "/usr/share/common-licenses/GPL-3";
-    const QString wav = QString::fromStdString(disk.Dir()) + "/gpl.wav";
+    const QString wav = QString::fromStdString(disk.dir) + "/gpl.wav";
     SayOutcome r = RunParlenSay({"--wav", wav, gpl}, {});
     EXPECT_EQ(1, r.code);
     const std::string full = ": No space left on device\n";
@@ -290,7 +290,7 @@ TEST_F(RealService, ParlenSaySaysWhyAFullDiskEndedTheRenderAndLeavesAValidFile) 
     EXPECT_GT(bytes, 100000);
 
     // Now not even a header fits: no file is left behind.
-    const QString second = QString::fromStdString(disk.Dir()) + "/second.wav";
+    const QString second = QString::fromStdString(disk.dir) + "/second.wav";
     r = RunParlenSay({"--wav", second, gpl}, {});
     EXPECT_EQ(1, r.code);
     EXPECT_NE(std::string::npos, r.err.find("Cannot create file " + second.toStdString() + full))
