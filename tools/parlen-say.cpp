@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTimer>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -175,6 +176,9 @@ int main(int argc, char** argv) {
     } catch (const EUsageError& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());
         code = kUsageError;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "parlen-say: not enough memory for the text\n");
+        code = kFailure;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());
         code = kFailure;

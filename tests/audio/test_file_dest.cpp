@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "Unprivileged.h"
 #include "platform/ClassRegistry.h"
 #include "platform/service/FileDest.h"
+#include "platform/service/Rf64.h"
 #include "platform/service/SpeechService.h"
 
 namespace {
@@ -223,7 +225,7 @@ TEST_F(FileDestTest, FullDiskFailsTheWriteAndLeavesAValidFile) {
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(AUDERR_WRITEFAILED, hr);
-    EXPECT_NE(std::string::npos, why.find("full.wav")) << why;
+    EXPECT_EQ("Cannot write file " + path.string() + ": " + std::strerror(EFBIG), why);
     EXPECT_TRUE(lateMark) << "nothing more will be written: waiting marks run";
     EXPECT_LE(written, 5000u);
     EXPECT_GE(written, 4000u);
@@ -232,6 +234,29 @@ TEST_F(FileDestTest, FullDiskFailsTheWriteAndLeavesAValidFile) {
     EXPECT_EQ(written, uint64_t(wav.info.frames));
     EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), data.begin()));
     EXPECT_EQ(AUDERR_WRITEFAILED, dest_->Write(data.data(), 10));
+}
+
+// Files that fit the plain header stay plain; past it, the same file made RF64 in
+// place, by inserting room or by moving the data, reads back whole.
+TEST_F(FileDestTest, PlainFilesStayPlainAndPromotedOnesReadBackAsRf64) {
+    auto plain = dir_ / "plain.wav";
+    ASSERT_EQ(S_OK, dest_->Open(22050));
+    ASSERT_EQ(S_OK, SetName(plain));
+    auto data = Ramp(3001);
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), data.size()));
+    ASSERT_EQ(S_OK, dest_->Flush());
+    EXPECT_EQ(44u + 2 * data.size(), fs::file_size(plain)) << "the plain 44-byte header";
+    for (bool insert : {true, false}) {
+        auto rf64 = dir_ / (insert ? "inserted.wav" : "moved.wav");
+        fs::copy_file(plain, rf64);
+        std::string error;
+        ASSERT_TRUE(Rf64::Promote(rf64.string(), error, insert)) << error;
+        auto wav = ReadWav(rf64);
+        ASSERT_TRUE(wav.ok) << rf64;
+        EXPECT_EQ(SF_FORMAT_RF64 | SF_FORMAT_PCM_16, wav.info.format) << rf64;
+        EXPECT_EQ(data, wav.samples) << rf64;
+        EXPECT_FALSE(Rf64::Promote(rf64.string(), error)) << "no plain header any more";
+    }
 }
 
 TEST(FileDestClass, RegisteredUnderItsClassAndAnswersBothInterfaces) {

@@ -179,6 +179,10 @@ HRESULT RecordingBufSink::TextDataStarted(QWORD) {
     log_->lines.push_back("textstarted");
     return S_OK;
 }
+HRESULT RecordingBufSink::TextFailed(QWORD, HRESULT code, const char* description) {
+    log_->lines.push_back("failed " + std::to_string(code) + " " + description);
+    return S_OK;
+}
 HRESULT RecordingBufSink::WordPosition(QWORD, DWORD offset) {
     log_->lines.push_back("word " + std::to_string(offset));
     return S_OK;
@@ -230,8 +234,8 @@ bool TestEngine::Select(const std::string& modeName, bool paced) {
 }
 
 HRESULT TestEngine::Speak(const std::string& text) {
-    return central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1, buf.Get(),
-                             IID_ITTSBufNotifySink);
+    return central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1,
+                             static_cast<ITTSBufNotifySink*>(buf.Get()), IID_ITTSBufNotifySink);
 }
 
 bool TestEngine::WaitStops(int count, int timeoutMs) {

@@ -64,7 +64,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
 };
 
 // Records notifications as lines: "start", "stop", "visual", "word N",
-// "textstarted", "textdone".
+// "textstarted", "textdone", "failed CODE DESCRIPTION".
 class EventLog {
   public:
     std::vector<std::string> lines;
@@ -84,13 +84,14 @@ class RecordingNotifySink : public TComObject<ITTSNotifySinkA> {
     EventLog* log_;
 };
 
-class RecordingBufSink : public TComObject<ITTSBufNotifySink> {
+class RecordingBufSink : public TComObject<ITTSBufNotifySink, IParlenTextFailureSink> {
   public:
     explicit RecordingBufSink(EventLog* log) : log_(log) {}
     HRESULT TextDataDone(QWORD, DWORD) override;
     HRESULT TextDataStarted(QWORD) override;
     HRESULT BookMark(QWORD, DWORD) override { return S_OK; }
     HRESULT WordPosition(QWORD, DWORD offset) override;
+    HRESULT TextFailed(QWORD, HRESULT code, const char* description) override;
 
   private:
     EventLog* log_;

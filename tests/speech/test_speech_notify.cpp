@@ -91,10 +91,11 @@ TEST_F(Notify, AudioStopCompletesTheWavFileBeforeOnStop) {
                    "File#1.Flush"}),
               service.log);
 
-    // Without handlers the flush still happens, and a failed flush is ignored.
+    // Without handlers the flush still happens; a file that cannot be completed is
+    // reported from the stop, once.
     speech->OnStop = nullptr;
     service.FailAt("File.Flush", AUDERR_WRITEFAILED);
-    Engine().FireAudioStop();
+    EXPECT_THROW(Engine().FireAudioStop(), EMSpeechTextFailed);
     Engine().FireAudioStop();
     EXPECT_EQ(3u, service.Calls("File#1.Flush").size());
 }
