@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <new>
+#include <optional>
 
 #include "platform/service/Visemes.h"
 
@@ -12,6 +14,40 @@ namespace {
 unsigned& Rate() {
     static unsigned rate = 0;
     return rate;
+}
+
+// What espeak-ng was last set to. Setting a voice reads its files and the language's
+// dictionary again, so it happens only when the voice or its settings change; several
+// voice objects share the one engine, so this is the engine's, not an object's.
+struct AppliedVoice {
+    std::string identifier;
+    VoiceSettings settings;
+};
+std::optional<AppliedVoice>& Applied() {
+    static std::optional<AppliedVoice> applied;
+    return applied;
+}
+
+bool Apply(const std::string& identifier, const VoiceSettings& settings) {
+    std::optional<AppliedVoice>& applied = Applied();
+    if (applied && applied->identifier == identifier && applied->settings.speed == settings.speed &&
+        applied->settings.pitch == settings.pitch)
+        return true;
+    applied.reset();  // a failure below leaves espeak-ng in a state we do not know
+    if (espeak_SetVoiceByName(identifier.c_str()) != EE_OK) return false;
+    if (espeak_SetParameter(espeakRATE, static_cast<int>(settings.speed), 0) != EE_OK ||
+        espeak_SetParameter(espeakPITCH, settings.pitch, 0) != EE_OK ||
+        espeak_SetParameter(espeakVOLUME, 100, 0) != EE_OK)
+        return false;
+    applied = AppliedVoice{identifier, settings};
+    return true;
+}
+
+// Pauses measured per voice, separator and speed, kept for the process: every engine
+// object of the same voice finds them measured.
+std::map<std::string, size_t>& Pauses() {
+    static std::map<std::string, size_t> pauses;
+    return pauses;
 }
 
 std::string Trim(std::string s) {
@@ -141,9 +177,9 @@ std::string EspeakVoice::SeparatorAtEnd(std::string_view text, TextPiece piece) 
 }
 
 size_t EspeakVoice::PauseFrames(const std::string& separator, uint32_t speed) {
-    const std::string key = separator + "/" + std::to_string(speed);
-    auto it = pauses_.find(key);
-    if (it != pauses_.end()) return it->second;
+    const std::string key = identifier_ + "\n" + separator + "/" + std::to_string(speed);
+    auto it = Pauses().find(key);
+    if (it != Pauses().end()) return it->second;
     // Measured once per separator and speed: two phrases said apart are shorter than
     // said together by the pause between them.
     const std::string first = "Hello there" + separator;
@@ -151,7 +187,7 @@ size_t EspeakVoice::PauseFrames(const std::string& separator, uint32_t speed) {
     const size_t joint = SynthesisedFrames(first + second);
     const size_t apart = SynthesisedFrames(first) + SynthesisedFrames(second);
     const size_t pause = joint > apart ? joint - apart : 0;
-    pauses_[key] = pause;
+    Pauses()[key] = pause;
     return pause;
 }
 
@@ -171,11 +207,7 @@ bool EspeakVoice::Render(std::string_view text, TextPiece piece,
                          const std::vector<uint32_t>& wordStarts, const VoiceSettings& settings,
                          const std::function<bool()>& aborted, RenderedPiece& out) {
     if (Initialise() == 0) return false;
-    // Another engine may have changed voice and parameters since our last piece.
-    if (espeak_SetVoiceByName(identifier_.c_str()) != EE_OK) return false;
-    espeak_SetParameter(espeakRATE, static_cast<int>(settings.speed), 0);
-    espeak_SetParameter(espeakPITCH, settings.pitch, 0);
-    espeak_SetParameter(espeakVOLUME, 100, 0);
+    if (!Apply(identifier_, settings)) return false;
     const Utf8Piece utf8 = ToUtf8Piece(text.substr(piece.begin, piece.end - piece.begin));
     RenderContext ctx{&utf8, piece, &wordStarts, &aborted, &out, Rate(), RestingMouth()};
     const espeak_ERROR result = espeak_Synth(utf8.text.c_str(), utf8.text.size() + 1, 0,

@@ -1,7 +1,6 @@
 #pragma once
 // A voice of espeak-ng. espeak-ng keeps process-global state and is not reentrant:
 // every function here must run on the synthesis worker's thread.
-#include <map>
 #include <string>
 #include <vector>
 
@@ -44,10 +43,10 @@ class EspeakVoice : public VoiceBackend {
     // "?", ",", ";", ":") and "\n\n" when a paragraph ends there; empty for a cut
     // inside a sentence.
     static std::string SeparatorAtEnd(std::string_view text, TextPiece piece);
-    // The silence espeak-ng puts after the separator at the speed, in frames.
+    // The silence espeak-ng puts after the separator at the speed, in frames; measured
+    // with this voice set, once per process.
     size_t PauseFrames(const std::string& separator, uint32_t speed);
     size_t SynthesisedFrames(const std::string& text);
 
     std::string identifier_;
-    std::map<std::string, size_t> pauses_;
 };
