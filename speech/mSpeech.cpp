@@ -260,6 +260,10 @@ void TMSpeech::SetVolume(uint32_t value) {
 }
 
 void TMSpeech::Speak() {
+    Speak(Text_.JoinLines());
+}
+
+void TMSpeech::Speak(const std::string& text) {
     if (!Initialized_) throw EMSpeechException(kNotInitialized);
     if (!Selected_) throw EMSpeechException(kNotSelected);
     Paused_ = false;
@@ -281,7 +285,6 @@ void TMSpeech::Speak() {
                 throw EMSpeechCreateFileError(message);
             }
         }
-        const std::string text = Text_.JoinLines();
         const size_t size = text.size() + 1;  // with the terminating NUL
         ITTSCentralA* central = RequireCentral();
         TakeErrorDescription();  // a stale one would name the wrong cause

@@ -91,6 +91,9 @@ class TMSpeech : public QObject {
     // EMSpeechTextFailed from its stop notification, right after OnStop: it reaches
     // the notification guard once, with everything already back at rest.
     void Speak();
+    // The same for a text already joined as Text would join it (lines ended by CR LF),
+    // leaving Text alone: a long text need not be held as lines as well.
+    void Speak(const std::string& text);
     void Pause();
     void Resume();
     void Stop();

@@ -107,6 +107,25 @@ size_t BlankNulBytes(std::string& text) {
     return count;
 }
 
+void EndLinesWithCrLf(std::string& text) {
+    if (text.empty()) return;
+    size_t added = text.back() == '\n' ? 0 : 2;
+    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', lf + 1))
+        if (lf == 0 || text[lf - 1] != '\r') ++added;
+    if (added == 0) return;
+    // Built once at its final size: the text is held at most twice, and only here.
+    std::string joined;
+    joined.reserve(text.size() + added);
+    size_t start = 0;
+    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
+        const size_t end = lf > start && text[lf - 1] == '\r' ? lf - 1 : lf;
+        joined.append(text, start, end - start).append("\r\n");
+        start = lf + 1;
+    }
+    if (start < text.size()) joined.append(text, start, std::string::npos).append("\r\n");
+    text.swap(joined);
+}
+
 std::string ReadSayText(const std::string& input, const std::string& output) {
     SayInput in(input);
     in.RefuseAsOutput(output);
@@ -120,5 +139,10 @@ std::string ReadSayText(const std::string& input, const std::string& output) {
     if (const size_t nuls = BlankNulBytes(text))
         std::fprintf(stderr, "parlen-say: %zu NUL byte%s in the input read as blank%s\n", nuls,
                      nuls == 1 ? "" : "s", nuls == 1 ? "" : "s");
+    try {
+        EndLinesWithCrLf(text);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfResources("the input does not fit into memory");
+    }
     return text;
 }

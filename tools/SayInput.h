@@ -48,6 +48,11 @@ class SayInput {
 // returns how many there were.
 size_t BlankNulBytes(std::string& text);
 
-// The whole text for speaking into output (empty: the sound device), with one warning
-// on standard error when NUL bytes were made blanks.
+// Ends every line, the last one included, with CR LF (a CR LF already there stays one),
+// the form in which the speech component hands a list of lines over. Nothing else
+// changes, so an offset into the result maps back onto the input line by line.
+void EndLinesWithCrLf(std::string& text);
+
+// The whole text for speaking into output (empty: the sound device), its lines ended
+// by CR LF, with one warning on standard error when NUL bytes were made blanks.
 std::string ReadSayText(const std::string& input, const std::string& output);

@@ -26,21 +26,6 @@ namespace {
 // (before the start or after it) means it refused the text silently or got stuck.
 constexpr int kSilenceTimeoutMs = 15000;
 
-// Lines split on CR LF or LF; a final break does not start another line.
-void SplitLines(const std::string& bytes, TStrings& lines) {
-    lines.ClearLines();
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t lf = bytes.find('\n', start);
-        size_t end = lf == std::string::npos ? bytes.size() : lf;
-        size_t cut = end;
-        if (lf != std::string::npos && cut > start && bytes[cut - 1] == '\r') --cut;
-        lines.AppendLine(bytes.substr(start, cut - start));
-        if (lf == std::string::npos) break;
-        start = lf + 1;
-    }
-}
-
 int List() {
     TMSpeech speech;
     if (!speech.Initialized()) {
@@ -72,7 +57,7 @@ int List() {
 }
 
 int Say(QCoreApplication& app, const Options& o) {
-    std::string bytes = ReadSayText(o.input, o.wav);
+    std::string text = ReadSayText(o.input, o.wav);
 
     TMSpeech speech;
     if (!speech.Initialized()) {
@@ -99,8 +84,6 @@ int Say(QCoreApplication& app, const Options& o) {
     if (o.pitch) speech.SetPitch(static_cast<uint16_t>(*o.pitch));
     if (o.speed) speech.SetSpeed(*o.speed);
     if (o.volume) speech.SetVolume(*o.volume);
-    SplitLines(bytes, speech.Text());
-    std::string().swap(bytes);  // a long text is held once, in the lines
 
     int exitCode = 0;
     bool started = false;
@@ -151,7 +134,10 @@ int Say(QCoreApplication& app, const Options& o) {
     clock.start();
     watchdog.start();
     try {
-        speech.Speak();
+        // Handed over as it is: the speech component keeps its own copy, and a long
+        // text is then held once.
+        speech.Speak(text);
+        std::string().swap(text);
     } catch (const Exception& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.Message().c_str());
         Apartment::SetGuard(nullptr);

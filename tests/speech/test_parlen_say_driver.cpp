@@ -131,6 +131,11 @@ TEST_F(Driver, ReadsAFileAsLinesAndAppliesTheVoiceValues) {
               Matching(r, "Inject"));
     // "one" CR LF "two" CR LF "three" CR LF and the NUL.
     EXPECT_EQ(1u, Matching(r, "TextData(0,0,18,").size());
+    // Empty lines stay lines, a last line without a break gets one: CR LF "one" CR LF
+    // CR LF CR LF "two" CR LF and the NUL.
+    const Outcome gaps = Say({WriteFile("gaps.txt", "\none\n\r\n\ntwo")});
+    EXPECT_EQ(0, gaps.code) << gaps.err;
+    EXPECT_EQ(1u, Matching(gaps, "TextData(0,0,17,").size());
 }
 
 TEST_F(Driver, RendersIntoAWavFile) {
