@@ -163,7 +163,10 @@ bool DeviceDest::ConnectLocked(std::string& error) {
                      }) &&
              pa_context_get_state(context_) == PA_CONTEXT_READY;
     }
-    if (!ok) {
+    if (ok) {
+        const char* server = pa_context_get_server(context_);
+        server_ = server && *server ? server : ServerName();
+    } else {
         int code = pa_context_errno(context_);
         error = "Cannot connect to the sound server at " + ServerName() + ": " +
                 (code ? pa_strerror(code) : "no answer");
@@ -173,6 +176,7 @@ bool DeviceDest::ConnectLocked(std::string& error) {
         context_ = nullptr;
         return false;
     }
+    failed_ = false;
     return true;
 }
 
@@ -573,8 +577,10 @@ void DeviceDest::ContextStateCb(pa_context* c, void* self) {
     Calls spent;
     LeaveSpent leave{dest, spent};
     pa_context_state_t state = pa_context_get_state(c);
-    if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && dest->stream_)
-        dest->FailLocked(std::string("Lost the connection to the sound server: ") +
+    // A killed server or a closed socket: the connection ends with its cause.
+    if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && c == dest->context_ &&
+        dest->stream_)
+        dest->FailLocked("Lost the connection to the sound server at " + dest->server_ + ": " +
                          pa_strerror(pa_context_errno(c)));
     pa_threaded_mainloop_signal(dest->loop_, 0);
 }

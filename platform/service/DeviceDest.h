@@ -122,4 +122,5 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     size_t lastRoom_ = 0;
     std::function<void()> onRoom_;
     std::string lastError_;
+    std::string server_;  // the address connected to, for messages
 };

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "OwnSoundServer.h"
 #include "SinkCapture.h"
 #include "platform/ClassRegistry.h"
 #include "platform/service/DeviceDest.h"
@@ -375,6 +376,84 @@ TEST(DeviceDestNoServer, OpenFailsWithTheCauseAndRetries) {
     } else {
         unsetenv("PULSE_SERVER");
     }
+}
+
+// A server lost while playing (killed, its socket gone): the waiting writer is woken,
+// Write fails soon, naming the cause and the server, marks keep nobody waiting, and
+// once a server answers again the next Open connects again and plays.
+TEST(DeviceDestLostServer, WriteFailsNamingTheCauseAndOpenReconnects) {
+    if (!SinkCapture::ServerConfigured()) GTEST_SKIP() << "no sound tools (PULSE_SERVER unset)";
+    OwnSoundServer server;
+    ASSERT_TRUE(server.Start()) << server.Error();
+    const char* real = std::getenv("PULSE_SERVER");
+    const std::string saved = real ? real : "";
+    setenv("PULSE_SERVER", server.Address().c_str(), 1);
+    auto dest = MakeCom<DeviceDest>();
+    ASSERT_EQ(S_OK, dest->Open(kRate)) << dest->LastError();
+    std::mutex m;
+    std::condition_variable roomed;
+    bool woken = false;
+    dest->SetRoomCallback([&] {
+        std::lock_guard lock(m);
+        woken = true;
+        roomed.notify_all();
+    });
+    MarkLog log;
+    dest->AddMark(uint64_t{1} << 40, log.Mark(0));
+    std::atomic<HRESULT> failure{S_OK};
+    std::atomic<bool> stop{false};
+    Clock::time_point failedAt;
+    std::thread writer([&] {
+        const auto tone = MakeTone(kRate, 100);
+        while (!stop) {
+            if (dest->Room() == 0) {
+                // Only the room callback wakes it, as it wakes the synthesis worker.
+                std::unique_lock lock(m);
+                roomed.wait_for(lock, 10s, [&] { return woken; });
+                woken = false;
+                continue;
+            }
+            const HRESULT hr = dest->Write(tone.data(), std::min(dest->Room(), tone.size()));
+            if (FAILED(hr)) {
+                failedAt = Clock::now();
+                failure = hr;
+                return;
+            }
+        }
+    });
+    ASSERT_TRUE(WaitUntil([&] { return dest->HeardFrames() >= kRate / 4; }))
+        << "nothing played on the test's own server";
+    const auto killedAt = Clock::now();
+    server.Kill();
+    const bool failed = WaitUntil([&] { return failure != S_OK; }, 5s);
+    stop = true;
+    writer.join();
+    ASSERT_TRUE(failed) << "Write went on succeeding with the server gone";
+    EXPECT_EQ(AUDERR_WRITEFAILED, failure.load());
+    std::printf("Write failed %.1f ms after the server was killed\n", Ms(failedAt - killedAt));
+    EXPECT_LT(Ms(failedAt - killedAt), 1000.0);
+    const std::string why = dest->LastError();
+    EXPECT_NE(std::string::npos, why.find("Connection terminated")) << why;
+    EXPECT_NE(std::string::npos, why.find(server.Address())) << why;
+    EXPECT_EQ(1u, log.Count()) << "a mark that will never be heard must not wait";
+    int16_t frames[4] = {1, 2, 3, 4};
+    EXPECT_EQ(AUDERR_WRITEFAILED, dest->Write(frames, 4));
+    EXPECT_EQ(why, dest->LastError()) << "a later Write keeps the cause";
+
+    ASSERT_TRUE(server.Start()) << server.Error();
+    EXPECT_EQ(S_OK, dest->Open(kRate)) << "the next Open connects again: " << dest->LastError();
+    const auto tone = MakeTone(kRate, 200);
+    const uint64_t from = dest->WrittenFrames();
+    EXPECT_EQ(S_OK, dest->Write(tone.data(), tone.size())) << dest->LastError();
+    dest->EndOfData();
+    EXPECT_TRUE(WaitUntil([&] { return dest->HeardFrames() >= from + tone.size(); }))
+        << "nothing played after reconnecting";
+    dest->SetRoomCallback(nullptr);
+    dest = nullptr;
+    if (real)
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
 }
 
 }  // namespace
