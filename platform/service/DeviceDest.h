@@ -20,13 +20,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/ComObject.h"
 #include "platform/service/AudioDest.h"
+#include "platform/service/MarkQueue.h"
+#include "platform/service/PulseLoop.h"
 
 class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioDest> {
   public:
@@ -61,27 +61,22 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     uint64_t HeardFrames() override;
 
   private:
-    using Calls = std::vector<std::function<void()>>;
-    class ApiScope;
-    // Moves the marks that ran out of the destination when a callback ends.
-    struct LeaveSpent {
-        DeviceDest* d;
-        Calls& to;
-        ~LeaveSpent() { to = std::move(d->spent_); }
-    };
+    class ApiLock;
+    using ApiScope = MarkQueue::Scope<ApiLock>;
+    // A libpulse callback: the loop's lock is held already.
+    struct Held {};
+    using CallbackScope = MarkQueue::Scope<Held>;
 
     // Everything below the api mutex is touched only under the main-loop lock.
     bool ConnectLocked(std::string& error);
     bool CreateStreamLocked(unsigned rate, std::string& error);
     void DropStreamLocked();
     void Teardown();
-    bool WaitLocked(pa_operation* op);
     bool StreamUsableLocked() const;
     void PushLocked();
     uint64_t HeardLocked();
     void RequestTimingLocked();
     void RunDueMarksLocked();
-    void RunAllMarksLocked();
     void ArmPollLocked();
     void OnPoll();
     void NotifyRoomLocked();
@@ -99,8 +94,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     std::mutex api_;  // serialises the public calls; taken before the main-loop lock
     DWORD deviceNum_ = 0xFFFFFFFFu;
 
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    PulseLoop pulse_;
     pa_stream* stream_ = nullptr;
     pa_time_event* poll_ = nullptr;
     bool pollArmed_ = false;
@@ -113,8 +107,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     int64_t offset_ = 0;         // time-line frame = stream frame + offset_
     uint64_t heard_ = 0;         // highest heard position reported (monotonic)
     std::deque<int16_t> queue_;  // accepted, not yet handed to the server
-    std::multimap<uint64_t, std::function<void()>> marks_;
-    Calls spent_;  // marks that ran, destroyed outside the locks
+    MarkQueue marks_;
     bool paused_ = false;
     bool endOfData_ = false;
     bool leadIn_ = false;  // the next push starts a cold stream
@@ -122,5 +115,4 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     size_t lastRoom_ = 0;
     std::function<void()> onRoom_;
     std::string lastError_;
-    std::string server_;  // the address connected to, for messages
 };

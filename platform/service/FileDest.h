@@ -12,14 +12,13 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/ComObject.h"
 #include "platform/service/AudioDest.h"
+#include "platform/service/MarkQueue.h"
 
 class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
   public:
@@ -66,14 +65,13 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     std::string FileName();
 
   private:
-    using Calls = std::vector<std::function<void()>>;
+    using Scope = MarkQueue::Scope<std::lock_guard<std::mutex>>;
     struct Closer {
         void operator()(SNDFILE* f) const;
     };
     bool OpenFileLocked(unsigned rate);
     void CloseLocked();
-    Calls TakeDueMarksLocked();
-    static void Run(Calls& calls);
+    void RunDueMarksLocked();
 
     std::mutex mutex_;
     std::unique_ptr<SNDFILE, Closer> file_;
@@ -83,7 +81,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     unsigned fileRate_ = 0;    // rate of the open file
     uint64_t written_ = 0;     // frames on the time line
     bool paused_ = false;
-    std::multimap<uint64_t, std::function<void()>> marks_;
+    MarkQueue marks_;
     std::function<void()> onRoom_;
     ComPtr<IUnknown> notify_;
     WORD realTime_ = kRealTimeDefault;

@@ -1,7 +1,7 @@
 #pragma once
 // A sound server of a test's own (PulseAudio with one null sink, listening on a
 // socket in a temporary folder), for tests that kill or restart the server while
-// the shared test server stays up. Stopped when destroyed.
+// the shared test server stays up.
 #include <sys/types.h>
 
 #include <string>
@@ -9,9 +9,8 @@
 class OwnSoundServer {
   public:
     OwnSoundServer();
+    // Kills the server and removes its folder.
     ~OwnSoundServer();
-    OwnSoundServer(const OwnSoundServer&) = delete;
-    OwnSoundServer& operator=(const OwnSoundServer&) = delete;
 
     // Starts the server and waits until it answers; false (with Error()) when it
     // does not. Start after Kill brings a new server up at the same address.
@@ -26,4 +25,8 @@ class OwnSoundServer {
     std::string dir_;
     pid_t pid_ = -1;
     std::string error_;
+
+    // One server, one owner.
+    OwnSoundServer(const OwnSoundServer&) = delete;
+    OwnSoundServer& operator=(const OwnSoundServer&) = delete;
 };
