@@ -10,7 +10,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
-#include <string_view>
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
@@ -149,11 +148,12 @@ void TFormMain::StartConversion() {
         // Nothing to report before the engine starts: no conversion happens.
         return;
     }
-    // Speak refuses only when it cannot create the WAV file; that the user must see.
+    // Of Speak's refusals, a WAV file that cannot be created is the one the user
+    // must see.
     try {
         fwMSpeechSave->Speak();
-    } catch (const EMSpeechException& e) {
-        if (std::string_view(e.what()).starts_with("Cannot create file")) throw;
+    } catch (const EMSpeechCreateFileError&) {
+        throw;
     } catch (...) {
     }
 }

@@ -22,3 +22,9 @@ HRESULT TTSBufNotifySink::WordPosition(QWORD, DWORD offset) {
     if (TMSpeech* speech = Speech()) speech->WordPosition_ = offset;
     return S_OK;
 }
+
+HRESULT TTSBufNotifySink::TextFailed(QWORD, HRESULT code, const char* description) {
+    if (TMSpeech* speech = Speech())
+        speech->Failure_ = TMSpeech::TextFailure{code, description ? description : ""};
+    return S_OK;
+}

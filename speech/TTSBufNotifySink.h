@@ -1,12 +1,13 @@
 #pragma once
 // Goes with each text handed to the engine and keeps the component's WordPosition
-// at the byte offset of the word being spoken.
+// at the byte offset of the word being spoken; it also takes the failure that ends
+// a text early, for the text's stop to report.
 #include <memory>
 
 #include "platform/ComObject.h"
 #include "speech/mSpeech.h"
 
-class TTSBufNotifySink : public TComObject<ITTSBufNotifySink> {
+class TTSBufNotifySink : public TComObject<ITTSBufNotifySink, IParlenTextFailureSink> {
   public:
     explicit TTSBufNotifySink(std::shared_ptr<TMSpeechLink> speech);
 
@@ -14,6 +15,7 @@ class TTSBufNotifySink : public TComObject<ITTSBufNotifySink> {
     HRESULT TextDataStarted(QWORD timeStamp) override;
     HRESULT BookMark(QWORD timeStamp, DWORD mark) override;
     HRESULT WordPosition(QWORD timeStamp, DWORD offset) override;
+    HRESULT TextFailed(QWORD timeStamp, HRESULT code, const char* description) override;
 
     TMSpeech* Speech() const { return Speech_->Speech; }
 

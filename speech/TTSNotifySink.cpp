@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "support/Errors.h"
+
 TTSNotifySink::TTSNotifySink(std::shared_ptr<TMSpeechLink> speech) : Speech_(std::move(speech)) {}
 
 HRESULT TTSNotifySink::AttribChanged(DWORD) {
@@ -26,9 +28,11 @@ HRESULT TTSNotifySink::AudioStop(QWORD) {
     ComPtr<ITTSNotifySinkA> hold(this);
     TMSpeech* speech = Speech();
     if (!speech) return S_OK;
-    speech->FlushFileOutput();
+    const std::optional<TMSpeech::TextFailure> failure = speech->FinishText();
     TNotifyEvent handler = speech->OnStop;
     if (handler) handler(Sender());
+    // Told after OnStop, so the caller is back at rest when it hears of it.
+    if (failure) throw EMSpeechTextFailed(failure->description, failure->code);
     return S_OK;
 }
 

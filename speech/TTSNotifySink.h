@@ -12,7 +12,8 @@ class TTSNotifySink : public TComObject<ITTSNotifySinkA> {
 
     HRESULT AttribChanged(DWORD attribute) override;
     HRESULT AudioStart(QWORD timeStamp) override;
-    // Completes the WAV file first (file output only), then fires OnStop.
+    // Completes the WAV file first (file output only), then fires OnStop; a failure
+    // that ended the text, or kept the file from completing, is raised after it.
     HRESULT AudioStop(QWORD timeStamp) override;
     HRESULT Visual(QWORD timeStamp, char ipaPhoneme, char enginePhoneme, DWORD hints,
                    PTTSMOUTH mouth) override;

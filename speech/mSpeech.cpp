@@ -17,6 +17,7 @@ const char kNotInitialized[] = "Speech Engine not initialized";
 const char kNotFound[] = "Specified Speech Engine not found";
 const char kNotSelected[] = "Speech Engine not selected";
 const char kCannotCreateFile[] = "Cannot create file %s";
+const char kCannotCompleteFile[] = "Cannot complete file %s";
 const char kNoSoundServer[] =
     "No sound server reachable (PulseAudio or PipeWire): cannot play speech";
 const char kNoEngine[] = "No speech engine is attached: select an engine first";
@@ -263,6 +264,7 @@ void TMSpeech::Speak() {
     if (!Initialized_) throw EMSpeechException(kNotInitialized);
     if (!Selected_) throw EMSpeechException(kNotSelected);
     Paused_ = false;
+    Failure_.reset();
     // Two failures reach the caller, since a user would otherwise get silence and no
     // word: a WAV file that cannot be created and a sound server that cannot be
     // reached. Every other failure means only that no audio follows.
@@ -270,10 +272,14 @@ void TMSpeech::Speak() {
     try {
         if (Output_ == soFile) {
             if (!FileDest) throw EMSpeechException(kNoFileDest);
+            TakeErrorDescription();  // a stale one would name the wrong cause
             if (FAILED(FileDest->Set(Filename_.c_str(), 1))) {
-                reported =
+                // The service's words say why: "Permission denied", "No space left on device".
+                std::string message =
                     Format(kCannotCreateFile, QString::fromStdU16String(Filename_).toStdString());
-                throw EMSpeechException(reported);
+                if (const std::string cause = TakeErrorDescription(); !cause.empty())
+                    message += ": " + cause;
+                throw EMSpeechCreateFileError(message);
             }
         }
         const std::string text = Text_.JoinLines();
@@ -289,6 +295,8 @@ void TMSpeech::Speak() {
             if (!cause.empty()) reported += ". " + cause;
         }
         OleCheck(hr);
+    } catch (const EMSpeechCreateFileError&) {
+        throw;
     } catch (const std::exception&) {
         if (!reported.empty()) throw EMSpeechException(reported);
     }
@@ -309,6 +317,19 @@ void TMSpeech::Stop() {
     OleCheck(RequireCentral()->AudioReset());
 }
 
-void TMSpeech::FlushFileOutput() {
-    if (Output_ == soFile && FileDest) FileDest->Flush();
+std::optional<TMSpeech::TextFailure> TMSpeech::FinishText() {
+    std::optional<TextFailure> failure = std::move(Failure_);
+    Failure_.reset();
+    if (Output_ == soFile && FileDest) {
+        TakeErrorDescription();
+        const HRESULT hr = FileDest->Flush();
+        if (FAILED(hr) && !failure) {
+            std::string message =
+                Format(kCannotCompleteFile, QString::fromStdU16String(Filename_).toStdString());
+            if (const std::string cause = TakeErrorDescription(); !cause.empty())
+                message += ": " + cause;
+            failure = TextFailure{hr, std::move(message)};
+        }
+    }
+    return failure;
 }

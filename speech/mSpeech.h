@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/ComPtr.h"
@@ -79,8 +80,13 @@ class TMSpeech : public QObject {
     void SetVolume(uint32_t value);
 
     // Hands Text to the engine. Raises EMSpeechException when not initialized or
-    // not selected, when the WAV file cannot be created, and when no sound server
-    // can be reached; any other failure is absorbed (no audio follows).
+    // not selected, EMSpeechCreateFileError (with the system's reason) when the WAV
+    // file cannot be created, and EMSpeechException when no sound server can be
+    // reached; any other failure is absorbed (no audio follows).
+    // A text that ends early because of a failure (the file cannot be written or
+    // completed, the sound server went away, no memory for synthesis) raises
+    // EMSpeechTextFailed from its stop notification, right after OnStop: it reaches
+    // the notification guard once, with everything already back at rest.
     void Speak();
     void Pause();
     void Resume();
@@ -99,7 +105,13 @@ class TMSpeech : public QObject {
     void ReadEngineInfo(const TTSMODEINFOA& record);
     void ProbeRanges();
     IUnknown* AudioDest() const;
-    void FlushFileOutput();
+    struct TextFailure {
+        HRESULT code;
+        std::string description;
+    };
+    // The stop of a text: completes the WAV file (file output) and hands over what
+    // ended the text early or kept the file from completing, if anything.
+    std::optional<TextFailure> FinishText();
     void Inject(const std::string& tag);
     ITTSAttributesA* RequireAttributes() const;
     ITTSCentralA* RequireCentral() const;
@@ -125,5 +137,6 @@ class TMSpeech : public QObject {
     std::string VersionWritten_;
     std::unique_ptr<TTSMODEINFOA> SelectedMode;
     uint32_t WordPosition_ = 0;
+    std::optional<TextFailure> Failure_;  // from the engine, until the text's stop
     std::shared_ptr<TMSpeechLink> Link;
 };

@@ -242,6 +242,21 @@ struct ITTSBufNotifySink : IUnknown {
     ~ITTSBufNotifySink() = default;
 };
 
+// This service's own extension, asked of a text's ITTSBufNotifySink: a text ended
+// before its end because of a failure (a WAV file that cannot be written, a sound
+// server gone, no memory left for synthesis). It comes once, just before the text's
+// audio stop; description says why in words ("Cannot write file NAME: No space left
+// on device"). A sink without it learns only that the text stopped.
+constexpr IID IID_IParlenTextFailureSink =
+    MakeGuid(0x5C2E7A91, 0x4D03, 0x4B6F, 0x8A17, 0x2E9B0C4D5F61);
+
+struct IParlenTextFailureSink : IUnknown {
+    virtual HRESULT TextFailed(QWORD timeStamp, HRESULT code, const char* description) = 0;
+
+  protected:
+    ~IParlenTextFailureSink() = default;
+};
+
 // Maps an interface type to its identifier, for counted references and objects.
 template <class I>
 struct InterfaceIdOf;
@@ -259,3 +274,4 @@ PARLEN_INTERFACE_ID(IAudioMultiMediaDevice, IID_IAudioMultiMediaDevice);
 PARLEN_INTERFACE_ID(IAudioFile, IID_IAudioFile);
 PARLEN_INTERFACE_ID(ITTSNotifySinkA, IID_ITTSNotifySinkA);
 PARLEN_INTERFACE_ID(ITTSBufNotifySink, IID_ITTSBufNotifySink);
+PARLEN_INTERFACE_ID(IParlenTextFailureSink, IID_IParlenTextFailureSink);

@@ -32,6 +32,25 @@ PARLEN_ERROR_KIND(EConvertError);
 
 #undef PARLEN_ERROR_KIND
 
+// The speech component's failures that its callers treat apart from the rest.
+// The WAV file cannot be created: the one refusal a conversion reports at its start.
+class EMSpeechCreateFileError : public EMSpeechException {
+  public:
+    using EMSpeechException::EMSpeechException;
+};
+
+// A text ended before its end (a file that cannot be written, a sound server gone, no
+// memory for synthesis), reported once the component is back at rest.
+class EMSpeechTextFailed : public EMSpeechException {
+  public:
+    EMSpeechTextFailed(std::string message, int32_t errorCode)
+        : EMSpeechException(std::move(message)), errorCode_(errorCode) {}
+    int32_t ErrorCode() const noexcept { return errorCode_; }
+
+  private:
+    int32_t errorCode_;
+};
+
 // A platform call returned a failure code.
 class EOleSysError : public Exception {
   public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "platform/ErrorInfo.h"
 #include "platform/service/TextScan.h"
@@ -10,6 +11,7 @@
 namespace {
 using Event = EngineEvents::Event;
 constexpr size_t kMaxWriteFrames = 16384;
+constexpr char kOutOfMemory[] = "Not enough memory to synthesise the text";
 
 // Hint bits from the way the piece's sentence ends.
 DWORD HintsOf(std::string_view piece) {
@@ -153,6 +155,19 @@ void EngineCore::SetVolume(uint32_t volume) {
 }
 
 bool EngineCore::Step() {
+    try {
+        return StepText();
+    } catch (const std::bad_alloc&) {
+        // No memory for this text's synthesis: it ends with the failure, and the
+        // worker carries on with the next one, which may well fit.
+        std::lock_guard lock(mutex_);
+        pending_.reset();
+        if (alive_ && current_) EndWithoutAudio(E_OUTOFMEMORY, kOutOfMemory);
+        return true;
+    }
+}
+
+bool EngineCore::StepText() {
     std::unique_lock lock(mutex_);
     if (!alive_) return false;
     if (pending_) {
@@ -223,10 +238,11 @@ bool EngineCore::WritePending() {
                                p.samples.begin() + static_cast<ptrdiff_t>(p.written + count));
     if (gain < 1.0)
         for (int16_t& s : chunk) s = static_cast<int16_t>(std::lround(s * gain));
-    if (FAILED(dest_->Write(chunk.data(), chunk.size()))) {
-        // The destination cannot take audio (disk full, server gone): end the text.
+    if (const HRESULT hr = dest_->Write(chunk.data(), chunk.size()); FAILED(hr)) {
+        // The destination cannot take audio (disk full, server gone): the text ends
+        // here, and whoever gave it learns why.
         pending_.reset();
-        EndWithoutAudio();
+        EndWithoutAudio(hr, dest_->LastError());
         return true;
     }
     p.written += count;
@@ -239,8 +255,8 @@ void EngineCore::FinishText() {
     if (!current_->anyAudio) {
         // A text without sound still gets its audio start and stop on the time line.
         const std::vector<int16_t> silence(rate_ / 50, 0);
-        if (FAILED(dest_->Write(silence.data(), silence.size()))) {
-            EndWithoutAudio();
+        if (const HRESULT hr = dest_->Write(silence.data(), silence.size()); FAILED(hr)) {
+            EndWithoutAudio(hr, dest_->LastError());
             return;
         }
     }
@@ -251,11 +267,17 @@ void EngineCore::FinishText() {
     current_.reset();
 }
 
-void EngineCore::EndWithoutAudio() {
+void EngineCore::EndWithoutAudio(HRESULT failure, std::string description) {
     // Nothing more will be heard of this text: report what is left of it now.
     for (Planned& p : planned_)
         if (p.event.kind == Event::Kind::AudioStart) events_->Emit(p.event, gen_);
     planned_.clear();
+    if (FAILED(failure)) {
+        Event failed{Event::Kind::Failed, current_->sink};
+        failed.failure = failure;
+        failed.description = description.empty() ? "The text could not be spoken" : description;
+        events_->Emit(failed, gen_);
+    }
     events_->Emit(Event{Event::Kind::AudioStop, current_->sink}, gen_);
     current_.reset();
 }

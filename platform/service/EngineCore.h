@@ -78,12 +78,14 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
         EngineEvents::Event event;
     };
 
+    bool StepText();
     bool WritePending();
     void RenderNext();
     void FinishText();
     void Plan(uint64_t frame, EngineEvents::Event event);
     void AddDueMarks();
-    void EndWithoutAudio();
+    // Ends the current text early; a failure (code and why) goes out before its stop.
+    void EndWithoutAudio(HRESULT failure = S_OK, std::string description = {});
 
     std::unique_ptr<VoiceBackend> voice_;
     ComPtr<IParlenAudioDest> dest_;

@@ -133,6 +133,13 @@ void EngineEvents::Deliver(const Event& e, const std::map<DWORD, ComPtr<ITTSNoti
                 run([&] { sink->Visual(stamp, 0, e.phoneme, e.hints, &mouth); });
             }
             break;
+        case Kind::Failed:
+            if (e.sink) {
+                ComPtr<IParlenTextFailureSink> told;
+                if (SUCCEEDED(e.sink.As(told)))
+                    run([&] { told->TextFailed(stamp, e.failure, e.description.c_str()); });
+            }
+            break;
         case Kind::AudioStop:
             for (const auto& entry : sinks) run([&] { entry.second->AudioStop(stamp); });
             if (e.sink) run([&] { e.sink->TextDataDone(stamp, 0); });

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/ComPtr.h"
 #include "speech/speech.h"
@@ -23,14 +24,17 @@
 class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
   public:
     struct Event {
-        enum class Kind { TextStarted, AudioStart, Word, Visual, AudioStop };
+        // Failed: the text ends early; its audio stop follows.
+        enum class Kind { TextStarted, AudioStart, Word, Visual, Failed, AudioStop };
         Kind kind;
-        ComPtr<ITTSBufNotifySink> sink;  // the text's, for TextStarted, Word, AudioStop
+        ComPtr<ITTSBufNotifySink> sink;  // the text's, for TextStarted, Word, Failed, AudioStop
         uint32_t offset = 0;             // Word
         TTSMOUTH mouth{};                // Word (the shape shown with it) and Visual
         char phoneme = 0;
         DWORD hints = 0;
-        uint64_t frame = 0;  // when it is heard, on the destination's time line
+        uint64_t frame = 0;      // when it is heard, on the destination's time line
+        HRESULT failure = S_OK;  // Failed: the code and why, in words
+        std::string description{};
     };
 
     // Any thread. Ignored when gen is not the current generation or after Close.

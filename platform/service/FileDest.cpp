@@ -1,9 +1,15 @@
 #include "platform/service/FileDest.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QString>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/ErrorInfo.h"
+#include "platform/service/Rf64.h"
 
 namespace {
 
@@ -57,11 +63,7 @@ HRESULT FileDest::Flush() {
     HRESULT hr = S_OK;
     if (file_) {
         sf_write_sync(file_.get());
-        if (sf_close(file_.release()) != 0) {
-            lastError_ = "Cannot complete file " + path_;
-            hr = AUDERR_WRITEFAILED;
-        }
-        fileFrames_ = 0;
+        if (!CloseLocked()) hr = AUDERR_WRITEFAILED;
     }
     // The file is complete: nothing more will be written for marks still waiting.
     marks_.RunAll();
@@ -102,9 +104,19 @@ bool FileDest::OpenFileLocked(unsigned rate) {
     info.samplerate = static_cast<int>(rate);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    struct stat before {};
+    const bool existed = ::stat(path_.c_str(), &before) == 0;
+    errno = 0;
     SNDFILE* f = sf_open(path_.c_str(), SFM_WRITE, &info);
     if (!f) {
-        lastError_ = "Cannot create file " + path_ + ": " + sf_strerror(nullptr);
+        const int err = errno;
+        Fail("Cannot create file", err ? std::strerror(err) : sf_strerror(nullptr));
+        // Opened but not even the header went in (a full disk): what is left is no
+        // WAV file, so none is left. A file that could not be opened is untouched.
+        struct stat after {};
+        if (::stat(path_.c_str(), &after) == 0 && S_ISREG(after.st_mode) &&
+            (!existed || after.st_size != before.st_size))
+            ::unlink(path_.c_str());
         return false;
     }
     file_.reset(f);
@@ -113,9 +125,28 @@ bool FileDest::OpenFileLocked(unsigned rate) {
     return true;
 }
 
-void FileDest::CloseLocked() {
-    file_.reset();
+bool FileDest::CloseLocked() {
+    if (!file_) return true;
+    const uint64_t dataBytes = fileFrames_ * 2;
     fileFrames_ = 0;
+    const int closed = sf_close(file_.release());
+    if (closed != 0) return Fail("Cannot complete file", sf_error_number(closed));
+    // Past what the plain header can hold, the file becomes RF64; below, it stays as
+    // it is.
+    std::string why;
+    if (dataBytes > Rf64::kMaxPlainDataBytes && !Rf64::Promote(path_, why))
+        return Fail("Cannot complete file", why);
+    return true;
+}
+
+bool FileDest::Fail(const char* what, const std::string& reason) {
+    lastError_ = std::string(what) + " " + path_ + ": " + reason;
+    SetErrorDescription(reason);
+    return false;
+}
+
+bool FileDest::HeaderFitsLocked() const {
+    return fileFrames_ * 2 <= Rf64::kMaxPlainDataBytes;
 }
 
 size_t FileDest::Room() {
@@ -139,16 +170,19 @@ HRESULT FileDest::Write(const int16_t* frames, size_t count) {
     written_ += took;
     if (took < count) {
         const int err = errno;
-        lastError_ = "Cannot write file " + path_ + ": " +
-                     (err ? std::strerror(err) : sf_strerror(file_.get()));
+        Fail("Cannot write file", err ? std::strerror(err) : sf_strerror(file_.get()));
         // Complete the file with what it holds; nothing more goes into it, so nobody
-        // waits for later marks either.
+        // waits for later marks either. The write's failure is the one to tell.
+        const std::string writeError = lastError_;
         CloseLocked();
+        lastError_ = writeError;
         marks_.RunAll();
         return AUDERR_WRITEFAILED;
     }
     const uint64_t every = uint64_t{fileRate_} * kHeaderEverySeconds;
-    if (before / every != fileFrames_ / every)
+    // Past 4 GiB the plain header's sizes would wrap: it keeps its last true sizes
+    // until the file is completed as RF64.
+    if (before / every != fileFrames_ / every && HeaderFitsLocked())
         sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
     RunDueMarksLocked();
     return S_OK;
@@ -177,7 +211,7 @@ void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
 void FileDest::EndOfData() {
     std::lock_guard lock(mutex_);
     // The end of a text: a valid header now, before Flush completes the file.
-    if (file_) sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    if (file_ && HeaderFitsLocked()) sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
 }
 
 HRESULT FileDest::Pause() {

@@ -3,11 +3,12 @@
 // engine's full speed.
 //
 // Set names the file and creates (or truncates) it at once, so a bad name fails
-// there and leaves no file behind; a Set while a file is open completes that file
-// first. Flush completes the file; so do Set, a failed write and the destructor,
-// so that a cancelled, abandoned or disk-full render still leaves a valid file
-// holding what was rendered. Marks run inside Write or AddMark as soon as their
-// frame is written.
+// there and leaves no file behind (nor does a disk too full for the header); a Set while a file is
+// open completes that file first. Flush completes the file; so do Set, a failed write and the
+// destructor, so that a cancelled, abandoned or disk-full render still leaves a valid file holding
+// what was rendered. Files past 4 GiB are completed as RF64. Failures give LastError "Cannot
+// create/write/complete file NAME: reason", and Set and Flush leave the reason alone as the call's
+// error description. Marks run inside Write or AddMark as soon as their frame is written.
 #include <sndfile.h>
 
 #include <cstdint>
@@ -70,7 +71,12 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
         void operator()(SNDFILE* f) const;
     };
     bool OpenFileLocked(unsigned rate);
-    void CloseLocked();
+    // Completes the open file (RF64 past 4 GiB); false, with the reason, when that fails.
+    bool CloseLocked();
+    // Sets the last error to "WHAT NAME: reason" and the reason as the call's error
+    // description; returns false.
+    bool Fail(const char* what, const std::string& reason);
+    bool HeaderFitsLocked() const;
     void RunDueMarksLocked();
 
     std::mutex mutex_;

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "Unprivileged.h"
 #include "platform/ClassRegistry.h"
 #include "platform/service/FileDest.h"
+#include "platform/service/Rf64.h"
 #include "platform/service/SpeechService.h"
 
 namespace {
@@ -36,6 +38,25 @@ std::vector<int16_t> Ramp(size_t n, int start = 0) {
     for (size_t i = 0; i < n; ++i) v[i] = int16_t((start + int(i)) * 7);
     return v;
 }
+
+// A disk that fills up: past the file-size limit writes fail the way they do on a
+// full disk (EFBIG instead of ENOSPC), while rewriting in place still works.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = bytes;
+        ok = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    rlimit saved{};
+    void (*oldHandler)(int) = nullptr;
+    bool ok = false;
+};
 
 class FileDestTest : public ::testing::Test {
   protected:
@@ -194,8 +215,6 @@ TEST_F(FileDestTest, PauseHoldsRenderingAndMarks) {
     EXPECT_GT(dest_->Room(), 0u);
 }
 
-// A disk that fills up: the file-size limit makes writes past it fail the way a
-// full disk does, while rewriting the header in place still works.
 // A dropped mark may hold the last reference to an engine whose release calls back
 // into the destination: it is let go only after the destination's lock.
 TEST(FileDestDeathTest, DroppedMarkIsReleasedOutsideTheLock) {
@@ -226,25 +245,18 @@ TEST_F(FileDestTest, FullDiskFailsTheWriteAndLeavesAValidFile) {
     bool lateMark = false;
     dest_->AddMark(15000, [&] { lateMark = true; });
 
-    rlimit saved{};
-    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 44 + 2 * 5000;
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
     HRESULT hr = S_OK;
-    size_t pos = 1000;
-    while (hr == S_OK && pos < data.size()) {
-        hr = dest_->Write(data.data() + pos, 1000);
-        pos += 1000;
+    {
+        FileSizeLimit limit(44 + 2 * 5000);
+        ASSERT_TRUE(limit.ok);
+        for (size_t pos = 1000; hr == S_OK && pos < data.size(); pos += 1000)
+            hr = dest_->Write(data.data() + pos, 1000);
     }
-    std::string why = dest_->LastError();
-    uint64_t written = dest_->WrittenFrames();
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
-    std::signal(SIGXFSZ, oldHandler);
+    const std::string why = dest_->LastError();
+    const uint64_t written = dest_->WrittenFrames();
 
     EXPECT_EQ(AUDERR_WRITEFAILED, hr);
-    EXPECT_NE(std::string::npos, why.find("full.wav")) << why;
+    EXPECT_EQ("Cannot write file " + path.string() + ": " + std::strerror(EFBIG), why);
     EXPECT_TRUE(lateMark) << "nothing more will be written: waiting marks run";
     EXPECT_LE(written, 5000u);
     EXPECT_GE(written, 4000u);
@@ -253,6 +265,45 @@ TEST_F(FileDestTest, FullDiskFailsTheWriteAndLeavesAValidFile) {
     EXPECT_EQ(written, uint64_t(wav.info.frames));
     EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), data.begin()));
     EXPECT_EQ(AUDERR_WRITEFAILED, dest_->Write(data.data(), 10));
+}
+
+TEST_F(FileDestTest, DiskTooFullForTheHeaderLeavesNoFile) {
+    auto path = dir_ / "none.wav";
+    HRESULT hr = S_OK;
+    {
+        FileSizeLimit limit(10);  // less than the header
+        ASSERT_TRUE(limit.ok);
+        hr = SetName(path);
+    }
+    EXPECT_EQ(AUDERR_CANNOTOPENFILE, hr);
+    EXPECT_EQ("Cannot create file " + path.string() + ": " + std::strerror(EFBIG),
+              dest_->LastError());
+    EXPECT_FALSE(fs::exists(path)) << "a cut header is no WAV file";
+}
+
+// Files that fit the plain header stay plain; past it, the same file made RF64 in
+// place, by inserting room or by moving the data, reads back whole.
+TEST_F(FileDestTest, PlainFilesStayPlainAndPromotedOnesReadBackAsRf64) {
+    auto plain = dir_ / "plain.wav";
+    ASSERT_EQ(S_OK, dest_->Open(22050));
+    ASSERT_EQ(S_OK, SetName(plain));
+    auto data = Ramp(3001);
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), data.size()));
+    ASSERT_EQ(S_OK, dest_->Flush());
+    EXPECT_EQ(44u + 2 * data.size(), fs::file_size(plain)) << "the plain 44-byte header";
+    for (bool insert : {true, false}) {
+        auto rf64 = dir_ / (insert ? "inserted.wav" : "moved.wav");
+        fs::copy_file(plain, rf64);
+        std::string error;
+        ASSERT_TRUE(Rf64::Promote(rf64.string(), error, insert)) << error;
+        auto wav = ReadWav(rf64);
+        ASSERT_TRUE(wav.ok) << rf64;
+        EXPECT_EQ(SF_FORMAT_RF64 | SF_FORMAT_PCM_16, wav.info.format) << rf64;
+        EXPECT_EQ(22050, wav.info.samplerate);
+        EXPECT_EQ(data, wav.samples) << rf64;
+        EXPECT_FALSE(Rf64::Promote(rf64.string(), error)) << "no plain header any more";
+    }
+    EXPECT_EQ(data, ReadWav(plain).samples);
 }
 
 TEST(FileDestClass, RegisteredUnderItsClassAndAnswersBothInterfaces) {

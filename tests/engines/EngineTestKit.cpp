@@ -72,6 +72,7 @@ HRESULT RecordingDest::Write(const int16_t* frames, size_t count) {
     std::unique_lock lock(mutex_);
     if (!wroteAny_) firstWrite_ = std::chrono::steady_clock::now();
     wroteAny_ = true;
+    if (frames_.size() + count > failFrom) return AUDERR_WRITEFAILED;
     frames_.insert(frames_.end(), frames, frames + count);
     RunDue(lock);
     return S_OK;
@@ -179,6 +180,12 @@ HRESULT RecordingBufSink::TextDataStarted(QWORD) {
     log_->lines.push_back("textstarted");
     return S_OK;
 }
+HRESULT RecordingBufSink::TextFailed(QWORD, HRESULT code, const char* description) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", uint32_t(code));
+    log_->lines.push_back("failed " + std::string(hex) + " " + description);
+    return S_OK;
+}
 HRESULT RecordingBufSink::WordPosition(QWORD, DWORD offset) {
     log_->lines.push_back("word " + std::to_string(offset));
     return S_OK;
@@ -230,8 +237,8 @@ bool TestEngine::Select(const std::string& modeName, bool paced) {
 }
 
 HRESULT TestEngine::Speak(const std::string& text) {
-    return central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1, buf.Get(),
-                             IID_ITTSBufNotifySink);
+    return central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1,
+                             static_cast<ITTSBufNotifySink*>(buf.Get()), IID_ITTSBufNotifySink);
 }
 
 bool TestEngine::WaitStops(int count, int timeoutMs) {

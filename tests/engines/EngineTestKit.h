@@ -2,6 +2,7 @@
 // Test kit for the engines: a recording audio destination, recording notification
 // sinks, and helpers that select a mode and render a text through it.
 #include <QCoreApplication>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -33,7 +34,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     HRESULT Resume() override;
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
-    std::string LastError() override { return openResult == S_OK ? "" : "refused"; }
+    std::string LastError() override { return openResult == S_OK ? "full" : "refused"; }
 
     void SetRoom(size_t room);
     // Room() is what is left below frames written in all.
@@ -45,6 +46,8 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     // Runs the next due mark; false when there is none.
     bool PlayOne();
     HRESULT openResult = S_OK;
+    // Writes that would reach past this many frames fail, as on a full disk.
+    std::atomic<size_t> failFrom{SIZE_MAX};
 
   private:
     const bool paced_;
@@ -64,7 +67,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
 };
 
 // Records notifications as lines: "start", "stop", "visual", "word N",
-// "textstarted", "textdone".
+// "textstarted", "textdone", "failed CODE DESCRIPTION".
 class EventLog {
   public:
     std::vector<std::string> lines;
@@ -84,13 +87,14 @@ class RecordingNotifySink : public TComObject<ITTSNotifySinkA> {
     EventLog* log_;
 };
 
-class RecordingBufSink : public TComObject<ITTSBufNotifySink> {
+class RecordingBufSink : public TComObject<ITTSBufNotifySink, IParlenTextFailureSink> {
   public:
     explicit RecordingBufSink(EventLog* log) : log_(log) {}
     HRESULT TextDataDone(QWORD, DWORD) override;
     HRESULT TextDataStarted(QWORD) override;
     HRESULT BookMark(QWORD, DWORD) override { return S_OK; }
     HRESULT WordPosition(QWORD, DWORD offset) override;
+    HRESULT TextFailed(QWORD, HRESULT code, const char* description) override;
 
   private:
     EventLog* log_;

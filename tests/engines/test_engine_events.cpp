@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "EngineTestKit.h"
+#include "platform/service/EngineCore.h"
 #include "platform/service/EngineEvents.h"
 
 namespace {
@@ -254,4 +255,50 @@ TEST(Release, DestroyingAnEngineMidSynthesisIsSafeAndSilent) {
     ASSERT_TRUE(next.Select(kEspeak));
     ASSERT_EQ(next.Speak("still working"), S_OK);
     EXPECT_TRUE(next.WaitStops(1));
+}
+
+TEST(Failures, AFailedWriteEndsTheTextAndSaysWhyBeforeItsStop) {
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak, false));
+    e.dest->failFrom = 20000;
+    ASSERT_EQ(e.Speak(LongText(3000)), S_OK);
+    ASSERT_TRUE(e.WaitStops(1));
+    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("textdone") == 1; }));
+    ExpectWellFormed(e.log.lines);
+    const std::vector<std::string> tail(e.log.lines.end() - 3, e.log.lines.end());
+    EXPECT_EQ((std::vector<std::string>{"failed 80040204 full", "stop", "textdone"}), tail);
+    EXPECT_LE(e.dest->Frames().size(), 20000u);
+    // A destination that takes audio again gets the next text whole, and no failure.
+    e.dest->failFrom = SIZE_MAX;
+    ASSERT_EQ(e.Speak("1 2 3"), S_OK);
+    ASSERT_TRUE(e.WaitStops(2));
+    EXPECT_EQ(1, e.log.Count("failed 80040204 full"));
+}
+
+// A voice whose synthesis runs out of memory.
+class StarvedVoice : public VoiceBackend {
+  public:
+    unsigned SampleRate() const override { return 16000; }
+    PieceSize FirstPieceSize() const override { return {100, 200}; }
+    PieceSize NextPieceSize() const override { return {100, 200}; }
+    bool Render(std::string_view, TextPiece, const std::vector<uint32_t>&, const VoiceSettings&,
+                const std::function<bool()>&, RenderedPiece&) override {
+        throw std::bad_alloc();
+    }
+};
+
+TEST(Failures, NoMemoryForSynthesisEndsTheTextNotTheProgram) {
+    EnsureApartment();
+    EventLog log;
+    auto dest = MakeCom<RecordingDest>(false);
+    auto core = std::make_shared<EngineCore>(std::make_unique<StarvedVoice>(),
+                                             ComPtr<IParlenAudioDest>(dest.Get()));
+    core->Start();
+    core->Events().Register(MakeCom<RecordingNotifySink>(&log));
+    ASSERT_EQ(S_OK, core->Queue("one two", MakeCom<RecordingBufSink>(&log)));
+    ASSERT_EQ(S_OK, core->Queue("three", MakeCom<RecordingBufSink>(&log)));
+    EXPECT_TRUE(PumpUntil([&] { return log.Count("textdone") == 2; }));
+    EXPECT_EQ(2, log.Count("failed 8007000E Not enough memory to synthesise the text"));
+    ExpectWellFormed(log.lines);
+    core->Shutdown();
 }
