@@ -139,12 +139,15 @@ void DeviceDest::Teardown() {
     // Taken out under the lock, destroyed after it (their captures may hold engines).
     MarkQueue::Calls spent;
     std::function<void()> onRoom;
+    std::function<void(HRESULT, const std::string&)> onFailure;
     {
         PulseLoop::Lock lock(pulse_);
         marks_.Drop();
         spent = marks_.TakeSpent();
         onRoom = std::move(onRoom_);
         onRoom_ = nullptr;
+        onFailure = std::move(onFailure_);
+        onFailure_ = nullptr;
         DropStreamLocked();
         if (poll_) pulse_.Api()->time_free(poll_);
         poll_ = nullptr;
@@ -354,6 +357,11 @@ HRESULT DeviceDest::Reset() {
 void DeviceDest::SetRoomCallback(std::function<void()> onRoom) {
     ApiScope scope(marks_, this);
     onRoom_ = std::move(onRoom);
+}
+
+void DeviceDest::SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) {
+    ApiScope scope(marks_, this);
+    onFailure_ = std::move(onFailure);
 }
 
 std::string DeviceDest::LastError() {

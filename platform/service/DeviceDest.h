@@ -58,6 +58,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
     std::string LastError() override;
+    void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) override;
     uint64_t HeardFrames() override;
 
   private:
@@ -114,5 +115,6 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     bool failed_ = false;  // the connection broke; the next Open reconnects
     size_t lastRoom_ = 0;
     std::function<void()> onRoom_;
+    std::function<void(HRESULT, const std::string&)> onFailure_;
     std::string lastError_;
 };

@@ -47,6 +47,13 @@ void DeviceDest::FailLocked(const std::string& what) {
     failed_ = true;
     lastError_ = what;
     queue_.clear();
+    // Told first: the text still being heard ends with this failure, not as if heard.
+    if (onFailure_) {
+        try {
+            onFailure_(AUDERR_WRITEFAILED, what);
+        } catch (...) {
+        }
+    }
     marks_.RunAll();
     if (onRoom_) {
         try {
