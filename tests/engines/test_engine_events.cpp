@@ -275,6 +275,27 @@ TEST(Failures, AFailedWriteEndsTheTextAndSaysWhyBeforeItsStop) {
     EXPECT_EQ(1, e.log.Count("failed 80040204 full"));
 }
 
+// The device fails by itself while the end of a text is still being heard: all of its
+// audio was written, so no write fails, yet the text ends with the failure before its
+// stop; the next text knows nothing of it.
+TEST(Failures, ALostDeviceEndsTheTextStillBeingHeardWithWhy) {
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    ASSERT_EQ(e.Speak("1 2 3"), S_OK);
+    for (int i = 0; i < 2000 && e.dest->endsOfData == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(1, e.dest->endsOfData.load()) << "the text was never written whole";
+    e.dest->Lose("gone");
+    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("textdone") == 1; }));
+    ExpectWellFormed(e.log.lines);
+    const std::vector<std::string> tail(e.log.lines.end() - 3, e.log.lines.end());
+    EXPECT_EQ((std::vector<std::string>{"failed 80040204 gone", "stop", "textdone"}), tail);
+    e.dest->failFrom = SIZE_MAX;
+    ASSERT_EQ(e.Speak("4 5"), S_OK);
+    ASSERT_TRUE(e.WaitStops(2));
+    EXPECT_EQ(1, e.log.Count("failed 80040204 gone"));
+}
+
 // A voice whose synthesis runs out of memory.
 class StarvedVoice : public VoiceBackend {
   public:
