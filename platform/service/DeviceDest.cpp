@@ -1,5 +1,7 @@
 #include "platform/service/DeviceDest.h"
 
+#include <pulse/rtclock.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -263,6 +265,7 @@ void DeviceDest::RequestTimingLocked() {
         pa_operation_unref(timing_);
     }
     timing_ = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+    timingAsked_ = pa_rtclock_now();
 }
 
 void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {

@@ -36,6 +36,9 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     static constexpr unsigned kServerBufferMs = 100;
     // Silence put before the first frame after the stream ran dry.
     static constexpr unsigned kLeadInMs = 6;
+    // A server that leaves a timing report unanswered this long while playing has
+    // stopped: the connection counts as lost.
+    static constexpr unsigned kStallMs = 4000;
 
     DeviceDest();
     ~DeviceDest() override;
@@ -101,6 +104,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     bool pollArmed_ = false;
     unsigned polls_ = 0;
     pa_operation* timing_ = nullptr;  // a timing report on its way
+    pa_usec_t timingAsked_ = 0;       // when it was asked for (monotonic clock)
     unsigned rate_ = 0;
 
     uint64_t written_ = 0;       // frames accepted on the time line

@@ -24,6 +24,12 @@ void DeviceDest::ArmPollLocked() {
 
 void DeviceDest::OnPoll() {
     pollArmed_ = false;
+    if (timing_ && pa_operation_get_state(timing_) == PA_OPERATION_RUNNING &&
+        pa_rtclock_now() - timingAsked_ > pa_usec_t{kStallMs} * PA_USEC_PER_MSEC) {
+        // A frozen server keeps the connection open but plays nothing more.
+        FailLocked("The sound server at " + pulse_.Server() + " stopped answering");
+        return;
+    }
     if (++polls_ % 2 == 0) RequestTimingLocked();
     RunDueMarksLocked();
     NotifyRoomLocked();

@@ -83,6 +83,10 @@ bool OwnSoundServer::Start() {
     return false;
 }
 
+void OwnSoundServer::Freeze() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
 void OwnSoundServer::Kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);

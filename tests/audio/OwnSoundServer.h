@@ -17,6 +17,8 @@ class OwnSoundServer {
     bool Start();
     // Ends the server at once (SIGKILL), as a crash would.
     void Kill();
+    // Stops the server without ending it (SIGSTOP), as a hung one would.
+    void Freeze();
     // The address for PULSE_SERVER ("unix:/tmp/.../native").
     std::string Address() const { return "unix:" + dir_ + "/native"; }
     const std::string& Error() const { return error_; }

@@ -378,82 +378,106 @@ TEST(DeviceDestNoServer, OpenFailsWithTheCauseAndRetries) {
     }
 }
 
-// A server lost while playing (killed, its socket gone): the waiting writer is woken,
-// Write fails soon, naming the cause and the server, marks keep nobody waiting, and
-// once a server answers again the next Open connects again and plays.
-TEST(DeviceDestLostServer, WriteFailsNamingTheCauseAndOpenReconnects) {
-    if (!SinkCapture::ServerConfigured()) GTEST_SKIP() << "no sound tools (PULSE_SERVER unset)";
-    OwnSoundServer server;
-    ASSERT_TRUE(server.Start()) << server.Error();
-    const char* real = std::getenv("PULSE_SERVER");
-    const std::string saved = real ? real : "";
-    setenv("PULSE_SERVER", server.Address().c_str(), 1);
-    auto dest = MakeCom<DeviceDest>();
-    ASSERT_EQ(S_OK, dest->Open(kRate)) << dest->LastError();
-    std::mutex m;
-    std::condition_variable roomed;
-    bool woken = false;
-    dest->SetRoomCallback([&] {
-        std::lock_guard lock(m);
-        woken = true;
-        roomed.notify_all();
-    });
+// A sound server of the test's own, which it may kill or freeze while the shared one
+// stays up, and a writer that writes like the synthesis worker until Write fails.
+class DeviceDestLostServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!SinkCapture::ServerConfigured()) GTEST_SKIP() << "no sound tools (PULSE_SERVER unset)";
+        ASSERT_TRUE(server_.Start()) << server_.Error();
+        const char* real = std::getenv("PULSE_SERVER");
+        saved_ = real ? real : "";
+        setenv("PULSE_SERVER", server_.Address().c_str(), 1);
+        dest_ = MakeCom<DeviceDest>();
+        ASSERT_EQ(S_OK, dest_->Open(kRate)) << dest_->LastError();
+        dest_->SetRoomCallback([this] {
+            std::lock_guard lock(m_);
+            woken_ = true;
+            roomed_.notify_all();
+        });
+    }
+    void TearDown() override {
+        if (dest_) dest_->SetRoomCallback(nullptr);
+        dest_ = nullptr;
+        if (!saved_.empty()) setenv("PULSE_SERVER", saved_.c_str(), 1);
+    }
+    // Plays until something is heard, does `lose` to the server, and writes on until
+    // Write fails: the milliseconds from `lose` to the failure, or -1 when it never came.
+    double MsUntilWriteFails(const std::function<void()>& lose) {
+        std::atomic<bool> failed{false}, stop{false};
+        Clock::time_point failedAt;
+        std::thread writer([&] {
+            const auto tone = MakeTone(kRate, 100);
+            while (!stop) {
+                if (dest_->Room() == 0) {
+                    // Only the room callback wakes it, as it wakes the synthesis worker.
+                    std::unique_lock lock(m_);
+                    roomed_.wait_for(lock, 10s, [&] { return woken_; });
+                    woken_ = false;
+                    continue;
+                }
+                if (FAILED(dest_->Write(tone.data(), std::min(dest_->Room(), tone.size())))) {
+                    failedAt = Clock::now();
+                    failed = true;
+                    return;
+                }
+            }
+        });
+        const bool heard = WaitUntil([&] { return dest_->HeardFrames() >= kRate / 4; });
+        const auto lostAt = Clock::now();
+        if (heard) lose();
+        WaitUntil([&] { return failed.load(); }, 10s);
+        stop = true;
+        writer.join();
+        EXPECT_TRUE(heard) << "nothing played on the test's own server";
+        return failed ? Ms(failedAt - lostAt) : -1.0;
+    }
+    OwnSoundServer server_;
+    std::string saved_;
+    ComPtr<DeviceDest> dest_;
+    std::mutex m_;
+    std::condition_variable roomed_;
+    bool woken_ = false;
+};
+
+// Killed (or its socket gone): the waiting writer is woken, Write fails at once naming
+// the cause and the server, marks keep nobody waiting, and once a server answers
+// again the next Open connects again and plays.
+TEST_F(DeviceDestLostServer, KilledFailsTheWriteNamingTheCauseAndOpenReconnects) {
     MarkLog log;
-    dest->AddMark(uint64_t{1} << 40, log.Mark(0));
-    std::atomic<HRESULT> failure{S_OK};
-    std::atomic<bool> stop{false};
-    Clock::time_point failedAt;
-    std::thread writer([&] {
-        const auto tone = MakeTone(kRate, 100);
-        while (!stop) {
-            if (dest->Room() == 0) {
-                // Only the room callback wakes it, as it wakes the synthesis worker.
-                std::unique_lock lock(m);
-                roomed.wait_for(lock, 10s, [&] { return woken; });
-                woken = false;
-                continue;
-            }
-            const HRESULT hr = dest->Write(tone.data(), std::min(dest->Room(), tone.size()));
-            if (FAILED(hr)) {
-                failedAt = Clock::now();
-                failure = hr;
-                return;
-            }
-        }
-    });
-    ASSERT_TRUE(WaitUntil([&] { return dest->HeardFrames() >= kRate / 4; }))
-        << "nothing played on the test's own server";
-    const auto killedAt = Clock::now();
-    server.Kill();
-    const bool failed = WaitUntil([&] { return failure != S_OK; }, 5s);
-    stop = true;
-    writer.join();
-    ASSERT_TRUE(failed) << "Write went on succeeding with the server gone";
-    EXPECT_EQ(AUDERR_WRITEFAILED, failure.load());
-    std::printf("Write failed %.1f ms after the server was killed\n", Ms(failedAt - killedAt));
-    EXPECT_LT(Ms(failedAt - killedAt), 1000.0);
-    const std::string why = dest->LastError();
+    dest_->AddMark(uint64_t{1} << 40, log.Mark(0));
+    const double ms = MsUntilWriteFails([&] { server_.Kill(); });
+    std::printf("Write failed %.1f ms after the server was killed\n", ms);
+    ASSERT_GE(ms, 0.0) << "Write went on succeeding with the server gone";
+    EXPECT_LT(ms, 1000.0);
+    const std::string why = dest_->LastError();
     EXPECT_NE(std::string::npos, why.find("Connection terminated")) << why;
-    EXPECT_NE(std::string::npos, why.find(server.Address())) << why;
+    EXPECT_NE(std::string::npos, why.find(server_.Address())) << why;
     EXPECT_EQ(1u, log.Count()) << "a mark that will never be heard must not wait";
     int16_t frames[4] = {1, 2, 3, 4};
-    EXPECT_EQ(AUDERR_WRITEFAILED, dest->Write(frames, 4));
-    EXPECT_EQ(why, dest->LastError()) << "a later Write keeps the cause";
+    EXPECT_EQ(AUDERR_WRITEFAILED, dest_->Write(frames, 4));
+    EXPECT_EQ(why, dest_->LastError()) << "a later Write keeps the cause";
 
-    ASSERT_TRUE(server.Start()) << server.Error();
-    EXPECT_EQ(S_OK, dest->Open(kRate)) << "the next Open connects again: " << dest->LastError();
+    ASSERT_TRUE(server_.Start()) << server_.Error();
+    EXPECT_EQ(S_OK, dest_->Open(kRate)) << "the next Open connects again: " << dest_->LastError();
     const auto tone = MakeTone(kRate, 200);
-    const uint64_t from = dest->WrittenFrames();
-    EXPECT_EQ(S_OK, dest->Write(tone.data(), tone.size())) << dest->LastError();
-    dest->EndOfData();
-    EXPECT_TRUE(WaitUntil([&] { return dest->HeardFrames() >= from + tone.size(); }))
+    const uint64_t from = dest_->WrittenFrames();
+    EXPECT_EQ(S_OK, dest_->Write(tone.data(), tone.size())) << dest_->LastError();
+    dest_->EndOfData();
+    EXPECT_TRUE(WaitUntil([&] { return dest_->HeardFrames() >= from + tone.size(); }))
         << "nothing played after reconnecting";
-    dest->SetRoomCallback(nullptr);
-    dest = nullptr;
-    if (real)
-        setenv("PULSE_SERVER", saved.c_str(), 1);
-    else
-        unsetenv("PULSE_SERVER");
+}
+
+// Frozen: the connection stays open but nothing answers; Write fails once the
+// device's watchdog runs out, and says so.
+TEST_F(DeviceDestLostServer, FrozenFailsTheWriteWithinTheWatchdog) {
+    const double ms = MsUntilWriteFails([&] { server_.Freeze(); });
+    std::printf("Write failed %.1f ms after the server froze\n", ms);
+    ASSERT_GE(ms, 0.0) << "Write went on succeeding with the server frozen";
+    EXPECT_LT(ms, DeviceDest::kStallMs + 1000.0);
+    const std::string why = dest_->LastError();
+    EXPECT_NE(std::string::npos, why.find("stopped answering")) << why;
+    EXPECT_NE(std::string::npos, why.find(server_.Address())) << why;
 }
 
 }  // namespace

@@ -110,7 +110,6 @@ void RecordingDest::SetFailureCallback(std::function<void(HRESULT, const std::st
     onFailure_ = std::move(onFailure);
 }
 void RecordingDest::Lose(const std::string& why) {
-    failFrom = 0;
     std::unique_lock lock(mutex_);
     if (onFailure_) onFailure_(AUDERR_WRITEFAILED, why);
     auto marks = std::move(marks_);

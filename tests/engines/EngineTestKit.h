@@ -47,7 +47,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     // Runs the next due mark; false when there is none.
     bool PlayOne();
     // Fails by itself, as a sound device whose server went away: says so, then runs
-    // every mark; writes fail from then on.
+    // every mark.
     void Lose(const std::string& why);
     std::atomic<int> endsOfData{0};
     HRESULT openResult = S_OK;

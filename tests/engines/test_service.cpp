@@ -40,8 +40,8 @@ struct ServiceEngine {
                SUCCEEDED(central->Register(notify.Get(), IID_ITTSNotifySinkA, &key));
     }
     HRESULT Speak(const std::string& text) {
-        return central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1, buf.Get(),
-                                 IID_ITTSBufNotifySink);
+        return central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1,
+                                 static_cast<ITTSBufNotifySink*>(buf.Get()), IID_ITTSBufNotifySink);
     }
     ComPtr<IAudioFile> File() {
         ComPtr<IAudioFile> file;
