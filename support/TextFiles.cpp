@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "support/Errors.h"
@@ -80,13 +81,18 @@ void TStrings::SaveTextFile(const std::string& fileName) const {
     // Non-blocking, and only a regular file is written: a FIFO or a device given as a
     // file name must neither hang the window nor swallow the text. Truncate only once
     // the lock is held, so a file that another has open stays whole.
+    // The message says why, in the system's words where it has them.
+    auto refuse = [&](const char* reason) {
+        throw EFCreateError(failure + ": " + (reason ? reason : std::strerror(errno)));
+    };
     FileHandle file(
         ::open(fileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
-    if (!file.valid()) throw EFCreateError(failure);
+    if (!file.valid()) refuse(nullptr);
     struct stat info = {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw EFCreateError(failure);
-    if (!LockWholeFile(file.get(), F_WRLCK)) throw EFCreateError(failure);
-    if (::ftruncate(file.get(), 0) != 0) throw EFCreateError(failure);
+    if (::fstat(file.get(), &info) != 0) refuse(nullptr);
+    if (!S_ISREG(info.st_mode)) refuse("Not a regular file");
+    if (!LockWholeFile(file.get(), F_WRLCK)) refuse("The file is in use by another program");
+    if (::ftruncate(file.get(), 0) != 0) refuse(nullptr);
 
     const std::string text = JoinLines();
     if (text.empty()) return;

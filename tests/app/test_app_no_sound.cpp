@@ -12,6 +12,7 @@
 
 #include "AppTestSupport.h"
 #include "OwnSoundServer.h"
+#include "TinyDisk.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
 #include "support/VersionInfo.h"
@@ -135,6 +136,31 @@ TEST_F(NoSound, RenderingAWavFileStillWorks) {
     const double seconds = double(info.frames) / info.samplerate;
     EXPECT_GT(seconds, 1.0);
     EXPECT_LT(seconds, 10.0);
+}
+
+TEST_F(NoSound, AFullDiskEndsTheRenderAndTheBoxSaysWhyOnceTheWindowIsIdle) {
+    TinyDisk disk(ScratchDir().toStdString() + "/disk");
+    if (!disk.mounted) GTEST_SKIP() << "no tmpfs can be mounted here";
+    const size_t shownAtStart = ui.boxes.size();
+    form->mmEditText->setPlainText(
+        QString::fromStdString(ReadFileBytes("/usr/share/common-licenses/GPL-3")));
+    const QString wav = QString::fromStdString(disk.dir) + "/gpl.wav";
+    ui.answers = {wav};
+    int stops = 0;
+    size_t shownAtStop = 0;
+    form->fwMSpeechSave->OnStop = [&](void*) {
+        form->fwMSpeechSaveStop();
+        ++stops;
+        shownAtStop = ui.boxes.size();
+    };
+    form->btConverterSave->click();
+    ASSERT_TRUE(WaitFor([&] { return ui.boxes.size() > shownAtStart; }, 60000));
+    WaitFor(nullptr, 100);
+    EXPECT_EQ(1, stops);
+    EXPECT_EQ(shownAtStart, shownAtStop) << "the box comes after the window is idle";
+    ASSERT_EQ(shownAtStart + 1, ui.boxes.size()) << "shown once";
+    EXPECT_EQ("Cannot write file " + wav + ": No space left on device.", ui.boxes.back().text);
+    EXPECT_TRUE(Idle());
 }
 
 }  // namespace

@@ -38,7 +38,8 @@ TEST_F(Converter, TextFilesLoadAndSaveThroughTheirDialogs) {
     ui.answers = {dir + "/missing/x.txt"};
     form->btTextSave->click();
     ASSERT_EQ(1u, ui.boxes.size());
-    EXPECT_EQ("Cannot create file " + dir + "/missing/x.txt.", ui.boxes[0].text);
+    EXPECT_EQ("Cannot create file " + dir + "/missing/x.txt: No such file or directory.",
+              ui.boxes[0].text);
 }
 
 TEST_F(Converter, LoadErrorsShowTheirMessagesAndKeepTheText) {

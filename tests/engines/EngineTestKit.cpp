@@ -72,7 +72,6 @@ HRESULT RecordingDest::Write(const int16_t* frames, size_t count) {
     std::unique_lock lock(mutex_);
     if (!wroteAny_) firstWrite_ = std::chrono::steady_clock::now();
     wroteAny_ = true;
-    if (frames_.size() + count > failFrom) return AUDERR_WRITEFAILED;
     frames_.insert(frames_.end(), frames, frames + count);
     RunDue(lock);
     return S_OK;
@@ -195,9 +194,7 @@ HRESULT RecordingBufSink::TextDataStarted(QWORD) {
     return S_OK;
 }
 HRESULT RecordingBufSink::TextFailed(QWORD, HRESULT code, const char* description) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%08X", uint32_t(code));
-    log_->lines.push_back("failed " + std::string(hex) + " " + description);
+    log_->lines.push_back("failed " + std::to_string(code) + " " + description);
     return S_OK;
 }
 HRESULT RecordingBufSink::WordPosition(QWORD, DWORD offset) {

@@ -2,7 +2,6 @@
 // Test kit for the engines: a recording audio destination, recording notification
 // sinks, and helpers that select a mode and render a text through it.
 #include <QCoreApplication>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -34,7 +33,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     HRESULT Resume() override;
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
-    std::string LastError() override { return openResult == S_OK ? "full" : "refused"; }
+    std::string LastError() override { return openResult == S_OK ? "" : "refused"; }
     void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) override;
 
     void SetRoom(size_t room);
@@ -51,8 +50,6 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     void Lose(const std::string& why);
     std::atomic<int> endsOfData{0};
     HRESULT openResult = S_OK;
-    // Writes that would reach past this many frames fail, as on a full disk.
-    std::atomic<size_t> failFrom{SIZE_MAX};
 
   private:
     const bool paced_;

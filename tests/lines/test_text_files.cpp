@@ -186,7 +186,7 @@ TEST_F(TextFiles, LoadAndSaveRefuseAFileLockedByAnotherProcess) {
     lines.text = "new";
     EXPECT_THROW(lines.LoadTextFile(Path("held.txt")), EFOpenError);
     EXPECT_EQ(MessageOf<EFCreateError>([&] { lines.SaveTextFile(Path("held.txt")); }),
-              "Cannot create file " + Path("held.txt"));
+              "Cannot create file " + Path("held.txt") + ": The file is in use by another program");
     EXPECT_EQ(Read(Path("held.txt")), "held") << "a refused save must not truncate";
     (void)!::write(release[1], "x", 1);
     ::waitpid(child, nullptr, 0);
@@ -242,10 +242,14 @@ TEST_F(TextFiles, SaveFailuresNameTheFileAsGiven) {
     // Only a regular file takes the text: a FIFO would hold the window once its
     // buffer is full, and a device would swallow the text or fail half-way.
     ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
-    for (const std::string& name :
-         {Path("absent/out.txt"), Path("folder.txt"), ""s, Path("pipe"), "/dev/null"s}) {
+    const std::string notRegular = "Not a regular file", absent = "No such file or directory";
+    for (const auto& [name, why] : {std::pair{Path("absent/out.txt"), absent},
+                                    {Path("folder.txt"), "Is a directory"s},
+                                    {""s, absent},
+                                    {Path("pipe"), notRegular},
+                                    {"/dev/null"s, notRegular}}) {
         EXPECT_EQ(MessageOf<EFCreateError>([&] { list.SaveTextFile(name); }),
-                  "Cannot create file " + name);
+                  "Cannot create file " + name + ": " + why);
     }
     EXPECT_FALSE(fs::exists(dir_ / "absent"));
     EXPECT_TRUE(fs::is_fifo(Path("pipe")));

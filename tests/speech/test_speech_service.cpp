@@ -7,6 +7,7 @@
 #include <set>
 
 #include "RealService.h"
+#include "TinyDisk.h"
 #include "platform/ComPtr.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
@@ -182,8 +183,9 @@ TEST_F(RealService, AnUnwritableWavPathIsReportedAndNoFileAppears) {
     try {
         speech.Speak();
         ADD_FAILURE() << "Speak must refuse a file that cannot be created";
-    } catch (const EMSpeechException& e) {
-        EXPECT_EQ("Cannot create file " + wav.toStdString(), e.Message());
+    } catch (const EMSpeechCreateFileError& e) {
+        EXPECT_EQ("Cannot create file " + wav.toStdString() + ": No such file or directory",
+                  e.Message());
     }
     EXPECT_FALSE(QFile::exists(wav));
 }
@@ -270,6 +272,30 @@ TEST_F(RealService, ParlenSayRendersWithoutASoundServerButCannotSpeakAloud) {
     r = RunParlenSay({"--wav", dir.filePath("no/such.wav")}, "x\n", noServer);
     EXPECT_NE(0, r.code);
     EXPECT_NE(std::string::npos, r.err.find("Cannot create file")) << r.err;
+}
+
+TEST_F(RealService, ParlenSaySaysWhyAFullDiskEndedTheRenderAndLeavesAValidFile) {
+    TinyDisk disk(dir.filePath("disk").toStdString());
+    if (!disk.mounted) GTEST_SKIP() << "no tmpfs can be mounted here";
+    const QString gpl = "/usr/share/common-licenses/GPL-3";
+    const QString wav = QString::fromStdString(disk.dir) + "/gpl.wav";
+    SayOutcome r = RunParlenSay({"--wav", wav, gpl}, {});
+    EXPECT_EQ(1, r.code);
+    const std::string full = ": No space left on device\n";
+    EXPECT_NE(std::string::npos, r.err.find("Cannot write file " + wav.toStdString() + full))
+        << r.err;
+    qint64 bytes = 0;
+    ASSERT_TRUE(IsWav(wav, bytes)) << "what was rendered stays a valid file";
+    EXPECT_EQ(QFile(wav).size(), 44 + bytes) << "the header holds all that was written";
+    EXPECT_GT(bytes, 100000);
+
+    // Now not even a header fits: no file is left behind.
+    const QString second = QString::fromStdString(disk.dir) + "/second.wav";
+    r = RunParlenSay({"--wav", second, gpl}, {});
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("Cannot create file " + second.toStdString() + full))
+        << r.err;
+    EXPECT_FALSE(QFile::exists(second));
 }
 
 }  // namespace
