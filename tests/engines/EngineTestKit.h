@@ -2,6 +2,7 @@
 // Test kit for the engines: a recording audio destination, recording notification
 // sinks, and helpers that select a mode and render a text through it.
 #include <QCoreApplication>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
