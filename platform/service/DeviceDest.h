@@ -15,6 +15,13 @@
 // rate makes a new stream: what the old one had not played is dropped and its
 // marks run at once, as they do whenever nothing can be heard any more (no server,
 // connection lost), so that nobody waits for them.
+//
+// A connection lost while playing (the server killed, its socket closed, or a server
+// that leaves a timing report unanswered for kStallMs) fails the destination: the
+// failure callback hears of it first, the marks run, the room callback wakes the
+// writer, and Write fails from then on with LastError naming the server and the
+// cause. The next Open connects again. The main-loop plumbing is PulseLoop's; what
+// runs on the loop thread is in DeviceDestThread.cpp.
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
