@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/service/Visemes.h"
 
@@ -28,6 +29,7 @@ struct RenderContext {
     RenderedPiece* out;
     unsigned rate;
     TTSMOUTH mouth;
+    bool outOfMemory = false;
 };
 
 uint64_t FrameOf(const espeak_EVENT& e, unsigned rate) {
@@ -61,8 +63,16 @@ void OnEvent(RenderContext& ctx, const espeak_EVENT& e) {
 int OnSynth(short* wav, int count, espeak_EVENT* events) {
     auto* ctx = events ? static_cast<RenderContext*>(events->user_data) : nullptr;
     if (!ctx) return 0;
-    for (espeak_EVENT* e = events; e->type != espeakEVENT_LIST_TERMINATED; ++e) OnEvent(*ctx, *e);
-    if (wav && count > 0) ctx->out->samples.insert(ctx->out->samples.end(), wav, wav + count);
+    // No exception may unwind through espeak-ng: running out of memory stops the
+    // piece here, and Render raises it once espeak-ng has returned.
+    try {
+        for (espeak_EVENT* e = events; e->type != espeakEVENT_LIST_TERMINATED; ++e)
+            OnEvent(*ctx, *e);
+        if (wav && count > 0) ctx->out->samples.insert(ctx->out->samples.end(), wav, wav + count);
+    } catch (const std::bad_alloc&) {
+        ctx->outOfMemory = true;
+        return 1;
+    }
     // A non-zero return stops the synthesis of this piece.
     return (*ctx->aborted)() ? 1 : 0;
 }
@@ -170,6 +180,7 @@ bool EspeakVoice::Render(std::string_view text, TextPiece piece,
     RenderContext ctx{&utf8, piece, &wordStarts, &aborted, &out, Rate(), RestingMouth()};
     const espeak_ERROR result = espeak_Synth(utf8.text.c_str(), utf8.text.size() + 1, 0,
                                              POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &ctx);
+    if (ctx.outOfMemory) throw std::bad_alloc();
     if (result != EE_OK || aborted()) return false;
     // The pause espeak-ng makes between this piece and the next, had it read both as
     // one text.

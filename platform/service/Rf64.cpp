@@ -115,7 +115,16 @@ bool Promote(const std::string& path, std::string& error, bool insertRange) {
     // The room at the head: one block of the file system, as inserting a range needs.
     const uint64_t room = std::max<uint64_t>(4096, uint64_t(st.st_blksize));
     bool made = insertRange && ::fallocate(file.fd, FALLOC_FL_INSERT_RANGE, 0, off_t(room)) == 0;
-    if (!made && !MoveUp(file.fd, size, room)) return fail("Cannot make room for the RF64 header");
+    if (!made && !MoveUp(file.fd, size, room)) {
+        const int err = errno;
+        // No room: the plain header's sizes say "to the end of the file" instead of
+        // wrapped ones, which most players follow.
+        unsigned char untilEnd[4];
+        Put32(untilEnd, 0xFFFFFFFFu);
+        if (FullPwrite(file.fd, untilEnd, 4, 4)) FullPwrite(file.fd, untilEnd, 4, 40);
+        errno = err;
+        return fail("Cannot make room for the RF64 header");
+    }
 
     // RF64 header, ds64, the old fmt chunk, then padding up to where the old data
     // chunk's header now lies; its size field says "see ds64".

@@ -15,7 +15,8 @@ constexpr uint64_t kMaxPlainDataBytes = 0xFFFFFFFFull - 36;
 // Rewrites the plain WAV file `path` (44-byte header: RIFF, fmt, data) as RF64.
 // insertRange false always moves the data (the path taken where inserting is not
 // offered). False, with the system's reason in error, when it cannot; the file then
-// holds what it held before unless moving the data itself failed midway.
+// holds its data under a plain header whose sizes run to the end of the file, unless
+// moving the data itself failed midway.
 bool Promote(const std::string& path, std::string& error, bool insertRange = true);
 
 }  // namespace Rf64
