@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -300,6 +301,9 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         code = options.list ? List() : Say(app, options);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "parlen-say: not enough memory for the text\n");
+        code = kFailure;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());
         code = kFailure;
