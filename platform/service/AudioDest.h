@@ -56,6 +56,13 @@ struct IParlenAudioDest : IUnknown {
     virtual void SetRoomCallback(std::function<void()> onRoom) = 0;
     // Text of the last failure, for error messages ("Connection refused", ...).
     virtual std::string LastError() = 0;
+    // Called (on the destination's thread) when the destination fails by itself
+    // rather than in a call (the sound server went away), with the code and text
+    // Write reports from then on, before the marks that will never be heard run.
+    // A destination whose failures all come from its calls never calls it.
+    virtual void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) {
+        (void)onFailure;
+    }
 
   protected:
     ~IParlenAudioDest() = default;

@@ -3,80 +3,16 @@
 #include <pulse/rtclock.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <thread>
 #include <vector>
 
-namespace {
-
-constexpr pa_usec_t kPollUs = 5000;
-constexpr pa_usec_t kConnectTimeoutUs = 3000000;
-constexpr pa_usec_t kOperationTimeoutUs = 1000000;
-
-class LoopLock {
+// One public call: the api mutex, then the main-loop lock.
+class DeviceDest::ApiLock {
   public:
-    // On the main-loop thread itself the lock is held already.
-    explicit LoopLock(pa_threaded_mainloop* loop)
-        : loop_(loop && !pa_threaded_mainloop_in_thread(loop) ? loop : nullptr) {
-        if (loop_) pa_threaded_mainloop_lock(loop_);
-    }
-    ~LoopLock() {
-        if (loop_) pa_threaded_mainloop_unlock(loop_);
-    }
-    LoopLock(const LoopLock&) = delete;
-    LoopLock& operator=(const LoopLock&) = delete;
+    explicit ApiLock(DeviceDest* d) : api_(d->api_), loop_(d->pulse_) {}
 
   private:
-    pa_threaded_mainloop* loop_;
-};
-
-// Waits on the main loop (lock held, released while waiting) until done() holds or
-// the time is up; a server that stops answering must not hang the caller.
-template <class Done>
-bool WaitFor(pa_threaded_mainloop* loop, pa_usec_t timeoutUs, Done done) {
-    struct Timer {
-        pa_threaded_mainloop* loop;
-        bool expired = false;
-    } timer{loop};
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
-    timeval when{};
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, timeoutUs);
-    pa_time_event* event = api->time_new(
-        api, &when,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
-            auto* t = static_cast<Timer*>(data);
-            t->expired = true;
-            pa_threaded_mainloop_signal(t->loop, 0);
-        },
-        &timer);
-    while (!done() && !timer.expired) pa_threaded_mainloop_wait(loop);
-    api->time_free(event);
-    return done();
-}
-
-std::string ServerName() {
-    const char* env = std::getenv("PULSE_SERVER");
-    return env && *env ? env : "its default address";
-}
-
-}  // namespace
-
-// Holds the api mutex and the main-loop lock for one public call. Marks that ran
-// are destroyed only after both are released: their captures may hold the last
-// reference to an engine, whose release calls back into this destination.
-class DeviceDest::ApiScope {
-  public:
-    explicit ApiScope(DeviceDest* d) : d_(d), api_(d->api_), lock_(d->loop_) {}
-    ~ApiScope() { spent_ = std::move(d_->spent_); }
-    ApiScope(const ApiScope&) = delete;
-    ApiScope& operator=(const ApiScope&) = delete;
-
-  private:
-    DeviceDest* d_;
-    Calls spent_;  // destroyed last
     std::lock_guard<std::mutex> api_;
-    LoopLock lock_;
+    PulseLoop::Lock loop_;
 };
 
 DeviceDest::DeviceDest() = default;
@@ -104,19 +40,11 @@ HRESULT DeviceDest::DeviceNumSet(DWORD device) {
 
 HRESULT DeviceDest::Open(unsigned sampleRate) {
     if (sampleRate == 0 || sampleRate > PA_RATE_MAX) return E_INVALIDARG;
-    Calls spent;  // destroyed after the locks
-    std::lock_guard guard(api_);
-    if (!loop_) {
-        loop_ = pa_threaded_mainloop_new();
-        if (!loop_ || pa_threaded_mainloop_start(loop_) < 0) {
-            if (loop_) pa_threaded_mainloop_free(loop_);
-            loop_ = nullptr;
-            lastError_ = "Cannot start the sound thread";
-            return E_OUTOFMEMORY;
-        }
+    {
+        std::lock_guard guard(api_);
+        if (!pulse_.Start(lastError_)) return E_OUTOFMEMORY;
     }
-    LoopLock lock(loop_);
-    LeaveSpent leave{this, spent};
+    ApiScope scope(marks_, this);
     std::string error;
     if (!ConnectLocked(error)) {
         lastError_ = error;
@@ -125,7 +53,7 @@ HRESULT DeviceDest::Open(unsigned sampleRate) {
     if (StreamUsableLocked() && rate_ == sampleRate) return S_OK;
     // A new rate needs a new stream; what the old one still held is dropped, and its
     // marks run now so that nobody waits for them forever.
-    RunAllMarksLocked();
+    marks_.RunAll();
     DropStreamLocked();
     if (!CreateStreamLocked(sampleRate, error)) {
         lastError_ = error;
@@ -137,51 +65,21 @@ HRESULT DeviceDest::Open(unsigned sampleRate) {
 }
 
 bool DeviceDest::ConnectLocked(std::string& error) {
-    if (context_ && !failed_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+    if (!failed_ && pulse_.Ready()) return true;
     DropStreamLocked();
-    if (context_) {
-        if (poll_) pa_threaded_mainloop_get_api(loop_)->time_free(poll_);
-        poll_ = nullptr;
-        pollArmed_ = false;
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Parlen Maker");
-    if (!context_) {
-        error = "Cannot create a sound server connection";
-        return false;
-    }
-    pa_context_set_state_callback(context_, &DeviceDest::ContextStateCb, this);
-    bool ok = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
-    if (ok) {
-        ok = WaitFor(loop_, kConnectTimeoutUs,
-                     [this] {
-                         pa_context_state_t s = pa_context_get_state(context_);
-                         return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-                     }) &&
-             pa_context_get_state(context_) == PA_CONTEXT_READY;
-    }
-    if (!ok) {
-        int code = pa_context_errno(context_);
-        error = "Cannot connect to the sound server at " + ServerName() + ": " +
-                (code ? pa_strerror(code) : "no answer");
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-        return false;
-    }
+    if (poll_) pulse_.Api()->time_free(poll_);
+    poll_ = nullptr;
+    pollArmed_ = false;
+    if (!pulse_.Connect(&DeviceDest::ContextStateCb, this, error)) return false;
+    failed_ = false;
     return true;
 }
 
 bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
     pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
-    stream_ = pa_stream_new(context_, "Speech", &format, nullptr);
+    stream_ = pa_stream_new(pulse_.Context(), "Speech", &format, nullptr);
     if (!stream_) {
-        error =
-            std::string("Cannot create a sound stream: ") + pa_strerror(pa_context_errno(context_));
+        error = "Cannot create a sound stream: " + pulse_.Why();
         return false;
     }
     pa_stream_set_state_callback(stream_, &DeviceDest::StreamStateCb, this);
@@ -199,15 +97,14 @@ bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
     auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
     bool ok = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) >= 0 &&
-              WaitFor(loop_, kConnectTimeoutUs,
-                      [this] {
-                          pa_stream_state_t s = pa_stream_get_state(stream_);
-                          return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-                      }) &&
+              pulse_.WaitFor(PulseLoop::kConnectTimeoutUs,
+                             [this] {
+                                 pa_stream_state_t s = pa_stream_get_state(stream_);
+                                 return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+                             }) &&
               pa_stream_get_state(stream_) == PA_STREAM_READY;
     if (!ok) {
-        error =
-            std::string("Cannot open the sound device: ") + pa_strerror(pa_context_errno(context_));
+        error = "Cannot open the sound device: " + pulse_.Why();
         return false;
     }
     rate_ = rate;
@@ -241,49 +138,23 @@ void DeviceDest::DropStreamLocked() {
 }
 
 void DeviceDest::Teardown() {
-    if (!loop_) return;
     // Taken out under the lock, destroyed after it (their captures may hold engines).
-    std::multimap<uint64_t, std::function<void()>> marks;
-    Calls spent;
+    MarkQueue::Calls spent;
     std::function<void()> onRoom;
+    std::function<void(HRESULT, const std::string&)> onFailure;
     {
-        LoopLock lock(loop_);
-        marks = std::move(marks_);
-        spent = std::move(spent_);
+        PulseLoop::Lock lock(pulse_);
+        marks_.Drop();
+        spent = marks_.TakeSpent();
         onRoom = std::move(onRoom_);
-        marks_.clear();
         onRoom_ = nullptr;
+        onFailure = std::move(onFailure_);
+        onFailure_ = nullptr;
         DropStreamLocked();
-        if (poll_) pa_threaded_mainloop_get_api(loop_)->time_free(poll_);
+        if (poll_) pulse_.Api()->time_free(poll_);
         poll_ = nullptr;
-        if (context_) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
     }
-    if (pa_threaded_mainloop_in_thread(loop_)) {
-        // Released by a mark's last reference on the main-loop thread: that thread
-        // cannot stop itself, so another one ends it once this callback returns.
-        std::thread([loop = loop_] {
-            pa_threaded_mainloop_stop(loop);
-            pa_threaded_mainloop_free(loop);
-        }).detach();
-    } else {
-        pa_threaded_mainloop_stop(loop_);
-        pa_threaded_mainloop_free(loop_);
-    }
-    loop_ = nullptr;
-}
-
-bool DeviceDest::WaitLocked(pa_operation* op) {
-    if (!op) return false;
-    bool done = WaitFor(loop_, kOperationTimeoutUs,
-                        [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-    bool ok = done && pa_operation_get_state(op) == PA_OPERATION_DONE;
-    pa_operation_unref(op);
-    return ok;
+    pulse_.Stop();
 }
 
 bool DeviceDest::StreamUsableLocked() const {
@@ -291,7 +162,7 @@ bool DeviceDest::StreamUsableLocked() const {
 }
 
 size_t DeviceDest::Room() {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     lastRoom_ = RoomLocked();
     return lastRoom_;
 }
@@ -307,7 +178,7 @@ size_t DeviceDest::RoomLocked() {
 
 HRESULT DeviceDest::Write(const int16_t* frames, size_t count) {
     if (count && !frames) return E_POINTER;
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     if (!StreamUsableLocked()) {
         if (!failed_) lastError_ = "The sound device is not open";
         return AUDERR_WRITEFAILED;
@@ -339,8 +210,7 @@ void DeviceDest::PushLocked() {
     if (frames > 0) {
         std::vector<int16_t> chunk(queue_.begin(), queue_.begin() + static_cast<long>(frames));
         if (pa_stream_write(stream_, chunk.data(), frames * 2, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-            FailLocked(std::string("Cannot write to the sound device: ") +
-                       pa_strerror(pa_context_errno(context_)));
+            FailLocked("Cannot write to the sound device: " + pulse_.Why());
             return;
         }
         queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(frames));
@@ -355,12 +225,12 @@ void DeviceDest::PushLocked() {
 }
 
 uint64_t DeviceDest::WrittenFrames() {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     return written_;
 }
 
 uint64_t DeviceDest::HeardFrames() {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     return HeardLocked();
 }
 
@@ -395,15 +265,16 @@ void DeviceDest::RequestTimingLocked() {
         pa_operation_unref(timing_);
     }
     timing_ = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+    timingAsked_ = pa_rtclock_now();
 }
 
 void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     if (!onHeard) return;
-    ApiScope scope(this);
-    marks_.emplace(frame, std::move(onHeard));
+    ApiScope scope(marks_, this);
+    marks_.Add(frame, std::move(onHeard));
     if (!StreamUsableLocked()) {
         // Nothing will ever be heard: do not keep anybody waiting.
-        RunAllMarksLocked();
+        marks_.RunAll();
         return;
     }
     RunDueMarksLocked();
@@ -411,66 +282,42 @@ void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
 }
 
 void DeviceDest::RunDueMarksLocked() {
-    if (paused_ || marks_.empty()) return;
-    const uint64_t heard = HeardLocked();
-    while (!marks_.empty() && marks_.begin()->first <= heard) {
-        spent_.push_back(std::move(marks_.begin()->second));
-        marks_.erase(marks_.begin());
-        try {
-            spent_.back()();
-        } catch (...) {
-            // A mark only queues work; nothing may unwind into the sound thread.
-        }
-    }
-}
-
-void DeviceDest::RunAllMarksLocked() {
-    auto marks = std::move(marks_);
-    marks_.clear();
-    for (auto& [frame, call] : marks) {
-        spent_.push_back(std::move(call));
-        try {
-            spent_.back()();
-        } catch (...) {
-        }
-    }
+    if (!paused_ && !marks_.Empty()) marks_.RunDue(HeardLocked());
 }
 
 void DeviceDest::EndOfData() {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     if (!StreamUsableLocked()) return;
     endOfData_ = true;
     PushLocked();
 }
 
 HRESULT DeviceDest::Pause() {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     if (!StreamUsableLocked()) {
         paused_ = true;
         return S_OK;
     }
-    if (!WaitLocked(pa_stream_cork(stream_, 1, &DeviceDest::SuccessCb, this))) {
-        lastError_ = std::string("Cannot pause the sound device: ") +
-                     pa_strerror(pa_context_errno(context_));
+    if (!pulse_.Finish(pa_stream_cork(stream_, 1, &DeviceDest::SuccessCb, this))) {
+        lastError_ = "Cannot pause the sound device: " + pulse_.Why();
         return E_FAIL;
     }
     paused_ = true;
-    WaitLocked(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
+    pulse_.Finish(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
     return S_OK;
 }
 
 HRESULT DeviceDest::Resume() {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     if (!StreamUsableLocked()) {
         paused_ = false;
         return S_OK;
     }
-    if (!WaitLocked(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this))) {
-        lastError_ = std::string("Cannot resume the sound device: ") +
-                     pa_strerror(pa_context_errno(context_));
+    if (!pulse_.Finish(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this))) {
+        lastError_ = "Cannot resume the sound device: " + pulse_.Why();
         return E_FAIL;
     }
-    WaitLocked(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
+    pulse_.Finish(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
     paused_ = false;
     RunDueMarksLocked();
     ArmPollLocked();
@@ -479,8 +326,8 @@ HRESULT DeviceDest::Resume() {
 }
 
 HRESULT DeviceDest::Reset() {
-    ApiScope scope(this);
-    marks_.clear();
+    ApiScope scope(marks_, this);
+    marks_.Drop();
     queue_.clear();
     endOfData_ = false;
     pushed_ = written_;
@@ -490,17 +337,16 @@ HRESULT DeviceDest::Reset() {
         return S_OK;
     }
     HRESULT hr = S_OK;
-    if (!WaitLocked(pa_stream_flush(stream_, &DeviceDest::SuccessCb, this))) {
-        lastError_ = std::string("Cannot reset the sound device: ") +
-                     pa_strerror(pa_context_errno(context_));
+    if (!pulse_.Finish(pa_stream_flush(stream_, &DeviceDest::SuccessCb, this))) {
+        lastError_ = "Cannot reset the sound device: " + pulse_.Why();
         hr = E_FAIL;
     }
     // Nothing is left to hold, and the next text must be heard: a reset ends a pause.
-    if (paused_ && WaitLocked(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this)))
+    if (paused_ && pulse_.Finish(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this)))
         paused_ = false;
     // The server's write position went back to its read position; frames written
     // from now on land there.
-    if (WaitLocked(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this))) {
+    if (pulse_.Finish(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this))) {
         const pa_timing_info* info = pa_stream_get_timing_info(stream_);
         if (info && !info->write_index_corrupt)
             offset_ = static_cast<int64_t>(written_) - info->write_index / 2;
@@ -512,107 +358,16 @@ HRESULT DeviceDest::Reset() {
 }
 
 void DeviceDest::SetRoomCallback(std::function<void()> onRoom) {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     onRoom_ = std::move(onRoom);
 }
 
+void DeviceDest::SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) {
+    ApiScope scope(marks_, this);
+    onFailure_ = std::move(onFailure);
+}
+
 std::string DeviceDest::LastError() {
-    ApiScope scope(this);
+    ApiScope scope(marks_, this);
     return lastError_;
-}
-
-void DeviceDest::ArmPollLocked() {
-    if (!context_ || paused_ || pollArmed_ || !StreamUsableLocked()) return;
-    if (marks_.empty() && HeardLocked() >= written_) return;
-    const pa_usec_t when = pa_rtclock_now() + kPollUs;
-    if (!poll_) {
-        poll_ = pa_context_rttime_new(context_, when, &DeviceDest::PollCb, this);
-        if (!poll_) return;
-    } else {
-        pa_context_rttime_restart(context_, poll_, when);
-    }
-    pollArmed_ = true;
-}
-
-void DeviceDest::OnPoll() {
-    pollArmed_ = false;
-    if (++polls_ % 2 == 0) RequestTimingLocked();
-    RunDueMarksLocked();
-    NotifyRoomLocked();
-    ArmPollLocked();
-}
-
-void DeviceDest::NotifyRoomLocked() {
-    if (!onRoom_) return;
-    const size_t room = RoomLocked();
-    const size_t step = (rate_ ? rate_ : 22050) / 100;  // 10 ms
-    if (room == 0 || (lastRoom_ != 0 && room < lastRoom_ + step)) return;
-    lastRoom_ = room;
-    try {
-        onRoom_();
-    } catch (...) {
-    }
-}
-
-void DeviceDest::FailLocked(const std::string& what) {
-    if (failed_) return;
-    failed_ = true;
-    lastError_ = what;
-    queue_.clear();
-    RunAllMarksLocked();
-    if (onRoom_) {
-        try {
-            onRoom_();  // a waiting worker must see the failure
-        } catch (...) {
-        }
-    }
-}
-
-void DeviceDest::ContextStateCb(pa_context* c, void* self) {
-    auto* dest = static_cast<DeviceDest*>(self);
-    Calls spent;
-    LeaveSpent leave{dest, spent};
-    pa_context_state_t state = pa_context_get_state(c);
-    if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && dest->stream_)
-        dest->FailLocked(std::string("Lost the connection to the sound server: ") +
-                         pa_strerror(pa_context_errno(c)));
-    pa_threaded_mainloop_signal(dest->loop_, 0);
-}
-
-void DeviceDest::StreamStateCb(pa_stream* s, void* self) {
-    auto* dest = static_cast<DeviceDest*>(self);
-    Calls spent;
-    LeaveSpent leave{dest, spent};
-    pa_stream_state_t state = pa_stream_get_state(s);
-    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && dest->rate_ &&
-        s == dest->stream_ && dest->context_)
-        dest->FailLocked(std::string("The sound device stopped: ") +
-                         pa_strerror(pa_context_errno(dest->context_)));
-    pa_threaded_mainloop_signal(dest->loop_, 0);
-}
-
-void DeviceDest::StreamWriteCb(pa_stream*, size_t, void* self) {
-    auto* dest = static_cast<DeviceDest*>(self);
-    Calls spent;
-    LeaveSpent leave{dest, spent};
-    dest->PushLocked();
-}
-
-void DeviceDest::StreamStartedCb(pa_stream*, void* self) {
-    // Playback started or starved: the clock needs a fresh report rather than one
-    // from before the change.
-    static_cast<DeviceDest*>(self)->RequestTimingLocked();
-}
-
-void DeviceDest::PollCb(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
-    auto* dest = static_cast<DeviceDest*>(self);
-    Calls spent;  // destroyed after everything else: it may end this destination
-    {
-        LeaveSpent leave{dest, spent};
-        dest->OnPoll();
-    }
-}
-
-void DeviceDest::SuccessCb(pa_stream*, int, void* self) {
-    pa_threaded_mainloop_signal(static_cast<DeviceDest*>(self)->loop_, 0);
 }

@@ -15,18 +15,25 @@
 // rate makes a new stream: what the old one had not played is dropped and its
 // marks run at once, as they do whenever nothing can be heard any more (no server,
 // connection lost), so that nobody waits for them.
+//
+// A connection lost while playing (the server killed, its socket closed, or a server
+// that leaves a timing report unanswered for kStallMs) fails the destination: the
+// failure callback hears of it first, the marks run, the room callback wakes the
+// writer, and Write fails from then on with LastError naming the server and the
+// cause. The next Open connects again. The main-loop plumbing is PulseLoop's; what
+// runs on the loop thread is in DeviceDestThread.cpp.
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/ComObject.h"
 #include "platform/service/AudioDest.h"
+#include "platform/service/MarkQueue.h"
+#include "platform/service/PulseLoop.h"
 
 class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioDest> {
   public:
@@ -36,6 +43,9 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     static constexpr unsigned kServerBufferMs = 100;
     // Silence put before the first frame after the stream ran dry.
     static constexpr unsigned kLeadInMs = 6;
+    // A server that leaves a timing report unanswered this long while playing has
+    // stopped: the connection counts as lost.
+    static constexpr unsigned kStallMs = 4000;
 
     DeviceDest();
     ~DeviceDest() override;
@@ -58,30 +68,26 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
     std::string LastError() override;
+    void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) override;
     uint64_t HeardFrames() override;
 
   private:
-    using Calls = std::vector<std::function<void()>>;
-    class ApiScope;
-    // Moves the marks that ran out of the destination when a callback ends.
-    struct LeaveSpent {
-        DeviceDest* d;
-        Calls& to;
-        ~LeaveSpent() { to = std::move(d->spent_); }
-    };
+    class ApiLock;
+    using ApiScope = MarkQueue::Scope<ApiLock>;
+    // A libpulse callback: the loop's lock is held already.
+    struct Held {};
+    using CallbackScope = MarkQueue::Scope<Held>;
 
     // Everything below the api mutex is touched only under the main-loop lock.
     bool ConnectLocked(std::string& error);
     bool CreateStreamLocked(unsigned rate, std::string& error);
     void DropStreamLocked();
     void Teardown();
-    bool WaitLocked(pa_operation* op);
     bool StreamUsableLocked() const;
     void PushLocked();
     uint64_t HeardLocked();
     void RequestTimingLocked();
     void RunDueMarksLocked();
-    void RunAllMarksLocked();
     void ArmPollLocked();
     void OnPoll();
     void NotifyRoomLocked();
@@ -99,13 +105,13 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     std::mutex api_;  // serialises the public calls; taken before the main-loop lock
     DWORD deviceNum_ = 0xFFFFFFFFu;
 
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    PulseLoop pulse_;
     pa_stream* stream_ = nullptr;
     pa_time_event* poll_ = nullptr;
     bool pollArmed_ = false;
     unsigned polls_ = 0;
     pa_operation* timing_ = nullptr;  // a timing report on its way
+    pa_usec_t timingAsked_ = 0;       // when it was asked for (monotonic clock)
     unsigned rate_ = 0;
 
     uint64_t written_ = 0;       // frames accepted on the time line
@@ -113,13 +119,13 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     int64_t offset_ = 0;         // time-line frame = stream frame + offset_
     uint64_t heard_ = 0;         // highest heard position reported (monotonic)
     std::deque<int16_t> queue_;  // accepted, not yet handed to the server
-    std::multimap<uint64_t, std::function<void()>> marks_;
-    Calls spent_;  // marks that ran, destroyed outside the locks
+    MarkQueue marks_;
     bool paused_ = false;
     bool endOfData_ = false;
     bool leadIn_ = false;  // the next push starts a cold stream
     bool failed_ = false;  // the connection broke; the next Open reconnects
     size_t lastRoom_ = 0;
     std::function<void()> onRoom_;
+    std::function<void(HRESULT, const std::string&)> onFailure_;
     std::string lastError_;
 };

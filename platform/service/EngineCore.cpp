@@ -46,6 +46,12 @@ void EngineCore::Start() {
     if (started_) return;
     started_ = true;
     dest_->SetRoomCallback([] { SynthesisWorker::Instance().Wake(); });
+    // A text whose audio was all written may still be heard when the sound server
+    // goes: it ends with that failure too.
+    dest_->SetFailureCallback(
+        [events = std::weak_ptr<EngineEvents>(events_)](HRESULT code, const std::string& why) {
+            if (auto target = events.lock()) target->Lost(code, why);
+        });
     SynthesisWorker::Instance().Add(shared_from_this());
 }
 
@@ -61,6 +67,7 @@ void EngineCore::Shutdown() {
         planned_.clear();
     }
     dest_->SetRoomCallback(nullptr);
+    dest_->SetFailureCallback(nullptr);
     dest_->Reset();
     // Synthesiser objects live and die on the worker's thread.
     std::shared_ptr<VoiceBackend> voice(std::move(voice_));

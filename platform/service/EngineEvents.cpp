@@ -11,8 +11,24 @@ void EngineEvents::Emit(const Event& event, uint64_t gen) {
     PushLocked(event);
 }
 
+void EngineEvents::Lost(HRESULT code, const std::string& description) {
+    std::lock_guard lock(mutex_);
+    if (!alive_) return;
+    lost_ = Event{Event::Kind::Failed, nullptr};
+    lost_->failure = code;
+    lost_->description = description;
+}
+
 void EngineEvents::PushLocked(const Event& event) {
     using Kind = Event::Kind;
+    if (event.kind == Kind::TextStarted || event.kind == Kind::Failed) {
+        lost_.reset();  // a later text, or a text that tells its own failure
+    } else if (event.kind == Kind::AudioStop && event.sink && lost_) {
+        Event failed = std::move(*lost_);
+        lost_.reset();
+        failed.sink = event.sink;
+        PushLocked(failed);
+    }
     if (event.kind == Kind::AudioStart) {
         if (!open_) ++openings_;
         open_ = true;
@@ -46,6 +62,7 @@ void EngineEvents::PushLocked(const Event& event) {
 void EngineEvents::NewGeneration(uint64_t gen) {
     std::lock_guard lock(mutex_);
     gen_ = gen;
+    lost_.reset();
     if (open_ && alive_) PushLocked(Event{Event::Kind::AudioStop, openSink_});
 }
 

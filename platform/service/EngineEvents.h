@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/ComPtr.h"
@@ -47,6 +48,10 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     // `frame` is heard; an empty call otherwise. It reports nothing when by then that
     // text's audio stop went out or a reset came.
     std::function<void()> Resumed(uint64_t gen, uint64_t frame);
+    // Any thread. The destination failed by itself: the next text to stop without
+    // a failure of its own (one still being heard) reports this one before its stop.
+    // A text that starts later, or a reset, forgets it.
+    void Lost(HRESULT code, const std::string& description);
     // The engine is released: nothing more is delivered.
     void Close();
 
@@ -70,6 +75,7 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     bool open_ = false;      // an audio start went out without its stop
     uint64_t openings_ = 0;  // texts whose audio start went out, to tell them apart
     ComPtr<ITTSBufNotifySink> openSink_;
+    std::optional<Event> lost_;  // from Lost, until a text's stop takes it
     std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks_;
     DWORD nextKey_ = 1;
     std::atomic<bool> alive_{true};

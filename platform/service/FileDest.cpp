@@ -59,17 +59,14 @@ HRESULT FileDest::Add(const char16_t*, DWORD) {
 }
 
 HRESULT FileDest::Flush() {
-    std::lock_guard lock(mutex_);
+    Scope lock(marks_, mutex_);
     HRESULT hr = S_OK;
     if (file_) {
         sf_write_sync(file_.get());
         if (!CloseLocked()) hr = AUDERR_WRITEFAILED;
     }
     // The file is complete: nothing more will be written for marks still waiting.
-    Calls pending;
-    for (auto& [frame, call] : marks_) pending.push_back(std::move(call));
-    marks_.clear();
-    Run(pending);
+    marks_.RunAll();
     return hr;
 }
 
@@ -159,7 +156,7 @@ size_t FileDest::Room() {
 
 HRESULT FileDest::Write(const int16_t* frames, size_t count) {
     if (count && !frames) return E_POINTER;
-    std::lock_guard lock(mutex_);
+    Scope lock(marks_, mutex_);
     if (!file_) {
         lastError_ = path_.empty() ? "No output file named" : "File " + path_ + " is closed";
         return AUDERR_WRITEFAILED;
@@ -179,10 +176,7 @@ HRESULT FileDest::Write(const int16_t* frames, size_t count) {
         const std::string writeError = lastError_;
         CloseLocked();
         lastError_ = writeError;
-        Calls all = TakeDueMarksLocked();
-        for (auto& [frame, call] : marks_) all.push_back(std::move(call));
-        marks_.clear();
-        Run(all);
+        marks_.RunAll();
         return AUDERR_WRITEFAILED;
     }
     const uint64_t every = uint64_t{fileRate_} * kHeaderEverySeconds;
@@ -190,8 +184,7 @@ HRESULT FileDest::Write(const int16_t* frames, size_t count) {
     // until the file is completed as RF64.
     if (before / every != fileFrames_ / every && HeaderFitsLocked())
         sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
-    Calls due = TakeDueMarksLocked();
-    Run(due);
+    RunDueMarksLocked();
     return S_OK;
 }
 
@@ -207,17 +200,12 @@ uint64_t FileDest::HeardFrames() {
 
 void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     if (!onHeard) return;
-    std::lock_guard lock(mutex_);
-    marks_.emplace(frame, std::move(onHeard));
-    Calls due;
-    if (!file_ && !paused_) {
-        // No file: nothing will be written, so nobody waits.
-        for (auto& [f, call] : marks_) due.push_back(std::move(call));
-        marks_.clear();
-    } else {
-        due = TakeDueMarksLocked();
-    }
-    Run(due);
+    Scope lock(marks_, mutex_);
+    marks_.Add(frame, std::move(onHeard));
+    if (!file_ && !paused_)
+        marks_.RunAll();  // no file: nothing will be written, so nobody waits
+    else
+        RunDueMarksLocked();
 }
 
 void FileDest::EndOfData() {
@@ -235,10 +223,9 @@ HRESULT FileDest::Pause() {
 HRESULT FileDest::Resume() {
     std::function<void()> onRoom;
     {
-        std::lock_guard lock(mutex_);
+        Scope lock(marks_, mutex_);
         paused_ = false;
-        Calls due = TakeDueMarksLocked();
-        Run(due);
+        RunDueMarksLocked();
         onRoom = onRoom_;
     }
     if (onRoom) onRoom();
@@ -246,8 +233,8 @@ HRESULT FileDest::Resume() {
 }
 
 HRESULT FileDest::Reset() {
-    std::lock_guard lock(mutex_);
-    marks_.clear();
+    Scope lock(marks_, mutex_);
+    marks_.Drop();
     return S_OK;
 }
 
@@ -266,23 +253,8 @@ std::string FileDest::FileName() {
     return file_ ? path_ : std::string();
 }
 
-FileDest::Calls FileDest::TakeDueMarksLocked() {
-    Calls due;
-    if (paused_) return due;
-    while (!marks_.empty() && marks_.begin()->first <= written_) {
-        due.push_back(std::move(marks_.begin()->second));
-        marks_.erase(marks_.begin());
-    }
-    return due;
-}
-
 // Marks run under the lock, which keeps them in order across threads; they only
 // queue work and never call back into the destination.
-void FileDest::Run(Calls& calls) {
-    for (auto& call : calls) {
-        try {
-            call();
-        } catch (...) {
-        }
-    }
+void FileDest::RunDueMarksLocked() {
+    if (!paused_) marks_.RunDue(written_);
 }

@@ -13,14 +13,13 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/ComObject.h"
 #include "platform/service/AudioDest.h"
+#include "platform/service/MarkQueue.h"
 
 class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
   public:
@@ -67,7 +66,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     std::string FileName();
 
   private:
-    using Calls = std::vector<std::function<void()>>;
+    using Scope = MarkQueue::Scope<std::lock_guard<std::mutex>>;
     struct Closer {
         void operator()(SNDFILE* f) const;
     };
@@ -78,8 +77,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     // description; returns false.
     bool Fail(const char* what, const std::string& reason);
     bool HeaderFitsLocked() const;
-    Calls TakeDueMarksLocked();
-    static void Run(Calls& calls);
+    void RunDueMarksLocked();
 
     std::mutex mutex_;
     std::unique_ptr<SNDFILE, Closer> file_;
@@ -89,7 +87,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     unsigned fileRate_ = 0;    // rate of the open file
     uint64_t written_ = 0;     // frames on the time line
     bool paused_ = false;
-    std::multimap<uint64_t, std::function<void()>> marks_;
+    MarkQueue marks_;
     std::function<void()> onRoom_;
     ComPtr<IUnknown> notify_;
     WORD realTime_ = kRealTimeDefault;

@@ -1,6 +1,6 @@
 // The window on the real engines on a machine where no sound server answers: start-up
-// says so in the error box and carries on, speaking aloud says so again, and rendering
-// a WAV file still works.
+// says so in the error box and carries on, speaking aloud says so again, a server that
+// comes and goes is reported once and used again, and rendering a WAV file still works.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include "AppTestSupport.h"
+#include "OwnSoundServer.h"
 #include "TinyDisk.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
@@ -69,6 +70,46 @@ TEST_F(NoSound, StartUpShowsTheCauseAndTheWindowStaysUsable) {
     EXPECT_TRUE(SaysNoSoundServer(ui.boxes[1])) << ui.boxes[1].text.toStdString();
     WaitFor(nullptr, 100);
     EXPECT_TRUE(Idle()) << "nothing started";
+}
+
+// A server that comes and goes: lost while speaking, it is shown once and the window
+// is idle again; once a server answers, the next Speak is heard without a word.
+TEST_F(NoSound, ALostServerIsShownOnceAndTheNextSpeakConnectsAgain) {
+    OwnSoundServer server;
+    ASSERT_TRUE(server.Start()) << server.Error();
+    const QByteArray saved = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", QByteArray::fromStdString(server.Address()));
+    int starts = 0, stops = 0;
+    form->fwMSpeech->OnStart = [&](void*) {
+        form->fwMSpeechStart();
+        ++starts;
+    };
+    form->fwMSpeech->OnStop = [&](void*) {
+        form->fwMSpeechStop();
+        ++stops;
+    };
+    const size_t shown = ui.boxes.size();
+    form->mmEditText->setPlainText(QString("A text long enough to be cut short. ").repeated(20));
+    form->btConverterSpeak->click();
+    ASSERT_TRUE(WaitFor([&] { return starts == 1; }, 20000)) << "never started speaking";
+    WaitFor(nullptr, 300);
+    server.Kill();
+    ASSERT_TRUE(WaitFor([&] { return stops == 1 && ui.boxes.size() > shown; }, 5000));
+    WaitFor(nullptr, 300);  // nothing more follows
+    ASSERT_EQ(shown + 1, ui.boxes.size());
+    const std::string text = ui.boxes.back().text.toStdString();
+    EXPECT_NE(std::string::npos, text.find("Connection terminated")) << text;
+    EXPECT_NE(std::string::npos, text.find(server.Address())) << text;
+    EXPECT_TRUE(Idle());
+
+    ASSERT_TRUE(server.Start()) << server.Error();
+    form->mmEditText->setPlainText("Heard again.");
+    form->btConverterSpeak->click();
+    EXPECT_TRUE(WaitFor([&] { return stops == 2; }, 20000));
+    EXPECT_EQ(2, starts);
+    EXPECT_EQ(shown + 1, ui.boxes.size()) << ui.boxes.back().text.toStdString();
+    EXPECT_TRUE(Idle());
+    qputenv("PULSE_SERVER", saved);
 }
 
 TEST_F(NoSound, RenderingAWavFileStillWorks) {

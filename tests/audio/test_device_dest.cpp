@@ -5,40 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
 
+#include "DeviceDestKit.h"
 #include "SinkCapture.h"
-#include "platform/ClassRegistry.h"
 #include "platform/service/DeviceDest.h"
-#include "platform/service/SpeechService.h"
 
 namespace {
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-constexpr unsigned kRate = 22050;
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Marks that record when they ran.
-struct MarkLog {
-    std::mutex m;
-    std::vector<std::pair<uint64_t, Clock::time_point>> ran;
-    std::function<void()> Mark(uint64_t frame) {
-        return [this, frame] {
-            std::lock_guard lock(m);
-            ran.emplace_back(frame, Clock::now());
-        };
-    }
-    size_t Count() {
-        std::lock_guard lock(m);
-        return ran.size();
-    }
-};
-
 // Writes like a synthesis worker: as much as Room() allows, waiting for the room
 // callback otherwise.
 class Feeder {
@@ -93,16 +67,6 @@ class Feeder {
     std::condition_variable cv_;
     std::thread thread_;
 };
-
-template <class Pred>
-bool WaitUntil(Pred pred, Clock::duration timeout = 5s) {
-    auto end = Clock::now() + timeout;
-    while (!pred()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 class DeviceDestTest : public ::testing::Test {
   protected:
@@ -343,38 +307,6 @@ TEST_F(DeviceDestTest, LastReferenceHeldByAMarkEndsCleanly) {
     ASSERT_TRUE(WaitUntil([&] { return heard->load(); }));
     EXPECT_TRUE(WaitUntil([&] { return alive.expired(); }, 2s)) << "the destination never ended";
     capture_.Stop(std::chrono::milliseconds(0));
-}
-
-// Without a sound server the destination still exists, says why it cannot play,
-// and plays once a server is there.
-TEST(DeviceDestNoServer, OpenFailsWithTheCauseAndRetries) {
-    const char* real = std::getenv("PULSE_SERVER");
-    std::string saved = real ? real : "";
-    setenv("PULSE_SERVER", "unix:/nonexistent/parlen-socket", 1);
-    RegisterAudioDestinations();
-    ComPtr<IAudioMultiMediaDevice> device;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MMAudioDest, nullptr, CLSCTX_ALL,
-                                     IID_IAudioMultiMediaDevice, device.PutVoid()));
-    ComPtr<IParlenAudioDest> dest;
-    ASSERT_EQ(S_OK, device.As(dest));
-    EXPECT_EQ(TTSERR_NOSOUNDSERVER, dest->Open(kRate));
-    std::string why = dest->LastError();
-    EXPECT_NE(std::string::npos, why.find("/nonexistent/parlen-socket")) << why;
-    EXPECT_NE(std::string::npos, why.find("refused")) << why;
-    int16_t frames[4] = {1, 2, 3, 4};
-    EXPECT_EQ(AUDERR_WRITEFAILED, dest->Write(frames, 4));
-    bool ran = false;
-    dest->AddMark(100, [&] { ran = true; });
-    EXPECT_TRUE(ran) << "nothing will be heard: a mark must not wait";
-    EXPECT_EQ(S_OK, dest->Pause());
-    EXPECT_EQ(S_OK, dest->Reset());
-    if (real) {
-        setenv("PULSE_SERVER", saved.c_str(), 1);
-        EXPECT_EQ(S_OK, dest->Open(kRate)) << "a later Open retries: " << dest->LastError();
-        EXPECT_EQ(S_OK, dest->Write(frames, 4));
-    } else {
-        unsetenv("PULSE_SERVER");
-    }
 }
 
 }  // namespace

@@ -196,6 +196,27 @@ TEST_F(FileDestTest, PauseHoldsRenderingAndMarks) {
     EXPECT_GT(dest_->Room(), 0u);
 }
 
+// A dropped mark may hold the last reference to an engine whose release calls back
+// into the destination: it is let go only after the destination's lock.
+TEST(FileDestDeathTest, DroppedMarkIsReleasedOutsideTheLock) {
+    EXPECT_EXIT(
+        {
+            ::alarm(5);  // a deadlock ends the child
+            auto dest = MakeCom<FileDest>();
+            struct CallsBack {
+                FileDest* dest;
+                ~CallsBack() { dest->WrittenFrames(); }
+            };
+            auto last = std::make_shared<CallsBack>(dest.Get());
+            dest->Pause();  // so that the mark waits
+            dest->AddMark(10, [last] {});
+            last.reset();
+            dest->Reset();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 // A disk that fills up: the file-size limit makes writes past it fail the way a
 // full disk does, while rewriting the header in place still works.
 TEST_F(FileDestTest, FullDiskFailsTheWriteAndLeavesAValidFile) {

@@ -101,7 +101,21 @@ void RecordingDest::RunDue(std::unique_lock<std::mutex>& lock) {
         lock.lock();
     }
 }
-void RecordingDest::EndOfData() {}
+void RecordingDest::EndOfData() {
+    ++endsOfData;
+}
+void RecordingDest::SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) {
+    std::lock_guard lock(mutex_);
+    onFailure_ = std::move(onFailure);
+}
+void RecordingDest::Lose(const std::string& why) {
+    std::unique_lock lock(mutex_);
+    if (onFailure_) onFailure_(AUDERR_WRITEFAILED, why);
+    auto marks = std::move(marks_);
+    marks_.clear();
+    lock.unlock();
+    for (auto& mark : marks) mark.second();
+}
 HRESULT RecordingDest::Pause() {
     std::lock_guard lock(mutex_);
     paused_ = true;

@@ -2,6 +2,7 @@
 // Test kit for the engines: a recording audio destination, recording notification
 // sinks, and helpers that select a mode and render a text through it.
 #include <QCoreApplication>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -34,6 +35,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
     std::string LastError() override { return openResult == S_OK ? "" : "refused"; }
+    void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) override;
 
     void SetRoom(size_t room);
     // Room() is what is left below frames written in all.
@@ -44,6 +46,10 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     std::chrono::steady_clock::time_point FirstWrite();
     // Runs the next due mark; false when there is none.
     bool PlayOne();
+    // Fails by itself, as a sound device whose server went away: says so, then runs
+    // every mark.
+    void Lose(const std::string& why);
+    std::atomic<int> endsOfData{0};
     HRESULT openResult = S_OK;
 
   private:
@@ -53,6 +59,7 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
     std::vector<int16_t> frames_;
     std::vector<std::pair<uint64_t, std::function<void()>>> marks_;
     std::function<void()> onRoom_;
+    std::function<void(HRESULT, const std::string&)> onFailure_;
     size_t room_ = SIZE_MAX;
     size_t cap_ = SIZE_MAX;
     unsigned rate_ = 0;

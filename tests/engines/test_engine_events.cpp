@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -255,6 +256,32 @@ TEST(Release, DestroyingAnEngineMidSynthesisIsSafeAndSilent) {
     ASSERT_TRUE(next.Select(kEspeak));
     ASSERT_EQ(next.Speak("still working"), S_OK);
     EXPECT_TRUE(next.WaitStops(1));
+}
+
+// The device fails by itself while the end of a text is still being heard: all of its
+// audio was written, so no write fails, yet the text ends with the failure before its
+// stop; the next text knows nothing of it.
+TEST(Failures, ALostDeviceEndsTheTextStillBeingHeardWithWhy) {
+    TestEngine e;
+    ASSERT_TRUE(e.Select(kEspeak));
+    ASSERT_EQ(e.Speak("1 2 3"), S_OK);
+    for (int i = 0; i < 2000 && e.dest->endsOfData == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(1, e.dest->endsOfData.load()) << "the text was never written whole";
+    e.dest->Lose("gone");
+    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("textdone") == 1; }));
+    ExpectWellFormed(e.log.lines);
+    const auto failed = [](const std::string& line) {
+        return line.rfind("failed ", 0) == 0 && line.ends_with(" gone");
+    };
+    ASSERT_GE(e.log.lines.size(), 3u);
+    const auto tail = e.log.lines.end() - 3;
+    EXPECT_TRUE(failed(tail[0])) << tail[0];
+    EXPECT_EQ((std::vector<std::string>{"stop", "textdone"}),
+              std::vector<std::string>(tail + 1, e.log.lines.end()));
+    ASSERT_EQ(e.Speak("4 5"), S_OK);
+    ASSERT_TRUE(e.WaitStops(2));
+    EXPECT_EQ(1, std::count_if(e.log.lines.begin(), e.log.lines.end(), failed));
 }
 
 // A voice whose synthesis runs out of memory.

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#include "OwnSoundServer.h"
 #include "RealService.h"
 #include "speech/mSpeech.h"
 
@@ -112,6 +113,38 @@ TEST_F(Aloud, ParlenSayIsHeardOnTheSoundServer) {
     const double seconds = double(last - first) / 22050.0;
     EXPECT_GT(seconds, 0.5);
     EXPECT_LT(seconds, 3.0);
+}
+
+// The sound server killed while parlen-say speaks: it ends at once, not zero, and
+// says what happened.
+TEST_F(Aloud, ParlenSayReportsALostSoundServer) {
+    OwnSoundServer server;
+    ASSERT_TRUE(server.Start()) << server.Error();
+    QProcess say;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_SERVER", QString::fromStdString(server.Address()));
+    say.setProcessEnvironment(env);
+    const char* bin = std::getenv("PARLEN_BIN_DIR");
+    say.start(QString(bin ? bin : ".") + "/parlen-say", {"--events"});
+    ASSERT_TRUE(say.waitForStarted());
+    say.write(QByteArray("A text long enough to be cut short by the sound server. ").repeated(20));
+    say.closeWriteChannel();
+    QByteArray out;
+    while (!out.contains(" word ") && say.waitForReadyRead(20000))
+        out += say.readAllStandardOutput();
+    ASSERT_TRUE(out.contains(" word ")) << "never spoke: " << say.readAllStandardError().data();
+    QElapsedTimer clock;
+    clock.start();
+    server.Kill();
+    ASSERT_TRUE(say.waitForFinished(10000)) << "parlen-say went on without its server";
+    const qint64 ms = clock.elapsed();
+    const std::string err = say.readAllStandardError().toStdString();
+    std::printf("parlen-say ended %lld ms after the server was killed\n",
+                static_cast<long long>(ms));
+    EXPECT_LT(ms, 2000);
+    EXPECT_EQ(1, say.exitCode()) << err;
+    EXPECT_NE(std::string::npos, err.find("Connection terminated")) << err;
+    EXPECT_NE(std::string::npos, err.find(server.Address())) << err;
 }
 
 }  // namespace
