@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "speech/speech.h"
 
@@ -43,6 +45,11 @@ struct IParlenAudioDest : IUnknown {
     // written). Marks at or before the current position run at once; marks run in
     // order of their frames.
     virtual void AddMark(uint64_t frame, std::function<void()> onHeard) = 0;
+    // The same for several marks (frame, onHeard) in order, at the cost of one.
+    using Marks = std::vector<std::pair<uint64_t, std::function<void()>>>;
+    virtual void AddMarks(Marks marks) {
+        for (auto& [frame, onHeard] : marks) AddMark(frame, std::move(onHeard));
+    }
     // Everything written so far is to be heard now, even when it is less than the
     // device's start threshold (end of a text).
     virtual void EndOfData() = 0;

@@ -281,6 +281,17 @@ void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     ArmPollLocked();
 }
 
+void DeviceDest::AddMarks(Marks marks) {
+    ApiScope scope(marks_, this);
+    for (auto& [frame, onHeard] : marks) marks_.Add(frame, std::move(onHeard));
+    if (!StreamUsableLocked()) {
+        marks_.RunAll();
+        return;
+    }
+    RunDueMarksLocked();
+    ArmPollLocked();
+}
+
 void DeviceDest::RunDueMarksLocked() {
     if (!paused_ && !marks_.Empty()) marks_.RunDue(HeardLocked());
 }

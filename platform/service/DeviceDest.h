@@ -62,6 +62,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     HRESULT Write(const int16_t* frames, size_t count) override;
     uint64_t WrittenFrames() override;
     void AddMark(uint64_t frame, std::function<void()> onHeard) override;
+    void AddMarks(Marks marks) override;
     void EndOfData() override;
     HRESULT Pause() override;
     HRESULT Resume() override;

@@ -298,11 +298,23 @@ void EngineCore::AddDueMarks() {
     const uint64_t written = dest_->WrittenFrames();
     const uint64_t gen = gen_;
     std::weak_ptr<EngineEvents> events = events_;
+    IParlenAudioDest::Marks due;
     while (!planned_.empty() && planned_.front().frame < written) {
         Planned p = std::move(planned_.front());
         planned_.pop_front();
-        dest_->AddMark(p.frame, [events, gen, event = std::move(p.event)] {
+        due.emplace_back(p.frame, [events, gen, event = std::move(p.event)] {
             if (auto target = events.lock()) target->Emit(event, gen);
         });
     }
+    if (due.empty()) return;
+    // One lock of the destination's for the chunk; the marks a file runs at once
+    // reach the UI thread together.
+    events_->BeginBatch();
+    try {
+        dest_->AddMarks(std::move(due));
+    } catch (...) {
+        events_->EndBatch();
+        throw;
+    }
+    events_->EndBatch();
 }

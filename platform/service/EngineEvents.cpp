@@ -6,9 +6,26 @@
 #include "platform/Apartment.h"
 
 void EngineEvents::Emit(const Event& event, uint64_t gen) {
+    if (batchThread_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+        batch_.emplace_back(event, gen);
+        return;
+    }
     std::lock_guard lock(mutex_);
     if (gen != gen_ || !alive_) return;
     PushLocked(event);
+}
+
+void EngineEvents::BeginBatch() {
+    batchThread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+}
+
+void EngineEvents::EndBatch() {
+    batchThread_.store(std::thread::id{}, std::memory_order_relaxed);
+    const auto batch = std::exchange(batch_, {});
+    if (batch.empty()) return;
+    std::lock_guard lock(mutex_);
+    for (const auto& [event, gen] : batch)
+        if (gen == gen_ && alive_) PushLocked(event);
 }
 
 void EngineEvents::Lost(HRESULT code, const std::string& description) {

@@ -18,6 +18,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/ComPtr.h"
 #include "speech/speech.h"
@@ -40,6 +43,12 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
 
     // Any thread. Ignored when gen is not the current generation or after Close.
     void Emit(const Event& event, uint64_t gen);
+    // What the calling thread emits from BeginBatch to EndBatch is queued at
+    // EndBatch, under one lock and with at most one posted call: the marks of a
+    // written chunk that run at once cost the UI thread one wake-up, not one each.
+    // Other threads emit as usual meanwhile.
+    void BeginBatch();
+    void EndBatch();
     // Starts generation gen (AudioReset): a text whose audio start went out gets its
     // audio stop now, ahead of everything that follows.
     void NewGeneration(uint64_t gen);
@@ -79,4 +88,7 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks_;
     DWORD nextKey_ = 1;
     std::atomic<bool> alive_{true};
+    // Only the batching thread touches batch_.
+    std::atomic<std::thread::id> batchThread_{};
+    std::vector<std::pair<Event, uint64_t>> batch_;
 };

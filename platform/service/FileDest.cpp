@@ -208,6 +208,15 @@ void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
         RunDueMarksLocked();
 }
 
+void FileDest::AddMarks(Marks marks) {
+    Scope lock(marks_, mutex_);
+    for (auto& [frame, onHeard] : marks) marks_.Add(frame, std::move(onHeard));
+    if (!file_ && !paused_)
+        marks_.RunAll();
+    else
+        RunDueMarksLocked();
+}
+
 void FileDest::EndOfData() {
     std::lock_guard lock(mutex_);
     // The end of a text: a valid header now, before Flush completes the file.

@@ -53,6 +53,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     // What is written counts as heard.
     uint64_t HeardFrames() override;
     void AddMark(uint64_t frame, std::function<void()> onHeard) override;
+    void AddMarks(Marks marks) override;
     void EndOfData() override;
     // Pause holds rendering (Room() is 0) and marks; Resume lets it go on.
     HRESULT Pause() override;

@@ -120,6 +120,31 @@ TEST(Notifications, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
                                                    "stop", "textdone"}));
 }
 
+// A batch reaches the UI thread only when it ends, whole and in order; what another
+// thread emits meanwhile is not held back, and a reset meanwhile drops the batch.
+TEST(Notifications, ABatchIsQueuedWhenItEndsAndOthersAreNotHeldBack) {
+    EnsureApartment();
+    using Event = EngineEvents::Event;
+    auto events = std::make_shared<EngineEvents>();
+    EventLog log;
+    auto buf = MakeCom<RecordingBufSink>(&log);
+    std::thread renderer([&] {
+        events->BeginBatch();
+        events->Emit(Event{Event::Kind::TextStarted, buf}, 0);
+        events->Emit(Event{Event::Kind::Word, buf, 7}, 0);
+        std::thread([&] { events->Emit(Event{Event::Kind::Word, buf, 3}, 0); }).join();
+        EXPECT_EQ(events->Queued(), 2u) << "only the other thread's word and its shape";
+        events->EndBatch();
+        events->BeginBatch();
+        events->Emit(Event{Event::Kind::Word, buf, 9}, 0);
+        events->NewGeneration(1);
+        events->EndBatch();
+    });
+    renderer.join();
+    ASSERT_TRUE(PumpUntil([&] { return log.Count("word 7") == 1; }));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"word 3", "textstarted", "word 7"}));
+}
+
 // Word positions delivered while the UI thread keeps up run forward to the last word.
 TEST(Notifications, WordsRunForwardToTheLastWord) {
     const std::string text = LongText(3000);
