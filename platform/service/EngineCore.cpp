@@ -180,6 +180,7 @@ bool EngineCore::StepText() {
     if (pending_) {
         if (pending_->written < pending_->samples.size()) return WritePending();
         const bool last = pending_->last;
+        spare_ = std::move(pending_->samples);  // the next piece renders into it
         pending_.reset();
         if (last) FinishText();
         return true;
@@ -201,9 +202,11 @@ bool EngineCore::StepText() {
     const TextPiece piece{text->cursor, PieceEnd(text->bytes, text->cursor, size.soft, size.hard)};
     const std::vector<uint32_t> words = WordStarts(text->bytes, piece);
     const VoiceSettings settings = text->settings;
+    RenderedPiece out;
+    out.samples = std::move(spare_);
+    out.samples.clear();
     lock.unlock();
 
-    RenderedPiece out;
     if (!words.empty()) {
         const std::function<bool()> aborted = [this, gen] { return gen_ != gen || !alive_; };
         voice_->Render(text->bytes, piece, words, settings, aborted, out);
@@ -241,11 +244,14 @@ bool EngineCore::WritePending() {
     if (room == 0) return false;
     const size_t count = std::min({room, p.samples.size() - p.written, kMaxWriteFrames});
     const double gain = (current_->volume & 0xFFFFu) / 65535.0;
-    std::vector<int16_t> chunk(p.samples.begin() + static_cast<ptrdiff_t>(p.written),
-                               p.samples.begin() + static_cast<ptrdiff_t>(p.written + count));
-    if (gain < 1.0)
-        for (int16_t& s : chunk) s = static_cast<int16_t>(std::lround(s * gain));
-    if (const HRESULT hr = dest_->Write(chunk.data(), chunk.size()); FAILED(hr)) {
+    const int16_t* frames = p.samples.data() + p.written;
+    std::vector<int16_t> scaled;  // at full volume the samples go out as rendered
+    if (gain < 1.0) {
+        scaled.assign(frames, frames + count);
+        for (int16_t& s : scaled) s = static_cast<int16_t>(std::lround(s * gain));
+        frames = scaled.data();
+    }
+    if (const HRESULT hr = dest_->Write(frames, count); FAILED(hr)) {
         // The destination cannot take audio (disk full, server gone): the text ends
         // here, and whoever gave it learns why.
         pending_.reset();

@@ -99,6 +99,7 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
     std::deque<std::shared_ptr<Text>> queue_;
     std::shared_ptr<Text> current_;
     std::optional<Pending> pending_;
+    std::vector<int16_t> spare_;  // a written piece's buffer, kept for the next one
     std::deque<Planned> planned_;
     std::atomic<uint64_t> gen_{0};
     std::atomic<bool> alive_{true};
