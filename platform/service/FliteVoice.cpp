@@ -50,6 +50,7 @@ struct FliteVoice::Voice {
     const Registration* registration = nullptr;
     cst_voice* voice = nullptr;
     float baseMean = 0;
+    float baseStretch = 1;  // the voice's own pace (kal speaks 10 % slower than its model)
     ~Voice() {
         if (voice) registration->drop(voice);
     }
@@ -89,6 +90,7 @@ bool FliteVoice::Render(std::string_view text, TextPiece piece,
         voice->voice = voice->registration->make(nullptr);
         if (!voice->voice) return false;
         voice->baseMean = get_param_float(voice->voice->features, "int_f0_target_mean", 100.0f);
+        voice->baseStretch = get_param_float(voice->voice->features, "duration_stretch", 1.0f);
         voice_ = std::move(voice);
     }
     if (aborted()) return false;
@@ -98,7 +100,8 @@ bool FliteVoice::Render(std::string_view text, TextPiece piece,
         feat_set_float(features, "int_f0_target_mean", voice_->baseMean * factor);
     else
         feat_set_float(features, "f0_shift", factor);
-    feat_set_float(features, "duration_stretch", 175.0f / static_cast<float>(settings.speed));
+    feat_set_float(features, "duration_stretch",
+                   voice_->baseStretch * 175.0f / static_cast<float>(settings.speed));
 
     const AsciiPiece ascii = ToAsciiPiece(text.substr(piece.begin, piece.end - piece.begin));
     // Byte offset (in the whole text) of each blank-separated token of the ASCII text,
