@@ -44,6 +44,21 @@ float SegmentStart(cst_item* segment) {
     cst_item* prev = item_prev(segment);
     return prev ? item_feat_float(prev, "end") : 0.0f;
 }
+
+// True when offset lies inside a run without blanks (between two non-blanks).
+bool InRunAt(std::string_view text, size_t offset) {
+    return offset > 0 && offset < text.size() &&
+           !IsWordBlank(static_cast<unsigned char>(text[offset - 1])) &&
+           !IsWordBlank(static_cast<unsigned char>(text[offset]));
+}
+
+// Frames of the pause segment that closes the utterance; 0 without one.
+size_t ClosingPauseFrames(cst_utterance* utt, float rate) {
+    cst_item* s = relation_tail(utt_relation(utt, "Segment"));
+    if (!s || std::string_view(item_feat_string(s, "name")) != "pau") return 0;
+    const float seconds = item_feat_float(s, "end") - SegmentStart(s);
+    return seconds > 0 ? static_cast<size_t>(seconds * rate) : 0;
+}
 }  // namespace
 
 struct FliteVoice::Voice {
@@ -158,7 +173,12 @@ bool FliteVoice::Render(std::string_view text, TextPiece piece,
                                     static_cast<uint64_t>(SegmentStart(s) * rate), 0, mouth,
                                     name && *name ? name[0] : '\0'});
     }
+    // A piece cut inside a run without blanks runs on into the next as one word would:
+    // without the pause flite closes every utterance with.
+    const size_t tail = InRunAt(text, piece.end) ? ClosingPauseFrames(utt, rate) : 0;
     delete_utterance(utt);
+    if (tail < out.samples.size())
+        out.samples.erase(out.samples.end() - static_cast<ptrdiff_t>(tail), out.samples.end());
     // Merge by frame, a word before a mouth shape at the same frame.
     std::vector<SynthEvent> merged;
     merged.reserve(out.events.size() + mouths.size());
