@@ -201,7 +201,7 @@ size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t ha
     size_t runStart = begin;  // where the blank-free run at i starts within the piece
     for (size_t i = begin; i < limit; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (!IsWordBlank(c) && i - runStart >= runLimit) {
+        if (i > begin && !IsWordBlank(c) && i - runStart >= runLimit) {
             // The run goes on past what the synthesiser reads as one word: end the
             // piece before the run, or inside it when the piece holds nothing else.
             return runStart > begin ? runStart : CutInsideRun(text, begin, i);
