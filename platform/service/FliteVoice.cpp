@@ -55,7 +55,8 @@ bool InRunAt(std::string_view text, size_t offset) {
 // Frames of the pause segment that closes the utterance; 0 without one.
 size_t ClosingPauseFrames(cst_utterance* utt, float rate) {
     cst_item* s = relation_tail(utt_relation(utt, "Segment"));
-    if (!s || std::string_view(item_feat_string(s, "name")) != "pau") return 0;
+    const char* name = s ? item_feat_string(s, "name") : nullptr;
+    if (!name || std::string_view(name) != "pau") return 0;
     const float seconds = item_feat_float(s, "end") - SegmentStart(s);
     return seconds > 0 ? static_cast<size_t>(seconds * rate) : 0;
 }
