@@ -20,6 +20,7 @@
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
+#include "app/TextBox.h"
 #include "app/fmMainAccessibility.h"
 #include "speech/mSpeech.h"
 #include "support/ComboBoxStrings.h"
@@ -133,7 +134,7 @@ void TFormMain::BuildEditPage() {
 void TFormMain::BuildTextGroup() {
     gbEditText = Group(tsMainEdit, "gbEditText", "Text", 8, 8, 393, 385);
     // Created in tab order: the focus chain follows creation.
-    mmEditText = Place(new QPlainTextEdit(gbEditText), "mmEditText", 8, 16, 377, 329);
+    mmEditText = Place(new TTextBox(gbEditText), "mmEditText", 8, 16, 377, 329);
     mmEditText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     mmEditText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     mmEditText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
