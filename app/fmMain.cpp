@@ -3,6 +3,7 @@
 #include "app/fmMain.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -21,6 +22,7 @@
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
 #include "app/TextBox.h"
+#include "app/TextLayoutRunner.h"
 #include "app/fmMainAccessibility.h"
 #include "speech/mSpeech.h"
 #include "support/ComboBoxStrings.h"
@@ -291,6 +293,15 @@ void TFormMain::CenterOnScreen() {
     QRect frame = frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
     move(frame.topLeft());
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (!event->isAccepted()) return;
+    // Speech or a conversion still waiting for the text's layout would start on a
+    // window that is gone.
+    if (textLayout_) textLayout_->DropWaiting();
+    emit Closed();
 }
 
 void TFormMain::showEvent(QShowEvent* event) {

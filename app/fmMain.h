@@ -123,8 +123,13 @@ class TFormMain : public QWidget {
     // True while the text box is still being laid out in the background.
     bool TextLayoutPending() const;
 
+  signals:
+    // The window has been closed: the program ends.
+    void Closed();
+
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
