@@ -30,16 +30,3 @@ TEST(LineBreaks, NormalisingTwiceChangesNothing) {
     EXPECT_EQ(once, "x\r\n\r\n\r\ny\r\n\r\nz\r\n");
     EXPECT_EQ(NormalizeLineBreaks(once), once);
 }
-
-TEST(LineBreaks, TextBoxTakesBothSeparatorsForBreaks) {
-    EXPECT_EQ(TextBoxLineBreaks("a\xe2\x80\xa8"
-                                "b\xe2\x80\xa9"
-                                "c\n"),
-              "a\r\nb\r\nc\r\n");
-    // Next to a CR or LF a separator is a break of its own.
-    EXPECT_EQ(TextBoxLineBreaks("a\r\xe2\x80\xa8\nb"), "a\r\n\r\n\r\nb");
-    // A cut-off or other sequence of the same lead bytes stays.
-    const std::string other = "\xe2\x80\xa6 \xe2\x80\xe2\x80\xaa \xe2\x80"s;
-    EXPECT_EQ(TextBoxLineBreaks(other), other);
-    EXPECT_EQ(TextBoxLineBreaks("\xe2\xe2\x80\xa8"), "\xe2\r\n");
-}
