@@ -56,6 +56,11 @@ void TTextLayoutRunner::Finished() {
     for (const Waiting& w : ready) ErrorGuard::Run(w.work);
 }
 
+void TTextLayoutRunner::DropWaiting() {
+    waiting_.clear();
+    memo_->window()->unsetCursor();
+}
+
 void TTextLayoutRunner::WhenLaidOut(int key, std::function<void()> work) {
     if (Pending()) {
         const QTextDocument* doc = memo_->document();

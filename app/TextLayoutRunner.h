@@ -25,6 +25,8 @@ class TTextLayoutRunner : public QObject {
     // under the error guard. Work given again under the same key before it ran replaces
     // the earlier one; pieces of work run in the order first given.
     void WhenLaidOut(int key, std::function<void()> work);
+    // Forgets the work still waiting: it will not run.
+    void DropWaiting();
 
   private:
     void ScheduleFrom(int position);

@@ -3,6 +3,7 @@
 #include "app/fmMain.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +21,8 @@
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
+#include "app/TextBox.h"
+#include "app/TextLayoutRunner.h"
 #include "app/fmMainAccessibility.h"
 #include "speech/mSpeech.h"
 #include "support/ComboBoxStrings.h"
@@ -132,7 +135,7 @@ void TFormMain::BuildEditPage() {
 void TFormMain::BuildTextGroup() {
     gbEditText = Group(tsMainEdit, "gbEditText", "Text", 8, 8, 393, 385);
     // Created in tab order: the focus chain follows creation.
-    mmEditText = Place(new QPlainTextEdit(gbEditText), "mmEditText", 8, 16, 377, 329);
+    mmEditText = Place(new TTextBox(gbEditText), "mmEditText", 8, 16, 377, 329);
     mmEditText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     mmEditText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     mmEditText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -289,6 +292,15 @@ void TFormMain::CenterOnScreen() {
     QRect frame = frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
     move(frame.topLeft());
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (!event->isAccepted()) return;
+    // Speech or a conversion still waiting for the text's layout would start on a
+    // window that is gone.
+    if (textLayout_) textLayout_->DropWaiting();
+    emit Closed();
 }
 
 void TFormMain::showEvent(QShowEvent* event) {

@@ -33,55 +33,55 @@ class TFormMain : public QWidget {
     ~TFormMain() override;
 
     // Members in the order of the stored layout.
-    QTabWidget* pcMain;
-    QWidget* tsMainHelp;
-    QGroupBox* gbHelpInfo;
-    QGroupBox* gbHelpReadme;
-    QPlainTextEdit* mmHelpReadme;
-    QWidget* tsMainEdit;
-    QGroupBox* gbEditText;
-    QPushButton* btTextLoad;
-    QPushButton* btTextSave;
-    QPushButton* btTextClear;
-    QPlainTextEdit* mmEditText;
-    QGroupBox* gbEditVoice;
-    QLabel* lbVoicePitch;
-    QLabel* lbVoiceSpeed;
-    QLabel* lbVoiceVolume;
-    QLabel* lbPitchMin;
-    QLabel* lbPitchMax;
-    QLabel* lbSpeedMin;
-    QLabel* lbSpeedMax;
-    QLabel* lbVolumeMin;
-    QLabel* lbVolumeMax;
-    QComboBox* cbVoiceEngines;
-    QSlider* tbVoicePitch;
-    QSlider* tbVoiceSpeed;
-    QSlider* tbVoiceVolume;
-    QPushButton* btVoiceTest;
-    QPushButton* btVoiceLoad;
-    QPushButton* btVoiceSave;
-    QGroupBox* gbEditConverter;
-    QPushButton* btConverterSpeak;
-    QPushButton* btConverterSave;
-    QPushButton* btConverterStop;
-    TFileDialog* DlgLoadText;
-    TFileDialog* DlgSaveText;
-    TVersionInfo* tpVersionInfo;
-    TUrlLabel* tpUrlUpdate;
-    TMSpeech* fwMSpeech;
-    QStatusBar* sbMain;
-    QPushButton* btConverterPause;
-    TFileDialog* DlgLoadSettings;
-    TFileDialog* DlgSaveSettings;
-    TFileDialog* DlgSaveAudio;
-    TMSpeech* fwMSpeechSave;
-    QLabel* lbPitchPos;
-    QLabel* lbSpeedPos;
-    QLabel* lbVolumePos;
-    QPushButton* btConverterCancel;
-    QProgressBar* pbConverter;
-    QLabel* lbConverterPos;
+    QTabWidget* pcMain = nullptr;
+    QWidget* tsMainHelp = nullptr;
+    QGroupBox* gbHelpInfo = nullptr;
+    QGroupBox* gbHelpReadme = nullptr;
+    QPlainTextEdit* mmHelpReadme = nullptr;
+    QWidget* tsMainEdit = nullptr;
+    QGroupBox* gbEditText = nullptr;
+    QPushButton* btTextLoad = nullptr;
+    QPushButton* btTextSave = nullptr;
+    QPushButton* btTextClear = nullptr;
+    QPlainTextEdit* mmEditText = nullptr;
+    QGroupBox* gbEditVoice = nullptr;
+    QLabel* lbVoicePitch = nullptr;
+    QLabel* lbVoiceSpeed = nullptr;
+    QLabel* lbVoiceVolume = nullptr;
+    QLabel* lbPitchMin = nullptr;
+    QLabel* lbPitchMax = nullptr;
+    QLabel* lbSpeedMin = nullptr;
+    QLabel* lbSpeedMax = nullptr;
+    QLabel* lbVolumeMin = nullptr;
+    QLabel* lbVolumeMax = nullptr;
+    QComboBox* cbVoiceEngines = nullptr;
+    QSlider* tbVoicePitch = nullptr;
+    QSlider* tbVoiceSpeed = nullptr;
+    QSlider* tbVoiceVolume = nullptr;
+    QPushButton* btVoiceTest = nullptr;
+    QPushButton* btVoiceLoad = nullptr;
+    QPushButton* btVoiceSave = nullptr;
+    QGroupBox* gbEditConverter = nullptr;
+    QPushButton* btConverterSpeak = nullptr;
+    QPushButton* btConverterSave = nullptr;
+    QPushButton* btConverterStop = nullptr;
+    TFileDialog* DlgLoadText = nullptr;
+    TFileDialog* DlgSaveText = nullptr;
+    TVersionInfo* tpVersionInfo = nullptr;
+    TUrlLabel* tpUrlUpdate = nullptr;
+    TMSpeech* fwMSpeech = nullptr;
+    QStatusBar* sbMain = nullptr;
+    QPushButton* btConverterPause = nullptr;
+    TFileDialog* DlgLoadSettings = nullptr;
+    TFileDialog* DlgSaveSettings = nullptr;
+    TFileDialog* DlgSaveAudio = nullptr;
+    TMSpeech* fwMSpeechSave = nullptr;
+    QLabel* lbPitchPos = nullptr;
+    QLabel* lbSpeedPos = nullptr;
+    QLabel* lbVolumePos = nullptr;
+    QPushButton* btConverterCancel = nullptr;
+    QProgressBar* pbConverter = nullptr;
+    QLabel* lbConverterPos = nullptr;
 
     // Start-up, run once when the window is first shown.
     void FormShow();
@@ -123,8 +123,13 @@ class TFormMain : public QWidget {
     // True while the text box is still being laid out in the background.
     bool TextLayoutPending() const;
 
+  signals:
+    // The window has been closed: the program ends.
+    void Closed();
+
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:

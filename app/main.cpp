@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
     QGuiApplication::setApplicationDisplayName(PARLEN_MAKER_SITE " - Parlen Maker");
     {
         TFormMain form;
+        // Closing the window ends the loop, whatever else is shown or running then: the
+        // toolkit's own quit after the last window is called off by any window shown
+        // before it comes round, such as an error box of work that ends after the close.
+        QObject::connect(&form, &TFormMain::Closed, &app, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
         form.show();
         form.activateWindow();  // without a window manager nothing else gives it the focus
         // Check hook of the install, package and X server tests: report what start-up

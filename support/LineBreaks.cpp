@@ -25,3 +25,25 @@ std::string NormalizeLineBreaks(std::string_view text) {
     }
     return out;
 }
+
+std::string TextBoxLineBreaks(std::string_view text) {
+    // Both separators are E2 80 A8 / E2 80 A9 in UTF-8; E2 is never a trail byte, so
+    // these three bytes are always the separator, whatever comes before them.
+    if (text.find("\xE2\x80") == std::string_view::npos) return NormalizeLineBreaks(text);
+    std::string breaks;
+    breaks.reserve(text.size());
+    size_t i = 0;
+    for (size_t at = text.find("\xE2\x80"); at != std::string_view::npos;
+         at = text.find("\xE2\x80", at)) {
+        if (at + 2 < text.size() && (text[at + 2] == '\xA8' || text[at + 2] == '\xA9')) {
+            breaks.append(text.substr(i, at - i));
+            breaks += "\r\n";
+            i = at + 3;
+            at = i;
+        } else {
+            at += 2;
+        }
+    }
+    breaks.append(text.substr(i));
+    return NormalizeLineBreaks(breaks);
+}

@@ -18,10 +18,10 @@ namespace {
 constexpr char16_t kEscapeBase = 0xF700;
 
 // Length of a UTF-8 sequence at p that the document would not keep as a character:
-// U+2029 starts a new paragraph, U+FDD0/U+FDD1 mark frames. 0 for anything else.
+// U+FDD0/U+FDD1 mark frames. 0 for anything else. (The separators U+2028 and U+2029
+// are line breaks by the time the text gets here.)
 size_t UnsafeSequence(const unsigned char* p, size_t left) {
     if (left < 3) return 0;
-    if (p[0] == 0xE2 && p[1] == 0x80 && p[2] == 0xA9) return 3;
     if (p[0] == 0xEF && p[1] == 0xB7 && (p[2] == 0x90 || p[2] == 0x91)) return 3;
     return 0;
 }
@@ -32,7 +32,7 @@ void AppendLineText(QString& out, std::string_view line) {
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
     size_t start = 0;
     for (size_t i = 0; i < line.size();) {
-        if (p[i] < 0xE2) {
+        if (p[i] < 0xEF) {
             ++i;
             continue;
         }
@@ -166,7 +166,7 @@ std::string TMemoStrings::JoinLines() const {
 
 void TMemoStrings::SplitText(const std::string& text) {
     if (!memo_) throw EInvalidOperation("The text box no longer exists");
-    const std::string normalized = NormalizeLineBreaks(text);
+    const std::string normalized = TextBoxLineBreaks(text);
     const std::string current = JoinLines();
     if (normalized.size() == current.size() && normalized == current) return;
 

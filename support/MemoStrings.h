@@ -12,6 +12,8 @@
 //
 // The text form is the control's text with CR LF between paragraphs and no break after
 // the last one; bytes that are not valid UTF-8 survive the round trip (support/TextCodec.h).
+// Text handed to the control has its breaks normalised, line and paragraph separators
+// included (TextBoxLineBreaks), so that every line shown is a line of the text form.
 #include <QFont>
 #include <QPointer>
 #include <cstddef>

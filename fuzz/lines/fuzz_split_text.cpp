@@ -12,8 +12,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
-    const std::string normalized = NormalizeLineBreaks(input);
-    if (NormalizeLineBreaks(normalized) != normalized) std::abort();
+    const std::string normalized = TextBoxLineBreaks(input);
+    if (TextBoxLineBreaks(normalized) != normalized) std::abort();
     for (size_t i = 0; i < normalized.size(); ++i) {
         const bool cr = normalized[i] == '\r', lf = normalized[i] == '\n';
         if (cr && (i + 1 == normalized.size() || normalized[i + 1] != '\n')) std::abort();

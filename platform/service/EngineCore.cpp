@@ -199,7 +199,8 @@ bool EngineCore::StepText() {
         text->begun = true;
         Plan(dest_->WrittenFrames(), Event{Event::Kind::AudioStart, text->sink});
     }
-    const TextPiece piece{text->cursor, PieceEnd(text->bytes, text->cursor, size.soft, size.hard)};
+    const TextPiece piece{text->cursor,
+                          PieceEnd(text->bytes, text->cursor, size.soft, size.hard, size.run)};
     const std::vector<uint32_t> words = WordStarts(text->bytes, piece);
     const VoiceSettings settings = text->settings;
     RenderedPiece out;
@@ -207,7 +208,8 @@ bool EngineCore::StepText() {
     out.samples.clear();
     lock.unlock();
 
-    if (!words.empty()) {
+    // A piece cut inside a long word holds no word start but still has to be said.
+    if (HoldsText(text->bytes, piece)) {
         const std::function<bool()> aborted = [this, gen] { return gen_ != gen || !alive_; };
         voice_->Render(text->bytes, piece, words, settings, aborted, out);
     }

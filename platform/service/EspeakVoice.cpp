@@ -170,7 +170,8 @@ std::string EspeakVoice::SeparatorAtEnd(std::string_view text, TextPiece piece) 
         if (text[i] == '\n') ++breaks;
     if (last == piece.begin) return {};
     std::string separator;
-    const char c = text[last - 1];
+    const char wide = WideStopAsAscii(text, last - 1);
+    const char c = wide ? wide : text[last - 1];
     if (std::strchr(".!?,;:", c)) separator.push_back(c);
     if (breaks >= 2) separator += "\n\n";
     return separator;

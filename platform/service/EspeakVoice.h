@@ -32,8 +32,11 @@ class EspeakVoice : public VoiceBackend {
         limits.speedMax = 449;
         return limits;
     }
-    PieceSize FirstPieceSize() const override { return {80, 160}; }
-    PieceSize NextPieceSize() const override { return {300, 400}; }
+    // espeak-ng says only about the first 160 bytes of a longer word, so a run without
+    // blanks reaches it in parts of at most kRunBytes.
+    static constexpr size_t kRunBytes = 150;
+    PieceSize FirstPieceSize() const override { return {80, 160, kRunBytes}; }
+    PieceSize NextPieceSize() const override { return {300, 400, kRunBytes}; }
     bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
                 const VoiceSettings& settings, const std::function<bool()>& aborted,
                 RenderedPiece& out) override;

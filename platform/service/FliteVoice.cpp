@@ -44,12 +44,29 @@ float SegmentStart(cst_item* segment) {
     cst_item* prev = item_prev(segment);
     return prev ? item_feat_float(prev, "end") : 0.0f;
 }
+
+// True when offset lies inside a run without blanks (between two non-blanks).
+bool InRunAt(std::string_view text, size_t offset) {
+    return offset > 0 && offset < text.size() &&
+           !IsWordBlank(static_cast<unsigned char>(text[offset - 1])) &&
+           !IsWordBlank(static_cast<unsigned char>(text[offset]));
+}
+
+// Frames of the pause segment that closes the utterance; 0 without one.
+size_t ClosingPauseFrames(cst_utterance* utt, float rate) {
+    cst_item* s = relation_tail(utt_relation(utt, "Segment"));
+    const char* name = s ? item_feat_string(s, "name") : nullptr;
+    if (!name || std::string_view(name) != "pau") return 0;
+    const float seconds = item_feat_float(s, "end") - SegmentStart(s);
+    return seconds > 0 ? static_cast<size_t>(seconds * rate) : 0;
+}
 }  // namespace
 
 struct FliteVoice::Voice {
     const Registration* registration = nullptr;
     cst_voice* voice = nullptr;
     float baseMean = 0;
+    float baseStretch = 1;  // the voice's own pace (kal speaks 10 % slower than its model)
     ~Voice() {
         if (voice) registration->drop(voice);
     }
@@ -89,6 +106,7 @@ bool FliteVoice::Render(std::string_view text, TextPiece piece,
         voice->voice = voice->registration->make(nullptr);
         if (!voice->voice) return false;
         voice->baseMean = get_param_float(voice->voice->features, "int_f0_target_mean", 100.0f);
+        voice->baseStretch = get_param_float(voice->voice->features, "duration_stretch", 1.0f);
         voice_ = std::move(voice);
     }
     if (aborted()) return false;
@@ -98,7 +116,8 @@ bool FliteVoice::Render(std::string_view text, TextPiece piece,
         feat_set_float(features, "int_f0_target_mean", voice_->baseMean * factor);
     else
         feat_set_float(features, "f0_shift", factor);
-    feat_set_float(features, "duration_stretch", 175.0f / static_cast<float>(settings.speed));
+    feat_set_float(features, "duration_stretch",
+                   voice_->baseStretch * 175.0f / static_cast<float>(settings.speed));
 
     const AsciiPiece ascii = ToAsciiPiece(text.substr(piece.begin, piece.end - piece.begin));
     // Byte offset (in the whole text) of each blank-separated token of the ASCII text,
@@ -155,7 +174,12 @@ bool FliteVoice::Render(std::string_view text, TextPiece piece,
                                     static_cast<uint64_t>(SegmentStart(s) * rate), 0, mouth,
                                     name && *name ? name[0] : '\0'});
     }
+    // A piece cut inside a run without blanks runs on into the next as one word would:
+    // without the pause flite closes every utterance with.
+    const size_t tail = InRunAt(text, piece.end) ? ClosingPauseFrames(utt, rate) : 0;
     delete_utterance(utt);
+    if (tail < out.samples.size())
+        out.samples.erase(out.samples.end() - static_cast<ptrdiff_t>(tail), out.samples.end());
     // Merge by frame, a word before a mouth shape at the same frame.
     std::vector<SynthEvent> merged;
     merged.reserve(out.events.size() + mouths.size());

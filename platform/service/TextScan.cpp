@@ -9,6 +9,10 @@ bool IsSentenceEnd(unsigned char c) {
 bool IsClauseEnd(unsigned char c) {
     return c == ',' || c == ';' || c == ':';
 }
+bool IsAsciiPunctuation(unsigned char c) {
+    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
+           (c >= '{' && c <= '~');
+}
 bool IsContinuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
@@ -70,6 +74,85 @@ const char* LatinFold(uint32_t cp) {
     if (cp == 0x2019 || cp == 0x2018) return "'";
     return nullptr;
 }
+
+}  // namespace
+
+// Punctuation of the scripts written without blanks whose UTF-8 form ends at i, as
+// its ASCII counterpart; 0 for anything else.
+char WideStopAsAscii(std::string_view text, size_t i) {
+    if (i < 2 || i >= text.size()) return 0;
+    const auto a = static_cast<unsigned char>(text[i - 2]);
+    const auto b = static_cast<unsigned char>(text[i - 1]);
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (a == 0xE3 && b == 0x80) return c == 0x82 ? '.' : c == 0x81 ? ',' : 0;  // 。、
+    if (a != 0xEF || b != 0xBC) return 0;
+    switch (c) {
+        case 0x81:
+            return '!';  // ！
+        case 0x9F:
+            return '?';  // ？
+        case 0x8C:
+            return ',';  // ，
+        case 0x9B:
+            return ';';  // ；
+        case 0x9A:
+            return ':';  // ：
+        default:
+            return 0;
+    }
+}
+
+namespace {
+// 1 when a sentence-ending wide stop ends at i, 2 for a clause-ending one, else 0.
+int WideStopEndingAt(std::string_view text, size_t i) {
+    const char c = WideStopAsAscii(text, i);
+    if (c == 0) return 0;
+    return IsSentenceEnd(static_cast<unsigned char>(c)) ? 1 : 2;
+}
+
+// True when the code point starting at i is pronounced together with the one before
+// it: combining accents, Thai vowel and tone marks, kana voicing marks.
+bool JoinsPrevious(std::string_view text, size_t i) {
+    if (i + 1 >= text.size()) return false;
+    const auto a = static_cast<unsigned char>(text[i]);
+    const auto b = static_cast<unsigned char>(text[i + 1]);
+    if (a == 0xCC || (a == 0xCD && b <= 0xAF)) return true;  // U+0300..U+036F
+    if (i + 2 >= text.size()) return false;
+    const auto c = static_cast<unsigned char>(text[i + 2]);
+    if (a == 0xE0 && b == 0xB8) return c == 0xB1 || (c >= 0xB4 && c <= 0xBA);
+    if (a == 0xE0 && b == 0xB9) return c >= 0x87 && c <= 0x8E;
+    if (a == 0xE3 && b == 0x82) return c == 0x99 || c == 0x9A;
+    return false;
+}
+
+// True when the code point ending just before i is a Thai vowel written before the
+// consonant it follows in speech (เ แ โ ใ ไ).
+bool LeadsNext(std::string_view text, size_t i) {
+    if (i < 3) return false;
+    return static_cast<unsigned char>(text[i - 3]) == 0xE0 &&
+           static_cast<unsigned char>(text[i - 2]) == 0xB9 &&
+           static_cast<unsigned char>(text[i - 1]) >= 0x80 &&
+           static_cast<unsigned char>(text[i - 1]) <= 0x84;
+}
+
+// Where to end a piece inside a blank-free run that reaches limit: after the last
+// punctuation in the later half (a URL's "/", a "-", "。"), else at the last
+// character boundary that splits no syllable. Always past begin.
+size_t CutInsideRun(std::string_view text, size_t begin, size_t limit) {
+    for (size_t i = limit; i > begin + (limit - begin) / 2; --i) {
+        const auto c = static_cast<unsigned char>(text[i - 1]);
+        if (IsAsciiPunctuation(c) || WideStopEndingAt(text, i - 1)) return i;
+    }
+    size_t cut = limit;
+    while (cut > begin + 1 && (IsContinuation(static_cast<unsigned char>(text[cut])) ||
+                               JoinsPrevious(text, cut) || LeadsNext(text, cut)))
+        --cut;
+    if (cut == begin + 1) {  // nothing better: any character boundary
+        cut = limit;
+        while (cut > begin + 1 && IsContinuation(static_cast<unsigned char>(text[cut]))) --cut;
+    }
+    return cut;
+}
 }  // namespace
 
 void SanitiseText(std::string& text) {
@@ -96,36 +179,51 @@ std::vector<uint32_t> WordStarts(std::string_view text, TextPiece piece) {
     return starts;
 }
 
+bool HoldsText(std::string_view text, TextPiece piece) {
+    const size_t end = std::min(piece.end, text.size());
+    for (size_t i = piece.begin; i < end; ++i)
+        if (!IsWordBlank(static_cast<unsigned char>(text[i]))) return true;
+    return false;
+}
+
 uint32_t WordStartAtOrBefore(const std::vector<uint32_t>& starts, uint32_t offset) {
     auto it = std::upper_bound(starts.begin(), starts.end(), offset);
     if (it == starts.begin()) return starts.front();
     return *(it - 1);
 }
 
-size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t hardLimit) {
+size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t hardLimit,
+                size_t runLimit) {
     const size_t n = text.size();
     const size_t limit = std::min(n, begin + hardLimit);
     size_t clause = 0;
     size_t blank = 0;
+    size_t runStart = begin;  // where the blank-free run at i starts within the piece
     for (size_t i = begin; i < limit; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
+        if (i > begin && !IsWordBlank(c) && i - runStart >= runLimit) {
+            // The run goes on past what the synthesiser reads as one word: end the
+            // piece before the run, or inside it when the piece holds nothing else.
+            return runStart > begin ? runStart : CutInsideRun(text, begin, i);
+        }
         const bool nextBlank = i + 1 >= n || IsWordBlank(static_cast<unsigned char>(text[i + 1]));
-        if (IsSentenceEnd(c) && nextBlank) return i + 1;
+        const int wide = WideStopEndingAt(text, i);
+        if ((IsSentenceEnd(c) && nextBlank) || wide == 1) return i + 1;
         if (c == '\n' && ParagraphEndsAt(text, i)) return i + 1;
         const bool pastSoft = i - begin >= softLimit;
-        if (pastSoft && IsClauseEnd(c) && nextBlank) return i + 1;
-        if (IsClauseEnd(c) && nextBlank) clause = i + 1;
+        const bool clauseEnd = (IsClauseEnd(c) && nextBlank) || wide == 2;
+        if (pastSoft && clauseEnd) return i + 1;
+        if (clauseEnd) clause = i + 1;
         if (IsWordBlank(c)) {
             if (pastSoft) return i + 1;
             blank = i + 1;
+            runStart = i + 1;
         }
     }
     if (limit == n) return n;
     if (clause > begin) return clause;
     if (blank > begin) return blank;
-    size_t cut = limit;
-    while (cut > begin + 1 && IsContinuation(static_cast<unsigned char>(text[cut]))) --cut;
-    return cut;
+    return CutInsideRun(text, begin, limit);
 }
 
 Utf8Piece ToUtf8Piece(std::string_view piece) {

@@ -24,16 +24,28 @@ bool IsWordBlank(unsigned char c);
 // bytes.
 std::vector<uint32_t> WordStarts(std::string_view text, TextPiece piece);
 
+// The punctuation of the scripts written without blanks (。、，！？；：) whose UTF-8
+// form ends at byte i, as the ASCII mark of the same use; 0 for anything else.
+char WideStopAsAscii(std::string_view text, size_t i);
+
+// True when text[piece) holds anything but blanks.
+bool HoldsText(std::string_view text, TextPiece piece);
+
 // The word start at or before offset among starts (sorted); the first start when
 // offset lies before all of them. starts must not be empty.
 uint32_t WordStartAtOrBefore(const std::vector<uint32_t>& starts, uint32_t offset);
 
 // End of the piece beginning at begin: the first sentence end (".", "!", "?" before a
-// blank) or paragraph end (a line break followed by a blank line or the end of the
-// text); else, past softLimit bytes, the next clause end (",", ";", ":") or blank;
-// at hardLimit bytes the last clause end or blank seen, else a cut at a character
-// boundary.
-size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t hardLimit);
+// blank, or "。", "！", "？") or paragraph end (a line break followed by a blank line
+// or the end of the text); else, past softLimit bytes, the next clause end (",", ";",
+// ":" before a blank, or "、", "，", "；", "：") or blank; at hardLimit bytes the last
+// clause end or blank seen. A blank-free run (a long word, a URL, a script written
+// without blanks) contributes at most runLimit bytes to a piece. Where a piece has to
+// end inside a run it ends after punctuation if there is some nearby, else at a
+// character boundary that keeps marks with the letter they belong to. Every byte
+// lands in a piece.
+size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t hardLimit,
+                size_t runLimit = SIZE_MAX);
 
 // The piece as UTF-8 that a synthesiser can read: bytes that are not part of a valid
 // UTF-8 sequence become blanks. codePointStart[i] is the byte offset (relative to the

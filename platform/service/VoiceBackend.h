@@ -39,10 +39,12 @@ struct SynthEvent {
 };
 
 // Piece sizes in bytes: a piece ends at the first break after soft, at the latest
-// at hard.
+// at hard, and holds at most run bytes of a run without blanks (for a synthesiser
+// that reads only so much of one word).
 struct PieceSize {
     size_t soft;
     size_t hard;
+    size_t run = SIZE_MAX;
 };
 
 struct RenderedPiece {

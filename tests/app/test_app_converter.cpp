@@ -1,6 +1,9 @@
 // The converter over the recording speech service: the state table and its
 // transitions, and the WAV conversion's progress.
+#include <QFileInfo>
+
 #include "ConverterFixture.h"
+#include "app/TextLayoutRunner.h"
 #include "support/Errors.h"
 
 namespace {
@@ -189,6 +192,20 @@ TEST_F(Converter, ConversionShowsProgressAndReturnsToIdle) {
     EXPECT_EQ(0, form->pbConverter->value());
     EXPECT_EQ(15, form->pbConverter->maximum());
     EXPECT_EQ("0 / 15", form->lbConverterPos->text());
+}
+
+TEST_F(Converter, ClosingWhileTheTextIsLaidOutStartsNothingAfterwards) {
+    SetText(QString("word ").repeated(TTextLayoutRunner::kAtOnceCharacters / 4));
+    ASSERT_TRUE(form->TextLayoutPending());
+    const int before = service.CentralCount();
+    const QString wav = ScratchDir() + "/late.wav";
+    ui.answers = {wav};
+    form->btConverterSave->click();
+    form->close();
+    ASSERT_TRUE(WaitFor([&] { return !form->TextLayoutPending(); }, 60000));
+    WaitFor(nullptr, 20);
+    EXPECT_EQ(before, service.CentralCount());
+    EXPECT_FALSE(QFileInfo::exists(wav));
 }
 
 TEST_F(Converter, ConversionWhilePausedLeavesTheSpeechPaused) {

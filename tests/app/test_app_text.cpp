@@ -1,9 +1,11 @@
 // The text group and the word highlight over the recording speech service: loading
 // and saving text files with their errors, and where each reported word is selected.
+#include <QClipboard>
 #include <QScrollBar>
 #include <QTextBlock>
 
 #include "ConverterFixture.h"
+#include "support/MemoStrings.h"
 
 namespace {
 
@@ -40,6 +42,27 @@ TEST_F(Converter, TextFilesLoadAndSaveThroughTheirDialogs) {
     ASSERT_EQ(1u, ui.boxes.size());
     EXPECT_EQ("Cannot create file " + dir + "/missing/x.txt: No such file or directory.",
               ui.boxes[0].text);
+}
+
+TEST_F(Converter, ShiftReturnBreaksTheLineAsReturnDoes) {
+    form->mmEditText->setFocus(Qt::OtherFocusReason);
+    QTest::keyClicks(form->mmEditText, "ab");
+    QTest::keyClick(form->mmEditText, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(form->mmEditText, "cd");
+    QTest::keyClick(form->mmEditText, Qt::Key_Return);
+    QTest::keyClicks(form->mmEditText, "ef");
+    const QString file = ScratchDir() + "/typed.txt";
+    ui.answers = {file};
+    form->btTextSave->click();
+    EXPECT_EQ("ab\r\ncd\r\nef", ReadFileBytes(file));
+}
+
+TEST_F(Converter, PastedSeparatorsArriveAsLineBreaks) {
+    SetText("[]");
+    form->mmEditText->moveCursor(QTextCursor::NextCharacter);
+    QGuiApplication::clipboard()->setText(QString::fromUtf8("one\xe2\x80\xa8two\xe2\x80\xa9three"));
+    form->mmEditText->paste();
+    EXPECT_EQ("[one\r\ntwo\r\nthree]", TMemoStrings(form->mmEditText).JoinLines());
 }
 
 TEST_F(Converter, LoadErrorsShowTheirMessagesAndKeepTheText) {

@@ -2,6 +2,8 @@
 // kept true.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "platform/service/InlineTag.h"
 #include "platform/service/TextScan.h"
 #include "platform/service/Visemes.h"
@@ -47,6 +49,38 @@ TEST(TextScan, PiecesEndAtSentencesClausesOrBlanks) {
         ASSERT_GT(end, begin);
         begin = end;
     }
+}
+
+// Runs without blanks (long words, URLs, scripts written without blanks) are handed
+// over whole, in parts no longer than the run limit, cut where the sound is kept.
+TEST(TextScan, BlankFreeRunsAreCutIntoPartsCoveringEveryByte) {
+    std::string letters = "go ", thaiRun;
+    for (int i = 0; i < 40; ++i) letters += "abcdefghij";
+    std::string url =
+        "https://www.example.com/section2481/index801/documents8789/"
+        "settings960/profile3527/archive1418/index6861/annual9561/page";
+    const std::string thai = "\xE0\xB9\x80\xE0\xB8\x94\xE0\xB9\x87\xE0\xB8\x81";  // เด็ก
+    for (int i = 0; i < 20; ++i) thaiRun += thai;
+    const std::string zh = "\xE4\xBB\x8A\xE5\xA4\xA9\xEF\xBC\x8C\xE5\xA5\xBD\xE3\x80\x82x";
+    EXPECT_EQ(PieceEnd(zh, 0, 80, 160, 150), zh.size() - 1);  // 今天，好。 ends a sentence
+    std::vector<size_t> letterEnds;
+    for (const std::string* text : {&letters, &url, &thaiRun}) {
+        for (size_t begin = 0; begin < text->size();) {
+            const size_t end = PieceEnd(*text, begin, 30, 160, 54);
+            ASSERT_GT(end, begin);
+            ASSERT_LE(end - begin, 54u);
+            if (text == &url && end < url.size()) {
+                EXPECT_TRUE(std::ispunct(url[end - 1])) << end;
+            }
+            // Thai: a piece never ends after เ nor before ็ (vowels and tone marks).
+            if (text == &thaiRun) {
+                EXPECT_EQ(end % thai.size(), 0u) << end;
+            }
+            if (text == &letters) letterEnds.push_back(end);
+            begin = end;
+        }
+    }
+    EXPECT_EQ(letterEnds, (std::vector<size_t>{3, 57, 111, 165, 219, 273, 327, 381, 403}));
 }
 
 TEST(TextScan, Utf8PieceBlanksInvalidBytesAndMapsCodePoints) {

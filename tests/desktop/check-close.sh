@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Closing the window while it renders a long text into a WAV file, again and again on a
+# machine kept busy: every close must end the program with exit code 0 within a short
+# time and leave a valid WAV file of what was rendered (no file when the close came
+# before the conversion began). The program is driven on a real
+# X server (Xvfb) with the keyboard alone, as a person without a mouse would: Edit page,
+# Load... the text, Save... the audio; the close comes as a window manager sends it.
+#   check-close.sh BUILD_DIR SOURCE_DIR [CLOSES [BUSY_LOOPS]]
+BUILD="$(cd "$1" && pwd)"
+PARLEN_SOURCE="$(cd "$2" && pwd)"
+CLOSES="${3:-20}"
+BUSY="${4:-2}"
+source "$(dirname "$0")/check-common.sh"
+for tool in Xvfb xdotool soxi; do command -v "$tool" >/dev/null || fail "$tool is not installed"; done
+WM_CLOSE="$BUILD/tests/desktop/wm_close"
+[ -x "$WM_CLOSE" ] || fail "$WM_CLOSE is not built"
+# What a close may take, from the message to the end of the process, in milliseconds.
+LIMIT_MS="${PARLEN_CLOSE_LIMIT_MS:-2000}"
+
+scratch="$(mktemp -d)"
+xvfb_pid=
+program_pid=
+busy_pids=()
+cleanup() {
+    [ -z "$program_pid" ] || kill "$program_pid" 2>/dev/null || true
+    for pid in "${busy_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    stop_own_sound_server
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+ensure_sound_server "$scratch"
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" \
+    2>"$scratch/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.05; done
+[ -s "$scratch/display" ] || { cat "$scratch/xvfb.log"; fail "Xvfb did not start"; }
+export DISPLAY=":$(head -n 1 "$scratch/display")"
+
+# A text that takes far longer to render than a close may take.
+for _ in $(seq 100); do cat "$PARLEN_SOURCE/app/readme.txt"; done >"$scratch/long.txt"
+
+# The window titled $1 of the program, or nothing after about $2 seconds.
+window_of() {
+    local title="$1" tries=$(($2 * 20)) id
+    for _ in $(seq "$tries"); do
+        id="$(xdotool search --all --onlyvisible --pid "$program_pid" --name "$title" 2>/dev/null |
+            head -n 1)"
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}
+gone() {
+    for _ in $(seq $(($2 * 20))); do
+        xdotool search --all --onlyvisible --pid "$program_pid" --name "$1" >/dev/null 2>&1 || return 0
+        sleep 0.05
+    done
+    return 1
+}
+keys() { xdotool key --delay 40 "$@"; }
+# Presses Space on the focused button until the file dialog titled $1 is up: the button
+# stays disabled while the start-up phrase is spoken.
+open_dialog() {
+    for _ in $(seq 20); do
+        keys space
+        window_of "$1" 1 >/dev/null && return 0
+    done
+    fail "the dialog '$1' did not open: $(xwininfo -root -children | grep -F '"')"
+}
+# Types a full file name into the open dialog titled $1 and confirms it.
+choose_file() {
+    local dialog
+    dialog="$(window_of "$1" 5)" || fail "the dialog '$1' is not shown"
+    sleep 0.3  # until it has the focus in its name box
+    xdotool windowfocus "$dialog" 2>/dev/null || true
+    xdotool type --delay 2 "$2"
+    keys Return
+    gone "$1" 10 || fail "the dialog '$1' stayed open: $(xwininfo -root -children | grep -F '"')"
+    # Without a window manager nobody hands the focus back to the window.
+    xdotool windowfocus "$window" 2>/dev/null || true
+    sleep 0.2
+}
+
+for _ in $(seq "$BUSY"); do
+    (while :; do :; done) &
+    busy_pids+=($!)
+done
+
+times=()
+for run in $(seq "$CLOSES"); do
+    wav="$scratch/run$run.wav"
+    (cd "$scratch" && QT_QPA_PLATFORM=xcb exec "$BUILD/bin/parlenmaker" \
+        >"$scratch/out$run" 2>"$scratch/err$run") &
+    program_pid=$!
+    window="$(window_of ' - Parlen Maker ' 30)" || fail "run $run: no window"
+    sleep 1  # the start-up runs once the window is mapped
+    # The start-up leaves the focus on the page tabs: Edit page, then Load... (third).
+    keys ctrl+Tab Tab Tab Tab
+    open_dialog "Load Text from File..."
+    choose_file "Load Text from File..." "$scratch/long.txt"
+    # From Load... to the converter's Save... (the tenth control on).
+    keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab
+    open_dialog "Save Audio to File..."
+    choose_file "Save Audio to File..." "$wav"
+    # Every other close comes as soon as the dialog has gone, perhaps before the
+    # conversion has begun (the box may still be laying the text out); the others while
+    # the file grows, at once or a little later.
+    early=$((run % 2))
+    if [ "$early" = 0 ]; then
+        for _ in $(seq 400); do [ "$(stat -c %s "$wav" 2>/dev/null || echo 0)" -gt 44 ] && break; sleep 0.025; done
+        [ "$(stat -c %s "$wav" 2>/dev/null || echo 0)" -gt 44 ] || fail "run $run: nothing rendered"
+        sleep "0.$((RANDOM % 4))"
+    fi
+    start=$(date +%s%N)
+    "$WM_CLOSE" "$window" || fail "run $run: the close message was not sent"
+    code=
+    for _ in $(seq $((LIMIT_MS / 10))); do
+        kill -0 "$program_pid" 2>/dev/null || break
+        sleep 0.01
+    done
+    ms=$((($(date +%s%N) - start) / 1000000))
+    if kill -0 "$program_pid" 2>/dev/null; then
+        state="window shown"
+        window_of ' - Parlen Maker ' 0 >/dev/null || state="window hidden"
+        fail "run $run: still running ${ms} ms after the close ($state)"
+    fi
+    wait "$program_pid" || code=$?
+    program_pid=
+    [ -z "$code" ] || fail "run $run: exit code $code: $(cat "$scratch/err$run")"
+    if [ "$early" = 1 ] && [ ! -e "$wav" ]; then
+        times+=("$ms")
+        echo "close $run: exit 0 after $ms ms, before the conversion began (no file)"
+        continue
+    fi
+    samples="$(soxi -s "$wav" 2>/dev/null)" || fail "run $run: $wav is no valid WAV file"
+    rate="$(soxi -r "$wav")"
+    # A complete file: the header counts every sample the file holds (16-bit mono).
+    [ "$((samples * 2 + 44))" -eq "$(stat -c %s "$wav")" ] ||
+        fail "run $run: the header counts $samples samples, the file holds $(stat -c %s "$wav") bytes"
+    [ "$early" = 1 ] || [ "$samples" -gt 0 ] || fail "run $run: no audio in the file"
+    times+=("$ms")
+    echo "close $run: exit 0 after $ms ms, $(((samples * 10 / rate))) tenths of a second of audio"
+    rm -f "$wav"
+done
+sorted="$(printf '%s\n' "${times[@]}" | sort -n)"
+echo "$CLOSES closes with $BUSY busy loops: median $(echo "$sorted" | sed -n "$(((CLOSES + 1) / 2))p") ms," \
+    "slowest $(echo "$sorted" | tail -n 1) ms; $(uptime | sed 's/.*load/load/')"
