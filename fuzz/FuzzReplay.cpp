@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -67,6 +68,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no inputs found\n");
         return 2;
     }
+    std::vector<std::pair<fs::path, std::string>> inputs;
+    for (const fs::path& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "%s: cannot be read\n", file.c_str());
+            return 2;
+        }
+        inputs.emplace_back(file, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
 
     // Without a session's runtime folder Qt makes one in the temporary folder; it gets
     // its own, so that what is left in the temporary folder is the target's.
@@ -78,13 +88,7 @@ int main(int argc, char** argv) {
     }
     const fs::path scratch = MakeScratch("fuzz-replay-XXXXXX");
     ::setenv("TMPDIR", scratch.c_str(), 1);
-    for (const fs::path& file : files) {
-        std::ifstream in(file, std::ios::binary);
-        const std::string bytes(std::istreambuf_iterator<char>(in), {});
-        if (!in.good() && !in.eof()) {
-            std::fprintf(stderr, "%s: cannot be read\n", file.c_str());
-            return 2;
-        }
+    for (const auto& [file, bytes] : inputs) {
         // Named before it runs, so that an input that aborts the target is the last
         // name printed.
         std::fprintf(stderr, "%s (%zu bytes)\n", file.c_str(), bytes.size());
@@ -102,6 +106,6 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "left behind in the temporary folder: %s\n", name.c_str());
         return 1;
     }
-    std::printf("%zu inputs passed\n", files.size());
+    std::printf("%zu inputs passed\n", inputs.size());
     return 0;
 }
