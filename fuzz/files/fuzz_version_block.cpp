@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -44,7 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Executable headers: the same bytes as a file, with a known header in front of
     // a third of the inputs so that the ELF and PE readers get deep.
-    static const std::string path = "/tmp/fuzz_version_block." + std::to_string(::getpid());
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / "fuzz_version_block.").string() +
+        std::to_string(::getpid());
     std::string file(bytes);
     if (size > 0 && data[0] % 3 == 1)
         file.replace(0, 4,

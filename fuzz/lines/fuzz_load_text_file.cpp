@@ -7,9 +7,11 @@
 #include <QPlainTextEdit>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 
 #include "FuzzMemo.h"
 #include "support/LineBreaks.h"
@@ -17,27 +19,47 @@
 
 namespace {
 
-const std::string& Dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/fuzz-lines-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        if (!made) std::abort();
-        return std::string(made);
-    }();
-    return dir;
-}
-}  // namespace
+namespace fs = std::filesystem;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string bytes(reinterpret_cast<const char*>(data), size);
-    if (bytes.find('\0') != std::string::npos) bytes.resize(bytes.find('\0'));
-    const std::string in = Dir() + "/in.txt", out = Dir() + "/out.txt";
+// A folder of one input's files, removed with them when the input is done. One per
+// input rather than per process: a process ends by exit() or a signal, and nothing
+// after its last input would remove it.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "fuzz-lines-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) std::abort();
+        path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    std::string File(const char* name) const { return (path_ / name).string(); }
+
+  private:
+    fs::path path_;
+};
+
+// What the text box holds after loading the bytes from a file and saving it again.
+std::string RoundTrip(const std::string& bytes) {
+    const ScratchFolder dir;
+    const std::string in = dir.File("in.txt"), out = dir.File("out.txt");
     std::ofstream(in, std::ios::binary | std::ios::trunc) << bytes;
     TMemoStrings lines(&FuzzMemo());
     lines.LoadTextFile(in);
     lines.SaveTextFile(out);
     std::ifstream saved(out, std::ios::binary);
-    const std::string back(std::istreambuf_iterator<char>(saved), {});
-    if (back != TextBoxLineBreaks(bytes)) std::abort();
+    return std::string(std::istreambuf_iterator<char>(saved), {});
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    if (bytes.find('\0') != std::string::npos) bytes.resize(bytes.find('\0'));
+    if (RoundTrip(bytes) != TextBoxLineBreaks(bytes)) std::abort();
     return 0;
 }
