@@ -32,6 +32,18 @@ PARLEN_ERROR_KIND(EConvertError);
 
 #undef PARLEN_ERROR_KIND
 
+// An error kind that also carries the platform's failure code.
+template <class Kind>
+class WithErrorCode : public Kind {
+  public:
+    WithErrorCode(std::string message, int32_t errorCode)
+        : Kind(std::move(message)), errorCode_(errorCode) {}
+    int32_t ErrorCode() const noexcept { return errorCode_; }
+
+  private:
+    int32_t errorCode_;
+};
+
 // The speech component's failures that its callers treat apart from the rest.
 // The WAV file cannot be created: the one refusal a conversion reports at its start.
 class EMSpeechCreateFileError : public EMSpeechException {
@@ -41,25 +53,15 @@ class EMSpeechCreateFileError : public EMSpeechException {
 
 // A text ended before its end (a file that cannot be written, a sound server gone, no
 // memory for synthesis), reported once the component is back at rest.
-class EMSpeechTextFailed : public EMSpeechException {
+class EMSpeechTextFailed : public WithErrorCode<EMSpeechException> {
   public:
-    EMSpeechTextFailed(std::string message, int32_t errorCode)
-        : EMSpeechException(std::move(message)), errorCode_(errorCode) {}
-    int32_t ErrorCode() const noexcept { return errorCode_; }
-
-  private:
-    int32_t errorCode_;
+    using WithErrorCode::WithErrorCode;
 };
 
 // A platform call returned a failure code.
-class EOleSysError : public Exception {
+class EOleSysError : public WithErrorCode<Exception> {
   public:
-    EOleSysError(std::string message, int32_t errorCode)
-        : Exception(std::move(message)), errorCode_(errorCode) {}
-    int32_t ErrorCode() const noexcept { return errorCode_; }
-
-  private:
-    int32_t errorCode_;
+    using WithErrorCode::WithErrorCode;
 };
 
 // Version block errors carry their numeric code; the message is derived from it.

@@ -32,12 +32,15 @@ uint32_t Get32(const unsigned char* at) {
     return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
 }
 
-bool FullPwrite(int fd, const unsigned char* data, size_t size, off_t at) {
+// Runs pread or pwrite until the whole range is done; a call that moves no byte sets
+// errno to endErrno.
+template <typename Byte, typename Call>
+bool FullIo(Call call, int fd, Byte* data, size_t size, off_t at, int endErrno) {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, at);
+        const ssize_t n = call(fd, data, size, at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
+            if (n == 0) errno = endErrno;
             return false;
         }
         data += n;
@@ -47,19 +50,12 @@ bool FullPwrite(int fd, const unsigned char* data, size_t size, off_t at) {
     return true;
 }
 
+bool FullPwrite(int fd, const unsigned char* data, size_t size, off_t at) {
+    return FullIo(::pwrite, fd, data, size, at, ENOSPC);
+}
+
 bool FullPread(int fd, unsigned char* data, size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-        at += n;
-    }
-    return true;
+    return FullIo(::pread, fd, data, size, at, EIO);
 }
 
 // Moves [0, size) up by `room` bytes, from the end down, so that nothing is

@@ -92,16 +92,19 @@ TEST(Notifications, FileSpeedRenderingIsCoalescedAndKeepsTheLastWord) {
                                                      "visual", "stop", "textdone"}));
 }
 
+// An event queue delivering through the apartment into a log.
+struct EventQueue : ::testing::Test {
+    EventQueue() { EnsureApartment(); }
+    std::shared_ptr<EngineEvents> events = std::make_shared<EngineEvents>();
+    EventLog log;
+    ComPtr<RecordingBufSink> buf = MakeCom<RecordingBufSink>(&log);
+};
+
 // However long the UI thread is busy, what waits for it stays a handful of events,
 // and the last word position is among them.
-TEST(Notifications, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
-    EnsureApartment();
+TEST_F(EventQueue, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
     using Event = EngineEvents::Event;
-    auto events = std::make_shared<EngineEvents>();
-    EventLog log;
-    auto notify = MakeCom<RecordingNotifySink>(&log);
-    auto buf = MakeCom<RecordingBufSink>(&log);
-    events->Register(notify);
+    events->Register(MakeCom<RecordingNotifySink>(&log));
     size_t most = 0;
     std::thread renderer([&] {
         events->Emit(Event{Event::Kind::TextStarted, buf}, 0);
@@ -122,12 +125,8 @@ TEST(Notifications, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
 
 // A batch reaches the UI thread only when it ends, whole and in order; what another
 // thread emits meanwhile is not held back, and a reset meanwhile drops the batch.
-TEST(Notifications, ABatchIsQueuedWhenItEndsAndOthersAreNotHeldBack) {
-    EnsureApartment();
+TEST_F(EventQueue, ABatchIsQueuedWhenItEndsAndOthersAreNotHeldBack) {
     using Event = EngineEvents::Event;
-    auto events = std::make_shared<EngineEvents>();
-    EventLog log;
-    auto buf = MakeCom<RecordingBufSink>(&log);
     std::thread renderer([&] {
         events->BeginBatch();
         events->Emit(Event{Event::Kind::TextStarted, buf}, 0);
