@@ -67,7 +67,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                                  "FILE");
     const QCommandLineOption events("events",
                                     "Print each notification: milliseconds, kind, word offset.");
-    parser.addOptions({list, voice, pitch, speed, volume, wav, events});
+    const QCommandLineOption jobs(
+        "jobs",
+        "Processes that render a long text into a file at once; default: PARLEN_RENDER_JOBS, "
+        "else one per core. 1 renders in this process only.",
+        "N");
+    parser.addOptions({list, voice, pitch, speed, volume, wav, events, jobs});
     parser.addPositionalArgument(
         "FILE",
         QString("Text to speak; '-' or nothing reads standard input. Input that is not a "
@@ -94,17 +99,19 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     if (parser.isSet(voice)) o.voice = ToBytes(parser.value(voice));
     struct Number {
         const QCommandLineOption& option;
-        uint32_t max;
+        uint32_t min, max;
         std::optional<uint32_t>& value;
     };
-    for (const Number& n : {Number{pitch, 65535, o.pitch}, Number{speed, 4294967295u, o.speed},
-                            Number{volume, 100, o.volume}}) {
+    for (const Number& n :
+         {Number{pitch, 0, 65535, o.pitch}, Number{speed, 0, 4294967295u, o.speed},
+          Number{volume, 0, 100, o.volume}, Number{jobs, 1, kMaxJobs, o.jobs}}) {
         if (!parser.isSet(n.option)) continue;
         const std::string text = ToBytes(parser.value(n.option));
         uint32_t value = 0;
-        if (!ParseNumber(text, n.max, value)) {
-            std::fprintf(stderr, "parlen-say: --%s wants a whole number from 0 to %u, not '%s'\n",
-                         ToBytes(n.option.names().constFirst()).c_str(), n.max, text.c_str());
+        if (!ParseNumber(text, n.max, value) || value < n.min) {
+            std::fprintf(stderr, "parlen-say: --%s wants a whole number from %u to %u, not '%s'\n",
+                         ToBytes(n.option.names().constFirst()).c_str(), n.min, n.max,
+                         text.c_str());
             return kUsageError;
         }
         n.value = value;

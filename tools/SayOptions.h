@@ -6,12 +6,14 @@
 
 inline constexpr int kUsageError = 2;
 inline constexpr int kFailure = 1;
+// The most render processes --jobs takes.
+inline constexpr uint32_t kMaxJobs = 64;
 
 struct Options {
     bool list = false;
     bool events = false;
     std::string voice;
-    std::optional<uint32_t> pitch, speed, volume;
+    std::optional<uint32_t> pitch, speed, volume, jobs;
     std::string wav;
     std::string input = "-";
 };

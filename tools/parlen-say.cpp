@@ -2,7 +2,7 @@
 // component, or lists the installed voices with their probed ranges.
 //
 //   parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]
-//              [--wav FILE] [--events] [--help] [--version] [FILE|-]
+//              [--wav FILE] [--events] [--jobs N] [--help] [--version] [FILE|-]
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
     if (const std::optional<int> done = ParseOptions(argc, argv, options)) return *done;
     CoInitialize(nullptr);
     RegisterSpeechService();
+    if (options.jobs) SetRenderJobs(*options.jobs);
     int code = 0;
     try {
         code = options.list ? List() : Say(app, options);

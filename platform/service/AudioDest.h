@@ -70,6 +70,9 @@ struct IParlenAudioDest : IUnknown {
     virtual void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) {
         (void)onFailure;
     }
+    // True when audio is taken as fast as it comes and never heard as it is written
+    // (a file): a long text may then be rendered ahead, in parts, by several processes.
+    virtual bool RendersAhead() { return false; }
 
   protected:
     ~IParlenAudioDest() = default;

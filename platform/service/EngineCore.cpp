@@ -198,28 +198,45 @@ bool EngineCore::StepText() {
     }
     const std::shared_ptr<Text> text = current_;
     const uint64_t gen = gen_;
-    const PieceSize size = text->begun ? voice_->NextPieceSize() : voice_->FirstPieceSize();
-    if (!text->begun) {
+    const bool first = !text->begun;
+    const PieceSize size = text->cursor == 0 ? voice_->FirstPieceSize() : voice_->NextPieceSize();
+    if (first) {
         text->begun = true;
         Plan(dest_->WrittenFrames(), Event{Event::Kind::AudioStart, text->sink});
     }
-    const TextPiece piece{text->cursor,
-                          PieceEnd(text->bytes, text->cursor, size.soft, size.hard, size.run)};
-    const std::vector<uint32_t> words = WordStarts(text->bytes, piece);
+    TextPiece piece{text->cursor, text->cursor};
     const VoiceSettings settings = text->settings;
     RenderedPiece out;
     out.samples = std::move(spare_);
     out.samples.clear();
     lock.unlock();
 
-    // A piece cut inside a long word holds no word start but still has to be said.
-    if (HoldsText(text->bytes, piece)) {
-        const std::function<bool()> aborted = [this, gen] { return gen_ != gen || !alive_; };
-        voice_->Render(text->bytes, piece, words, settings, aborted, out);
+    if (first && dest_->RendersAhead())
+        text->parallel = ParallelRender::Plan(text->bytes, *voice_, ParallelRender::Jobs());
+    using Parallel = ParallelRender::Result;
+    const Parallel from = text->parallel
+                              ? text->parallel->Next(*voice_, text->bytes, settings, piece, out)
+                              : Parallel::Here;
+    if (from == Parallel::Here) {
+        piece.end = PieceEnd(text->bytes, piece.begin, size.soft, size.hard, size.run);
+        // A piece cut inside a long word holds no word start but still has to be said.
+        if (HoldsText(text->bytes, piece)) {
+            const std::vector<uint32_t> words = WordStarts(text->bytes, piece);
+            const std::function<bool()> aborted = [this, gen] { return gen_ != gen || !alive_; };
+            voice_->Render(text->bytes, piece, words, settings, aborted, out);
+        }
     }
 
     lock.lock();
+    if (from == Parallel::Wait) {
+        spare_ = std::move(out.samples);
+        return false;  // its worker is still at it
+    }
     if (gen_ != gen || !alive_ || current_ != text) return true;
+    if (from == Parallel::Failed) {
+        EndWithoutAudio(text->parallel->Failure(), text->parallel->Why());
+        return true;
+    }
     text->cursor = piece.end;
     const uint64_t base = dest_->WrittenFrames();
     const uint64_t lastFrame = base + (out.samples.empty() ? 0 : out.samples.size() - 1);

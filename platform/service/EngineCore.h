@@ -19,6 +19,7 @@
 #include "platform/ComPtr.h"
 #include "platform/service/AudioDest.h"
 #include "platform/service/EngineEvents.h"
+#include "platform/service/ParallelRender.h"
 #include "platform/service/SynthesisWorker.h"
 #include "platform/service/VoiceBackend.h"
 
@@ -67,6 +68,9 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
         bool anyWord = false;
         uint32_t lastWord = 0;
         TTSMOUTH mouth{};
+        // A long text for a file: its parts rendered by worker processes. Only the
+        // synthesis worker touches it; it stops its workers when the text goes.
+        std::unique_ptr<ParallelRender> parallel;
     };
     struct Pending {
         std::vector<int16_t> samples;

@@ -62,6 +62,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
     std::string LastError() override;
+    bool RendersAhead() override { return true; }
 
     // The 8-bit (locale) form of the file being written, empty when none is open.
     std::string FileName();

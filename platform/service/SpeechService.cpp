@@ -1,8 +1,12 @@
 #include "platform/service/SpeechService.h"
-
+#include "platform/service/ParallelRender.h"
 #include "platform/service/TTSEnumerator.h"
 
 void RegisterSpeechService() {
     TTSEnumerator::RegisterClass();
     RegisterAudioDestinations();
+}
+
+void SetRenderJobs(unsigned jobs) {
+    ParallelRender::SetJobs(jobs);
 }

@@ -4,3 +4,6 @@
 void RegisterSpeechService();
 // Registers only the sound-device and WAV-file destination classes.
 void RegisterAudioDestinations();
+// Processes that render a long text into a file at once (0: PARLEN_RENDER_JOBS, else
+// one per core; 1: only the process itself).
+void SetRenderJobs(unsigned jobs);

@@ -88,7 +88,7 @@ TEST_F(Engines, RenderingAWavFileShowsProgressAndKeepsTheVoiceValues) {
 
 TEST_F(Engines, CancelAndClosingLeaveValidWavFilesWithWhatWasRendered) {
     const QString text =
-        QString("A long text is rendered into a file and cancelled. ").repeated(40);
+        QString("A long text is rendered into a file and cancelled. ").repeated(200);
     form->mmEditText->setPlainText(text);
     const QString dir = ScratchDir();
     WriteFileBytes(dir + "/text.txt", text.toStdString() + "\r\n");

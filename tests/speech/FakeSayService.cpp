@@ -23,6 +23,10 @@ void WriteLog() {
 
 void RegisterAudioDestinations() {}
 
+void SetRenderJobs(unsigned jobs) {
+    if (service) service->log.push_back("render jobs " + std::to_string(jobs));
+}
+
 void RegisterSpeechService() {
     // Lives for the whole process: objects it made may be released at any time.
     service = new FakeSpeechService();

@@ -45,8 +45,10 @@ struct SayOutcome {
 
 // Runs the real parlen-say with changed environment entries: "NAME=value" sets one,
 // a bare "NAME" removes it.
+// during, when given, runs with the process started and its input closed.
 inline SayOutcome RunParlenSay(const QStringList& args, const QByteArray& input,
-                               const QStringList& env = {}, int ms = 60000) {
+                               const QStringList& env = {}, int ms = 60000,
+                               const std::function<void(QProcess&)>& during = {}) {
     const char* bin = std::getenv("PARLEN_BIN_DIR");
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
@@ -63,6 +65,7 @@ inline SayOutcome RunParlenSay(const QStringList& args, const QByteArray& input,
     if (!p.waitForStarted()) return r;
     p.write(input);
     p.closeWriteChannel();
+    if (during) during(p);
     if (!p.waitForFinished(ms)) {
         p.kill();
         p.waitForFinished();

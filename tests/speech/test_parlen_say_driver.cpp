@@ -140,9 +140,11 @@ TEST_F(Driver, ReadsAFileAsLinesAndAppliesTheVoiceValues) {
 
 TEST_F(Driver, RendersIntoAWavFile) {
     const std::string wav = dir.filePath("out.wav").toStdString();
-    const Outcome r = Say({"--wav", QString::fromStdString(wav), "--events"}, "hi\n");
+    const Outcome r =
+        Say({"--wav", QString::fromStdString(wav), "--events", "--jobs", "3"}, "hi\n");
     EXPECT_EQ(0, r.code) << r.err;
     EXPECT_EQ(1u, Matching(r, "File#1.Set(" + wav + ",1)").size());
+    EXPECT_EQ(1u, Matching(r, "render jobs 3").size());
     const auto flush = Matching(r, "File#1.Flush");
     EXPECT_EQ(1u, flush.size()) << "the WAV file is completed at audio stop";
     EXPECT_EQ("stop 0", Events(r.out).back());
@@ -181,7 +183,7 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
 
     for (const QStringList& bad :
          {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"}, QStringList{"--bogus"},
-          QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}}) {
+          QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}, QStringList{"--jobs", "0"}}) {
         r = Say(bad);
         EXPECT_EQ(2, r.code) << bad.join(' ').toStdString();
         EXPECT_FALSE(r.err.empty());

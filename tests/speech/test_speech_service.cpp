@@ -2,8 +2,10 @@
 // rendering with its notifications, and the failures a user can meet.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
 #include <set>
 
 #include "RealService.h"
@@ -66,6 +68,18 @@ bool IsWav(const QString& path, qint64& dataBytes) {
         f.seek(f.pos() + size + (size & 1));
     }
     return false;
+}
+
+// The processes process pid started, as its threads list them.
+std::vector<int> ChildrenOf(qint64 pid) {
+    std::vector<int> children;
+    for (const QString& task : QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs)) {
+        QFile list(QString("/proc/%1/task/%2/children").arg(pid).arg(task));
+        if (!list.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& child : list.readAll().split(' '))
+            if (child.trimmed().toInt() > 0) children.push_back(child.trimmed().toInt());
+    }
+    return children;
 }
 
 TEST_F(RealService, EveryListedVoiceCanBeSelectedAndKeepsItsValuesAfterProbing) {
@@ -209,6 +223,8 @@ TEST_F(RealService, DestroyingAComponentMidRenderLeavesAValidFile) {
     qint64 bytes = 0;
     EXPECT_TRUE(IsWav(wav, bytes));
     EXPECT_GT(bytes, 0);
+    EXPECT_TRUE(ChildrenOf(QCoreApplication::applicationPid()).empty())
+        << "render workers outlive the render";
 }
 
 // The columns of one line of parlen-say --list.
@@ -296,6 +312,27 @@ TEST_F(RealService, ParlenSaySaysWhyAFullDiskEndedTheRenderAndLeavesAValidFile) 
     EXPECT_NE(std::string::npos, r.err.find("Cannot create file " + second.toStdString() + full))
         << r.err;
     EXPECT_FALSE(QFile::exists(second));
+}
+
+TEST_F(RealService, ARenderWorkerThatDiesEndsTheRenderWithAFailureAndAValidFile) {
+    QFile gpl("/usr/share/common-licenses/GPL-3");
+    ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
+    const QByteArray text = gpl.readAll().repeated(3);
+    const QString wav = dir.filePath("killed.wav");
+    bool killed = false;
+    const SayOutcome r =
+        RunParlenSay({"--jobs", "2", "--wav", wav}, text, {}, 60000, [&](QProcess& say) {
+            WaitFor([&] { return !ChildrenOf(say.processId()).empty(); }, 10000);
+            WaitFor([] { return false; }, 300);  // some of the text rendered
+            const std::vector<int> workers = ChildrenOf(say.processId());
+            killed = !workers.empty() && kill(workers.front(), SIGKILL) == 0;
+        });
+    ASSERT_TRUE(killed) << "no render worker seen";
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("A render worker was stopped by signal 9")) << r.err;
+    qint64 bytes = 0;
+    ASSERT_TRUE(IsWav(wav, bytes)) << "what was rendered stays a valid file";
+    EXPECT_EQ(QFile(wav).size(), 44 + bytes) << "the header holds all that was written";
 }
 
 }  // namespace

@@ -1,0 +1,344 @@
+#include "platform/service/ParallelRender.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+namespace {
+// Segments hold at least this much text, so that a worker's start-up stays small
+// beside its work, and at most this much, so that the spools waiting to be read
+// stay small beside the file (about 160 MB of audio).
+constexpr size_t kMinSegment = 2048;
+constexpr size_t kMaxSegment = 65536;
+constexpr unsigned kMaxJobs = 64;
+constexpr char kOutOfMemory[] = "Not enough memory to synthesise the text";
+
+std::atomic<unsigned> setJobs{0};
+
+static_assert(std::is_trivially_copyable_v<SynthEvent>, "events go through the spool as bytes");
+
+// A rendered piece in the spool: this head, its events, then its samples.
+struct Head {
+    uint64_t begin;
+    uint64_t end;
+    uint64_t events;
+    uint64_t samples;
+};
+
+enum class Cut { Piece, Sentence, Paragraph };
+
+// How the piece ending at `end` ends; a paragraph end is where a blank line lies.
+Cut KindOfEnd(std::string_view text, size_t end) {
+    size_t last = end;
+    int breaks = 0;
+    while (last > 0 && IsWordBlank(static_cast<unsigned char>(text[last - 1]))) {
+        if (text[last - 1] == '\n') ++breaks;
+        --last;
+    }
+    for (size_t i = end; i < text.size() && IsWordBlank(static_cast<unsigned char>(text[i])); ++i)
+        if (text[i] == '\n') ++breaks;
+    if (breaks >= 2) return Cut::Paragraph;
+    if (last == 0) return Cut::Piece;
+    const char wide = WideStopAsAscii(text, last - 1);
+    const char c = wide ? wide : text[last - 1];
+    return c != '\0' && std::strchr(".!?", c) ? Cut::Sentence : Cut::Piece;
+}
+
+// Of the piece ends, the one nearest to target among the best kind within reach of
+// it; the nearest of any kind when none is within reach.
+size_t ChooseCut(const std::vector<std::pair<size_t, Cut>>& ends, size_t target, size_t reach) {
+    auto from = std::lower_bound(ends.begin(), ends.end(),
+                                 std::make_pair(target - std::min(target, reach), Cut::Piece));
+    size_t best = SIZE_MAX, bestDistance = SIZE_MAX;
+    Cut bestKind = Cut::Piece;
+    for (auto it = from; it != ends.end() && it->first <= target + reach; ++it) {
+        const size_t distance = it->first > target ? it->first - target : target - it->first;
+        if (best == SIZE_MAX || it->second > bestKind ||
+            (it->second == bestKind && distance < bestDistance)) {
+            best = it->first;
+            bestKind = it->second;
+            bestDistance = distance;
+        }
+    }
+    if (best != SIZE_MAX) return best;
+    auto after = std::lower_bound(ends.begin(), ends.end(), std::make_pair(target, Cut::Piece));
+    if (after != ends.end()) return after->first;
+    return ends.empty() ? SIZE_MAX : ends.back().first;
+}
+
+int OpenSpool(std::string& dir) {
+    const char* tmp = std::getenv("TMPDIR");
+    dir = tmp && *tmp ? tmp : "/tmp";
+    const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    // A filesystem without unnamed files: a named one, gone from the directory at once.
+    std::string name = dir + "/parlen-render-XXXXXX";
+    const int named = mkostemp(name.data(), O_CLOEXEC);
+    if (named >= 0) unlink(name.c_str());
+    return named;
+}
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAllAt(int fd, void* data, size_t size, uint64_t offset) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = pread(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+// A worker's failure, for the engine to tell: the code, then the reason in words.
+void Report(int fd, HRESULT code, const std::string& why) {
+    std::string message(reinterpret_cast<const char*>(&code), sizeof code);
+    message += why.substr(0, 480);  // one write below the pipe's atomic size
+    (void)!write(fd, message.data(), message.size());
+}
+
+// The worker process: renders segment piece by piece, exactly as the engine would,
+// into the spool; never returns.
+[[noreturn]] void RunWorker(VoiceBackend& voice, std::string_view text, TextPiece segment,
+                            const VoiceSettings& settings, int spool, const std::string& dir,
+                            int report, pid_t parent) {
+    // Dies with the thread that started it, and never outlives the render.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    try {
+        const std::function<bool()> never = [] { return false; };
+        RenderedPiece out;
+        for (size_t cursor = segment.begin; cursor < segment.end;) {
+            const PieceSize size = cursor == 0 ? voice.FirstPieceSize() : voice.NextPieceSize();
+            const TextPiece piece{cursor, std::min(segment.end, PieceEnd(text, cursor, size.soft,
+                                                                         size.hard, size.run))};
+            out.samples.clear();
+            out.events.clear();
+            if (HoldsText(text, piece))
+                voice.Render(text, piece, WordStarts(text, piece), settings, never, out);
+            const Head head{piece.begin, piece.end, out.events.size(), out.samples.size()};
+            if (!WriteAll(spool, &head, sizeof head) ||
+                !WriteAll(spool, out.events.data(), out.events.size() * sizeof(SynthEvent)) ||
+                !WriteAll(spool, out.samples.data(), out.samples.size() * sizeof(int16_t))) {
+                Report(report, AUDERR_WRITEFAILED,
+                       "Cannot write the render's temporary file in " + dir + ": " +
+                           std::strerror(errno));
+                _exit(1);
+            }
+            cursor = piece.end;
+        }
+    } catch (const std::bad_alloc&) {
+        Report(report, E_OUTOFMEMORY, kOutOfMemory);
+        _exit(1);
+    } catch (...) {
+        Report(report, E_FAIL, "A render worker failed");
+        _exit(1);
+    }
+    _exit(0);
+}
+}  // namespace
+
+unsigned ParallelRender::Jobs() {
+    if (const unsigned jobs = setJobs.load()) return jobs;
+    if (const char* env = std::getenv("PARLEN_RENDER_JOBS")) {
+        char* end = nullptr;
+        const long jobs = std::strtol(env, &end, 10);
+        if (end != env && *end == '\0' && jobs >= 1) return std::min<unsigned>(kMaxJobs, jobs);
+    }
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0)
+        return std::min<unsigned>(kMaxJobs, CPU_COUNT(&cpus));
+    return static_cast<unsigned>(std::clamp<long>(sysconf(_SC_NPROCESSORS_ONLN), 1, kMaxJobs));
+}
+
+void ParallelRender::SetJobs(unsigned jobs) {
+    setJobs = std::min(jobs, kMaxJobs);
+}
+
+std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text,
+                                                     const VoiceBackend& voice, unsigned jobs) {
+    if (jobs < 2 || text.size() < 2 * kMinSegment) return nullptr;
+    size_t count =
+        std::max<size_t>(size_t{jobs} * 2, (text.size() + kMaxSegment - 1) / kMaxSegment);
+    count = std::min(count, text.size() / kMinSegment);
+    // The pieces one process would render, and how each ends.
+    std::vector<std::pair<size_t, Cut>> ends;
+    for (size_t cursor = 0; cursor < text.size();) {
+        const PieceSize size = cursor == 0 ? voice.FirstPieceSize() : voice.NextPieceSize();
+        const size_t end = PieceEnd(text, cursor, size.soft, size.hard, size.run);
+        if (end <= cursor) break;
+        if (end < text.size()) ends.emplace_back(end, KindOfEnd(text, end));
+        cursor = end;
+    }
+    std::unique_ptr<ParallelRender> render(new ParallelRender(jobs));
+    size_t begin = 0;
+    for (size_t k = 1; k < count; ++k) {
+        const size_t cut = ChooseCut(ends, text.size() * k / count, text.size() / count / 4);
+        if (cut == SIZE_MAX || cut <= begin || cut - begin < kMinSegment / 2) continue;
+        render->segments_.push_back(Segment{TextPiece{begin, cut}});
+        begin = cut;
+    }
+    render->segments_.push_back(Segment{TextPiece{begin, text.size()}});
+    if (render->segments_.size() < 2) return nullptr;
+    return render;
+}
+
+ParallelRender::~ParallelRender() {
+    for (Segment& s : segments_) {
+        if (s.pid > 0) kill(s.pid, SIGKILL);
+    }
+    Reap(true);
+    for (Segment& s : segments_) Close(s);
+}
+
+std::vector<TextPiece> ParallelRender::Segments() const {
+    std::vector<TextPiece> bounds;
+    for (const Segment& s : segments_) bounds.push_back(s.range);
+    return bounds;
+}
+
+void ParallelRender::Close(Segment& s) {
+    if (s.spool >= 0) close(s.spool);
+    if (s.report >= 0) close(s.report);
+    s.spool = s.report = -1;
+}
+
+void ParallelRender::Reap(bool wait) {
+    for (Segment& s : segments_) {
+        if (s.pid <= 0) continue;
+        int status = 0;
+        pid_t done;
+        do {
+            done = waitpid(s.pid, &status, wait ? 0 : WNOHANG);
+        } while (done < 0 && errno == EINTR);
+        if (done == s.pid || (done < 0 && errno == ECHILD)) {
+            s.exited = true;
+            s.status = done == s.pid ? status : 0;
+            s.pid = -1;
+        }
+    }
+}
+
+void ParallelRender::Launch(VoiceBackend& voice, std::string_view text,
+                            const VoiceSettings& settings, Segment& s) {
+    s.launched = true;
+    s.here = true;  // unless a worker starts below
+    std::string dir;
+    const int spool = OpenSpool(dir);
+    if (spool < 0) return;
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        close(spool);
+        return;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        RunWorker(voice, text, s.range, settings, spool, dir, report[1], parent);
+    }
+    close(report[1]);
+    if (pid < 0) {
+        close(spool);
+        close(report[0]);
+        return;
+    }
+    s.here = false;
+    s.pid = pid;
+    s.spool = spool;
+    s.report = report[0];
+}
+
+ParallelRender::Result ParallelRender::Fail(HRESULT code, std::string why) {
+    failure_ = code;
+    why_ = std::move(why);
+    return Result::Failed;
+}
+
+ParallelRender::Result ParallelRender::Next(VoiceBackend& voice, std::string_view text,
+                                            const VoiceSettings& settings, TextPiece& piece,
+                                            RenderedPiece& out) {
+    if (FAILED(failure_)) return Result::Failed;
+    while (current_ < segments_.size() && piece.begin >= segments_[current_].range.end)
+        Close(segments_[current_++]);  // read to its end: its spool goes
+    if (current_ >= segments_.size())
+        return Fail(E_UNEXPECTED, "The text's parts and its rendering are out of step");
+    Reap(false);
+    size_t running = 0;
+    for (const Segment& s : segments_) running += s.pid > 0 ? 1 : 0;
+    for (size_t i = current_; i < segments_.size() && running < jobs_; ++i) {
+        if (segments_[i].launched) continue;
+        Launch(voice, text, settings, segments_[i]);
+        running += segments_[i].pid > 0 ? 1 : 0;
+    }
+    Segment& s = segments_[current_];
+    if (s.here) return Result::Here;
+    // Whatever it wrote before it exited is in the spool by now.
+    const bool exited = s.exited;
+    const Result result = ReadPiece(s, piece, out);
+    if (result != Result::Wait || !exited) return result;
+    char message[512];
+    const ssize_t n = read(s.report, message, sizeof message);
+    HRESULT code = AUDERR_WRITEFAILED;
+    if (n > static_cast<ssize_t>(sizeof code)) {
+        std::memcpy(&code, message, sizeof code);
+        return Fail(code, std::string(message + sizeof code, static_cast<size_t>(n) - sizeof code));
+    }
+    const std::string how = WIFSIGNALED(s.status)
+                                ? std::string("was stopped by signal ") +
+                                      std::to_string(WTERMSIG(s.status)) + " (" +
+                                      sigabbrev_np(WTERMSIG(s.status)) + ")"
+                                : "exited with code " + std::to_string(WEXITSTATUS(s.status));
+    return Fail(code, "A render worker " + how + " before its part of the text was done");
+}
+
+ParallelRender::Result ParallelRender::ReadPiece(Segment& s, TextPiece& piece, RenderedPiece& out) {
+    struct stat st;
+    if (fstat(s.spool, &st) != 0)
+        return Fail(AUDERR_WRITEFAILED, std::string("Cannot read the render's temporary file: ") +
+                                            std::strerror(errno));
+    const auto size = static_cast<uint64_t>(st.st_size);
+    Head head{};
+    if (size < s.read + sizeof head) return Result::Wait;
+    if (!ReadAllAt(s.spool, &head, sizeof head, s.read) || head.begin != piece.begin ||
+        head.end <= head.begin || head.end > s.range.end)
+        return Fail(E_UNEXPECTED, "A render worker's output is out of step with the text");
+    const uint64_t events = head.events * sizeof(SynthEvent);
+    const uint64_t samples = head.samples * sizeof(int16_t);
+    if (size < s.read + sizeof head + events + samples) return Result::Wait;
+    out.events.resize(head.events);
+    out.samples.resize(head.samples);
+    if (!ReadAllAt(s.spool, out.events.data(), events, s.read + sizeof head) ||
+        !ReadAllAt(s.spool, out.samples.data(), samples, s.read + sizeof head + events))
+        return Fail(AUDERR_WRITEFAILED, std::string("Cannot read the render's temporary file: ") +
+                                            std::strerror(errno));
+    s.read += sizeof head + events + samples;
+    piece.end = head.end;
+    return Result::Piece;
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Renders a long text for a file in several worker processes at once. espeak-ng and
+// flite keep process-global state, so each worker is a process forked from the
+// synthesis worker's thread (the only thread that touches a synthesiser, so the
+// child finds the engines in a consistent state).
+//
+// The text is cut into segments at piece ends, at paragraph ends where possible,
+// else at sentence ends; the pieces inside a segment are exactly the pieces one
+// process would render, so word offsets and piece joins stay the same. A worker
+// renders its segment piece by piece into an unlinked spool file, and the engine
+// reads the pieces back in text order as they arrive and writes them through its
+// one destination, as if it had rendered them itself: progress, marks, Cancel and
+// write failures take the same path. Up to `jobs` workers run at a time; a worker
+// that dies or cannot write its spool ends the text with a failure.
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/service/VoiceBackend.h"
+
+class ParallelRender {
+  public:
+    // Workers for a file render: the count set by SetJobs, else PARLEN_RENDER_JOBS,
+    // else one per core this process may run on.
+    static unsigned Jobs();
+    // 0 goes back to the default.
+    static void SetJobs(unsigned jobs);
+
+    // Plans text's segments for jobs workers; nothing when the text is too short to
+    // gain from more than one process.
+    static std::unique_ptr<ParallelRender> Plan(std::string_view text, const VoiceBackend& voice,
+                                                unsigned jobs);
+    ~ParallelRender();  // stops and reaps the workers still running
+    ParallelRender(const ParallelRender&) = delete;
+    ParallelRender& operator=(const ParallelRender&) = delete;
+
+    enum class Result {
+        Piece,   // piece and out hold the next piece, as rendered
+        Wait,    // its worker has not rendered it yet
+        Here,    // no worker could be started for it: render it in this process
+        Failed,  // the worker failed or died: Failure() and Why() say how
+    };
+    // The piece that begins at piece.begin (the text's cursor). Starts workers as
+    // others finish. Synthesis worker's thread only; text and settings are the text's
+    // own, as the workers see them.
+    Result Next(VoiceBackend& voice, std::string_view text, const VoiceSettings& settings,
+                TextPiece& piece, RenderedPiece& out);
+    HRESULT Failure() const { return failure_; }
+    const std::string& Why() const { return why_; }
+
+    // The segments' bounds (for tests and diagnostics).
+    std::vector<TextPiece> Segments() const;
+
+  private:
+    struct Segment {
+        TextPiece range;
+        pid_t pid = -1;  // while running
+        int spool = -1;
+        int report = -1;  // read end of the worker's failure report
+        uint64_t read = 0;
+        bool launched = false;
+        bool exited = false;
+        bool here = false;
+        int status = 0;
+    };
+    explicit ParallelRender(unsigned jobs) : jobs_(jobs) {}
+    void Launch(VoiceBackend& voice, std::string_view text, const VoiceSettings& settings,
+                Segment& s);
+    void Reap(bool wait);
+    Result ReadPiece(Segment& s, TextPiece& piece, RenderedPiece& out);
+    Result Fail(HRESULT code, std::string why);
+    static void Close(Segment& s);
+
+    unsigned jobs_;
+    std::vector<Segment> segments_;
+    size_t current_ = 0;  // the segment being read
+    HRESULT failure_ = S_OK;
+    std::string why_;
+};
