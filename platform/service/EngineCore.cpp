@@ -212,7 +212,8 @@ bool EngineCore::StepText() {
     lock.unlock();
 
     if (first && dest_->RendersAhead())
-        text->parallel = ParallelRender::Plan(text->bytes, *voice_, ParallelRender::Jobs());
+        text->parallel =
+            ParallelRender::Plan(text->bytes, *voice_, settings, ParallelRender::Jobs());
     using Parallel = ParallelRender::Result;
     const Parallel from = text->parallel
                               ? text->parallel->Next(*voice_, text->bytes, settings, piece, out)
@@ -229,8 +230,9 @@ bool EngineCore::StepText() {
 
     lock.lock();
     if (from == Parallel::Wait) {
+        // Its worker is still at it; the call waited for it a moment, so come back soon.
         spare_ = std::move(out.samples);
-        return false;  // its worker is still at it
+        return true;
     }
     if (gen_ != gen || !alive_ || current_ != text) return true;
     if (from == Parallel::Failed) {

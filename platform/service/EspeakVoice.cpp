@@ -7,6 +7,7 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <set>
 
 #include "platform/service/Visemes.h"
 
@@ -202,6 +203,16 @@ size_t EspeakVoice::SynthesisedFrames(const std::string& text) {
     espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr,
                  &ctx);
     return out.samples.size();
+}
+
+void EspeakVoice::Prepare(std::string_view text, const std::vector<TextPiece>& pieces,
+                          const VoiceSettings& settings) {
+    if (Initialise() == 0 || !Apply(identifier_, settings)) return;
+    std::set<std::string> separators;
+    for (const TextPiece& piece : pieces)
+        if (piece.end < text.size()) separators.insert(SeparatorAtEnd(text, piece));
+    for (const std::string& separator : separators)
+        if (!separator.empty()) PauseFrames(separator, settings.speed);
 }
 
 bool EspeakVoice::Render(std::string_view text, TextPiece piece,

@@ -40,6 +40,9 @@ class EspeakVoice : public VoiceBackend {
     bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
                 const VoiceSettings& settings, const std::function<bool()>& aborted,
                 RenderedPiece& out) override;
+    // Measures the pauses after the pieces.
+    void Prepare(std::string_view text, const std::vector<TextPiece>& pieces,
+                 const VoiceSettings& settings) override;
 
   private:
     // What separates this piece from the next: its closing punctuation (".", "!",

@@ -1,6 +1,7 @@
 #include "platform/service/ParallelRender.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -23,6 +24,8 @@ namespace {
 constexpr size_t kMinSegment = 2048;
 constexpr size_t kMaxSegment = 65536;
 constexpr unsigned kMaxJobs = 64;
+// How long one call waits for a worker's next piece before it lets other engines run.
+constexpr int kAwaitMs = 5;
 constexpr char kOutOfMemory[] = "Not enough memory to synthesise the text";
 
 std::atomic<unsigned> setJobs{0};
@@ -115,9 +118,14 @@ bool ReadAllAt(int fd, void* data, size_t size, uint64_t offset) {
     return true;
 }
 
-// A worker's failure, for the engine to tell: the code, then the reason in words.
+// What a worker tells the engine besides its spool: a note after each piece, so that
+// the engine wakes for it, and at a failure its mark, the code, then why in words.
+constexpr char kPieceNote = 'p';
+constexpr char kFailureMark = 'F';
+
 void Report(int fd, HRESULT code, const std::string& why) {
-    std::string message(reinterpret_cast<const char*>(&code), sizeof code);
+    std::string message(1, kFailureMark);
+    message.append(reinterpret_cast<const char*>(&code), sizeof code);
     message += why.substr(0, 480);  // one write below the pipe's atomic size
     (void)!write(fd, message.data(), message.size());
 }
@@ -150,6 +158,7 @@ void Report(int fd, HRESULT code, const std::string& why) {
                            std::strerror(errno));
                 _exit(1);
             }
+            (void)!write(report, &kPieceNote, 1);
             cursor = piece.end;
         }
     } catch (const std::bad_alloc&) {
@@ -181,31 +190,36 @@ void ParallelRender::SetJobs(unsigned jobs) {
     setJobs = std::min(jobs, kMaxJobs);
 }
 
-std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text,
-                                                     const VoiceBackend& voice, unsigned jobs) {
+std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text, VoiceBackend& voice,
+                                                     const VoiceSettings& settings, unsigned jobs) {
     if (jobs < 2 || text.size() < 2 * kMinSegment) return nullptr;
-    size_t count =
-        std::max<size_t>(size_t{jobs} * 2, (text.size() + kMaxSegment - 1) / kMaxSegment);
-    count = std::min(count, text.size() / kMinSegment);
     // The pieces one process would render, and how each ends.
+    std::vector<TextPiece> pieces;
     std::vector<std::pair<size_t, Cut>> ends;
     for (size_t cursor = 0; cursor < text.size();) {
         const PieceSize size = cursor == 0 ? voice.FirstPieceSize() : voice.NextPieceSize();
         const size_t end = PieceEnd(text, cursor, size.soft, size.hard, size.run);
         if (end <= cursor) break;
+        pieces.push_back(TextPiece{cursor, end});
         if (end < text.size()) ends.emplace_back(end, KindOfEnd(text, end));
         cursor = end;
     }
+    // Each segment takes a share of what is left, so they shrink towards the end and
+    // the workers finish close together.
     std::unique_ptr<ParallelRender> render(new ParallelRender(jobs));
     size_t begin = 0;
-    for (size_t k = 1; k < count; ++k) {
-        const size_t cut = ChooseCut(ends, text.size() * k / count, text.size() / count / 4);
-        if (cut == SIZE_MAX || cut <= begin || cut - begin < kMinSegment / 2) continue;
-        render->segments_.push_back(Segment{TextPiece{begin, cut}});
+    for (;;) {
+        const size_t left = text.size() - begin;
+        const size_t want = std::clamp<size_t>(left / (size_t{jobs} * 2), kMinSegment, kMaxSegment);
+        if (left < want + kMinSegment) break;
+        const size_t cut = ChooseCut(ends, begin + want, want / 4);
+        if (cut == SIZE_MAX || cut <= begin || cut >= text.size()) break;
+        render->segments_.emplace_back(TextPiece{begin, cut});
         begin = cut;
     }
-    render->segments_.push_back(Segment{TextPiece{begin, text.size()}});
+    render->segments_.emplace_back(TextPiece{begin, text.size()});
     if (render->segments_.size() < 2) return nullptr;
+    voice.Prepare(text, pieces, settings);
     return render;
 }
 
@@ -264,6 +278,7 @@ void ParallelRender::Launch(VoiceBackend& voice, std::string_view text,
         RunWorker(voice, text, s.range, settings, spool, dir, report[1], parent);
     }
     close(report[1]);
+    fcntl(report[0], F_SETFL, O_NONBLOCK);
     if (pid < 0) {
         close(spool);
         close(report[0]);
@@ -281,6 +296,28 @@ ParallelRender::Result ParallelRender::Fail(HRESULT code, std::string why) {
     return Result::Failed;
 }
 
+void ParallelRender::Drain(Segment& s) {
+    char bytes[512];
+    for (ssize_t n; s.report >= 0 && (n = read(s.report, bytes, sizeof bytes)) > 0;) {
+        std::string_view got(bytes, static_cast<size_t>(n));
+        if (s.failure.empty()) {
+            const size_t mark = got.find(kFailureMark);
+            if (mark == std::string_view::npos) continue;  // notes of pieces written
+            got.remove_prefix(mark);
+        }
+        s.failure.append(got);
+    }
+}
+
+void ParallelRender::AwaitWorkers(int ms) {
+    std::vector<pollfd> fds;
+    for (const Segment& s : segments_)
+        if (s.pid > 0 && s.report >= 0) fds.push_back(pollfd{s.report, POLLIN, 0});
+    if (fds.empty() || poll(fds.data(), fds.size(), ms) <= 0) return;
+    for (Segment& s : segments_)
+        if (s.pid > 0) Drain(s);
+}
+
 ParallelRender::Result ParallelRender::Next(VoiceBackend& voice, std::string_view text,
                                             const VoiceSettings& settings, TextPiece& piece,
                                             RenderedPiece& out) {
@@ -289,26 +326,35 @@ ParallelRender::Result ParallelRender::Next(VoiceBackend& voice, std::string_vie
         Close(segments_[current_++]);  // read to its end: its spool goes
     if (current_ >= segments_.size())
         return Fail(E_UNEXPECTED, "The text's parts and its rendering are out of step");
-    Reap(false);
-    size_t running = 0;
-    for (const Segment& s : segments_) running += s.pid > 0 ? 1 : 0;
-    for (size_t i = current_; i < segments_.size() && running < jobs_; ++i) {
-        if (segments_[i].launched) continue;
-        Launch(voice, text, settings, segments_[i]);
-        running += segments_[i].pid > 0 ? 1 : 0;
-    }
     Segment& s = segments_[current_];
-    if (s.here) return Result::Here;
-    // Whatever it wrote before it exited is in the spool by now.
-    const bool exited = s.exited;
-    const Result result = ReadPiece(s, piece, out);
-    if (result != Result::Wait || !exited) return result;
-    char message[512];
-    const ssize_t n = read(s.report, message, sizeof message);
+    for (int round = 0;; ++round) {
+        Reap(false);
+        size_t running = 0;
+        for (const Segment& other : segments_) running += other.pid > 0 ? 1 : 0;
+        for (size_t i = current_; i < segments_.size() && running < jobs_; ++i) {
+            if (segments_[i].launched) continue;
+            Launch(voice, text, settings, segments_[i]);
+            running += segments_[i].pid > 0 ? 1 : 0;
+        }
+        if (s.here) return Result::Here;
+        // Whatever it wrote before it exited is in the spool by now.
+        const bool exited = s.exited;
+        const Result result = ReadPiece(s, piece, out);
+        if (result != Result::Wait) return result;
+        if (exited) return Stopped(s);
+        // A short wait for a note from a worker (a piece written, or its end) keeps
+        // this thread free for other engines and wakes at once for the next piece.
+        if (round > 0) return Result::Wait;
+        AwaitWorkers(kAwaitMs);
+    }
+}
+
+ParallelRender::Result ParallelRender::Stopped(Segment& s) {
+    Drain(s);
     HRESULT code = AUDERR_WRITEFAILED;
-    if (n > static_cast<ssize_t>(sizeof code)) {
-        std::memcpy(&code, message, sizeof code);
-        return Fail(code, std::string(message + sizeof code, static_cast<size_t>(n) - sizeof code));
+    if (s.failure.size() > 1 + sizeof code) {
+        std::memcpy(&code, s.failure.data() + 1, sizeof code);
+        return Fail(code, s.failure.substr(1 + sizeof code));
     }
     const std::string how = WIFSIGNALED(s.status)
                                 ? std::string("was stopped by signal ") +

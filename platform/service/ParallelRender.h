@@ -29,17 +29,17 @@ class ParallelRender {
     // 0 goes back to the default.
     static void SetJobs(unsigned jobs);
 
-    // Plans text's segments for jobs workers; nothing when the text is too short to
-    // gain from more than one process.
-    static std::unique_ptr<ParallelRender> Plan(std::string_view text, const VoiceBackend& voice,
-                                                unsigned jobs);
+    // Plans text's segments for jobs workers, and prepares the voice for them; nothing
+    // when the text is too short to gain from more than one process.
+    static std::unique_ptr<ParallelRender> Plan(std::string_view text, VoiceBackend& voice,
+                                                const VoiceSettings& settings, unsigned jobs);
     ~ParallelRender();  // stops and reaps the workers still running
     ParallelRender(const ParallelRender&) = delete;
     ParallelRender& operator=(const ParallelRender&) = delete;
 
     enum class Result {
         Piece,   // piece and out hold the next piece, as rendered
-        Wait,    // its worker has not rendered it yet
+        Wait,    // its worker has not rendered it yet (the call waited briefly for it)
         Here,    // no worker could be started for it: render it in this process
         Failed,  // the worker failed or died: Failure() and Why() say how
     };
@@ -56,6 +56,7 @@ class ParallelRender {
 
   private:
     struct Segment {
+        explicit Segment(TextPiece bounds) : range(bounds) {}
         TextPiece range;
         pid_t pid = -1;  // while running
         int spool = -1;
@@ -65,11 +66,17 @@ class ParallelRender {
         bool exited = false;
         bool here = false;
         int status = 0;
+        std::string failure;  // what the worker reported, from its failure mark on
     };
     explicit ParallelRender(unsigned jobs) : jobs_(jobs) {}
     void Launch(VoiceBackend& voice, std::string_view text, const VoiceSettings& settings,
                 Segment& s);
     void Reap(bool wait);
+    // Reads a worker's notes; keeps its failure report.
+    static void Drain(Segment& s);
+    // Waits up to ms for a note from any running worker.
+    void AwaitWorkers(int ms);
+    Result Stopped(Segment& s);
     Result ReadPiece(Segment& s, TextPiece& piece, RenderedPiece& out);
     Result Fail(HRESULT code, std::string why);
     static void Close(Segment& s);

@@ -1,4 +1,5 @@
 #include "platform/service/SpeechService.h"
+
 #include "platform/service/ParallelRender.h"
 #include "platform/service/TTSEnumerator.h"
 

@@ -67,4 +67,10 @@ class VoiceBackend {
     virtual bool Render(std::string_view text, TextPiece piece,
                         const std::vector<uint32_t>& wordStarts, const VoiceSettings& settings,
                         const std::function<bool()>& aborted, RenderedPiece& out) = 0;
+    // Before the text's pieces are rendered in several processes: measures, once, what
+    // each of them would otherwise measure again for itself.
+    virtual void Prepare(std::string_view text, const std::vector<TextPiece>& pieces,
+                         const VoiceSettings& settings) {
+        (void)text, (void)pieces, (void)settings;
+    }
 };
