@@ -7,7 +7,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <set>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "RealService.h"
 #include "speech/mSpeech.h"
@@ -92,6 +94,47 @@ TEST(WavRender, TheGplLastsAsEspeakRendersItAndWordsFallOnWordStarts) {
     while (lastWord > 0 && Blank(text[lastWord - 1])) --lastWord;
     while (lastWord > 0 && !Blank(text[lastWord - 1])) --lastWord;
     EXPECT_EQ(lastWord, *words.rbegin());
+}
+
+// A file render tells every word it speaks with its first sample, once and in order,
+// although the word positions shown on the way are coalesced.
+TEST(WavRender, EveryWordComesWithItsFirstSample) {
+    std::string text;
+    for (int i = 0; i < 30; ++i)
+        text += "Seven bright foxes jumped quickly over lazy brown dogs near green rivers.\r\n";
+    std::vector<uint32_t> starts;
+    for (uint32_t at = 0; at < text.size(); ++at)
+        if (IsWordStart(text, at)) starts.push_back(at);
+    StartRealService();
+    QTemporaryDir dir;
+    for (const char* voice : {kVoice, "slt (US English female) - flite"}) {
+        TMSpeech speech;
+        speech.SetOutput(soFile);
+        speech.SelectEngine(voice);
+        ASSERT_TRUE(speech.Selected()) << voice;
+        const QString wav = dir.filePath("words.wav");
+        speech.SetFilename(wav.toStdU16String());
+        std::vector<ParlenWordTime> times;
+        uint32_t rate = 0;
+        bool stopped = false;
+        speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
+            times.insert(times.end(), words.begin(), words.end());
+            rate = r;
+        };
+        speech.OnStop = [&](void*) { stopped = true; };
+        speech.Speak(text);
+        ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000)) << voice;
+        int fileRate = 0;
+        const sf_count_t frames = FramesOf(wav, &fileRate);
+        EXPECT_EQ(static_cast<int>(rate), fileRate) << voice;
+        std::vector<uint32_t> offsets;
+        for (const ParlenWordTime& w : times) offsets.push_back(w.offset);
+        EXPECT_EQ(offsets, starts) << voice;
+        for (size_t i = 1; i < times.size(); ++i)
+            ASSERT_GT(times[i].frame, times[i - 1].frame) << voice << " word " << i;
+        ASSERT_FALSE(times.empty());
+        EXPECT_LT(times.back().frame, static_cast<uint64_t>(frames)) << voice;
+    }
 }
 
 }  // namespace
