@@ -96,8 +96,8 @@ TEST(WavRender, TheGplLastsAsEspeakRendersItAndWordsFallOnWordStarts) {
     EXPECT_EQ(lastWord, *words.rbegin());
 }
 
-// A file render tells every word it speaks with its first sample, once and in order,
-// although the word positions shown on the way are coalesced.
+// A file render tells every word with its first sample, once and in order, however
+// the word positions on the way are coalesced.
 TEST(WavRender, EveryWordComesWithItsFirstSample) {
     std::string text;
     for (int i = 0; i < 30; ++i)
@@ -107,33 +107,32 @@ TEST(WavRender, EveryWordComesWithItsFirstSample) {
         if (IsWordStart(text, at)) starts.push_back(at);
     StartRealService();
     QTemporaryDir dir;
+    const QString wav = dir.filePath("words.wav");
     for (const char* voice : {kVoice, "slt (US English female) - flite"}) {
         TMSpeech speech;
         speech.SetOutput(soFile);
         speech.SelectEngine(voice);
-        ASSERT_TRUE(speech.Selected()) << voice;
-        const QString wav = dir.filePath("words.wav");
         speech.SetFilename(wav.toStdU16String());
-        std::vector<ParlenWordTime> times;
+        std::vector<uint32_t> offsets;
+        uint64_t lastFrame = 0;
         uint32_t rate = 0;
-        bool stopped = false;
+        bool stopped = false, later = true;
         speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
-            times.insert(times.end(), words.begin(), words.end());
+            for (const ParlenWordTime& w : words) {
+                later = later && (offsets.empty() || w.frame > lastFrame);
+                lastFrame = w.frame;
+                offsets.push_back(w.offset);
+            }
             rate = r;
         };
         speech.OnStop = [&](void*) { stopped = true; };
         speech.Speak(text);
         ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000)) << voice;
         int fileRate = 0;
-        const sf_count_t frames = FramesOf(wav, &fileRate);
+        EXPECT_GT(FramesOf(wav, &fileRate), static_cast<sf_count_t>(lastFrame)) << voice;
         EXPECT_EQ(static_cast<int>(rate), fileRate) << voice;
-        std::vector<uint32_t> offsets;
-        for (const ParlenWordTime& w : times) offsets.push_back(w.offset);
         EXPECT_EQ(offsets, starts) << voice;
-        for (size_t i = 1; i < times.size(); ++i)
-            ASSERT_GT(times[i].frame, times[i - 1].frame) << voice << " word " << i;
-        ASSERT_FALSE(times.empty());
-        EXPECT_LT(times.back().frame, static_cast<uint64_t>(frames)) << voice;
+        EXPECT_TRUE(later) << voice << ": frames run forward";
     }
 }
 
