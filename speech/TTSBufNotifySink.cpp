@@ -1,5 +1,6 @@
 #include "speech/TTSBufNotifySink.h"
 
+#include <span>
 #include <utility>
 
 TTSBufNotifySink::TTSBufNotifySink(std::shared_ptr<TMSpeechLink> speech)
@@ -26,5 +27,18 @@ HRESULT TTSBufNotifySink::WordPosition(QWORD, DWORD offset) {
 HRESULT TTSBufNotifySink::TextFailed(QWORD, HRESULT code, const char* description) {
     if (TMSpeech* speech = Speech())
         speech->Failure_ = TMSpeech::TextFailure{code, description ? description : ""};
+    return S_OK;
+}
+
+HRESULT TTSBufNotifySink::WordsRendered(const ParlenWordTime* words, size_t count,
+                                        DWORD samplesPerSecond) {
+    // Held, and the handler copied, as for the other events: it may end the component.
+    ComPtr<IParlenWordTimesSink> hold(this);
+    TMSpeech* speech = Speech();
+    if (!speech || !speech->OnWordTimes || count == 0) return S_OK;
+    if (!words) return E_POINTER;
+    TMSWordTimesEvent handler = speech->OnWordTimes;
+    handler(static_cast<IUnknown*>(speech->NotifySink.Get()),
+            std::span<const ParlenWordTime>(words, count), samplesPerSecond);
     return S_OK;
 }

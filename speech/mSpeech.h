@@ -2,12 +2,13 @@
 // TMSpeech: one connection to the speech service. It reads the catalogue of engine
 // modes at construction, attaches one mode by name, reads and sets its pitch, speed
 // and volume, speaks its Text aloud or into a WAV file, and forwards what the engine
-// reports (audio start and stop, mouth shapes, word positions) as events.
+// reports (audio start and stop, mouth shapes, word positions and times) as events.
 #include <QObject>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/ComPtr.h"
@@ -29,6 +30,10 @@ struct TMSpeechEngineInfo {
 
 using TNotifyEvent = std::function<void(void* sender)>;
 using TMSVisualEvent = std::function<void(void* sender, uint32_t hints, PTTSMOUTH mouth)>;
+// Words in order with their byte offset and first sample; frames count samples at
+// samplesPerSecond from the start of the output.
+using TMSWordTimesEvent = std::function<void(void* sender, std::span<const ParlenWordTime> words,
+                                             uint32_t samplesPerSecond)>;
 
 class TMSpeech;
 
@@ -100,6 +105,10 @@ class TMSpeech : public QObject {
 
     TNotifyEvent OnStart, OnStop;
     TMSVisualEvent OnVisual;
+    // Every word rendered, once and in order, in runs that come on the UI thread
+    // before the OnVisual of their last word: with a WAV file also the words the
+    // word position passed over. Nothing is kept for it when it is not set.
+    TMSWordTimesEvent OnWordTimes;
 
   private:
     friend class TTSNotifySink;

@@ -257,6 +257,28 @@ struct IParlenTextFailureSink : IUnknown {
     ~IParlenTextFailureSink() = default;
 };
 
+// This service's own extension, asked of a text's ITTSBufNotifySink: the byte offset
+// and first sample of every word rendered, in order, including those whose word
+// position was passed over because newer ones were already waiting for the UI thread.
+// The frames count samples of the text stream's audio at samplesPerSecond, as the
+// time stamps of the other notifications do. Each run comes just before the
+// WordPosition of its last word; words are told once. The array lives for the call.
+struct ParlenWordTime {
+    uint32_t offset;
+    uint64_t frame;
+};
+
+constexpr IID IID_IParlenWordTimesSink =
+    MakeGuid(0x8B4F1D26, 0x93A7, 0x4E2C, 0xB5D0, 0x7C31E6A4F982);
+
+struct IParlenWordTimesSink : IUnknown {
+    virtual HRESULT WordsRendered(const ParlenWordTime* words, size_t count,
+                                  DWORD samplesPerSecond) = 0;
+
+  protected:
+    ~IParlenWordTimesSink() = default;
+};
+
 // Maps an interface type to its identifier, for counted references and objects.
 template <class I>
 struct InterfaceIdOf;
@@ -275,3 +297,4 @@ PARLEN_INTERFACE_ID(IAudioFile, IID_IAudioFile);
 PARLEN_INTERFACE_ID(ITTSNotifySinkA, IID_ITTSNotifySinkA);
 PARLEN_INTERFACE_ID(ITTSBufNotifySink, IID_ITTSBufNotifySink);
 PARLEN_INTERFACE_ID(IParlenTextFailureSink, IID_IParlenTextFailureSink);
+PARLEN_INTERFACE_ID(IParlenWordTimesSink, IID_IParlenWordTimesSink);

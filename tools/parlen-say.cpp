@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/Apartment.h"
@@ -109,7 +110,22 @@ int Say(QCoreApplication& app, const Options& o) {
         lastWord = -1;
         event("start", speech.WordPosition());
     };
+    if (!o.wav.empty()) {
+        // A file renders faster than the word positions can be shown: every word comes
+        // here, with its first sample as a fourth field.
+        speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t) {
+            watchdog.start();
+            lastWord = words.back().offset;
+            if (!o.events) return;
+            const long long elapsed = clock.elapsed();
+            for (const ParlenWordTime& w : words)
+                std::printf("%lld word %u %llu\n", elapsed, w.offset,
+                            static_cast<unsigned long long>(w.frame));
+            std::fflush(stdout);
+        };
+    }
     speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
+        // A word already printed with its time is not printed again.
         const uint32_t word = speech.WordPosition();
         if (static_cast<long long>(word) != lastWord) {
             lastWord = word;

@@ -37,7 +37,7 @@ T Clamp(uint64_t value, T low, T high) {
 EngineCore::EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest)
     : voice_(std::move(voice)),
       dest_(std::move(dest)),
-      events_(std::make_shared<EngineEvents>()),
+      events_(std::make_shared<EngineEvents>(voice_->SampleRate())),
       limits_(voice_->Limits()),
       rate_(voice_->SampleRate()) {
     settings_.pitch = limits_.pitchNormal;

@@ -21,11 +21,11 @@ void EngineEvents::BeginBatch() {
 
 void EngineEvents::EndBatch() {
     batchThread_.store(std::thread::id{}, std::memory_order_relaxed);
-    const auto batch = std::exchange(batch_, {});
+    auto batch = std::exchange(batch_, {});
     if (batch.empty()) return;
     std::lock_guard lock(mutex_);
-    for (const auto& [event, gen] : batch)
-        if (gen == gen_ && alive_) PushLocked(event);
+    for (auto& [event, gen] : batch)
+        if (gen == gen_ && alive_) PushLocked(std::move(event));
 }
 
 void EngineEvents::Lost(HRESULT code, const std::string& description) {
@@ -36,7 +36,17 @@ void EngineEvents::Lost(HRESULT code, const std::string& description) {
     lost_->description = description;
 }
 
-void EngineEvents::PushLocked(const Event& event) {
+ComPtr<IParlenWordTimesSink> EngineEvents::WordTimesOf(const ComPtr<ITTSBufNotifySink>& sink) {
+    if (!sink) return nullptr;
+    if (sink.Get() != timesAsked_.Get()) {
+        timesAsked_ = sink;
+        times_ = nullptr;
+        if (FAILED(sink.As(times_))) times_ = nullptr;
+    }
+    return times_;
+}
+
+void EngineEvents::PushLocked(Event event) {
     using Kind = Event::Kind;
     if (event.kind == Kind::TextStarted || event.kind == Kind::Failed) {
         lost_.reset();  // a later text, or a text that tells its own failure
@@ -44,7 +54,11 @@ void EngineEvents::PushLocked(const Event& event) {
         Event failed = std::move(*lost_);
         lost_.reset();
         failed.sink = event.sink;
-        PushLocked(failed);
+        PushLocked(std::move(failed));
+    }
+    if (event.kind == Kind::TextStarted || event.kind == Kind::AudioStop) {
+        timesAsked_ = nullptr;  // the text's sink goes with its text
+        times_ = nullptr;
     }
     if (event.kind == Kind::AudioStart) {
         if (!open_) ++openings_;
@@ -57,19 +71,26 @@ void EngineEvents::PushLocked(const Event& event) {
     // Coalesced as they come, so the queue stays short however long the UI thread
     // is busy: a word supersedes the words and mouth shapes queued since the last
     // other event, and a mouth shape supersedes the shapes queued since the last word.
+    // A superseded word of a sink that takes every word goes along with its successor.
+    if (event.kind == Kind::Word) event.times = WordTimesOf(event.sink);
     if (event.kind == Kind::Word || event.kind == Kind::Visual) {
-        while (!queue_.empty() && (queue_.back().kind == Kind::Visual ||
-                                   (event.kind == Kind::Word && queue_.back().kind == Kind::Word)))
+        while (!queue_.empty() &&
+               (queue_.back().kind == Kind::Visual ||
+                (event.kind == Kind::Word && queue_.back().kind == Kind::Word))) {
+            Event& last = queue_.back();
+            if (event.times && last.kind == Kind::Word && last.sink.Get() == event.sink.Get()) {
+                last.earlier.push_back(ParlenWordTime{last.offset, last.frame});
+                last.earlier.insert(last.earlier.end(), event.earlier.begin(), event.earlier.end());
+                event.earlier = std::move(last.earlier);
+            }
             queue_.pop_back();
+        }
     }
-    queue_.push_back(event);
-    if (event.kind == Kind::Word) {
-        // Every word position is followed by a mouth shape.
-        Event visual = event;
-        visual.kind = Kind::Visual;
-        visual.sink = nullptr;
-        queue_.push_back(visual);
-    }
+    const bool word = event.kind == Kind::Word;
+    // Every word position is followed by a mouth shape.
+    Event visual{Kind::Visual, nullptr, 0, event.mouth, event.phoneme, event.hints, event.frame};
+    queue_.push_back(std::move(event));
+    if (word) queue_.push_back(std::move(visual));
     if (!posted_) {
         posted_ = Apartment::Post([self = shared_from_this()] { self->Drain(); });
         if (!posted_) queue_.clear();  // no apartment: nobody to tell
@@ -80,6 +101,8 @@ void EngineEvents::NewGeneration(uint64_t gen) {
     std::lock_guard lock(mutex_);
     gen_ = gen;
     lost_.reset();
+    timesAsked_ = nullptr;
+    times_ = nullptr;
     if (open_ && alive_) PushLocked(Event{Event::Kind::AudioStop, openSink_});
 }
 
@@ -105,6 +128,8 @@ void EngineEvents::Close() {
     std::lock_guard lock(mutex_);
     queue_.clear();
     openSink_ = nullptr;
+    timesAsked_ = nullptr;
+    times_ = nullptr;
     sinks_.clear();
 }
 
@@ -139,10 +164,10 @@ void EngineEvents::Drain() {
         posted_ = false;
         sinks = sinks_;
     }
-    for (const Event& e : batch) Deliver(e, sinks);
+    for (Event& e : batch) Deliver(e, sinks);
 }
 
-void EngineEvents::Deliver(const Event& e, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks) {
+void EngineEvents::Deliver(Event& e, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks) {
     using Kind = Event::Kind;
     // Each call runs under the guard by itself, so a failing handler costs only its
     // own notification; a handler may also release the engine, which ends delivery.
@@ -158,6 +183,11 @@ void EngineEvents::Deliver(const Event& e, const std::map<DWORD, ComPtr<ITTSNoti
             for (const auto& entry : sinks) run([&] { entry.second->AudioStart(stamp); });
             break;
         case Kind::Word:
+            if (e.times) {
+                std::vector<ParlenWordTime>& words = e.earlier;
+                words.push_back(ParlenWordTime{e.offset, e.frame});
+                run([&] { e.times->WordsRendered(words.data(), words.size(), rate_); });
+            }
             if (e.sink) run([&] { e.sink->WordPosition(stamp, e.offset); });
             break;
         case Kind::Visual:

@@ -5,7 +5,9 @@
 // A run of word and mouth-shape events that wait together is coalesced, as they are
 // queued, into its last word position and its last mouth shape: a file rendering at
 // full speed never floods the UI thread nor grows the queue while that thread is
-// busy, and the last word position still comes before audio stop.
+// busy, and the last word position still comes before audio stop. A text's sink that
+// takes every word (IParlenWordTimesSink) still gets the words passed over: they go
+// along with the word that superseded them and reach it in one call, in order.
 //
 // Events carry the generation of the text stream they belong to; AudioReset starts
 // a new generation, and late marks of the old one are ignored.
@@ -39,7 +41,13 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
         uint64_t frame = 0;      // when it is heard, on the destination's time line
         HRESULT failure = S_OK;  // Failed: the code and why, in words
         std::string description{};
+        // Word, for a sink that takes every word: the words it superseded, in order.
+        std::vector<ParlenWordTime> earlier{};
+        ComPtr<IParlenWordTimesSink> times{};
     };
+
+    // The frames of the words a sink takes count samples at this rate.
+    explicit EngineEvents(DWORD samplesPerSecond = 0) : rate_(samplesPerSecond) {}
 
     // Any thread. Ignored when gen is not the current generation or after Close.
     void Emit(const Event& event, uint64_t gen);
@@ -72,11 +80,13 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     bool Unregister(DWORD key);
 
   private:
-    void PushLocked(const Event& event);
+    void PushLocked(Event event);
+    ComPtr<IParlenWordTimesSink> WordTimesOf(const ComPtr<ITTSBufNotifySink>& sink);
     void HeardAgain(uint64_t gen, uint64_t opening, uint64_t frame);
     void Drain();
-    void Deliver(const Event& event, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks);
+    void Deliver(Event& event, const std::map<DWORD, ComPtr<ITTSNotifySinkA>>& sinks);
 
+    const DWORD rate_;
     std::mutex mutex_;
     std::deque<Event> queue_;
     bool posted_ = false;
@@ -86,6 +96,10 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     ComPtr<ITTSBufNotifySink> openSink_;
     std::optional<Event> lost_;  // from Lost, until a text's stop takes it
     std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks_;
+    // The last text's sink asked for IParlenWordTimesSink, and its answer: asked once
+    // a text, let go with the text.
+    ComPtr<ITTSBufNotifySink> timesAsked_;
+    ComPtr<IParlenWordTimesSink> times_;
     DWORD nextKey_ = 1;
     std::atomic<bool> alive_{true};
     // Only the batching thread touches batch_.

@@ -331,7 +331,9 @@ ParallelRender::Result ParallelRender::Next(VoiceBackend& voice, std::string_vie
         Reap(false);
         size_t running = 0;
         for (const Segment& other : segments_) running += other.pid > 0 ? 1 : 0;
-        for (size_t i = current_; i < segments_.size() && running < jobs_; ++i) {
+        // No further ahead than twice the workers, so the spools stay bounded.
+        const size_t last = std::min(segments_.size(), current_ + 2 * size_t{jobs_});
+        for (size_t i = current_; i < last && running < jobs_; ++i) {
             if (segments_[i].launched) continue;
             Launch(voice, text, settings, segments_[i]);
             running += segments_[i].pid > 0 ? 1 : 0;

@@ -71,10 +71,12 @@ class RecordingDest : public TComObject<IParlenAudioDest> {
 };
 
 // Records notifications as lines: "start", "stop", "visual", "word N",
-// "textstarted", "textdone", "failed CODE DESCRIPTION".
+// "textstarted", "textdone", "failed CODE DESCRIPTION"; every word's time apart.
 class EventLog {
   public:
     std::vector<std::string> lines;
+    std::vector<ParlenWordTime> times;
+    int timeRuns = 0;
     std::vector<uint32_t> Words() const;
     int Count(const std::string& line) const;
 };
@@ -91,7 +93,8 @@ class RecordingNotifySink : public TComObject<ITTSNotifySinkA> {
     EventLog* log_;
 };
 
-class RecordingBufSink : public TComObject<ITTSBufNotifySink, IParlenTextFailureSink> {
+class RecordingBufSink
+    : public TComObject<ITTSBufNotifySink, IParlenTextFailureSink, IParlenWordTimesSink> {
   public:
     explicit RecordingBufSink(EventLog* log) : log_(log) {}
     HRESULT TextDataDone(QWORD, DWORD) override;
@@ -99,6 +102,11 @@ class RecordingBufSink : public TComObject<ITTSBufNotifySink, IParlenTextFailure
     HRESULT BookMark(QWORD, DWORD) override { return S_OK; }
     HRESULT WordPosition(QWORD, DWORD offset) override;
     HRESULT TextFailed(QWORD, HRESULT code, const char* description) override;
+    HRESULT WordsRendered(const ParlenWordTime* words, size_t count, DWORD) override {
+        log_->times.insert(log_->times.end(), words, words + count);
+        ++log_->timeRuns;
+        return S_OK;
+    }
 
   private:
     EventLog* log_;

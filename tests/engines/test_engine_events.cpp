@@ -110,7 +110,7 @@ TEST_F(EventQueue, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
         events->Emit(Event{Event::Kind::TextStarted, buf}, 0);
         events->Emit(Event{Event::Kind::AudioStart, buf}, 0);
         for (uint32_t word = 0; word < 200000; ++word) {
-            events->Emit(Event{Event::Kind::Word, buf, word}, 0);
+            events->Emit(Event{Event::Kind::Word, buf, word, {}, 0, 0, word * 10ull}, 0);
             events->Emit(Event{Event::Kind::Visual, nullptr}, 0);
             most = std::max(most, events->Queued());
         }
@@ -121,6 +121,11 @@ TEST_F(EventQueue, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
     ASSERT_TRUE(PumpUntil([&] { return log.Count("textdone") == 1; }));
     EXPECT_EQ(log.lines, (std::vector<std::string>{"textstarted", "start", "word 199999", "visual",
                                                    "stop", "textdone"}));
+    // The words passed over still reach the text's sink, all in one call, in order.
+    EXPECT_EQ(log.timeRuns, 1);
+    ASSERT_EQ(log.times.size(), 200000u);
+    for (uint32_t word = 0; word < 200000; ++word)
+        ASSERT_TRUE(log.times[word].offset == word && log.times[word].frame == word * 10) << word;
 }
 
 // A batch reaches the UI thread only when it ends, whole and in order; what another

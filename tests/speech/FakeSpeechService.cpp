@@ -331,6 +331,8 @@ HRESULT FakeCentral::VolumeSet(DWORD v) {
 void FakeCentral::Play(const std::string& text, const ComPtr<IUnknown>& notify) {
     ComPtr<ITTSBufNotifySink> buf;
     notify.As(buf);
+    ComPtr<IParlenWordTimesSink> times;
+    notify.As(times);
     const auto sinks = Sinks();
     Apartment::Post([sinks] {
         for (auto& s : sinks) s->AudioStart(0);
@@ -342,7 +344,10 @@ void FakeCentral::Play(const std::string& text, const ComPtr<IUnknown>& notify) 
         const bool afterBlank = i == 0 || static_cast<unsigned char>(text[i - 1]) <= ' ';
         if (blank || !afterBlank) continue;
         const DWORD offset = static_cast<DWORD>(i);
-        Apartment::Post([sinks, buf, offset] {
+        Apartment::Post([sinks, buf, times, offset] {
+            // Each word is at 100 frames a byte.
+            const ParlenWordTime time{offset, offset * 100ull};
+            if (times) times->WordsRendered(&time, 1, 16000);
             if (buf) buf->WordPosition(0, offset);
             for (auto& s : sinks) s->Visual(0, 'a', 'a', 0, nullptr);
         });

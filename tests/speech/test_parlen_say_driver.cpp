@@ -141,13 +141,16 @@ TEST_F(Driver, ReadsAFileAsLinesAndAppliesTheVoiceValues) {
 TEST_F(Driver, RendersIntoAWavFile) {
     const std::string wav = dir.filePath("out.wav").toStdString();
     const Outcome r =
-        Say({"--wav", QString::fromStdString(wav), "--events", "--jobs", "3"}, "hi\n");
+        Say({"--wav", QString::fromStdString(wav), "--events", "--jobs", "3"}, "hi 2\n");
     EXPECT_EQ(0, r.code) << r.err;
     EXPECT_EQ(1u, Matching(r, "File#1.Set(" + wav + ",1)").size());
     EXPECT_EQ(1u, Matching(r, "render jobs 3").size());
     const auto flush = Matching(r, "File#1.Flush");
     EXPECT_EQ(1u, flush.size()) << "the WAV file is completed at audio stop";
-    EXPECT_EQ("stop 0", Events(r.out).back());
+    // Every word with its first sample.
+    EXPECT_EQ((std::vector<std::string>{"start 0", "word 0 0", "visual 0", "word 3 300", "visual 3",
+                                        "stop 3"}),
+              Events(r.out));
 }
 
 TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {

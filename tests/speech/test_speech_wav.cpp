@@ -7,7 +7,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <set>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "RealService.h"
 #include "speech/mSpeech.h"
@@ -92,6 +94,46 @@ TEST(WavRender, TheGplLastsAsEspeakRendersItAndWordsFallOnWordStarts) {
     while (lastWord > 0 && Blank(text[lastWord - 1])) --lastWord;
     while (lastWord > 0 && !Blank(text[lastWord - 1])) --lastWord;
     EXPECT_EQ(lastWord, *words.rbegin());
+}
+
+// A file render tells every word with its first sample, once and in order, however
+// the word positions on the way are coalesced.
+TEST(WavRender, EveryWordComesWithItsFirstSample) {
+    std::string text;
+    for (int i = 0; i < 30; ++i)
+        text += "Seven bright foxes jumped quickly over lazy brown dogs near green rivers.\r\n";
+    std::vector<uint32_t> starts;
+    for (uint32_t at = 0; at < text.size(); ++at)
+        if (IsWordStart(text, at)) starts.push_back(at);
+    StartRealService();
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("words.wav");
+    for (const char* voice : {kVoice, "slt (US English female) - flite"}) {
+        TMSpeech speech;
+        speech.SetOutput(soFile);
+        speech.SelectEngine(voice);
+        speech.SetFilename(wav.toStdU16String());
+        std::vector<uint32_t> offsets;
+        uint64_t lastFrame = 0;
+        uint32_t rate = 0;
+        bool stopped = false, later = true;
+        speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
+            for (const ParlenWordTime& w : words) {
+                later = later && (offsets.empty() || w.frame > lastFrame);
+                lastFrame = w.frame;
+                offsets.push_back(w.offset);
+            }
+            rate = r;
+        };
+        speech.OnStop = [&](void*) { stopped = true; };
+        speech.Speak(text);
+        ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000)) << voice;
+        int fileRate = 0;
+        EXPECT_GT(FramesOf(wav, &fileRate), static_cast<sf_count_t>(lastFrame)) << voice;
+        EXPECT_EQ(static_cast<int>(rate), fileRate) << voice;
+        EXPECT_EQ(offsets, starts) << voice;
+        EXPECT_TRUE(later) << voice << ": frames run forward";
+    }
 }
 
 }  // namespace
