@@ -97,10 +97,11 @@ TEST(WavRender, TheGplLastsAsEspeakRendersItAndWordsFallOnWordStarts) {
 }
 
 // A file render tells every word with its first sample, once and in order, however
-// the word positions on the way are coalesced.
-TEST(WavRender, EveryWordComesWithItsFirstSample) {
+// the word positions on the way are coalesced, and whether one process renders the
+// text or several render its parts: they agree in length and word offsets.
+TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
     std::string text;
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < 60; ++i)
         text += "Seven bright foxes jumped quickly over lazy brown dogs near green rivers.\r\n";
     std::vector<uint32_t> starts;
     for (uint32_t at = 0; at < text.size(); ++at)
@@ -109,31 +110,39 @@ TEST(WavRender, EveryWordComesWithItsFirstSample) {
     QTemporaryDir dir;
     const QString wav = dir.filePath("words.wav");
     for (const char* voice : {kVoice, "slt (US English female) - flite"}) {
-        TMSpeech speech;
-        speech.SetOutput(soFile);
-        speech.SelectEngine(voice);
-        speech.SetFilename(wav.toStdU16String());
-        std::vector<uint32_t> offsets;
-        uint64_t lastFrame = 0;
-        uint32_t rate = 0;
-        bool stopped = false, later = true;
-        speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
-            for (const ParlenWordTime& w : words) {
-                later = later && (offsets.empty() || w.frame > lastFrame);
-                lastFrame = w.frame;
-                offsets.push_back(w.offset);
-            }
-            rate = r;
-        };
-        speech.OnStop = [&](void*) { stopped = true; };
-        speech.Speak(text);
-        ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000)) << voice;
-        int fileRate = 0;
-        EXPECT_GT(FramesOf(wav, &fileRate), static_cast<sf_count_t>(lastFrame)) << voice;
-        EXPECT_EQ(static_cast<int>(rate), fileRate) << voice;
-        EXPECT_EQ(offsets, starts) << voice;
-        EXPECT_TRUE(later) << voice << ": frames run forward";
+        sf_count_t oneWorker = 0;
+        for (unsigned jobs : {1u, 3u}) {
+            SetRenderJobs(jobs);
+            TMSpeech speech;
+            speech.SetOutput(soFile);
+            speech.SelectEngine(voice);
+            speech.SetFilename(wav.toStdU16String());
+            std::vector<uint32_t> offsets;
+            uint64_t lastFrame = 0;
+            uint32_t rate = 0;
+            bool stopped = false, later = true;
+            speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
+                for (const ParlenWordTime& w : words) {
+                    later = later && (offsets.empty() || w.frame > lastFrame);
+                    lastFrame = w.frame;
+                    offsets.push_back(w.offset);
+                }
+                rate = r;
+            };
+            speech.OnStop = [&](void*) { stopped = true; };
+            speech.Speak(text);
+            ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000)) << voice;
+            int fileRate = 0;
+            const sf_count_t frames = FramesOf(wav, &fileRate);
+            EXPECT_GT(frames, static_cast<sf_count_t>(lastFrame)) << voice;
+            EXPECT_EQ(static_cast<int>(rate), fileRate) << voice;
+            EXPECT_EQ(offsets, starts) << voice << ", " << jobs << " workers";
+            EXPECT_TRUE(later) << voice << ": frames run forward";
+            if (jobs == 1) oneWorker = frames;
+            EXPECT_NEAR(double(frames) / double(oneWorker), 1.0, 0.002) << voice;
+        }
     }
+    SetRenderJobs(0);
 }
 
 }  // namespace
