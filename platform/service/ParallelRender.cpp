@@ -231,12 +231,6 @@ ParallelRender::~ParallelRender() {
     for (Segment& s : segments_) Close(s);
 }
 
-std::vector<TextPiece> ParallelRender::Segments() const {
-    std::vector<TextPiece> bounds;
-    for (const Segment& s : segments_) bounds.push_back(s.range);
-    return bounds;
-}
-
 void ParallelRender::Close(Segment& s) {
     if (s.spool >= 0) close(s.spool);
     if (s.report >= 0) close(s.report);

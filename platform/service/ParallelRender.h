@@ -51,9 +51,6 @@ class ParallelRender {
     HRESULT Failure() const { return failure_; }
     const std::string& Why() const { return why_; }
 
-    // The segments' bounds (for tests and diagnostics).
-    std::vector<TextPiece> Segments() const;
-
   private:
     struct Segment {
         explicit Segment(TextPiece bounds) : range(bounds) {}
