@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -73,6 +74,12 @@ struct IParlenAudioDest : IUnknown {
     // True when audio is taken as fast as it comes and never heard as it is written
     // (a file): a long text may then be rendered ahead, in parts, by several processes.
     virtual bool RendersAhead() { return false; }
+    // A text begins (before its first audio) with the voice's name: a file may name
+    // itself after them.
+    virtual void BeginText(std::string_view text, std::string_view voiceName) {
+        (void)text;
+        (void)voiceName;
+    }
 
   protected:
     ~IParlenAudioDest() = default;

@@ -34,12 +34,14 @@ T Clamp(uint64_t value, T low, T high) {
 }
 }  // namespace
 
-EngineCore::EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest)
+EngineCore::EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest,
+                       std::string voiceName)
     : voice_(std::move(voice)),
       dest_(std::move(dest)),
       events_(std::make_shared<EngineEvents>(voice_->SampleRate())),
       limits_(voice_->Limits()),
-      rate_(voice_->SampleRate()) {
+      rate_(voice_->SampleRate()),
+      voiceName_(std::move(voiceName)) {
     settings_.pitch = limits_.pitchNormal;
     settings_.speed = limits_.speedNormal;
 }
@@ -202,6 +204,7 @@ bool EngineCore::StepText() {
     const PieceSize size = text->cursor == 0 ? voice_->FirstPieceSize() : voice_->NextPieceSize();
     if (first) {
         text->begun = true;
+        dest_->BeginText(text->bytes, voiceName_);
         Plan(dest_->WrittenFrames(), Event{Event::Kind::AudioStart, text->sink});
     }
     TextPiece piece{text->cursor, text->cursor};

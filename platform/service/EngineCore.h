@@ -25,7 +25,9 @@
 
 class EngineCore : public SynthesisClient, public std::enable_shared_from_this<EngineCore> {
   public:
-    EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest);
+    // `voiceName` is handed to the destination with each text (a file's artist).
+    EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest,
+               std::string voiceName = {});
     ~EngineCore() override;
 
     // Joins the worker. Call once, right after construction.
@@ -96,6 +98,7 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
     std::shared_ptr<EngineEvents> events_;
     const VoiceLimits limits_;
     const unsigned rate_;
+    const std::string voiceName_;
 
     std::mutex mutex_;  // guards everything below
     VoiceSettings settings_;

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,6 +17,8 @@ namespace {
 // The header is rewritten this often (in seconds of audio), so that even a process
 // that dies mid-render leaves a file that players open.
 constexpr unsigned kHeaderEverySeconds = 5;
+// A compressed file's queue holds this much audio (in seconds) ahead of its encoding.
+constexpr unsigned kQueueSeconds = 2;
 
 std::string EightBitName(const char16_t* name) {
     return QFile::encodeName(QString::fromUtf16(name)).toStdString();
@@ -28,6 +31,7 @@ void FileDest::Closer::operator()(SNDFILE* f) const {
 }
 
 FileDest::~FileDest() {
+    FinishEncoder();
     std::lock_guard lock(mutex_);
     CloseLocked();
 }
@@ -40,9 +44,11 @@ HRESULT FileDest::Register(IUnknown* notify) {
 
 HRESULT FileDest::Set(const char16_t* fileName, DWORD /*flags*/) {
     if (!fileName) return E_POINTER;
+    FinishEncoder();
     std::lock_guard lock(mutex_);
     CloseLocked();
     path_ = EightBitName(fileName);
+    format_ = FileFormatOf(path_);
     if (path_.empty()) {
         lastError_ = "No file name given";
         return AUDERR_CANNOTOPENFILE;
@@ -59,8 +65,9 @@ HRESULT FileDest::Add(const char16_t*, DWORD) {
 }
 
 HRESULT FileDest::Flush() {
+    const bool encoded = FinishEncoder();
     Scope lock(marks_, mutex_);
-    HRESULT hr = S_OK;
+    HRESULT hr = encoded ? S_OK : AUDERR_WRITEFAILED;
     if (file_) {
         sf_write_sync(file_.get());
         if (!CloseLocked()) hr = AUDERR_WRITEFAILED;
@@ -86,20 +93,40 @@ HRESULT FileDest::RealTimeGet(WORD* rate) {
 
 HRESULT FileDest::Open(unsigned sampleRate) {
     if (sampleRate == 0) return E_INVALIDARG;
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     rate_ = sampleRate;
-    if (!file_ || fileRate_ == sampleRate) return S_OK;
+    if ((!file_ && !encoder_) || fileRate_ == sampleRate) return S_OK;
     if (fileFrames_ > 0) {
         // One WAV file holds one rate.
         lastError_ = "File " + path_ + " already holds audio at another rate";
         return E_INVALIDARG;
     }
     // Nothing written yet: start the file again at the engine's rate.
+    if (encoder_) {
+        std::unique_ptr<EncodeQueue> empty = std::move(encoder_);
+        lock.unlock();
+        empty.reset();  // encodes nothing, so it calls nothing back
+        lock.lock();
+        if (file_ || encoder_) return S_OK;  // named again meanwhile
+    }
     CloseLocked();
     return OpenFileLocked(sampleRate) ? S_OK : AUDERR_CANNOTOPENFILE;
 }
 
 bool FileDest::OpenFileLocked(unsigned rate) {
+    if (format_ != FileFormat::Wav) {
+        std::string why;
+        std::unique_ptr<AudioEncoder> file = AudioEncoder::Create(path_, format_, rate, why);
+        if (!file) return Fail("Cannot create file", why);
+        encodeFailed_ = false;
+        heard_ = written_;
+        encoder_ = std::make_unique<EncodeQueue>(
+            std::move(file), std::max<size_t>(size_t{rate} * kQueueSeconds, 16384),
+            [this](uint64_t frames, const std::string* failure) { Encoded(frames, failure); });
+        fileRate_ = rate;
+        fileFrames_ = 0;
+        return true;
+    }
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
     info.channels = 1;
@@ -149,25 +176,76 @@ bool FileDest::HeaderFitsLocked() const {
     return fileFrames_ * 2 <= Rf64::kMaxPlainDataBytes;
 }
 
+bool FileDest::FinishEncoder() {
+    std::unique_ptr<EncodeQueue> queue;
+    {
+        std::lock_guard lock(mutex_);
+        queue = std::move(encoder_);
+    }
+    if (!queue) return true;
+    // The encoding thread calls back under the lock while it drains the queue.
+    std::string why;
+    const bool ok = queue->Finish(why);
+    queue.reset();
+    Scope lock(marks_, mutex_);
+    heard_ = written_;
+    fileFrames_ = 0;
+    if (!ok && !encodeFailed_) return Fail("Cannot complete file", why);
+    if (!ok) SetErrorDescription(why);
+    return ok;
+}
+
+void FileDest::Encoded(uint64_t frames, const std::string* failure) {
+    std::function<void()> onRoom;
+    {
+        Scope lock(marks_, mutex_);
+        if (failure) {
+            // Told first, then the marks that wait for frames never written run.
+            encodeFailed_ = true;
+            encodeFailure_ = *failure;
+            lastError_ = "Cannot write file " + path_ + ": " + *failure;
+            if (onFailure_) onFailure_(AUDERR_WRITEFAILED, lastError_);
+            marks_.RunAll();
+        } else {
+            heard_ += frames;
+            RunDueMarksLocked();
+        }
+        onRoom = onRoom_;
+    }
+    if (onRoom) onRoom();
+}
+
 size_t FileDest::Room() {
     std::lock_guard lock(mutex_);
-    return paused_ ? 0 : kRoomFrames;
+    if (paused_) return 0;
+    return encoder_ ? encoder_->Room() : kRoomFrames;
 }
 
 HRESULT FileDest::Write(const int16_t* frames, size_t count) {
     if (count && !frames) return E_POINTER;
     Scope lock(marks_, mutex_);
-    if (!file_) {
+    if (!file_ && !encoder_) {
         lastError_ = path_.empty() ? "No output file named" : "File " + path_ + " is closed";
         return AUDERR_WRITEFAILED;
     }
     if (count == 0) return S_OK;
+    if (encoder_) {
+        // Marks run as the encoding thread writes their frames.
+        if (!encoder_->Push(frames, count)) {
+            SetErrorDescription(encodeFailure_);
+            return AUDERR_WRITEFAILED;
+        }
+        fileFrames_ += count;
+        written_ += count;
+        return S_OK;
+    }
     errno = 0;
     const sf_count_t done = sf_write_short(file_.get(), frames, static_cast<sf_count_t>(count));
     const uint64_t took = done > 0 ? static_cast<uint64_t>(done) : 0;
     const uint64_t before = fileFrames_;
     fileFrames_ += took;
     written_ += took;
+    heard_ = written_;
     if (took < count) {
         const int err = errno;
         Fail("Cannot write file", err ? std::strerror(err) : sf_strerror(file_.get()));
@@ -195,14 +273,14 @@ uint64_t FileDest::WrittenFrames() {
 
 uint64_t FileDest::HeardFrames() {
     std::lock_guard lock(mutex_);
-    return written_;
+    return heard_;
 }
 
 void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     if (!onHeard) return;
     Scope lock(marks_, mutex_);
     marks_.Add(frame, std::move(onHeard));
-    if (!file_ && !paused_)
+    if (!file_ && !encoder_ && !paused_)
         marks_.RunAll();  // no file: nothing will be written, so nobody waits
     else
         RunDueMarksLocked();
@@ -211,7 +289,7 @@ void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
 void FileDest::AddMarks(Marks marks) {
     Scope lock(marks_, mutex_);
     for (auto& [frame, onHeard] : marks) marks_.Add(frame, std::move(onHeard));
-    if (!file_ && !paused_)
+    if (!file_ && !encoder_ && !paused_)
         marks_.RunAll();
     else
         RunDueMarksLocked();
@@ -257,13 +335,24 @@ std::string FileDest::LastError() {
     return lastError_;
 }
 
+void FileDest::SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) {
+    std::lock_guard lock(mutex_);
+    onFailure_ = std::move(onFailure);
+}
+
+void FileDest::BeginText(std::string_view text, std::string_view voiceName) {
+    std::lock_guard lock(mutex_);
+    // The first text of a file names it.
+    if (encoder_ && fileFrames_ == 0) encoder_->Tag(TitleOf(text), std::string(voiceName));
+}
+
 std::string FileDest::FileName() {
     std::lock_guard lock(mutex_);
-    return file_ ? path_ : std::string();
+    return file_ || encoder_ ? path_ : std::string();
 }
 
 // Marks run under the lock, which keeps them in order across threads; they only
 // queue work and never call back into the destination.
 void FileDest::RunDueMarksLocked() {
-    if (!paused_) marks_.RunDue(written_);
+    if (!paused_) marks_.RunDue(heard_);
 }

@@ -1,6 +1,11 @@
 #pragma once
-// The WAV-file destination: 16-bit PCM mono WAV through libsndfile, written at the
-// engine's full speed.
+// The file destination: the format the file name's extension asks for (AudioEncoder.h),
+// 16-bit PCM mono WAV when it names none, written at the engine's full speed.
+//
+// WAV is written inside Write. Compressed formats are encoded on a thread of their own
+// (EncodeQueue.h) fed by a bounded queue, so Room() is what that queue can take; their
+// marks run on that thread once their frame went into the file, and a write failure
+// found there is told through the failure callback, then by the next Write and Flush.
 //
 // Set names the file and creates (or truncates) it at once, so a bad name fails
 // there and leaves no file behind (nor does a disk too full for the header); a Set while a file is
@@ -19,6 +24,8 @@
 
 #include "platform/ComObject.h"
 #include "platform/service/AudioDest.h"
+#include "platform/service/AudioEncoder.h"
+#include "platform/service/EncodeQueue.h"
 #include "platform/service/MarkQueue.h"
 
 class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
@@ -62,7 +69,10 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     HRESULT Reset() override;
     void SetRoomCallback(std::function<void()> onRoom) override;
     std::string LastError() override;
+    void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) override;
     bool RendersAhead() override { return true; }
+    // Names a compressed file after the text (its title) and the voice (its artist).
+    void BeginText(std::string_view text, std::string_view voiceName) override;
 
     // The 8-bit (locale) form of the file being written, empty when none is open.
     std::string FileName();
@@ -80,17 +90,27 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     bool Fail(const char* what, const std::string& reason);
     bool HeaderFitsLocked() const;
     void RunDueMarksLocked();
+    // Completes a compressed file, waiting for its encoding without the lock held.
+    bool FinishEncoder();
+    // On the encoding thread: frames went into the file, or writing them failed.
+    void Encoded(uint64_t frames, const std::string* failure);
 
     std::mutex mutex_;
-    std::unique_ptr<SNDFILE, Closer> file_;
-    std::string path_;         // named by Set, 8-bit
-    uint64_t fileFrames_ = 0;  // frames in the open file
-    unsigned rate_ = 0;        // from Open; 0 until then
-    unsigned fileRate_ = 0;    // rate of the open file
-    uint64_t written_ = 0;     // frames on the time line
+    std::unique_ptr<SNDFILE, Closer> file_;  // a WAV file
+    std::unique_ptr<EncodeQueue> encoder_;   // or a compressed one
+    FileFormat format_ = FileFormat::Wav;
+    bool encodeFailed_ = false;  // the compressed file's writing failed
+    std::string encodeFailure_;  // and why
+    std::string path_;           // named by Set, 8-bit
+    uint64_t fileFrames_ = 0;    // frames in the open file
+    unsigned rate_ = 0;          // from Open; 0 until then
+    unsigned fileRate_ = 0;      // rate of the open file
+    uint64_t written_ = 0;       // frames on the time line
+    uint64_t heard_ = 0;         // of them, those in the file
     bool paused_ = false;
     MarkQueue marks_;
     std::function<void()> onRoom_;
+    std::function<void(HRESULT, const std::string&)> onFailure_;
     ComPtr<IUnknown> notify_;
     WORD realTime_ = kRealTimeDefault;
     std::string lastError_;

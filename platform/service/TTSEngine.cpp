@@ -8,7 +8,10 @@
 
 TTSEngine::TTSEngine(const TTSMODEINFOA& mode, std::unique_ptr<VoiceBackend> voice,
                      ComPtr<IParlenAudioDest> dest)
-    : mode_(mode), core_(std::make_shared<EngineCore>(std::move(voice), std::move(dest))) {
+    : mode_(mode),
+      core_(std::make_shared<EngineCore>(
+          std::move(voice), std::move(dest),
+          std::string(mode.szModeName, strnlen(mode.szModeName, sizeof mode.szModeName)))) {
     core_->Start();
 }
 

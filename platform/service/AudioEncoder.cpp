@@ -1,0 +1,228 @@
+#include "platform/service/AudioEncoder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr size_t kTitleChars = 100;
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// The reason for a failed call: the system's when it set one, else libsndfile's.
+std::string Reason(SNDFILE* file, int err) {
+    return err ? std::strerror(err) : sf_strerror(file);
+}
+
+unsigned OpusRate(unsigned rate) {
+    return rate <= 24000 ? 24000 : 48000;
+}
+
+// libsndfile's compression level runs from 0 (best) to 1 (smallest); for Opus and
+// CBR MP3 it spans the bit rates the encoder offers at that rate.
+double LevelFor(FileFormat format, unsigned rate) {
+    switch (format) {
+        case FileFormat::Flac:
+            return 5.0 / 8.0;  // level 5 of 0..8
+        case FileFormat::Vorbis:
+            return 0.6;  // quality 0.4
+        case FileFormat::Opus:
+            return 1.0 - (32000.0 - 6000.0) / (256000.0 - 6000.0);  // ~32 kbit/s
+        case FileFormat::Mp3: {
+            // MPEG-1 (32 kHz and up) offers 32..320 kbit/s, MPEG-2 and 2.5 8..160.
+            const double low = rate >= 32000 ? 32 : 8, high = rate >= 32000 ? 320 : 160;
+            const double want = rate >= 32000 ? 96 : 64;
+            return (high - want) / (high - low);
+        }
+        case FileFormat::Wav:
+            break;
+    }
+    return 0.5;
+}
+
+int SndfileFormat(FileFormat format) {
+    switch (format) {
+        case FileFormat::Flac:
+            return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        case FileFormat::Vorbis:
+            return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+        case FileFormat::Opus:
+            return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+        case FileFormat::Mp3:
+            return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+        case FileFormat::Wav:
+            break;
+    }
+    return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+}
+
+}  // namespace
+
+FileFormat FileFormatOf(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+        return FileFormat::Wav;
+    const std::string ext = Lower(path.substr(dot + 1));
+    if (ext == "flac") return FileFormat::Flac;
+    if (ext == "ogg" || ext == "oga") return FileFormat::Vorbis;
+    if (ext == "opus") return FileFormat::Opus;
+    if (ext == "mp3") return FileFormat::Mp3;
+    return FileFormat::Wav;
+}
+
+std::string TitleOf(std::string_view text) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+        while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+        if (!line.empty()) {
+            // Count characters by their lead bytes; cut before the 101st.
+            size_t chars = 0, cut = 0;
+            for (; cut < line.size(); ++cut)
+                if ((static_cast<unsigned char>(line[cut]) & 0xC0) != 0x80 &&
+                    chars++ == kTitleChars)
+                    break;
+            line = line.substr(0, cut);
+            while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+            return std::string(line);
+        }
+        pos = end + 1;
+    }
+    return {};
+}
+
+std::unique_ptr<AudioEncoder> AudioEncoder::Create(const std::string& path, FileFormat format,
+                                                   unsigned rate, std::string& why) {
+    const unsigned fileRate = format == FileFormat::Opus ? OpusRate(rate) : rate;
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(fileRate);
+    info.channels = 1;
+    info.format = SndfileFormat(format);
+    struct stat before {};
+    const bool existed = ::stat(path.c_str(), &before) == 0;
+    errno = 0;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        why = Reason(nullptr, errno);
+        // Opened but nothing usable went in: no such file is left behind.
+        struct stat after {};
+        if (::stat(path.c_str(), &after) == 0 && S_ISREG(after.st_mode) &&
+            (!existed || after.st_size != before.st_size))
+            ::unlink(path.c_str());
+        return nullptr;
+    }
+    if (format == FileFormat::Mp3) {
+        int mode = SF_BITRATE_MODE_CONSTANT;
+        sf_command(file, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+    }
+    double level = LevelFor(format, rate);
+    sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+    const std::string encoder = std::string("Parlen Maker ") + PARLEN_VERSION;
+    // MP3 files carry no software tag of libsndfile's; the comment names the encoder.
+    sf_set_string(file, format == FileFormat::Mp3 ? SF_STR_COMMENT : SF_STR_SOFTWARE,
+                  encoder.c_str());
+    soxr_t resampler = nullptr;
+    if (fileRate != rate) {
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        soxr_error_t error = nullptr;
+        resampler = soxr_create(rate, fileRate, 1, &error, &io, &quality, nullptr);
+        if (!resampler) {
+            why = std::string("Cannot resample: ") + (error ? error : "unknown error");
+            sf_close(file);
+            ::unlink(path.c_str());
+            return nullptr;
+        }
+    }
+    return std::unique_ptr<AudioEncoder>(new AudioEncoder(file, resampler, rate));
+}
+
+AudioEncoder::~AudioEncoder() {
+    std::string ignored;
+    Close(ignored);
+}
+
+void AudioEncoder::Tag(const std::string& title, const std::string& artist) {
+    if (!file_ || frames_ > 0) return;
+    if (!title.empty()) sf_set_string(file_, SF_STR_TITLE, title.c_str());
+    if (!artist.empty()) sf_set_string(file_, SF_STR_ARTIST, artist.c_str());
+}
+
+bool AudioEncoder::Write(const int16_t* frames, size_t count, std::string& why) {
+    if (!file_) {
+        why = "The file is closed";
+        return false;
+    }
+    frames_ += count;
+    return resampler_ ? Resample(frames, count, why) : WriteOut(frames, count, why);
+}
+
+bool AudioEncoder::Resample(const int16_t* frames, size_t count, std::string& why) {
+    // A null input drains what the resampler still holds.
+    const double ratio = static_cast<double>(OpusRate(rate_)) / rate_;
+    resampled_.resize(static_cast<size_t>(count * ratio) + 1024);
+    size_t used = 0;
+    do {
+        size_t taken = 0, made = 0;
+        const soxr_error_t error =
+            soxr_process(resampler_, frames ? frames + used : nullptr, count - used, &taken,
+                         resampled_.data(), resampled_.size(), &made);
+        if (error) {
+            why = std::string("Cannot resample: ") + error;
+            return false;
+        }
+        used += taken;
+        if (made > 0 && !WriteOut(resampled_.data(), made, why)) return false;
+        if (!frames && made == 0) break;  // drained
+        if (frames && used >= count && made < resampled_.size()) break;
+    } while (true);
+    return true;
+}
+
+bool AudioEncoder::WriteOut(const int16_t* frames, size_t count, std::string& why) {
+    errno = 0;
+    const sf_count_t done = sf_write_short(file_, frames, static_cast<sf_count_t>(count));
+    // Some encoders take the frames and fail only in the page they write out.
+    if (done < static_cast<sf_count_t>(count) || sf_error(file_) != SF_ERR_NO_ERROR) {
+        why = Reason(file_, errno);
+        return false;
+    }
+    return true;
+}
+
+bool AudioEncoder::Close(std::string& why) {
+    if (!file_) return true;
+    bool ok = true;
+    if (frames_ == 0) {
+        const std::vector<int16_t> silence(rate_ / 50, 0);
+        ok = Write(silence.data(), silence.size(), why);
+    }
+    if (ok && resampler_) ok = Resample(nullptr, 0, why);
+    if (resampler_) soxr_delete(resampler_);
+    resampler_ = nullptr;
+    errno = 0;
+    const int closed = sf_close(std::exchange(file_, nullptr));
+    if (ok && closed != 0) {
+        why = errno ? std::strerror(errno) : sf_error_number(closed);
+        ok = false;
+    }
+    return ok;
+}

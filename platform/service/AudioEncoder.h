@@ -1,0 +1,56 @@
+#pragma once
+// Compressed audio files: the format a file name asks for, and one file being encoded
+// through libsndfile (FLAC, Ogg Vorbis, Ogg Opus, MP3).
+//
+// Quality for speech: FLAC at level 5; Vorbis at quality 4 of 10 (VBR); Opus at about
+// 32 kbit/s (VBR), at 48 kHz, or 24 kHz for voices at 24 kHz or below, resampled with
+// libsoxr; MP3 at 64 kbit/s CBR (96 kbit/s for voices at 32 kHz or above).
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class FileFormat { Wav, Flac, Vorbis, Opus, Mp3 };
+
+// From the extension, in any case: .flac, .ogg/.oga, .opus, .mp3; anything else is WAV.
+FileFormat FileFormatOf(std::string_view path);
+
+// A text's title: its first non-blank line, trimmed and cut to 100 characters without
+// splitting one.
+std::string TitleOf(std::string_view text);
+
+class AudioEncoder {
+  public:
+    // Creates (or truncates) the file at `rate` frames per second; nullptr with the
+    // reason when it cannot, and then no file is left that was not there before.
+    static std::unique_ptr<AudioEncoder> Create(const std::string& path, FileFormat format,
+                                                unsigned rate, std::string& why);
+    // Completes the file when Close was not called.
+    ~AudioEncoder();
+    AudioEncoder(const AudioEncoder&) = delete;
+    AudioEncoder& operator=(const AudioEncoder&) = delete;
+
+    // Title and artist, before the first Write; the encoder tag is set by Create.
+    void Tag(const std::string& title, const std::string& artist);
+    // False with the reason when the frames cannot be written (disk full).
+    bool Write(const int16_t* frames, size_t count, std::string& why);
+    // Ends the stream properly; a file that got no audio gets a moment of silence, so
+    // that it plays. False with the reason when that fails.
+    bool Close(std::string& why);
+
+  private:
+    AudioEncoder(SNDFILE* file, soxr_t resampler, unsigned rate)
+        : file_(file), resampler_(resampler), rate_(rate) {}
+    bool WriteOut(const int16_t* frames, size_t count, std::string& why);
+    bool Resample(const int16_t* frames, size_t count, std::string& why);
+
+    SNDFILE* file_;
+    soxr_t resampler_;  // Opus only
+    unsigned rate_;     // of the frames handed in
+    uint64_t frames_ = 0;
+    std::vector<int16_t> resampled_;
+};
