@@ -152,7 +152,7 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(const std::string& path, File
             return nullptr;
         }
     }
-    return std::unique_ptr<AudioEncoder>(new AudioEncoder(file, resampler, rate));
+    return std::unique_ptr<AudioEncoder>(new AudioEncoder(path, file, resampler, rate));
 }
 
 AudioEncoder::~AudioEncoder() {
@@ -203,8 +203,11 @@ bool AudioEncoder::WriteOut(const int16_t* frames, size_t count, std::string& wh
     // Some encoders take the frames and fail only in the page they write out.
     if (done < static_cast<sf_count_t>(count) || sf_error(file_) != SF_ERR_NO_ERROR) {
         why = Reason(file_, errno);
+        failed_ = true;
         return false;
     }
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0) whole_ = st.st_size;
     return true;
 }
 
@@ -223,6 +226,11 @@ bool AudioEncoder::Close(std::string& why) {
     if (ok && closed != 0) {
         why = errno ? std::strerror(errno) : sf_error_number(closed);
         ok = false;
+    }
+    if ((failed_ || !ok) && whole_ > 0) {
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) == 0 && st.st_size > whole_)
+            static_cast<void>(::truncate(path_.c_str(), whole_));
     }
     return ok;
 }

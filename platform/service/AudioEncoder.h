@@ -7,11 +7,13 @@
 // libsoxr; MP3 at 64 kbit/s CBR (96 kbit/s for voices at 32 kHz or above).
 #include <sndfile.h>
 #include <soxr.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 enum class FileFormat { Wav, Flac, Vorbis, Opus, Mp3 };
@@ -43,14 +45,19 @@ class AudioEncoder {
     bool Close(std::string& why);
 
   private:
-    AudioEncoder(SNDFILE* file, soxr_t resampler, unsigned rate)
-        : file_(file), resampler_(resampler), rate_(rate) {}
+    AudioEncoder(std::string path, SNDFILE* file, soxr_t resampler, unsigned rate)
+        : path_(std::move(path)), file_(file), resampler_(resampler), rate_(rate) {}
     bool WriteOut(const int16_t* frames, size_t count, std::string& why);
     bool Resample(const int16_t* frames, size_t count, std::string& why);
 
+    std::string path_;
     SNDFILE* file_;
     soxr_t resampler_;  // Opus only
     unsigned rate_;     // of the frames handed in
     uint64_t frames_ = 0;
     std::vector<int16_t> resampled_;
+    // The file's size after the last write that went in whole: a failed write leaves
+    // a part of a frame after it, which is cut off so that the file plays to its end.
+    off_t whole_ = 0;
+    bool failed_ = false;
 };
