@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QString>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -135,10 +136,10 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(const std::string& path, File
     }
     double level = LevelFor(format, rate);
     sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
-    const std::string encoder = std::string("Parlen Maker ") + PARLEN_VERSION;
+    const std::string software = std::string("Parlen Maker ") + PARLEN_VERSION;
     // MP3 files carry no software tag of libsndfile's; the comment names the encoder.
     sf_set_string(file, format == FileFormat::Mp3 ? SF_STR_COMMENT : SF_STR_SOFTWARE,
-                  encoder.c_str());
+                  software.c_str());
     soxr_t resampler = nullptr;
     if (fileRate != rate) {
         const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
@@ -152,7 +153,9 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(const std::string& path, File
             return nullptr;
         }
     }
-    return std::unique_ptr<AudioEncoder>(new AudioEncoder(path, file, resampler, rate));
+    std::unique_ptr<AudioEncoder> encoder(new AudioEncoder(path, file, resampler, rate));
+    encoder->mp3_ = format == FileFormat::Mp3;
+    return encoder;
 }
 
 AudioEncoder::~AudioEncoder() {
@@ -162,8 +165,13 @@ AudioEncoder::~AudioEncoder() {
 
 void AudioEncoder::Tag(const std::string& title, const std::string& artist) {
     if (!file_ || frames_ > 0) return;
-    if (!title.empty()) sf_set_string(file_, SF_STR_TITLE, title.c_str());
-    if (!artist.empty()) sf_set_string(file_, SF_STR_ARTIST, artist.c_str());
+    // MP3 tags are written in Latin-1: characters beyond it become '?'.
+    const bool latin1 = mp3_;
+    const auto text = [latin1](const std::string& s) {
+        return latin1 ? QString::fromUtf8(s).toLatin1().toStdString() : s;
+    };
+    if (!title.empty()) sf_set_string(file_, SF_STR_TITLE, text(title).c_str());
+    if (!artist.empty()) sf_set_string(file_, SF_STR_ARTIST, text(artist).c_str());
 }
 
 bool AudioEncoder::Write(const int16_t* frames, size_t count, std::string& why) {

@@ -60,4 +60,5 @@ class AudioEncoder {
     // a part of a frame after it, which is cut off so that the file plays to its end.
     off_t whole_ = 0;
     bool failed_ = false;
+    bool mp3_ = false;
 };

@@ -1,12 +1,17 @@
-// The WAV-file destination: files that libsndfile reads back, whatever happens.
+// The file destination: files that libsndfile (and, for compressed ones, ffprobe and
+// ffmpeg) read back, whatever happens.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "Unprivileged.h"
 #include "platform/ClassRegistry.h"
@@ -37,6 +42,45 @@ std::vector<int16_t> Ramp(size_t n, int start = 0) {
     std::vector<int16_t> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = int16_t((start + int(i)) * 7);
     return v;
+}
+
+// What a shell command prints, and whether it succeeded.
+std::pair<bool, std::string> Run(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return {false, out};
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    return {::pclose(p) == 0, out};
+}
+
+// A decoder reads the whole file without complaint; its duration and tags as ffprobe
+// gives them.
+std::string Probe(const fs::path& path) {
+    const auto [decodes, errors] = Run("ffmpeg -v error -i '" + path.string() + "' -f null -");
+    if (!decodes || !errors.empty()) return "undecodable: " + errors;
+    return Run("ffprobe -v error -show_entries format=duration:format_tags=title,artist,"
+               "comment,software:stream_tags=title,artist,encoder,software "
+               "-of default=nw=1:nk=0 '" +
+               path.string() + "'")
+        .second;
+}
+
+double Duration(const std::string& probe) {
+    const size_t at = probe.find("duration=");
+    return at == std::string::npos ? -1 : std::atof(probe.c_str() + at + 9);
+}
+
+std::vector<int16_t> Voice(size_t n) {
+    std::vector<int16_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = int16_t(9000 * std::sin(i * 0.07) * std::sin(i * 4e-4));
+    return v;
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
 }
 
 class FileDestTest : public ::testing::Test {
@@ -278,6 +322,103 @@ TEST_F(FileDestTest, PlainFilesStayPlainAndPromotedOnesReadBackAsRf64) {
         EXPECT_EQ(data, wav.samples) << rf64;
         EXPECT_FALSE(Rf64::Promote(rf64.string(), error)) << "no plain header any more";
     }
+}
+
+// Each extension gives its format, named after the text and voice; marks run once
+// their frames are encoded, and a queue that is full offers no room.
+TEST_F(FileDestTest, ExtensionsChooseTheFormatAndCompressedFilesCarryTags) {
+    const auto audio = Voice(22050 * 3);
+    const std::string longLine(120, 'x');
+    for (auto [name, major] : {std::pair{"a.FLAC", SF_FORMAT_FLAC},
+                               {"b.ogg", SF_FORMAT_OGG},
+                               {"c.oga", SF_FORMAT_OGG},
+                               {"d.opus", SF_FORMAT_OGG},
+                               {"e.mp3", SF_FORMAT_MPEG},
+                               {"f.txt", SF_FORMAT_WAV}}) {
+        SCOPED_TRACE(name);
+        dest_ = MakeCom<FileDest>();
+        ASSERT_EQ(S_OK, dest_->Open(22050));
+        ASSERT_EQ(S_OK, SetName(dir_ / name)) << dest_->LastError();
+        dest_->BeginText(" \n  \t\n  \u00e9t\u00e9 " + longLine + "\nsecond", "Voice A");
+        std::atomic<bool> ran{false};
+        dest_->AddMark(22050 * 3 - 1, [&] { ran = true; });
+        size_t pos = 0;
+        while (pos < audio.size()) {
+            const size_t n = std::min({dest_->Room(), audio.size() - pos, size_t{8192}});
+            if (n == 0) {
+                ASSERT_TRUE(WaitUntil([&] { return dest_->Room() > 0; })) << "the queue drains";
+                continue;
+            }
+            ASSERT_EQ(S_OK, dest_->Write(audio.data() + pos, n));
+            pos += n;
+        }
+        EXPECT_TRUE(WaitUntil([&] { return ran.load(); }));
+        EXPECT_EQ(audio.size(), dest_->HeardFrames());
+        ASSERT_EQ(S_OK, dest_->Flush()) << dest_->LastError();
+        auto back = ReadWav(dir_ / name);
+        ASSERT_TRUE(back.ok);
+        EXPECT_EQ(major, back.info.format & SF_FORMAT_TYPEMASK);
+        if (major == SF_FORMAT_WAV) continue;  // byte for byte as before: no tags
+        const std::string probe = Probe(dir_ / name);
+        EXPECT_NEAR(3.0, Duration(probe), 0.1) << probe;
+        EXPECT_NE(std::string::npos, probe.find("=\u00e9t\u00e9 " + std::string(96, 'x') + "\n"))
+            << "first non-blank line, 100 characters: " << probe;
+        EXPECT_NE(std::string::npos, probe.find("=Voice A\n")) << probe;
+        EXPECT_NE(std::string::npos, probe.find("=Parlen Maker " PARLEN_VERSION)) << probe;
+    }
+}
+
+// Cancelled, abandoned, empty or cut short by a full disk: every compressed file
+// still decodes to its end, and no file is left empty.
+TEST_F(FileDestTest, CompressedFilesPlayHoweverTheRenderEnds) {
+    const auto audio = Voice(22050 * 2);
+    for (const char* ext : {".mp3", ".ogg", ".opus", ".flac"}) {
+        SCOPED_TRACE(ext);
+        const fs::path cancelled = dir_ / (std::string("cancelled") + ext);
+        const fs::path abandoned = dir_ / (std::string("abandoned") + ext);
+        const fs::path empty = dir_ / (std::string("empty") + ext);
+        dest_ = MakeCom<FileDest>();
+        ASSERT_EQ(S_OK, dest_->Open(22050));
+        ASSERT_EQ(S_OK, SetName(empty));
+        ASSERT_EQ(S_OK, SetName(cancelled));
+        ASSERT_EQ(S_OK, dest_->Write(audio.data(), audio.size()));
+        ASSERT_EQ(S_OK, dest_->Reset());
+        ASSERT_EQ(S_OK, dest_->Flush());
+        ASSERT_EQ(S_OK, SetName(abandoned));
+        ASSERT_EQ(S_OK, dest_->Write(audio.data(), audio.size()));
+        dest_ = nullptr;
+        for (const auto& [file, seconds] :
+             {std::pair{cancelled, 2.0}, {abandoned, 2.0}, {empty, 0.0}})
+            EXPECT_NEAR(seconds, Duration(Probe(file)), 0.1) << file << ": " << Probe(file);
+    }
+    // A full disk, found by the encoding thread: told through the failure callback,
+    // then by Write and Flush; the file ends at its last whole frame.
+    const fs::path full = dir_ / "full.mp3";
+    dest_ = MakeCom<FileDest>();
+    ASSERT_EQ(S_OK, dest_->Open(22050));
+    ASSERT_EQ(S_OK, SetName(full));
+    std::string told;
+    dest_->SetFailureCallback([&](HRESULT, const std::string& why) { told = why; });
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 6000;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 100 && hr == S_OK; ++i) {
+        WaitUntil([&] { return dest_->Room() > 0; });
+        hr = dest_->Write(audio.data(), std::min(audio.size(), dest_->Room()));
+    }
+    const HRESULT flushed = dest_->Flush();
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
+    std::signal(SIGXFSZ, oldHandler);
+    const std::string why = "Cannot write file " + full.string() + ": " + std::strerror(EFBIG);
+    EXPECT_EQ(AUDERR_WRITEFAILED, hr);
+    EXPECT_EQ(AUDERR_WRITEFAILED, flushed);
+    EXPECT_EQ(why, told);
+    EXPECT_EQ(why, dest_->LastError());
+    EXPECT_GT(Duration(Probe(full)), 0.5) << Probe(full);
 }
 
 TEST(FileDestClass, RegisteredUnderItsClassAndAnswersBothInterfaces) {
