@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 #include <set>
@@ -227,6 +228,43 @@ TEST_F(RealService, DestroyingAComponentMidRenderLeavesAValidFile) {
         << "render workers outlive the render";
 }
 
+// A decoder reads the whole file without complaint; then its length, else -1.
+double DecodedSeconds(const QString& path) {
+    QProcess decode;
+    decode.start("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"});
+    if (!decode.waitForFinished(60000) || decode.exitCode() != 0 ||
+        !decode.readAllStandardError().isEmpty())
+        return -1;
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
+                            "default=nw=1:nk=1", path});
+    probe.waitForFinished(20000);
+    bool ok = false;
+    const double seconds = probe.readAllStandardOutput().trimmed().toDouble(&ok);
+    return ok ? seconds : -1;
+}
+
+// A cancelled render, in each format, leaves a file that plays.
+TEST_F(RealService, ACancelledRenderLeavesAPlayableFileInEveryFormat) {
+    for (const char* ext : {"mp3", "ogg", "opus", "flac"}) {
+        SCOPED_TRACE(ext);
+        const QString file = dir.filePath(QString("cancelled.") + ext);
+        TMSpeech speech;
+        speech.SetOutput(soFile);
+        speech.SelectEngine(speech.Engines().LineAt(0));
+        speech.SetFilename(file.toStdU16String());
+        for (int i = 0; i < 400; ++i)
+            speech.Text().AppendLine("This sentence is one of many that make a long text.");
+        bool stopped = false;
+        speech.OnStop = [&](void*) { stopped = true; };
+        speech.Speak();
+        ASSERT_TRUE(WaitFor([&] { return speech.WordPosition() > 100; }, 20000));
+        speech.Stop();
+        ASSERT_TRUE(WaitFor([&] { return stopped; }, 20000));
+        EXPECT_GT(DecodedSeconds(file), 0.5);
+    }
+}
+
 // The columns of one line of parlen-say --list.
 std::vector<std::string> Columns(const std::string& line) {
     std::vector<std::string> columns;
@@ -312,6 +350,26 @@ TEST_F(RealService, ParlenSaySaysWhyAFullDiskEndedTheRenderAndLeavesAValidFile) 
     EXPECT_NE(std::string::npos, r.err.find("Cannot create file " + second.toStdString() + full))
         << r.err;
     EXPECT_FALSE(QFile::exists(second));
+}
+
+// A part of GPL-3 in every format lasts as long as its WAV render.
+TEST_F(RealService, ParlenSayRendersEveryFormatAsLongAsTheWav) {
+    QFile gpl("/usr/share/common-licenses/GPL-3");
+    ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
+    QByteArray text = gpl.read(6000);
+    text.truncate(text.lastIndexOf('\n') + 1);
+    const double wav = DecodedSeconds([&] {
+        const QString path = dir.filePath("gpl.wav");
+        EXPECT_EQ(0, RunParlenSay({"--wav", path}, text).code);
+        return path;
+    }());
+    ASSERT_GT(wav, 100);
+    for (const char* ext : {"mp3", "ogg", "oga", "opus", "flac"}) {
+        const QString path = dir.filePath(QString("gpl.") + ext);
+        const SayOutcome r = RunParlenSay({"--wav", path}, text);
+        EXPECT_EQ(0, r.code) << ext << ": " << r.err;
+        EXPECT_NEAR(wav, DecodedSeconds(path), wav * 0.005) << ext;
+    }
 }
 
 TEST_F(RealService, ARenderWorkerThatDiesEndsTheRenderWithAFailureAndAValidFile) {
