@@ -15,10 +15,12 @@ mkdir -p "$WORK"
 : >"$LOG"
 
 # What the measurements use beyond the test tools: bc for the arithmetic, GNU time for
-# the peak memory, the flite command line as the peer of the flite voices.
+# the peak memory, the flite command line as the peer of the flite voices, and the
+# encoders' command lines as the peers of compressed renders.
 (
     source "$ROOT/scripts/common.sh"
-    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time flite
+    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time flite lame \
+        vorbis-tools flac
 ) >>"$LOG" 2>&1 || echo "bench.sh: could not install the packages it needs (see $LOG)" >&2
 
 log() { echo "$*" >>"$LOG"; }
@@ -51,7 +53,8 @@ measure() {
 }
 
 ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_espeak_cli_one_core
-render_speed_10x render_speed_vs_flite_cli first_audio_ms_1MB
+render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_pipeline
+render_flac_vs_pipeline first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms render_peak_rss_mib_3500KB
 stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
 stall_rendering_ms window_word_sync_error_ms_p95"
@@ -153,6 +156,25 @@ flite_speed() {
     paired_ratio render_speed_vs_flite_cli flite_gpl ours_flite_gpl "$dp" "$do"
 }
 measure render_speed_vs_flite_cli flite_speed
+
+# --- compressed renders against espeak-ng piped into each encoder's command line -------
+# The same setting on both sides: MP3 at 64 kbit/s CBR (lame -b 64), Vorbis at quality 4
+# (oggenc -q 4), FLAC at level 5 (flac -5).
+pipe_mp3() { espeak-ng --stdout -v en -f "$GPL" | lame --silent -b 64 - "$WORK/pipe.mp3"; }
+pipe_ogg() { espeak-ng --stdout -v en -f "$GPL" | oggenc -Q -q 4 - -o "$WORK/pipe.ogg"; }
+pipe_flac() {
+    espeak-ng --stdout -v en -f "$GPL" |
+        flac -s -5 -f --ignore-chunk-sizes - -o "$WORK/pipe.flac"
+}
+ours_mp3() { "$SAY" --wav "$WORK/ours.mp3" --voice "$VOICE" "$GPL"; }
+ours_ogg() { "$SAY" --wav "$WORK/ours.ogg" --voice "$VOICE" "$GPL"; }
+ours_flac() { "$SAY" --wav "$WORK/ours.flac" --voice "$VOICE" "$GPL"; }
+compressed_speed() {
+    paired_ratio render_mp3_vs_pipeline pipe_mp3 ours_mp3 &&
+        paired_ratio render_ogg_vs_pipeline pipe_ogg ours_ogg &&
+        paired_ratio render_flac_vs_pipeline pipe_flac ours_flac
+}
+measure "render_mp3_vs_pipeline render_ogg_vs_pipeline render_flac_vs_pipeline" compressed_speed
 
 # --- speaking aloud ----------------------------------------------------------------
 SPEECH=("$BUILD/bin/bench_speech")
