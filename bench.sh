@@ -162,10 +162,8 @@ measure render_speed_vs_flite_cli flite_speed
 # (oggenc -q 4), FLAC at level 5 (flac -5).
 pipe_mp3() { espeak-ng --stdout -v en -f "$GPL" | lame --silent -b 64 - "$WORK/pipe.mp3"; }
 pipe_ogg() { espeak-ng --stdout -v en -f "$GPL" | oggenc -Q -q 4 - -o "$WORK/pipe.ogg"; }
-pipe_flac() {
-    espeak-ng --stdout -v en -f "$GPL" |
-        flac -s -5 -f --ignore-chunk-sizes - -o "$WORK/pipe.flac"
-}
+# flac warns that the piped WAV ends before its header's length, and encodes it whole.
+pipe_flac() { espeak-ng --stdout -v en -f "$GPL" | flac -s -5 -f - -o "$WORK/pipe.flac"; }
 ours_mp3() { "$SAY" --wav "$WORK/ours.mp3" --voice "$VOICE" "$GPL"; }
 ours_ogg() { "$SAY" --wav "$WORK/ours.ogg" --voice "$VOICE" "$GPL"; }
 ours_flac() { "$SAY" --wav "$WORK/ours.flac" --voice "$VOICE" "$GPL"; }
