@@ -235,9 +235,12 @@ bool AudioEncoder::Close(std::string& why) {
         why = errno ? std::strerror(errno) : sf_error_number(closed);
         ok = false;
     }
-    if ((failed_ || !ok) && whole_ > 0) {
+    if (failed_ || !ok) {
+        // Nothing went in whole (a full disk from the start): no file is left.
         struct stat st {};
-        if (::stat(path_.c_str(), &st) == 0 && st.st_size > whole_)
+        if (whole_ == 0)
+            ::unlink(path_.c_str());
+        else if (::stat(path_.c_str(), &st) == 0 && st.st_size > whole_)
             static_cast<void>(::truncate(path_.c_str(), whole_));
     }
     return ok;

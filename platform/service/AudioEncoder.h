@@ -57,7 +57,8 @@ class AudioEncoder {
     uint64_t frames_ = 0;
     std::vector<int16_t> resampled_;
     // The file's size after the last write that went in whole: a failed write leaves
-    // a part of a frame after it, which is cut off so that the file plays to its end.
+    // a part of a frame after it, which is cut off so that the file plays to its end;
+    // a file with nothing whole in it is removed.
     off_t whole_ = 0;
     bool failed_ = false;
     bool mp3_ = false;
