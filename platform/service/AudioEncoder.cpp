@@ -206,16 +206,21 @@ bool AudioEncoder::Resample(const int16_t* frames, size_t count, std::string& wh
 }
 
 bool AudioEncoder::WriteOut(const int16_t* frames, size_t count, std::string& why) {
-    errno = 0;
-    const sf_count_t done = sf_write_short(file_, frames, static_cast<sf_count_t>(count));
-    // Some encoders take the frames and fail only in the page they write out.
-    if (done < static_cast<sf_count_t>(count) || sf_error(file_) != SF_ERR_NO_ERROR) {
-        why = Reason(file_, errno);
-        failed_ = true;
-        return false;
+    // In steps of a fraction of a second, so that a failure loses at most one step.
+    constexpr size_t kStep = 4096;
+    for (size_t at = 0; at < count; at += kStep) {
+        const auto n = static_cast<sf_count_t>(std::min(kStep, count - at));
+        errno = 0;
+        const sf_count_t done = sf_write_short(file_, frames + at, n);
+        // Some encoders take the frames and fail only in the page they write out.
+        if (done < n || sf_error(file_) != SF_ERR_NO_ERROR) {
+            why = Reason(file_, errno);
+            failed_ = true;
+            return false;
+        }
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) == 0) whole_ = st.st_size;
     }
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) == 0) whole_ = st.st_size;
     return true;
 }
 
