@@ -261,13 +261,16 @@ bool EngineCore::StepText() {
         }
     }
     const bool last = piece.end >= text->bytes.size();
+    // Nothing to say after this piece: the text's last sentence lasts to the audio's end.
+    const bool final = !HoldsText(text->bytes, TextPiece{piece.end, text->bytes.size()});
     if (text->inSentence &&
-        (last || (HoldsText(text->bytes, piece) &&
-                  KindOfPieceEnd(text->bytes, piece.end) != PieceEndKind::Piece))) {
-        // Told where its speech ends; delivered with the piece's last sample at the
-        // latest, so that it comes before the audio stop.
+        (final || (HoldsText(text->bytes, piece) &&
+                   KindOfPieceEnd(text->bytes, piece.end) != PieceEndKind::Piece))) {
+        // Told where its speech ends, before the pause after it; delivered with the
+        // piece's last sample at the latest, so that it comes before the audio stop.
         text->inSentence = false;
-        const uint64_t end = base + out.samples.size() - std::min(out.pause, out.samples.size());
+        const uint64_t end =
+            base + out.samples.size() - (final ? 0 : std::min(out.pause, out.samples.size()));
         Event sentence{Event::Kind::SentenceEnd, text->sink};
         sentence.earlier.push_back(ParlenWordTime{static_cast<uint32_t>(piece.end), end, true});
         Plan(std::min(end, lastFrame), std::move(sentence));
