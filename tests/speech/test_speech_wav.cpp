@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -121,10 +122,20 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
             uint64_t lastFrame = 0;
             uint32_t rate = 0;
             bool stopped = false, later = true;
+            // Each sentence's speech ends well before the next one starts: the pause
+            // between them is not part of it.
+            std::vector<uint64_t> sentenceGaps;
+            std::optional<uint64_t> sentenceEnd;
             speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
                 for (const ParlenWordTime& w : words) {
-                    later = later && (offsets.empty() || w.frame > lastFrame);
+                    later = later && (offsets.empty() || w.frame >= lastFrame);
                     lastFrame = w.frame;
+                    if (w.sentenceEnd) {
+                        sentenceEnd = w.frame;
+                        continue;
+                    }
+                    if (sentenceEnd) sentenceGaps.push_back(w.frame - *sentenceEnd);
+                    sentenceEnd.reset();
                     offsets.push_back(w.offset);
                 }
                 rate = r;
@@ -134,7 +145,10 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
             ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000)) << voice;
             int fileRate = 0;
             const sf_count_t frames = FramesOf(wav, &fileRate);
-            EXPECT_GT(frames, static_cast<sf_count_t>(lastFrame)) << voice;
+            EXPECT_EQ(frames, static_cast<sf_count_t>(sentenceEnd.value_or(0)))
+                << voice << ": the last sentence lasts to the end";
+            EXPECT_EQ(59u, sentenceGaps.size()) << voice;
+            for (uint64_t gap : sentenceGaps) EXPECT_GT(gap, rate / 10) << voice << ", " << jobs;
             EXPECT_EQ(static_cast<int>(rate), fileRate) << voice;
             EXPECT_EQ(offsets, starts) << voice << ", " << jobs << " workers";
             EXPECT_TRUE(later) << voice << ": frames run forward";
