@@ -4,15 +4,22 @@
 #include <sndfile.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <set>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "BenchStats.h"
 #include "RealService.h"
+#include "platform/service/EspeakVoice.h"
 #include "speech/mSpeech.h"
 
 namespace {
@@ -26,6 +33,16 @@ bool Blank(char c) {
 // A word start: a byte that is no blank, at the start or after a blank.
 bool IsWordStart(const std::string& text, uint32_t at) {
     return at < text.size() && !Blank(text[at]) && (at == 0 || Blank(text[at - 1]));
+}
+
+std::vector<int16_t> SamplesOf(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<int16_t> samples(size_t(info.frames) * size_t(info.channels));
+    samples.resize(size_t(sf_readf_short(f, samples.data(), info.frames)));
+    sf_close(f);
+    return samples;
 }
 
 sf_count_t FramesOf(const QString& path, int* rate) {
@@ -157,6 +174,89 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
         }
     }
     SetRenderJobs(0);
+}
+
+// The timings file of a whole document: every word the engine told, in order, and the
+// last sentence ending with the audio.
+TEST(WavRender, TheGplTimingsHoldEveryWordUpToTheAudiosEnd) {
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("gpl.wav"), json = dir.filePath("gpl.json");
+    QProcess say;
+    const char* bin = std::getenv("PARLEN_BIN_DIR");
+    say.start(QString(bin ? bin : ".") + "/parlen-say",
+              {"--out", wav, "--timings", json, "--events", "/usr/share/common-licenses/GPL-3"});
+    ASSERT_TRUE(say.waitForFinished(120000));
+    ASSERT_EQ(0, say.exitCode()) << say.readAllStandardError().toStdString();
+    size_t told = 0;
+    for (const QByteArray& line : say.readAllStandardOutput().split('\n'))
+        told += line.split(' ').value(1) == "word" && line.split(' ').size() == 4;
+    QFile file(json);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject timings = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonArray words = timings["words"].toArray(), sentences = timings["sentences"].toArray();
+    EXPECT_EQ(told, size_t(words.size()));
+    EXPECT_GT(told, 5000u);
+    for (qsizetype i = 1; i < words.size(); ++i)
+        ASSERT_LT(words[i - 1]["start_ms"].toInteger(), words[i]["start_ms"].toInteger()) << i;
+    int rate = 0;
+    const double audioMs = 1000.0 * double(FramesOf(wav, &rate)) / rate;
+    ASSERT_FALSE(sentences.isEmpty());
+    EXPECT_NEAR(audioMs, double(sentences.last()["end_ms"].toInteger()), 50);
+    EXPECT_EQ(rate, timings["sample_rate"].toInt());
+}
+
+// Numbers, accents and a long word, said in several pieces: each word's start is where
+// espeak-ng, reading the whole text at once, starts it, found in the render's audio.
+TEST(WavRender, WordStartsLieOnTheirOnsetsInTheAudio) {
+    const std::string text =
+        "On 3 May 2024, Zoë paid 1,250.75 euros for 12 crème brûlées. "
+        "Pneumonoultramicroscopicsilicovolcanoconiosis is a long word! Did the café open at "
+        "7:45?\r\n";
+    StartRealService();
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("mixed.wav");
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    speech.SelectEngine(kVoice);
+    ASSERT_TRUE(speech.Selected());
+    speech.SetFilename(wav.toStdU16String());
+    EspeakVoice whole(kEspeakVoice);
+    ASSERT_GT(EspeakVoice::Initialise(), 0u);
+    const VoiceSettings settings{uint16_t(speech.GetPitch()), speech.GetSpeed()};
+    RenderedPiece reference;
+    const TextPiece all{0, text.size()};
+    ASSERT_TRUE(whole.Render(
+        text, all, WordStarts(text, all), settings, [] { return false; }, reference));
+    std::vector<ParlenWordTime> marks;
+    bool stopped = false;
+    speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t) {
+        for (const ParlenWordTime& w : words)
+            if (!w.sentenceEnd) marks.push_back(w);
+    };
+    speech.OnStop = [&](void*) { stopped = true; };
+    speech.Speak(text);
+    ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000));
+    const std::vector<int16_t> ours = SamplesOf(wav);
+    const unsigned rate = EspeakVoice::Initialise();
+    int64_t shift = 0;
+    size_t checked = 0;
+    std::optional<uint32_t> last;
+    for (const SynthEvent& e : reference.events) {
+        // A number read as several words starts where its first one does.
+        if (e.kind != SynthEvent::Kind::Word || (last && e.offset <= *last)) continue;
+        last = e.offset;
+        const size_t from = size_t(std::max<int64_t>(0, int64_t(e.frame) - rate / 20));
+        shift =
+            BenchStats::LocalShift(reference.samples, from, ours, rate / 4, shift, rate / 2, rate);
+        const auto mark = std::find_if(marks.begin(), marks.end(), [&](const ParlenWordTime& m) {
+            return m.offset == e.offset;
+        });
+        ASSERT_NE(marks.end(), mark) << "word at " << e.offset;
+        const double onset = double(int64_t(e.frame) + shift);
+        EXPECT_NEAR(onset, double(mark->frame), 0.020 * rate) << "word at " << e.offset;
+        ++checked;
+    }
+    EXPECT_EQ(marks.size(), checked);
 }
 
 }  // namespace
