@@ -6,8 +6,9 @@
 
 namespace {
 
+// The synthesisers read every control character as a blank, so words end there too.
 bool IsBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0;
+    return c <= ' ' || c == 0x7F;
 }
 
 // Length of the valid UTF-8 sequence at s[i], 0 when there is none.
