@@ -109,6 +109,14 @@ std::string EscapeMarkup(std::string_view s) {
     return out;
 }
 
+// SubRip has no escapes, and players take "<" up to the next ">" as a tag; a word joiner
+// (invisible) after each "<" keeps the text shown as it is.
+std::string EscapeSubRip(std::string_view s) {
+    std::string out;
+    for (char c : s) out += c == '<' ? std::string("<\u2060") : std::string(1, c);
+    return out;
+}
+
 std::string EscapeJson(std::string_view s) {
     std::string out;
     for (char c : s) {
@@ -204,7 +212,7 @@ class Writer {
                 from = to;
             };
             for (size_t w = s.firstWord; w < s.endWord; ++w) {
-                const std::string text = EscapeMarkup(t_.words[w].text);
+                const std::string text = EscapeSubRip(t_.words[w].text);
                 if (!lines.empty() && Length(lines.back()) + 1 + Length(text) <= kLine) {
                     lines.back() += " " + text;
                     continue;
@@ -240,14 +248,12 @@ class Writer {
     }
 
   private:
-    // Characters, not bytes, of UTF-8 text (an escaped mark counts as one).
+    // Characters shown, not bytes, of UTF-8 text: the word joiner takes no room.
     static size_t Length(const std::string& text) {
         size_t n = 0;
-        for (size_t i = 0; i < text.size(); ++i) {
-            if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-            if (text[i] == '&') i = text.find(';', i);
-            ++n;
-        }
+        for (size_t i = 0; i < text.size(); ++i)
+            n += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 &&
+                 text.compare(i, 3, "\u2060") != 0;
         return n;
     }
 

@@ -9,8 +9,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <set>
 #include <span>
@@ -182,27 +182,20 @@ TEST(WavRender, TheGplTimingsHoldEveryWordUpToTheAudiosEnd) {
     QTemporaryDir dir;
     const QString wav = dir.filePath("gpl.wav"), json = dir.filePath("gpl.json");
     QProcess say;
-    const char* bin = std::getenv("PARLEN_BIN_DIR");
-    say.start(QString(bin ? bin : ".") + "/parlen-say",
+    say.start(QString(std::getenv("PARLEN_BIN_DIR")) + "/parlen-say",
               {"--out", wav, "--timings", json, "--events", "/usr/share/common-licenses/GPL-3"});
     ASSERT_TRUE(say.waitForFinished(120000));
     ASSERT_EQ(0, say.exitCode()) << say.readAllStandardError().toStdString();
-    size_t told = 0;
-    for (const QByteArray& line : say.readAllStandardOutput().split('\n'))
-        told += line.split(' ').value(1) == "word" && line.split(' ').size() == 4;
     QFile file(json);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QJsonObject timings = QJsonDocument::fromJson(file.readAll()).object();
     const QJsonArray words = timings["words"].toArray(), sentences = timings["sentences"].toArray();
-    EXPECT_EQ(told, size_t(words.size()));
-    EXPECT_GT(told, 5000u);
+    EXPECT_EQ(say.readAllStandardOutput().count(" word "), words.size());
     for (qsizetype i = 1; i < words.size(); ++i)
         ASSERT_LT(words[i - 1]["start_ms"].toInteger(), words[i]["start_ms"].toInteger()) << i;
     int rate = 0;
     const double audioMs = 1000.0 * double(FramesOf(wav, &rate)) / rate;
-    ASSERT_FALSE(sentences.isEmpty());
     EXPECT_NEAR(audioMs, double(sentences.last()["end_ms"].toInteger()), 50);
-    EXPECT_EQ(rate, timings["sample_rate"].toInt());
 }
 
 // Numbers, accents and a long word, said in several pieces: each word's start is where
@@ -218,45 +211,36 @@ TEST(WavRender, WordStartsLieOnTheirOnsetsInTheAudio) {
     TMSpeech speech;
     speech.SetOutput(soFile);
     speech.SelectEngine(kVoice);
-    ASSERT_TRUE(speech.Selected());
     speech.SetFilename(wav.toStdU16String());
-    EspeakVoice whole(kEspeakVoice);
-    ASSERT_GT(EspeakVoice::Initialise(), 0u);
-    const VoiceSettings settings{uint16_t(speech.GetPitch()), speech.GetSpeed()};
-    RenderedPiece reference;
+    const unsigned rate = EspeakVoice::Initialise();
+    RenderedPiece whole;
     const TextPiece all{0, text.size()};
-    ASSERT_TRUE(whole.Render(
-        text, all, WordStarts(text, all), settings, [] { return false; }, reference));
-    std::vector<ParlenWordTime> marks;
+    ASSERT_TRUE(EspeakVoice(kEspeakVoice)
+                    .Render(
+                        text, all, WordStarts(text, all),
+                        VoiceSettings{uint16_t(speech.GetPitch()), speech.GetSpeed()},
+                        [] { return false; }, whole));
+    std::map<uint32_t, uint64_t> starts;
     bool stopped = false;
     speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t) {
         for (const ParlenWordTime& w : words)
-            if (!w.sentenceEnd) marks.push_back(w);
+            if (!w.sentenceEnd) starts[w.offset] = w.frame;
     };
     speech.OnStop = [&](void*) { stopped = true; };
     speech.Speak(text);
     ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000));
     const std::vector<int16_t> ours = SamplesOf(wav);
-    const unsigned rate = EspeakVoice::Initialise();
     int64_t shift = 0;
-    size_t checked = 0;
-    std::optional<uint32_t> last;
-    for (const SynthEvent& e : reference.events) {
+    std::set<uint32_t> checked;
+    for (const SynthEvent& e : whole.events) {
         // A number read as several words starts where its first one does.
-        if (e.kind != SynthEvent::Kind::Word || (last && e.offset <= *last)) continue;
-        last = e.offset;
+        if (e.kind != SynthEvent::Kind::Word || !checked.insert(e.offset).second) continue;
         const size_t from = size_t(std::max<int64_t>(0, int64_t(e.frame) - rate / 20));
-        shift =
-            BenchStats::LocalShift(reference.samples, from, ours, rate / 4, shift, rate / 2, rate);
-        const auto mark = std::find_if(marks.begin(), marks.end(), [&](const ParlenWordTime& m) {
-            return m.offset == e.offset;
-        });
-        ASSERT_NE(marks.end(), mark) << "word at " << e.offset;
-        const double onset = double(int64_t(e.frame) + shift);
-        EXPECT_NEAR(onset, double(mark->frame), 0.020 * rate) << "word at " << e.offset;
-        ++checked;
+        shift = BenchStats::LocalShift(whole.samples, from, ours, rate / 4, shift, rate / 2, rate);
+        EXPECT_NEAR(double(int64_t(e.frame) + shift), double(starts[e.offset]), 0.020 * rate)
+            << "word at " << e.offset;
     }
-    EXPECT_EQ(marks.size(), checked);
+    EXPECT_EQ(starts.size(), checked.size());
 }
 
 }  // namespace
