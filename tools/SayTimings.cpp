@@ -162,8 +162,8 @@ class Writer {
                       static_cast<unsigned long long>(ms % 1000));
         return out;
     }
-    // The sentence's text on one line, blanks run together; with timestamps when a
-    // clock is given, before each of its words but the first.
+    // The sentence's text on one line, blanks run together, escaped; with stamps, a
+    // timestamp before each of its words but the first.
     std::string SentenceText(const Sentence& sentence, bool stamps, Escape escape) const {
         std::string out;
         size_t word = sentence.firstWord + 1;
