@@ -122,6 +122,8 @@ void Report(int fd, HRESULT code, const std::string& why) {
     // Dies with the thread that started it, and never outlives the render.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
+    // The engine stops reading a part's notes once it has its last piece.
+    signal(SIGPIPE, SIG_IGN);
     try {
         const std::function<bool()> never = [] { return false; };
         RenderedPiece out;
