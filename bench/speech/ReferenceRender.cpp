@@ -31,7 +31,8 @@ class WordSink : public TComObject<ITTSBufNotifySink, IParlenWordTimesSink> {
         return S_OK;
     }
     HRESULT WordsRendered(const ParlenWordTime* words, size_t count, DWORD) override {
-        for (size_t i = 0; i < count; ++i) out_.wordFrames.emplace(words[i].offset, words[i].frame);
+        for (size_t i = 0; i < count; ++i)
+            if (!words[i].sentenceEnd) out_.wordFrames.emplace(words[i].offset, words[i].frame);
         return S_OK;
     }
 
