@@ -56,7 +56,7 @@ ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_es
 render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_pipeline
 render_flac_vs_pipeline first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms render_peak_rss_mib_3500KB
-stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
+render_peak_rss_mib_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
 stall_rendering_ms window_word_sync_error_ms_p95"
 
 fail_all() {
@@ -199,5 +199,12 @@ peak_rss() {
     echo "rendered $(soxi -D "$WORK/big.wav") s of audio, peak $kib KiB" >&2
     rm -f "$WORK/big.wav"  # about 9 GB
     printf 'render_peak_rss_mib_3500KB: %.1f MiB\n' "$(echo "$kib / 1024" | bc -l)"
+    # The same program rendering one word: what the text and its rendering add is the
+    # difference.
+    echo "one" >"$WORK/one-word.txt"
+    /usr/bin/time -f '%M' -o "$WORK/rss.txt" "$SAY" --wav "$WORK/one-word.wav" --voice "$VOICE" \
+        "$WORK/one-word.txt" || { echo "parlen-say failed on one word" >&2; return 1; }
+    kib=$(tail -n 1 "$WORK/rss.txt")
+    printf 'render_peak_rss_mib_one_word: %.1f MiB\n' "$(echo "$kib / 1024" | bc -l)"
 }
-measure render_peak_rss_mib_3500KB peak_rss
+measure "render_peak_rss_mib_3500KB render_peak_rss_mib_one_word" peak_rss

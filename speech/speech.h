@@ -263,9 +263,13 @@ struct IParlenTextFailureSink : IUnknown {
 // The frames count samples of the text stream's audio at samplesPerSecond, as the
 // time stamps of the other notifications do. Each run comes just before the
 // WordPosition of its last word; words are told once. The array lives for the call.
+// A run also tells where each sentence ends, in its place among the words: the entry
+// then has sentenceEnd set, offset is where the sentence's text ends and frame the
+// first sample after its speech (the pause that follows is not part of it).
 struct ParlenWordTime {
     uint32_t offset;
     uint64_t frame;
+    bool sentenceEnd = false;
 };
 
 constexpr IID IID_IParlenWordTimesSink =

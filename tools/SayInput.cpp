@@ -126,9 +126,9 @@ void EndLinesWithCrLf(std::string& text) {
     text.swap(joined);
 }
 
-std::string ReadSayText(const std::string& input, const std::string& output) {
+std::string ReadSayText(const std::string& input, const std::vector<std::string>& outputs) {
     SayInput in(input);
-    in.RefuseAsOutput(output);
+    for (const std::string& output : outputs) in.RefuseAsOutput(output);
     std::string text;
     try {
         text = in.ReadAll();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "support/Errors.h"
 
@@ -53,6 +54,7 @@ size_t BlankNulBytes(std::string& text);
 // changes, so an offset into the result maps back onto the input line by line.
 void EndLinesWithCrLf(std::string& text);
 
-// The whole text for speaking into output (empty: the sound device), its lines ended
-// by CR LF, with one warning on standard error when NUL bytes were made blanks.
-std::string ReadSayText(const std::string& input, const std::string& output);
+// The whole text for speaking into the files outputs name (none, or empty names: the
+// sound device), its lines ended by CR LF, with one warning on standard error when NUL
+// bytes were made blanks.
+std::string ReadSayText(const std::string& input, const std::vector<std::string>& outputs);

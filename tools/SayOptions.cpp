@@ -8,6 +8,7 @@
 #include "support/Errors.h"
 #include "support/VersionInfo.h"
 #include "tools/SayInput.h"
+#include "tools/SayTimings.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ int PrintVersion() {
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Speaks a text aloud or renders it into a WAV file, or lists the installed voices.");
+        "Speaks a text aloud or renders it into an audio file, or lists the installed voices.");
     // Not Qt's own help option: that one also offers Qt's options, which are not read here.
     const QCommandLineOption help({"h", "help"}, "Display this help.");
     parser.addOption(help);
@@ -63,8 +64,17 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     const QCommandLineOption pitch("pitch", "Pitch in engine units (see --list).", "N");
     const QCommandLineOption speed("speed", "Speed in engine units (see --list).", "N");
     const QCommandLineOption volume("volume", "Volume from 0 to 100.", "PERCENT");
-    const QCommandLineOption wav("wav", "Render into this WAV file instead of speaking aloud.",
-                                 "FILE");
+    const QCommandLineOption out(
+        {"out", "wav"},
+        "Render into this file instead of speaking aloud: its extension names the format "
+        "(.wav, .flac, .ogg or .oga for Vorbis, .opus, .mp3; WAV for any other).",
+        "FILE");
+    const QCommandLineOption timings(
+        "timings",
+        "With --out: write every word's start and every sentence in this file, as "
+        ".vtt (WebVTT), .srt (SubRip) or .json by its extension. Not written when the "
+        "render fails.",
+        "FILE");
     const QCommandLineOption events("events",
                                     "Print each notification: milliseconds, kind, word offset.");
     const QCommandLineOption jobs(
@@ -72,7 +82,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         "Processes that render a long text into a file at once; default: PARLEN_RENDER_JOBS, "
         "else one per core. 1 renders in this process only.",
         "N");
-    parser.addOptions({list, voice, pitch, speed, volume, wav, events, jobs});
+    parser.addOptions({list, voice, pitch, speed, volume, out, timings, events, jobs});
     parser.addPositionalArgument(
         "FILE",
         QString("Text to speak; '-' or nothing reads standard input. Input that is not a "
@@ -116,10 +126,28 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         }
         n.value = value;
     }
-    if (parser.isSet(wav)) {
-        o.wav = ToBytes(parser.value(wav));
-        if (o.wav.empty()) {
-            std::fprintf(stderr, "parlen-say: --wav needs a file name\n");
+    if (parser.isSet(out)) {
+        o.out = ToBytes(parser.value(out));
+        if (o.out.empty()) {
+            std::fprintf(stderr, "parlen-say: --out needs a file name\n");
+            return kUsageError;
+        }
+    }
+    if (parser.isSet(timings)) {
+        o.timings = ToBytes(parser.value(timings));
+        if (o.out.empty()) {
+            std::fprintf(stderr,
+                         "parlen-say: --timings needs --out: timings come from a file render\n");
+            return kUsageError;
+        }
+        if (!TimingsFormatOf(o.timings)) {
+            std::fprintf(stderr,
+                         "parlen-say: the timings file '%s' must end in .vtt, .srt or .json\n",
+                         o.timings.c_str());
+            return kUsageError;
+        }
+        if (o.timings == o.out) {
+            std::fprintf(stderr, "parlen-say: --timings and --out name the same file\n");
             return kUsageError;
         }
     }

@@ -14,7 +14,8 @@ struct Options {
     bool events = false;
     std::string voice;
     std::optional<uint32_t> pitch, speed, volume, jobs;
-    std::string wav;
+    std::string out;      // the audio file; empty: speak aloud
+    std::string timings;  // the word timings' file, with out
     std::string input = "-";
 };
 

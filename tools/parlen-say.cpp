@@ -1,10 +1,13 @@
-// parlen-say: speaks a text aloud or renders it into a WAV file through the speech
-// component, or lists the installed voices with their probed ranges.
+// parlen-say: speaks a text aloud or renders it into an audio file through the speech
+// component, with its word timings if asked, or lists the installed voices with their
+// probed ranges.
 //
 //   parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]
-//              [--wav FILE] [--events] [--jobs N] [--help] [--version] [FILE|-]
+//              [--out|--wav FILE [--timings FILE]] [--events] [--jobs N] [--help]
+//              [--version] [FILE|-]
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSaveFile>
 #include <QString>
 #include <QTimer>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/Apartment.h"
 #include "platform/ClassRegistry.h"
@@ -20,6 +24,7 @@
 #include "support/Errors.h"
 #include "tools/SayInput.h"
 #include "tools/SayOptions.h"
+#include "tools/SayTimings.h"
 
 namespace {
 
@@ -57,8 +62,22 @@ int List() {
     return engines.LineCount() > 0 && failures == 0 ? 0 : kFailure;
 }
 
+// Whole or not at all: an earlier file of that name stays until the new one is complete.
+bool WriteTimings(const std::string& path, const std::string& content) {
+    QSaveFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(content.data(), static_cast<qint64>(content.size())) !=
+            static_cast<qint64>(content.size()) ||
+        !file.commit()) {
+        std::fprintf(stderr, "parlen-say: cannot write the timings file '%s': %s\n", path.c_str(),
+                     file.errorString().toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
+
 int Say(QCoreApplication& app, const Options& o) {
-    std::string text = ReadSayText(o.input, o.wav);
+    std::string text = ReadSayText(o.input, {o.out, o.timings});
 
     TMSpeech speech;
     if (!speech.Initialized()) {
@@ -75,8 +94,8 @@ int Say(QCoreApplication& app, const Options& o) {
                      voice.c_str());
         return kFailure;
     }
-    speech.SetOutput(o.wav.empty() ? soGeneral : soFile);
-    if (!o.wav.empty()) speech.SetFilename(QString::fromLocal8Bit(o.wav).toStdU16String());
+    speech.SetOutput(o.out.empty() ? soGeneral : soFile);
+    if (!o.out.empty()) speech.SetFilename(QString::fromLocal8Bit(o.out).toStdU16String());
     speech.SelectEngine(voice);
     if (!speech.Selected()) {
         std::fprintf(stderr, "parlen-say: the voice '%s' cannot be used\n", voice.c_str());
@@ -110,17 +129,27 @@ int Say(QCoreApplication& app, const Options& o) {
         lastWord = -1;
         event("start", speech.WordPosition());
     };
-    if (!o.wav.empty()) {
+    // Word starts and sentence ends, kept for the timings file.
+    std::vector<ParlenWordTime> marks;
+    uint32_t rate = 0;
+    if (!o.out.empty()) {
         // A file renders faster than the word positions can be shown: every word comes
         // here, with its first sample as a fourth field.
-        speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t) {
+        speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
             watchdog.start();
-            lastWord = words.back().offset;
-            if (!o.events) return;
+            if (!o.timings.empty()) {
+                marks.insert(marks.end(), words.begin(), words.end());
+                rate = r;
+            }
             const long long elapsed = clock.elapsed();
-            for (const ParlenWordTime& w : words)
-                std::printf("%lld word %u %llu\n", elapsed, w.offset,
-                            static_cast<unsigned long long>(w.frame));
+            for (const ParlenWordTime& w : words) {
+                if (w.sentenceEnd) continue;
+                lastWord = w.offset;
+                if (o.events)
+                    std::printf("%lld word %u %llu\n", elapsed, w.offset,
+                                static_cast<unsigned long long>(w.frame));
+            }
+            if (!o.events) return;
             std::fflush(stdout);
         };
     }
@@ -151,9 +180,9 @@ int Say(QCoreApplication& app, const Options& o) {
     watchdog.start();
     try {
         // Handed over as it is: the speech component keeps its own copy, and a long
-        // text is then held once.
+        // text is then held once, unless the timings need it to name their words.
         speech.Speak(text);
-        std::string().swap(text);
+        if (o.timings.empty()) std::string().swap(text);
     } catch (const Exception& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.Message().c_str());
         Apartment::SetGuard(nullptr);
@@ -161,6 +190,17 @@ int Say(QCoreApplication& app, const Options& o) {
     }
     app.exec();
     Apartment::SetGuard(nullptr);
+    if (!o.timings.empty()) {
+        // Timings of a render that did not complete would not match a whole text.
+        if (exitCode != 0) {
+            std::fprintf(stderr, "parlen-say: the timings file '%s' is not written\n",
+                         o.timings.c_str());
+            return kFailure;
+        }
+        const TimingsSource source{text, voice, rate, marks};
+        if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
+            return kFailure;
+    }
     return exitCode;
 }
 

@@ -14,7 +14,9 @@
 
 namespace {
 
-class WordSink : public TComObject<ITTSBufNotifySink> {
+// Takes every word with its first sample: the word positions of a render at full speed
+// are coalesced, the word times are not.
+class WordSink : public TComObject<ITTSBufNotifySink, IParlenWordTimesSink> {
   public:
     explicit WordSink(ReferenceRender& out) : out_(out) {}
     bool done = false;
@@ -26,6 +28,11 @@ class WordSink : public TComObject<ITTSBufNotifySink> {
     HRESULT BookMark(QWORD, DWORD) override { return S_OK; }
     HRESULT WordPosition(QWORD stamp, DWORD offset) override {
         out_.wordFrames.emplace(offset, stamp);
+        return S_OK;
+    }
+    HRESULT WordsRendered(const ParlenWordTime* words, size_t count, DWORD) override {
+        for (size_t i = 0; i < count; ++i)
+            if (!words[i].sentenceEnd) out_.wordFrames.emplace(words[i].offset, words[i].frame);
         return S_OK;
     }
 
@@ -100,7 +107,8 @@ bool ReferenceRender::Run(const std::string& voice, const std::string& text,
     auto stops = MakeCom<StopSink>();
     DWORD key = 0;
     central->Register(stops.Get(), IID_ITTSNotifySinkA, &key);
-    if (FAILED(central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1, words.Get(),
+    if (FAILED(central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1,
+                                 static_cast<ITTSBufNotifySink*>(words.Get()),
                                  IID_ITTSBufNotifySink))) {
         error = "the engine refused the text";
         return false;

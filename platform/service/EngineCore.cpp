@@ -257,12 +257,28 @@ bool EngineCore::StepText() {
             // Word positions only move forward, and never past the text.
             if (e.offset >= text->bytes.size()) continue;
             text->anyWord = true;
+            text->inSentence = true;
             text->lastWord = e.offset;
             Plan(frame,
                  Event{Event::Kind::Word, text->sink, e.offset, text->mouth, 0, hints, frame});
         }
     }
-    pending_ = Pending{std::move(out.samples), 0, piece.end >= text->bytes.size()};
+    const bool last = piece.end >= text->bytes.size();
+    // Nothing to say after this piece: the text's last sentence lasts to the audio's end.
+    const bool final = !HoldsText(text->bytes, TextPiece{piece.end, text->bytes.size()});
+    if (text->inSentence &&
+        (final || (HoldsText(text->bytes, piece) &&
+                   KindOfPieceEnd(text->bytes, piece.end) != PieceEndKind::Piece))) {
+        // Told where its speech ends, before the pause after it; delivered with the
+        // piece's last sample at the latest, so that it comes before the audio stop.
+        text->inSentence = false;
+        const uint64_t end =
+            base + out.samples.size() - (final ? 0 : std::min(out.pause, out.samples.size()));
+        Event sentence{Event::Kind::SentenceEnd, text->sink};
+        sentence.earlier.push_back(ParlenWordTime{static_cast<uint32_t>(piece.end), end, true});
+        Plan(std::min(end, lastFrame), std::move(sentence));
+    }
+    pending_ = Pending{std::move(out.samples), 0, last};
     return true;
 }
 

@@ -69,6 +69,7 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
         bool anyAudio = false;
         bool anyWord = false;
         uint32_t lastWord = 0;
+        bool inSentence = false;  // a word came since the last sentence end
         TTSMOUTH mouth{};
         // A long text for a file: its parts rendered by worker processes. Only the
         // synthesis worker touches it; it stops its workers when the text goes.

@@ -72,14 +72,21 @@ void EngineEvents::PushLocked(Event event) {
     // is busy: a word supersedes the words and mouth shapes queued since the last
     // other event, and a mouth shape supersedes the shapes queued since the last word.
     // A superseded word of a sink that takes every word goes along with its successor.
-    if (event.kind == Kind::Word) event.times = WordTimesOf(event.sink);
+    // A sentence end waits for the next word, which takes it along.
+    if (event.kind == Kind::Word || event.kind == Kind::SentenceEnd)
+        event.times = WordTimesOf(event.sink);
+    if (event.kind == Kind::SentenceEnd && !event.times) return;
+    auto supersedes = [&event](const Event& last) {
+        return last.kind == Kind::Visual ||
+               (event.kind == Kind::Word &&
+                (last.kind == Kind::Word || last.kind == Kind::SentenceEnd));
+    };
     if (event.kind == Kind::Word || event.kind == Kind::Visual) {
-        while (!queue_.empty() &&
-               (queue_.back().kind == Kind::Visual ||
-                (event.kind == Kind::Word && queue_.back().kind == Kind::Word))) {
+        while (!queue_.empty() && supersedes(queue_.back())) {
             Event& last = queue_.back();
-            if (event.times && last.kind == Kind::Word && last.sink.Get() == event.sink.Get()) {
-                last.earlier.push_back(ParlenWordTime{last.offset, last.frame});
+            if (event.times && last.kind != Kind::Visual && last.sink.Get() == event.sink.Get()) {
+                if (last.kind == Kind::Word)
+                    last.earlier.push_back(ParlenWordTime{last.offset, last.frame});
                 last.earlier.insert(last.earlier.end(), event.earlier.begin(), event.earlier.end());
                 event.earlier = std::move(last.earlier);
             }
@@ -189,6 +196,9 @@ void EngineEvents::Deliver(Event& e, const std::map<DWORD, ComPtr<ITTSNotifySink
                 run([&] { e.times->WordsRendered(words.data(), words.size(), rate_); });
             }
             if (e.sink) run([&] { e.sink->WordPosition(stamp, e.offset); });
+            break;
+        case Kind::SentenceEnd:
+            run([&] { e.times->WordsRendered(e.earlier.data(), e.earlier.size(), rate_); });
             break;
         case Kind::Visual:
             for (const auto& entry : sinks) {

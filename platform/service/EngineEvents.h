@@ -31,7 +31,8 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
   public:
     struct Event {
         // Failed: the text ends early; its audio stop follows.
-        enum class Kind { TextStarted, AudioStart, Word, Visual, Failed, AudioStop };
+        // SentenceEnd: only for a sink that takes every word, the entry in `earlier`.
+        enum class Kind { TextStarted, AudioStart, Word, Visual, SentenceEnd, Failed, AudioStop };
         Kind kind;
         ComPtr<ITTSBufNotifySink> sink;  // the text's, for TextStarted, Word, Failed, AudioStop
         uint32_t offset = 0;             // Word
@@ -41,7 +42,8 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
         uint64_t frame = 0;      // when it is heard, on the destination's time line
         HRESULT failure = S_OK;  // Failed: the code and why, in words
         std::string description{};
-        // Word, for a sink that takes every word: the words it superseded, in order.
+        // Word, for a sink that takes every word: the words and sentence ends it
+        // superseded, in order.
         std::vector<ParlenWordTime> earlier{};
         ComPtr<IParlenWordTimesSink> times{};
     };

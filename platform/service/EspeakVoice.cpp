@@ -228,10 +228,13 @@ bool EspeakVoice::Render(std::string_view text, TextPiece piece,
     if (result != EE_OK || aborted()) return false;
     // The pause espeak-ng makes between this piece and the next, had it read both as
     // one text.
+    out.pause = 0;
     if (piece.end < text.size()) {
         const std::string separator = SeparatorAtEnd(text, piece);
-        if (!separator.empty())
-            out.samples.resize(out.samples.size() + PauseFrames(separator, settings.speed), 0);
+        if (!separator.empty()) {
+            out.pause = PauseFrames(separator, settings.speed);
+            out.samples.resize(out.samples.size() + out.pause, 0);
+        }
     }
     std::stable_sort(out.events.begin(), out.events.end(),
                      [](const SynthEvent& a, const SynthEvent& b) { return a.frame < b.frame; });

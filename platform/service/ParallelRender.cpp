@@ -38,26 +38,10 @@ struct Head {
     uint64_t end;
     uint64_t events;
     uint64_t samples;
+    uint64_t pause;
 };
 
-enum class Cut { Piece, Sentence, Paragraph };
-
-// How the piece ending at `end` ends; a paragraph end is where a blank line lies.
-Cut KindOfEnd(std::string_view text, size_t end) {
-    size_t last = end;
-    int breaks = 0;
-    while (last > 0 && IsWordBlank(static_cast<unsigned char>(text[last - 1]))) {
-        if (text[last - 1] == '\n') ++breaks;
-        --last;
-    }
-    for (size_t i = end; i < text.size() && IsWordBlank(static_cast<unsigned char>(text[i])); ++i)
-        if (text[i] == '\n') ++breaks;
-    if (breaks >= 2) return Cut::Paragraph;
-    if (last == 0) return Cut::Piece;
-    const char wide = WideStopAsAscii(text, last - 1);
-    const char c = wide ? wide : text[last - 1];
-    return c != '\0' && std::strchr(".!?", c) ? Cut::Sentence : Cut::Piece;
-}
+using Cut = PieceEndKind;
 
 // Of the piece ends, the one nearest to target among the best kind within reach of
 // it; the nearest of any kind when none is within reach.
@@ -138,6 +122,8 @@ void Report(int fd, HRESULT code, const std::string& why) {
     // Dies with the thread that started it, and never outlives the render.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
+    // The engine stops reading a part's notes once it has its last piece.
+    signal(SIGPIPE, SIG_IGN);
     try {
         const std::function<bool()> never = [] { return false; };
         RenderedPiece out;
@@ -147,9 +133,11 @@ void Report(int fd, HRESULT code, const std::string& why) {
                                                                          size.hard, size.run))};
             out.samples.clear();
             out.events.clear();
+            out.pause = 0;
             if (HoldsText(text, piece))
                 voice.Render(text, piece, WordStarts(text, piece), settings, never, out);
-            const Head head{piece.begin, piece.end, out.events.size(), out.samples.size()};
+            const Head head{piece.begin, piece.end, out.events.size(), out.samples.size(),
+                            out.pause};
             if (!WriteAll(spool, &head, sizeof head) ||
                 !WriteAll(spool, out.events.data(), out.events.size() * sizeof(SynthEvent)) ||
                 !WriteAll(spool, out.samples.data(), out.samples.size() * sizeof(int16_t))) {
@@ -201,7 +189,7 @@ std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text, Voic
         const size_t end = PieceEnd(text, cursor, size.soft, size.hard, size.run);
         if (end <= cursor) break;
         pieces.push_back(TextPiece{cursor, end});
-        if (end < text.size()) ends.emplace_back(end, KindOfEnd(text, end));
+        if (end < text.size()) ends.emplace_back(end, KindOfPieceEnd(text, end));
         cursor = end;
     }
     // Each segment takes a share of what is left, so they shrink towards the end and
@@ -369,7 +357,7 @@ ParallelRender::Result ParallelRender::ReadPiece(Segment& s, TextPiece& piece, R
     Head head{};
     if (size < s.read + sizeof head) return Result::Wait;
     if (!ReadAllAt(s.spool, &head, sizeof head, s.read) || head.begin != piece.begin ||
-        head.end <= head.begin || head.end > s.range.end)
+        head.end <= head.begin || head.end > s.range.end || head.pause > head.samples)
         return Fail(E_UNEXPECTED, "A render worker's output is out of step with the text");
     const uint64_t events = head.events * sizeof(SynthEvent);
     const uint64_t samples = head.samples * sizeof(int16_t);
@@ -380,6 +368,7 @@ ParallelRender::Result ParallelRender::ReadPiece(Segment& s, TextPiece& piece, R
         !ReadAllAt(s.spool, out.samples.data(), samples, s.read + sizeof head + events))
         return Fail(AUDERR_WRITEFAILED, std::string("Cannot read the render's temporary file: ") +
                                             std::strerror(errno));
+    out.pause = head.pause;
     s.read += sizeof head + events + samples;
     piece.end = head.end;
     return Result::Piece;

@@ -1,6 +1,7 @@
 #include "platform/service/TextScan.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 bool IsSentenceEnd(unsigned char c) {
@@ -273,4 +274,20 @@ AsciiPiece ToAsciiPiece(std::string_view piece) {
         i += len;
     }
     return out;
+}
+
+PieceEndKind KindOfPieceEnd(std::string_view text, size_t end) {
+    size_t last = end;
+    int breaks = 0;
+    while (last > 0 && IsWordBlank(static_cast<unsigned char>(text[last - 1]))) {
+        if (text[last - 1] == '\n') ++breaks;
+        --last;
+    }
+    for (size_t i = end; i < text.size() && IsWordBlank(static_cast<unsigned char>(text[i])); ++i)
+        if (text[i] == '\n') ++breaks;
+    if (breaks >= 2) return PieceEndKind::Paragraph;
+    if (last == 0) return PieceEndKind::Piece;
+    const char wide = WideStopAsAscii(text, last - 1);
+    const char c = wide ? wide : text[last - 1];
+    return c != '\0' && std::strchr(".!?", c) ? PieceEndKind::Sentence : PieceEndKind::Piece;
 }

@@ -47,6 +47,11 @@ uint32_t WordStartAtOrBefore(const std::vector<uint32_t>& starts, uint32_t offse
 size_t PieceEnd(std::string_view text, size_t begin, size_t softLimit, size_t hardLimit,
                 size_t runLimit = SIZE_MAX);
 
+// How a piece ending at `end` ends: inside a sentence, at a sentence end, or at a
+// paragraph end (where a blank line lies).
+enum class PieceEndKind { Piece, Sentence, Paragraph };
+PieceEndKind KindOfPieceEnd(std::string_view text, size_t end);
+
 // The piece as UTF-8 that a synthesiser can read: bytes that are not part of a valid
 // UTF-8 sequence become blanks. codePointStart[i] is the byte offset (relative to the
 // piece) of code point i; one extra entry holds the piece's length.

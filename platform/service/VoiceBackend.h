@@ -50,6 +50,8 @@ struct PieceSize {
 struct RenderedPiece {
     std::vector<int16_t> samples;
     std::vector<SynthEvent> events;  // in frame order
+    // The last samples are this long a pause put after the speech, not speech.
+    size_t pause = 0;
 };
 
 class VoiceBackend {

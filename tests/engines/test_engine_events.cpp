@@ -112,20 +112,30 @@ TEST_F(EventQueue, WaitingEventsStayFewWhileTheUiThreadIsBusy) {
         for (uint32_t word = 0; word < 200000; ++word) {
             events->Emit(Event{Event::Kind::Word, buf, word, {}, 0, 0, word * 10ull}, 0);
             events->Emit(Event{Event::Kind::Visual, nullptr}, 0);
+            if (word % 10 == 9) {
+                Event end{Event::Kind::SentenceEnd, buf};
+                end.earlier = {ParlenWordTime{word + 1, word * 10ull + 5, true}};
+                events->Emit(end, 0);
+            }
             most = std::max(most, events->Queued());
         }
         events->Emit(Event{Event::Kind::AudioStop, buf}, 0);
     });
     renderer.join();  // the UI thread took nothing meanwhile
-    EXPECT_LE(most, 4u);
+    EXPECT_LE(most, 5u);
     ASSERT_TRUE(PumpUntil([&] { return log.Count("textdone") == 1; }));
     EXPECT_EQ(log.lines, (std::vector<std::string>{"textstarted", "start", "word 199999", "visual",
                                                    "stop", "textdone"}));
-    // The words passed over still reach the text's sink, all in one call, in order.
-    EXPECT_EQ(log.timeRuns, 1);
-    ASSERT_EQ(log.times.size(), 200000u);
-    for (uint32_t word = 0; word < 200000; ++word)
-        ASSERT_TRUE(log.times[word].offset == word && log.times[word].frame == word * 10) << word;
+    // The words and sentence ends passed over still reach the text's sink in order, in
+    // one call, and the last sentence end, which no word followed, in one more.
+    EXPECT_EQ(log.timeRuns, 2);
+    ASSERT_EQ(log.times.size(), 220000u);
+    for (uint32_t word = 0, i = 0; word < 200000; ++word) {
+        ASSERT_TRUE(log.times[i].offset == word && log.times[i++].frame == word * 10) << word;
+        if (word % 10 == 9) {
+            ASSERT_TRUE(log.times[i++].sentenceEnd) << word;
+        }
+    }
 }
 
 // A batch reaches the UI thread only when it ends, whole and in order; what another

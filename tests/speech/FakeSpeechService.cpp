@@ -339,10 +339,18 @@ void FakeCentral::Play(const std::string& text, const ComPtr<IUnknown>& notify) 
     });
     // Like the engines: the text ends at its first NUL.
     const size_t length = strnlen(text.data(), text.size());
-    for (size_t i = 0; i < length; ++i) {
-        const bool blank = static_cast<unsigned char>(text[i]) <= ' ';
+    bool inSentence = false;
+    for (size_t i = 0; i <= length; ++i) {
+        const bool blank = i == length || static_cast<unsigned char>(text[i]) <= ' ';
         const bool afterBlank = i == 0 || static_cast<unsigned char>(text[i - 1]) <= ' ';
+        // A sentence ends after ".", "!" or "?" before a blank, and at the text's end.
+        if (blank && inSentence && (i == length || std::strchr(".!?", text[i - 1]))) {
+            inSentence = false;
+            const ParlenWordTime end{static_cast<uint32_t>(i), i * 100ull, true};
+            if (times) Apartment::Post([times, end] { times->WordsRendered(&end, 1, 16000); });
+        }
         if (blank || !afterBlank) continue;
+        inSentence = true;
         const DWORD offset = static_cast<DWORD>(i);
         Apartment::Post([sinks, buf, times, offset] {
             // Each word is at 100 frames a byte.

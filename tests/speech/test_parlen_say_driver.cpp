@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -153,6 +156,47 @@ TEST_F(Driver, RendersIntoAWavFile) {
               Events(r.out));
 }
 
+// Each word starts at 100 frames a byte of the recording service, at 16 kHz; a
+// control character separates words, as it does for the synthesisers.
+TEST_F(Driver, WritesTheTimingsWithMarkupEscapedAndLongSentencesCut) {
+    const QByteArray text =
+        "A <b> & \"q\\\"\x01z. One two three four five six seven eight nine ten eleven twelve "
+        "thirteen fourteen fifteen sixteen.\nx\xff";
+    const QString vtt = dir.filePath("t.vtt"), srt = dir.filePath("t.SRT"),
+                  json = dir.filePath("t.json");
+    for (const QString& timings : {vtt, srt, json}) {
+        const Outcome r = Say({"--out", dir.filePath("o.mp3"), "--timings", timings}, text);
+        EXPECT_EQ(0, r.code) << r.err;
+        EXPECT_EQ(1u, Matching(r, "File#1.Set(" + dir.filePath("o.mp3").toStdString()).size());
+    }
+    const QByteArray cues = ReadFile(vtt);
+    EXPECT_TRUE(
+        cues.startsWith("WEBVTT\n\n1\n00:00:00.000 --> 00:00:00.094\nA "
+                        "<00:00:00.013>&lt;b&gt; <00:00:00.038>&amp; <00:00:00.050>\"q\\\" "
+                        "<00:00:00.081>z.\n\n2\n00:00:00.100 --> 00:00:00.706\nOne "))
+        << cues.toStdString();
+    EXPECT_TRUE(cues.endsWith("\n\n3\n00:00:00.719 --> 00:00:00.744\nx\xEF\xBF\xBD\n"))
+        << "an invalid byte is U+FFFD: " << cues.toStdString();
+    const QByteArray subtitles = ReadFile(srt);
+    EXPECT_TRUE(
+        subtitles.contains("\nA <\u2060b> & \"q\\\" z.\n\n2\n00:00:00,100 --> "
+                           "00:00:00,606\nOne two three four five six seven eight\n"
+                           "nine ten eleven twelve thirteen fourteen\n\n3\n00:00:00,606 "
+                           "--> 00:00:00,706\nfifteen sixteen.\n\n4\n"))
+        << subtitles.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(ReadFile(json)).object();
+    EXPECT_EQ(16000, o["sample_rate"].toInt());
+    ASSERT_EQ(22, o["words"].toArray().size());
+    EXPECT_EQ(QJsonObject({{"text", "sixteen."},
+                           {"offset", 105},
+                           {"start_ms", 656},
+                           {"end_ms", 706},
+                           {"sentence", 1}}),
+              o["words"].toArray()[20].toObject());
+    EXPECT_EQ(QJsonObject({{"text", "A <b> & \"q\\\" z."}, {"start_ms", 0}, {"end_ms", 94}}),
+              o["sentences"].toArray()[0].toObject());
+}
+
 TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
     Outcome r = Say({"--voice", "Nobody"}, "x");
     EXPECT_EQ(1, r.code);
@@ -163,9 +207,11 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
     EXPECT_NE(std::string::npos, r.err.find("cannot read")) << r.err;
     EXPECT_TRUE(Matching(r, "TextData").empty());
 
-    r = Say({"--wav", "/no/such/dir/out.wav"}, "x", "File.Set=80040203");
+    r = Say({"--wav", "/no/such/dir/out.wav", "--timings", dir.filePath("t.json")}, "x",
+            "File.Set=80040203");
     EXPECT_EQ(1, r.code);
     EXPECT_NE(std::string::npos, r.err.find("Cannot create file /no/such/dir/out.wav")) << r.err;
+    EXPECT_FALSE(QFile::exists(dir.filePath("t.json"))) << "no timings of a failed render";
 
     r = Say({}, "x", "Central.TextData=80040202");
     EXPECT_EQ(1, r.code);
@@ -186,10 +232,13 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
 
     for (const QStringList& bad :
          {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"}, QStringList{"--bogus"},
-          QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}, QStringList{"--jobs", "0"}}) {
+          QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}, QStringList{"--jobs", "0"},
+          QStringList{"--timings", "t.vtt"}, QStringList{"--out", "o.wav", "--timings", "t.txt"},
+          QStringList{"--out", "o.json", "--timings", "o.json"}}) {
         r = Say(bad);
         EXPECT_EQ(2, r.code) << bad.join(' ').toStdString();
         EXPECT_FALSE(r.err.empty());
+        EXPECT_TRUE(Matching(r, "TextData").empty()) << "nothing is rendered";
     }
 }
 

@@ -4,14 +4,22 @@
 #include <sndfile.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "BenchStats.h"
 #include "RealService.h"
+#include "platform/service/EspeakVoice.h"
 #include "speech/mSpeech.h"
 
 namespace {
@@ -25,6 +33,16 @@ bool Blank(char c) {
 // A word start: a byte that is no blank, at the start or after a blank.
 bool IsWordStart(const std::string& text, uint32_t at) {
     return at < text.size() && !Blank(text[at]) && (at == 0 || Blank(text[at - 1]));
+}
+
+std::vector<int16_t> SamplesOf(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<int16_t> samples(size_t(info.frames) * size_t(info.channels));
+    samples.resize(size_t(sf_readf_short(f, samples.data(), info.frames)));
+    sf_close(f);
+    return samples;
 }
 
 sf_count_t FramesOf(const QString& path, int* rate) {
@@ -121,10 +139,20 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
             uint64_t lastFrame = 0;
             uint32_t rate = 0;
             bool stopped = false, later = true;
+            // Each sentence's speech ends well before the next one starts: the pause
+            // between them is not part of it.
+            std::vector<uint64_t> sentenceGaps;
+            std::optional<uint64_t> sentenceEnd;
             speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
                 for (const ParlenWordTime& w : words) {
-                    later = later && (offsets.empty() || w.frame > lastFrame);
+                    later = later && (offsets.empty() || w.frame >= lastFrame);
                     lastFrame = w.frame;
+                    if (w.sentenceEnd) {
+                        sentenceEnd = w.frame;
+                        continue;
+                    }
+                    if (sentenceEnd) sentenceGaps.push_back(w.frame - *sentenceEnd);
+                    sentenceEnd.reset();
                     offsets.push_back(w.offset);
                 }
                 rate = r;
@@ -134,7 +162,10 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
             ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000)) << voice;
             int fileRate = 0;
             const sf_count_t frames = FramesOf(wav, &fileRate);
-            EXPECT_GT(frames, static_cast<sf_count_t>(lastFrame)) << voice;
+            EXPECT_EQ(frames, static_cast<sf_count_t>(sentenceEnd.value_or(0)))
+                << voice << ": the last sentence lasts to the end";
+            EXPECT_EQ(59u, sentenceGaps.size()) << voice;
+            for (uint64_t gap : sentenceGaps) EXPECT_GT(gap, rate / 10) << voice << ", " << jobs;
             EXPECT_EQ(static_cast<int>(rate), fileRate) << voice;
             EXPECT_EQ(offsets, starts) << voice << ", " << jobs << " workers";
             EXPECT_TRUE(later) << voice << ": frames run forward";
@@ -143,6 +174,73 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
         }
     }
     SetRenderJobs(0);
+}
+
+// The timings file of a whole document: every word the engine told, in order, and the
+// last sentence ending with the audio.
+TEST(WavRender, TheGplTimingsHoldEveryWordUpToTheAudiosEnd) {
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("gpl.wav"), json = dir.filePath("gpl.json");
+    QProcess say;
+    say.start(QString(std::getenv("PARLEN_BIN_DIR")) + "/parlen-say",
+              {"--out", wav, "--timings", json, "--events", "/usr/share/common-licenses/GPL-3"});
+    ASSERT_TRUE(say.waitForFinished(120000));
+    ASSERT_EQ(0, say.exitCode()) << say.readAllStandardError().toStdString();
+    QFile file(json);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject timings = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonArray words = timings["words"].toArray(), sentences = timings["sentences"].toArray();
+    EXPECT_EQ(say.readAllStandardOutput().count(" word "), words.size());
+    for (qsizetype i = 1; i < words.size(); ++i)
+        ASSERT_LT(words[i - 1]["start_ms"].toInteger(), words[i]["start_ms"].toInteger()) << i;
+    int rate = 0;
+    const double audioMs = 1000.0 * double(FramesOf(wav, &rate)) / rate;
+    EXPECT_NEAR(audioMs, double(sentences.last()["end_ms"].toInteger()), 50);
+}
+
+// Numbers, accents and a long word, said in several pieces: each word's start is where
+// espeak-ng, reading the whole text at once, starts it, found in the render's audio.
+TEST(WavRender, WordStartsLieOnTheirOnsetsInTheAudio) {
+    const std::string text =
+        "On 3 May 2024, Zoë paid 1,250.75 euros for 12 crème brûlées. "
+        "Pneumonoultramicroscopicsilicovolcanoconiosis is a long word! Did the café open at "
+        "7:45?\r\n";
+    StartRealService();
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("mixed.wav");
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    speech.SelectEngine(kVoice);
+    speech.SetFilename(wav.toStdU16String());
+    const unsigned rate = EspeakVoice::Initialise();
+    RenderedPiece whole;
+    const TextPiece all{0, text.size()};
+    ASSERT_TRUE(EspeakVoice(kEspeakVoice)
+                    .Render(
+                        text, all, WordStarts(text, all),
+                        VoiceSettings{uint16_t(speech.GetPitch()), speech.GetSpeed()},
+                        [] { return false; }, whole));
+    std::map<uint32_t, uint64_t> starts;
+    bool stopped = false;
+    speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t) {
+        for (const ParlenWordTime& w : words)
+            if (!w.sentenceEnd) starts[w.offset] = w.frame;
+    };
+    speech.OnStop = [&](void*) { stopped = true; };
+    speech.Speak(text);
+    ASSERT_TRUE(WaitFor([&] { return stopped; }, 60000));
+    const std::vector<int16_t> ours = SamplesOf(wav);
+    int64_t shift = 0;
+    std::set<uint32_t> checked;
+    for (const SynthEvent& e : whole.events) {
+        // A number read as several words starts where its first one does.
+        if (e.kind != SynthEvent::Kind::Word || !checked.insert(e.offset).second) continue;
+        const size_t from = size_t(std::max<int64_t>(0, int64_t(e.frame) - rate / 20));
+        shift = BenchStats::LocalShift(whole.samples, from, ours, rate / 4, shift, rate / 2, rate);
+        EXPECT_NEAR(double(int64_t(e.frame) + shift), double(starts[e.offset]), 0.020 * rate)
+            << "word at " << e.offset;
+    }
+    EXPECT_EQ(starts.size(), checked.size());
 }
 
 }  // namespace

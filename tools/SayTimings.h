@@ -1,0 +1,25 @@
+#pragma once
+// The word and sentence timings of a file render, written as subtitles (WebVTT, SubRip)
+// or as a JSON word list. The times are the samples the speech service reports for
+// each word start and sentence end, turned into milliseconds.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "speech/speech.h"
+
+enum class TimingsFormat { WebVtt, SubRip, Json };
+
+// The format a file name's extension names (letter case ignored); nothing for any other.
+std::optional<TimingsFormat> TimingsFormatOf(const std::string& path);
+
+struct TimingsSource {
+    const std::string& text;  // as handed over: the offsets point into it
+    std::string voice;
+    uint32_t rate = 0;                      // samples per second of the frames
+    std::span<const ParlenWordTime> marks;  // word starts and sentence ends, in order
+};
+
+// The whole file's content.
+std::string FormatTimings(TimingsFormat format, const TimingsSource& source);
