@@ -132,16 +132,14 @@ TEST_F(Engines, EachEntryOfTheSaveDialogWritesItsFormat) {
         SCOPED_TRACE(kinds[i].toStdString());
         driver.Then("QFileDialog", [&](QWidget* top) {
             auto* dialog = qobject_cast<QFileDialog*>(top);
-            ASSERT_NE(nullptr, dialog);
+            auto* types = top->findChild<QComboBox*>("fileTypeCombo");
+            auto* name = top->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_TRUE(dialog && types && name);
             EXPECT_EQ(form->DlgSaveAudio->Filters(), dialog->nameFilters());
             // It opens on the entry of the file saved last, the first one at first.
             EXPECT_EQ(dialog->nameFilters().at(std::max(0, i - 1)), dialog->selectedNameFilter());
-            auto* types = top->findChild<QComboBox*>("fileTypeCombo");
-            ASSERT_NE(nullptr, types);
             types->setFocus(Qt::TabFocusReason);
             while (types->currentIndex() < i) QTest::keyClick(types, Qt::Key_Down);
-            auto* name = top->findChild<QLineEdit*>("fileNameEdit");
-            ASSERT_NE(nullptr, name);
             name->setText(dir + "/speech" + QString::number(i));
             QTest::keyClick(name, Qt::Key_Return);
         });
@@ -150,17 +148,18 @@ TEST_F(Engines, EachEntryOfTheSaveDialogWritesItsFormat) {
         EXPECT_TRUE(driver.Done()) << "the dialog did not run";
         ASSERT_TRUE(WaitFor([&] { return stopped > i; }, 30000));
         const QString file = dir + "/speech" + QString::number(i) + "." + kinds[i];
-        EXPECT_EQ(file, form->DlgSaveAudio->FileName());
         EXPECT_EQ(kinds[i].toStdString(), AudioKind(ReadFileBytes(file)));
         EXPECT_GT(moves, 3);
     }
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-// Seconds of audio in a file that decodes through to its end, or -1. Ogg streams must
-// also be ended: their last page carries the end-of-stream flag.
+// Seconds of audio in a file that decodes through to its end, or -1. A WAV file's chunk
+// sizes must agree with its length, and an Ogg stream's last page must end the stream.
 double PlayableSeconds(const QString& path) {
     const std::string bytes = ReadFileBytes(path);
+    if (AudioKind(bytes) == "wav")
+        return ReadWav(path).dataBytes > 0 ? ReadWav(path).Seconds() : -1;
     const size_t lastPage = bytes.rfind("OggS");
     if (bytes.rfind("OggS", 0) == 0 &&
         (lastPage + 5 >= bytes.size() || !(uint8_t(bytes[lastPage + 5]) & 0x04)))
@@ -213,10 +212,6 @@ TEST_P(EnginesByFormat, CancelAndClosingLeaveFilesThatPlayWhatWasRendered) {
     EXPECT_EQ(ext.toStdString(), AudioKind(ReadFileBytes(dir + "/closed." + ext)));
     EXPECT_GT(closed, 0);
     EXPECT_LE(closed, most);
-    if (ext == "wav") {
-        EXPECT_GT(ReadWav(dir + "/cancelled.wav").dataBytes, 0);  // chunk sizes agree
-        EXPECT_GT(ReadWav(dir + "/closed.wav").dataBytes, 0);
-    }
     EXPECT_TRUE(ui.boxes.empty());
 }
 
