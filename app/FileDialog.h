@@ -38,7 +38,6 @@ class TFileDialog : public QObject {
     // The chosen entry as the list shows it, and the extension it gives.
     QString Filter() const { return Filters().at(entryIndex_); }
     QString DefaultExt() const { return entries_.at(entryIndex_).defaultExt; }
-    int FilterIndex() const { return entryIndex_; }
     QString FileName() const { return fileName_; }
     void SetFileName(const QString& name) { fileName_ = name; }
 
