@@ -1,13 +1,10 @@
 // End to end on the real engines: rendering the text into audio files with progress,
 // with the voice values of the panel, in the format the save dialog's entry names, and
-// cancelled or cut short by closing the window.
-#include <sndfile.h>
-
+// into WAV files cancelled or cut short by closing the window.
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <algorithm>
-#include <vector>
 
 #include "EngineFixture.h"
 #include "ModalDriver.h"
@@ -154,31 +151,7 @@ TEST_F(Engines, EachEntryOfTheSaveDialogWritesItsFormat) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-// Seconds of audio in a file that decodes through to its end, or -1. A WAV file's chunk
-// sizes must agree with its length, and an Ogg stream's last page must end the stream.
-double PlayableSeconds(const QString& path) {
-    const std::string bytes = ReadFileBytes(path);
-    if (AudioKind(bytes) == "wav")
-        return ReadWav(path).dataBytes > 0 ? ReadWav(path).Seconds() : -1;
-    const size_t lastPage = bytes.rfind("OggS");
-    if (bytes.rfind("OggS", 0) == 0 &&
-        (lastPage + 5 >= bytes.size() || !(uint8_t(bytes[lastPage + 5]) & 0x04)))
-        return -1;
-    SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!file) return -1;
-    std::vector<short> samples(4096 * size_t(std::max(1, info.channels)));
-    sf_count_t frames = 0, n;
-    while ((n = sf_readf_short(file, samples.data(), 4096)) > 0) frames += n;
-    const bool failed = sf_error(file) != SF_ERR_NO_ERROR || info.samplerate <= 0;
-    sf_close(file);
-    return failed ? -1 : double(frames) / info.samplerate;
-}
-
-class EnginesByFormat : public Engines, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(EnginesByFormat, CancelAndClosingLeaveFilesThatPlayWhatWasRendered) {
-    const QString ext = GetParam();
+TEST_F(Engines, CancelAndClosingLeaveValidWavFilesWithWhatWasRendered) {
     const QString text =
         QString("A long text is rendered into a file and cancelled. ").repeated(200);
     form->mmEditText->setPlainText(text);
@@ -186,21 +159,18 @@ TEST_P(EnginesByFormat, CancelAndClosingLeaveFilesThatPlayWhatWasRendered) {
     WriteFileBytes(dir + "/text.txt", text.toStdString() + "\r\n");
     const WavInfo full = RenderWithParlenSay(dir + "/text.txt", dir + "/full.wav");
     ASSERT_GT(full.dataBytes, 0);
-    // An encoder may pad the end by a frame or two.
-    const double most = full.Seconds() + (ext == "wav" ? 0 : 0.1);
     auto rendering = [&] {
         return !form->pbConverter->isHidden() && form->pbConverter->value() > 0;
     };
 
-    ui.answers = {dir + "/cancelled." + ext, dir + "/closed." + ext};
+    ui.answers = {dir + "/cancelled.wav", dir + "/closed.wav"};
     form->btConverterSave->click();
     ASSERT_TRUE(WaitFor(rendering, 10000)) << "no progress";
     form->btConverterCancel->click();
     ASSERT_TRUE(WaitFor([&] { return form->pbConverter->isHidden(); }, 5000));
-    const double cancelled = PlayableSeconds(dir + "/cancelled." + ext);
-    EXPECT_EQ(ext.toStdString(), AudioKind(ReadFileBytes(dir + "/cancelled." + ext)));
-    EXPECT_GT(cancelled, 0);
-    EXPECT_LT(cancelled, full.Seconds());
+    const WavInfo cancelled = ReadWav(dir + "/cancelled.wav");
+    EXPECT_GT(cancelled.dataBytes, 0);
+    EXPECT_LT(cancelled.dataBytes, full.dataBytes);
 
     // Closing the window during a conversion completes the file rendered so far.
     form->btConverterSave->click();
@@ -208,14 +178,10 @@ TEST_P(EnginesByFormat, CancelAndClosingLeaveFilesThatPlayWhatWasRendered) {
     form->close();
     form.reset();
     WaitFor(nullptr, 200);
-    const double closed = PlayableSeconds(dir + "/closed." + ext);
-    EXPECT_EQ(ext.toStdString(), AudioKind(ReadFileBytes(dir + "/closed." + ext)));
-    EXPECT_GT(closed, 0);
-    EXPECT_LE(closed, most);
+    const WavInfo closed = ReadWav(dir + "/closed.wav");
+    EXPECT_GT(closed.dataBytes, 0);
+    EXPECT_LE(closed.dataBytes, full.dataBytes);
     EXPECT_TRUE(ui.boxes.empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Formats, EnginesByFormat,
-                         ::testing::Values("wav", "mp3", "ogg", "opus", "flac"));
 
 }  // namespace
