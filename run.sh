@@ -6,7 +6,7 @@ build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ -x "$ROOT/build/bin/parlenmaker" ]; then
     # Without a display the window cannot open; Qt would end in an abort message.
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-        echo "No X11 or Wayland display found (DISPLAY and WAYLAND_DISPLAY are unset), so the window cannot open; build/bin/parlen-say speaks and renders WAV files without one." >&2
+        echo "No X11 or Wayland display found (DISPLAY and WAYLAND_DISPLAY are unset), so the window cannot open; build/bin/parlen-say speaks and renders audio files without one." >&2
         exit 1
     fi
     exec "$ROOT/build/bin/parlenmaker"

@@ -1,9 +1,11 @@
 #pragma once
 // An open-file or save-file dialog kept by the window as a member: its settings are
-// fixed when the window is built, and it offers the name last chosen in it the next
-// time it opens.
+// fixed when the window is built, and it offers the name last chosen in it, with the
+// entry of its list that name's type belongs to, the next time it opens.
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -13,6 +15,15 @@ class TFileDialog : public QObject {
   public:
     enum Kind { dkOpen, dkSave };
 
+    // One entry of the dialog's type list: its name, its pattern ("*.wav") and the
+    // extension a name typed without one gets while the entry is chosen.
+    struct Entry {
+        QString name;
+        QString pattern;
+        QString defaultExt;
+    };
+
+    TFileDialog(Kind kind, const QString& title, const QList<Entry>& entries, QObject* owner);
     TFileDialog(Kind kind, const QString& title, const QString& filterName, const QString& pattern,
                 const QString& defaultExt, QObject* owner);
 
@@ -21,8 +32,12 @@ class TFileDialog : public QObject {
 
     Kind DialogKind() const { return kind_; }
     QString Title() const { return title_; }
-    QString Filter() const { return filter_; }
-    QString DefaultExt() const { return defaultExt_; }
+    // Every entry as the list shows it ("Audio Files (.wav) (*.wav)"), the first one
+    // chosen until the user picks another.
+    QStringList Filters() const;
+    // The chosen entry as the list shows it, and the extension it gives.
+    QString Filter() const { return Filters().at(entryIndex_); }
+    QString DefaultExt() const { return entries_.at(entryIndex_).defaultExt; }
     QString FileName() const { return fileName_; }
     void SetFileName(const QString& name) { fileName_ = name; }
 
@@ -33,9 +48,13 @@ class TFileDialog : public QObject {
     static void SetExecuteHook(ExecuteHook hook);
 
   private:
+    // Remembers the name and the entry to offer next: the one whose extension the name
+    // has, else the one chosen in the dialog.
+    void Remember(const QString& chosen, int chosenEntry);
+
     Kind kind_;
     QString title_;
-    QString filter_;
-    QString defaultExt_;
+    QList<Entry> entries_;
+    int entryIndex_ = 0;
     QString fileName_;
 };

@@ -238,8 +238,14 @@ void TFormMain::BuildComponents() {
     DlgSaveSettings = new TFileDialog(TFileDialog::dkSave, "Save Settings to File...",
                                       "Settings Files (.cfg)", "*.cfg", "cfg", this);
     DlgSaveSettings->setObjectName("DlgSaveSettings");
+    // The file's extension names the format it is written in; WAV stays the default.
     DlgSaveAudio = new TFileDialog(TFileDialog::dkSave, "Save Audio to File...",
-                                   "Audio Files (.wav)", "*.wav", "wav", this);
+                                   {{"Audio Files (.wav)", "*.wav", "wav"},
+                                    {"MP3 Audio (.mp3)", "*.mp3", "mp3"},
+                                    {"Ogg Vorbis Audio (.ogg)", "*.ogg *.oga", "ogg"},
+                                    {"Opus Audio (.opus)", "*.opus", "opus"},
+                                    {"FLAC Audio (.flac)", "*.flac", "flac"}},
+                                   this);
     DlgSaveAudio->setObjectName("DlgSaveAudio");
     fwMSpeechSave = new TMSpeech(this);
     fwMSpeechSave->setObjectName("fwMSpeechSave");

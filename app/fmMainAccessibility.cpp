@@ -43,7 +43,7 @@ void NameScrollBars(QPlainTextEdit* box, const QString& boxName) {
 
 void DescribeControlsForAccessibility(TFormMain& f) {
     Describe(&f, nullptr,
-             "Text-to-speech converter: speaks text aloud or renders it into a WAV file.");
+             "Text-to-speech converter: speaks text aloud or renders it into an audio file.");
     Describe(f.pcMain, "Pages", "The Help page and the Edit page. Ctrl+Tab switches pages.");
     Describe(f.tsMainHelp, "Help", "The update link and the read-me.");
     Describe(f.gbHelpInfo, nullptr, "Information about the program.");
@@ -56,7 +56,7 @@ void DescribeControlsForAccessibility(TFormMain& f) {
     Describe(f.gbEditText, nullptr, "The text to speak, with buttons to clear, load and save it.");
     Describe(f.mmEditText, "Text to speak",
              "Speak reads this text aloud, highlighting the word being spoken; Save... in the "
-             "converter renders it into a WAV file.");
+             "converter renders it into an audio file.");
     NameScrollBars(f.mmEditText, "Text");
     Describe(f.btTextClear, "Clear text", "Empties the text box.");
     Describe(f.btTextLoad, "Load text...", "Replaces the text box's text with a text file (.txt).");
@@ -87,8 +87,8 @@ void DescribeControlsForAccessibility(TFormMain& f) {
     Describe(f.btVoiceSave, "Save settings...",
              "Saves the engine, pitch, speed and volume into a settings file (.cfg).");
 
-    Describe(f.gbEditConverter, nullptr, "Speaking the text aloud or into a WAV file.");
-    Describe(f.pbConverter, "Conversion progress", "How much of the text is in the WAV file.");
+    Describe(f.gbEditConverter, nullptr, "Speaking the text aloud or into an audio file.");
+    Describe(f.pbConverter, "Conversion progress", "How much of the text is in the audio file.");
     Describe(f.lbConverterPos, nullptr, "Characters rendered so far and the text's length.");
     Describe(f.btConverterSpeak, "Speak",
              "Speaks the text aloud, or resumes it when paused. Pause takes its place while "
@@ -97,8 +97,9 @@ void DescribeControlsForAccessibility(TFormMain& f) {
              "Pauses speaking. Speak takes its place and resumes from there.");
     Describe(f.btConverterStop, "Stop", "Stops speaking.");
     Describe(f.btConverterSave, "Save audio...",
-             "Renders the text into a WAV file. Cancel takes its place while rendering.");
+             "Renders the text into a WAV, MP3, Ogg Vorbis, Opus or FLAC file. Cancel takes its "
+             "place while rendering.");
     Describe(f.btConverterCancel, "Cancel saving audio",
-             "Stops rendering; the WAV file keeps what was rendered so far.");
+             "Stops rendering; the audio file keeps what was rendered so far.");
     Describe(f.sbMain, "Status", "Messages about the program's state.");
 }

@@ -1,5 +1,5 @@
 // The text group and the converter: speaking with the word highlight, pause, resume
-// and stop, and rendering into a WAV file with progress and cancel.
+// and stop, and rendering into an audio file with progress and cancel.
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -148,7 +148,7 @@ void TFormMain::StartConversion() {
         // Nothing to report before the engine starts: no conversion happens.
         return;
     }
-    // Of Speak's refusals, a WAV file that cannot be created is the one the user
+    // Of Speak's refusals, an audio file that cannot be created is the one the user
     // must see.
     try {
         fwMSpeechSave->Speak();

@@ -45,9 +45,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "text-to-speech converter with one window"
 set(CPACK_PACKAGE_DESCRIPTION
     "Parlen Maker reads a typed or loaded plain text aloud with the espeak-ng and flite\n"
     "voices installed on the system, highlighting the word being spoken, or renders it\n"
-    "into a WAV file. Pitch, speed and volume are set with three sliders and can be\n"
-    "saved in small settings files. The package also holds parlen-say, which speaks\n"
-    "text from the command line.")
+    "into an audio file: WAV, MP3, Ogg Vorbis, Opus or FLAC. Pitch, speed and volume\n"
+    "are set with three sliders and can be saved in small settings files. The package\n"
+    "also holds parlen-say, which speaks text from the command line.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)  # the version block lives in an allocated section and stays

@@ -1,10 +1,29 @@
-// End to end on the real engines: rendering the text into WAV files with progress,
-// with the voice values of the panel, and cancelled or cut short by closing the window.
+// End to end on the real engines: rendering the text into audio files with progress,
+// with the voice values of the panel, in the format the save dialog's entry names, and
+// into WAV files cancelled or cut short by closing the window.
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <algorithm>
 
 #include "EngineFixture.h"
+#include "ModalDriver.h"
 
 namespace {
+
+// The kind of audio file its first bytes make it.
+std::string AudioKind(const std::string& bytes) {
+    if (bytes.rfind("RIFF", 0) == 0 && bytes.find("WAVE") == 8) return "wav";
+    if (bytes.rfind("fLaC", 0) == 0) return "flac";
+    if (bytes.rfind("OggS", 0) == 0)
+        return bytes.find("OpusHead") != std::string::npos     ? "opus"
+               : bytes.find("\x01vorbis") != std::string::npos ? "ogg"
+                                                               : "ogg of another codec";
+    const bool frameSync =
+        bytes.size() > 1 && uint8_t(bytes[0]) == 0xFF && (uint8_t(bytes[1]) & 0xE0) == 0xE0;
+    if (bytes.rfind("ID3", 0) == 0 || frameSync) return "mp3";
+    return "unknown";
+}
 
 // Moves the bar to value and on to the next control, as a user leaving it does.
 void SetBar(QSlider* bar, int value, QWidget* next) {
@@ -84,6 +103,52 @@ TEST_F(Engines, RenderingAWavFileShowsProgressAndKeepsTheVoiceValues) {
     const double hz = reference.MedianPitchHz();
     ASSERT_GT(hz, 0);
     EXPECT_NEAR(hz, info.MedianPitchHz(), hz * 0.05);
+}
+
+// Each entry of the type list, picked with the keys, gives a bare name its extension,
+// and the file is written in that format while the progress follows the words.
+TEST_F(Engines, EachEntryOfTheSaveDialogWritesItsFormat) {
+    TFileDialog::SetExecuteHook({});  // the real dialog
+    ModalDriver driver;
+    // Half a minute of speech: the progress moves several times on the way.
+    form->mmEditText->setPlainText(
+        QString("Twelve words, and then some more, go into each kind of file. ").repeated(8));
+    int stopped = 0, moves = 0;
+    form->fwMSpeechSave->OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
+        const int before = form->pbConverter->value();
+        form->fwMSpeechSaveVisual();
+        moves += form->pbConverter->value() > before;
+    };
+    form->fwMSpeechSave->OnStop = [&](void*) {
+        form->fwMSpeechSaveStop();
+        ++stopped;
+    };
+    const QString dir = ScratchDir();
+    const QStringList kinds = {"wav", "mp3", "ogg", "opus", "flac"};
+    for (int i = 0; i < kinds.size(); ++i) {
+        SCOPED_TRACE(kinds[i].toStdString());
+        driver.Then("QFileDialog", [&](QWidget* top) {
+            auto* dialog = qobject_cast<QFileDialog*>(top);
+            auto* types = top->findChild<QComboBox*>("fileTypeCombo");
+            auto* name = top->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_TRUE(dialog && types && name);
+            EXPECT_EQ(form->DlgSaveAudio->Filters(), dialog->nameFilters());
+            // It opens on the entry of the file saved last, the first one at first.
+            EXPECT_EQ(dialog->nameFilters().at(std::max(0, i - 1)), dialog->selectedNameFilter());
+            types->setFocus(Qt::TabFocusReason);
+            while (types->currentIndex() < i) QTest::keyClick(types, Qt::Key_Down);
+            name->setText(dir + "/speech" + QString::number(i));
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        moves = 0;
+        form->btConverterSave->click();
+        EXPECT_TRUE(driver.Done()) << "the dialog did not run";
+        ASSERT_TRUE(WaitFor([&] { return stopped > i; }, 30000));
+        const QString file = dir + "/speech" + QString::number(i) + "." + kinds[i];
+        EXPECT_EQ(kinds[i].toStdString(), AudioKind(ReadFileBytes(file)));
+        EXPECT_GT(moves, 3);
+    }
+    EXPECT_TRUE(ui.boxes.empty());
 }
 
 TEST_F(Engines, CancelAndClosingLeaveValidWavFilesWithWhatWasRendered) {
