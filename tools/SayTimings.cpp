@@ -174,10 +174,12 @@ class Writer {
             while (word < sentence.endWord && t_.words[word].offset < run) ++word;
             if (i > run) {
                 if (!out.empty()) out += ' ';
-                std::string piece = escape(ValidUtf8(std::string_view(text).substr(run, i - run)));
-                if (stamps && word < sentence.endWord && t_.words[word].offset == run)
-                    piece = "<" + Clock(t_.words[word].start, '.') + ">" + piece;
-                out += piece;
+                if (stamps && word < sentence.endWord && t_.words[word].offset == run) {
+                    out += '<';
+                    out += Clock(t_.words[word].start, '.');
+                    out += '>';
+                }
+                out += escape(ValidUtf8(std::string_view(text).substr(run, i - run)));
             }
             while (i < sentence.end && IsBlank(static_cast<unsigned char>(text[i]))) ++i;
         }
@@ -188,8 +190,16 @@ class Writer {
         std::string out = "WEBVTT\n";
         for (size_t i = 0; i < t_.sentences.size(); ++i) {
             const Sentence& s = t_.sentences[i];
-            out += "\n" + std::to_string(i + 1) + "\n" + Clock(s.start, '.') + " --> " +
-                   Clock(s.stop, '.') + "\n" + SentenceText(s, true, EscapeMarkup) + "\n";
+            // Appended part by part: GCC 12 at -O3 misreads a chain of + here.
+            out += '\n';
+            out += std::to_string(i + 1);
+            out += '\n';
+            out += Clock(s.start, '.');
+            out += " --> ";
+            out += Clock(s.stop, '.');
+            out += '\n';
+            out += SentenceText(s, true, EscapeMarkup);
+            out += '\n';
         }
         return out;
     }
