@@ -311,8 +311,11 @@ ParallelRender::Result ParallelRender::Next(VoiceBackend& voice, std::string_vie
     Segment& s = segments_[current_];
     for (int round = 0;; ++round) {
         Reap(false);
+        // Workers of parts already read are only exiting: they do not hold back the
+        // part being read, which must have a worker (or be rendered here) to be read.
         size_t running = 0;
-        for (const Segment& other : segments_) running += other.pid > 0 ? 1 : 0;
+        for (size_t i = current_; i < segments_.size(); ++i)
+            running += segments_[i].pid > 0 ? 1 : 0;
         // No further ahead than twice the workers, so the spools stay bounded.
         const size_t last = std::min(segments_.size(), current_ + 2 * size_t{jobs_});
         for (size_t i = current_; i < last && running < jobs_; ++i) {
