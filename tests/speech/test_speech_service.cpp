@@ -205,16 +205,21 @@ TEST_F(RealService, AnUnwritableWavPathIsReportedAndNoFileAppears) {
     EXPECT_FALSE(QFile::exists(wav));
 }
 
+// A component set to render a text of many sentences into file with the first voice.
+void PrepareLongRender(TMSpeech& speech, const QString& file) {
+    speech.SetOutput(soFile);
+    speech.SelectEngine(speech.Engines().LineAt(0));
+    speech.SetFilename(file.toStdU16String());
+    for (int i = 0; i < 400; ++i)
+        speech.Text().AppendLine("This sentence is one of many that make a long text.");
+}
+
 TEST_F(RealService, DestroyingAComponentMidRenderLeavesAValidFile) {
     const QString wav = dir.filePath("long.wav");
     bool started = false;
     {
         TMSpeech speech;
-        speech.SetOutput(soFile);
-        speech.SelectEngine(speech.Engines().LineAt(0));
-        speech.SetFilename(wav.toStdU16String());
-        for (int i = 0; i < 400; ++i)
-            speech.Text().AppendLine("This sentence is one of many that make a long text.");
+        PrepareLongRender(speech, wav);
         speech.OnStart = [&](void*) { started = true; };
         speech.Speak();
         ASSERT_TRUE(WaitFor([&] { return started && speech.WordPosition() > 100; }, 20000));
@@ -250,11 +255,7 @@ TEST_F(RealService, ACancelledRenderLeavesAPlayableFileInEveryFormat) {
         SCOPED_TRACE(ext);
         const QString file = dir.filePath(QString("cancelled.") + ext);
         TMSpeech speech;
-        speech.SetOutput(soFile);
-        speech.SelectEngine(speech.Engines().LineAt(0));
-        speech.SetFilename(file.toStdU16String());
-        for (int i = 0; i < 400; ++i)
-            speech.Text().AppendLine("This sentence is one of many that make a long text.");
+        PrepareLongRender(speech, file);
         bool stopped = false;
         speech.OnStop = [&](void*) { stopped = true; };
         speech.Speak();
