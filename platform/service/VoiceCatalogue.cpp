@@ -8,6 +8,8 @@
 
 #include "platform/Guid.h"
 #include "platform/service/EspeakVoice.h"
+#include "platform/service/FestivalVoice.h"
+#include "platform/service/FestivalVoices.h"
 #include "platform/service/FliteVoice.h"
 #include "platform/service/SynthesisWorker.h"
 
@@ -82,6 +84,17 @@ std::vector<VoiceMode> ReadModes() {
                    "flite " + FliteVoice::Version(), v.name == "awb" ? "en-gb-scotland" : "en-us",
                    v.name, v.style, static_cast<WORD>(v.gender), 0)});
     }
+    // Found on disk: Festival itself starts only when one of its voices is used.
+    for (const auto& v : FindFestivalVoices(FestivalVoicePath())) {
+        const std::string name = v.speaker + " (" + v.description + ") - festival";
+        if (!names.insert(name).second) continue;
+        VoiceMode mode{VoiceMode::Engine::Festival, v.name, v.language,
+                       Record("festival", "festival/" + v.name, name, "University of Edinburgh",
+                              "festival " + FestivalVersion(), v.language, v.speaker, v.style,
+                              static_cast<WORD>(v.gender), 0)};
+        mode.rate = v.rate;
+        modes.push_back(std::move(mode));
+    }
     return modes;
 }
 
@@ -133,5 +146,7 @@ std::vector<VoiceMode> ModesForLocale(std::string_view locale) {
 
 std::unique_ptr<VoiceBackend> MakeVoiceBackend(const VoiceMode& mode) {
     if (mode.engine == VoiceMode::Engine::Espeak) return std::make_unique<EspeakVoice>(mode.voice);
+    if (mode.engine == VoiceMode::Engine::Festival)
+        return std::make_unique<FestivalVoice>(mode.voice, mode.rate);
     return std::make_unique<FliteVoice>(mode.voice);
 }

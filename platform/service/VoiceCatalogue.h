@@ -1,9 +1,10 @@
 #pragma once
-// The engine modes of the speech service: one per voice of espeak-ng and flite,
-// with their mode records, ordered for the user's locale.
+// The engine modes of the speech service: one per voice of espeak-ng, flite and
+// Festival, with their mode records, ordered for the user's locale.
 //
 // Mode names read "<voice> - espeak-ng" (e.g. "English (America) - espeak-ng") and
-// "<voice> (<description>) - flite" (e.g. "slt (US English female) - flite"). Mode
+// "<voice> (<description>) - flite" (e.g. "slt (US English female) - flite"), and
+// the same for Festival ("slt (US English female, HTS) - festival"). Mode
 // and engine identifiers are name-based, the same on every machine and run.
 #include <memory>
 #include <string>
@@ -14,14 +15,16 @@
 #include "speech/speech.h"
 
 struct VoiceMode {
-    enum class Engine { Espeak, Flite };
+    enum class Engine { Espeak, Flite, Festival };
     Engine engine;
-    std::string voice;     // espeak-ng identifier or flite voice name
+    std::string voice;     // espeak-ng identifier, flite or Festival voice name
     std::string language;  // language tag, "en-us", "de", ...
     TTSMODEINFOA info;
+    unsigned rate = 0;  // Festival: samples per second to render at
 };
 
-// Every installed mode in the stable base order (espeak-ng's list, then flite's).
+// Every installed mode in the stable base order (espeak-ng's list, flite's, then
+// Festival's).
 // Read once per process, through the synthesis worker.
 const std::vector<VoiceMode>& AllVoiceModes();
 

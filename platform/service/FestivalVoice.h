@@ -1,0 +1,33 @@
+#pragma once
+// A voice of Festival. Festival's interpreter is one per process and not thread-safe:
+// it starts on the synthesis worker's thread the first time a Festival voice renders
+// (about a sixth of a second; choosing or listing voices never starts it), and every
+// call into it happens on that thread. Text reaches it only as a string value, never
+// as Scheme to be read.
+//
+// Speed: HTS voices through the engine's speed factor, the others through the
+// duration stretch, times the voice's own. Pitch: the wave is resampled by the
+// pitch factor, its length kept by asking for that much more (or less) time.
+#include <string>
+
+#include "platform/service/VoiceBackend.h"
+
+class FestivalVoice : public VoiceBackend {
+  public:
+    // `name` is Festival's (cmu_us_slt_arctic_hts); audio comes out at `rate`.
+    FestivalVoice(std::string name, unsigned rate);
+    ~FestivalVoice() override;
+
+    unsigned SampleRate() const override { return rate_; }
+    // Festival renders a sentence at a time well below a second; the HTS voices
+    // load their model for every utterance, so pieces after the first are larger.
+    PieceSize FirstPieceSize() const override { return {30, 80}; }
+    PieceSize NextPieceSize() const override { return {120, 260}; }
+    bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
+                const VoiceSettings& settings, const std::function<bool()>& aborted,
+                RenderedPiece& out) override;
+
+  private:
+    std::string name_;
+    unsigned rate_;
+};
