@@ -57,5 +57,5 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${PARLEN_MAKER_SITE}/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "qt6-qpa-plugins, fonts-liberation2, pulseaudio | pipewire-pulse")
+    "qt6-qpa-plugins, fonts-liberation2, pulseaudio | pipewire-pulse, festival, festvox-us-slt-hts, festvox-kallpc16k")
 include(CPack)

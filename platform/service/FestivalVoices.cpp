@@ -8,9 +8,7 @@
 #include <set>
 #include <sstream>
 
-// Only the library's version and data directory are read here: no Festival call.
-extern const char* festival_libdir;
-extern const char* festival_version;
+#include "platform/festival/FestivalBridge.h"
 
 namespace fs = std::filesystem;
 
@@ -163,8 +161,15 @@ FestivalVoiceInfo Describe(const std::string& name, const std::string& languageD
 
 std::vector<std::pair<std::string, std::string>> ProclaimedFeatures(std::string_view scheme) {
     std::vector<std::pair<std::string, std::string>> out;
-    const size_t at = scheme.find("(proclaim_voice");
-    if (at == std::string_view::npos) return out;
+    // The first one outside a comment.
+    size_t at = 0;
+    for (;; ++at) {
+        at = scheme.find("(proclaim_voice", at);
+        if (at == std::string_view::npos) return out;
+        const size_t line = scheme.rfind('\n', at);
+        const size_t from = line == std::string_view::npos ? 0 : line + 1;
+        if (scheme.substr(from, at - from).find(';') == std::string_view::npos) break;
+    }
     Reader r{scheme, at + 1};
     std::string word;
     if (!r.Atom(word) || !r.Atom(word) || !r.Open()) return out;  // 'proclaim_voice 'NAME
@@ -187,7 +192,7 @@ std::vector<std::pair<std::string, std::string>> ProclaimedFeatures(std::string_
 }
 
 std::vector<std::string> FestivalVoicePath() {
-    std::vector<std::string> path{std::string(festival_libdir) + "/voices",
+    std::vector<std::string> path{festival_bridge::LibraryDirectory() + "/voices",
                                   "/usr/share/festival/voices"};
     std::vector<std::string> unique;
     std::set<std::string> seen;
@@ -221,6 +226,5 @@ std::vector<FestivalVoiceInfo> FindFestivalVoices(const std::vector<std::string>
 }
 
 std::string FestivalVersion() {
-    const std::string version = festival_version;
-    return version.substr(0, version.find(':'));
+    return festival_bridge::Version();
 }

@@ -1,11 +1,15 @@
-// The catalogue of engine modes on the real espeak-ng and flite installation.
+// The catalogue of engine modes on the real espeak-ng, flite and Festival installation.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <set>
 
 #include "EngineTestKit.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Guid.h"
+#include "platform/service/FestivalVoices.h"
 
 namespace {
 std::vector<std::string> Enumerate() {
@@ -43,7 +47,8 @@ TEST(Catalogue, ListsEveryVoiceOnceWithUniqueReadableNames) {
     EXPECT_EQ(Enumerate(), names);
     for (const char* expected :
          {"English (America) - espeak-ng", "German - espeak-ng", "slt (US English female) - flite",
-          "kal (US English male, 8 kHz) - flite", "awb (Scottish English male) - flite"})
+          "kal (US English male, 8 kHz) - flite", "awb (Scottish English male) - flite",
+          "slt (US English female, HTS) - festival", "kal (US English male, diphone) - festival"})
         EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
     EXPECT_EQ(std::find(names.begin(), names.end(), std::string("time_awb - flite")), names.end());
 }
@@ -65,6 +70,52 @@ TEST(Catalogue, RecordsCarryStableIdentifiersAndDescriptions) {
     std::set<std::string> ids;
     for (const VoiceMode& m : AllVoiceModes()) ids.insert(GuidToString(m.info.gModeID));
     EXPECT_EQ(ids.size(), AllVoiceModes().size());
+}
+
+// Voices are read from their own declarations; a folder that is not a voice, a path
+// that does not exist and a second copy of a voice change nothing.
+TEST(Catalogue, FestivalVoicesAreFoundOnTheVoicePathAsTheyDescribeThemselves) {
+    QTemporaryDir first, second;
+    const auto put = [](const QTemporaryDir& root, const QString& path, const QByteArray& text) {
+        QDir().mkpath(QFileInfo(root.filePath(path)).path());
+        QFile file(root.filePath(path));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    };
+    put(first, "english/cmu_us_abc_arctic_hts/festvox/cmu_us_abc_arctic_hts.scm",
+        "; (proclaim_voice 'commented '((language klingon)))\n(define (x) \"(\")\n"
+        "(proclaim_voice\n 'cmu_us_abc_arctic_hts\n '((language english) (gender female)\n"
+        "   (dialect american) (coding ISO-8859-1)\n   (description \"An (odd) "
+        "\\\"voice\\\"\")))\n");
+    put(first, "english/cmu_us_abc_arctic_hts/hts/abc.htsvoice",
+        "[GLOBAL]\nHTS_VOICE_VERSION:1.0\nSAMPLING_FREQUENCY:48000\n");
+    put(first, "english/notavoice/readme.txt", "no festvox folder");
+    put(second, "catalan/upc_ca_xyz_hts/festvox/upc_ca_xyz_hts.scm",
+        "(proclaim_voice 'upc_ca_xyz_hts '((language catalan) (dialect central)))");
+    put(second, "english/cmu_us_abc_arctic_hts/festvox/cmu_us_abc_arctic_hts.scm",
+        "(proclaim_voice 'cmu_us_abc_arctic_hts '((language french)))");
+    put(second, "english/rab_diphone/festvox/rab_diphone.scm", "(define (voice_rab_diphone))");
+    const auto voices = FindFestivalVoices(
+        {first.path().toStdString(), "/nonexistent/voices", second.path().toStdString()});
+    ASSERT_EQ(voices.size(), 3u);
+    EXPECT_EQ(voices[0].name, "cmu_us_abc_arctic_hts");
+    EXPECT_EQ(voices[0].speaker, "abc");
+    EXPECT_EQ(voices[0].description, "US English female, HTS");
+    EXPECT_EQ(voices[0].language, "en-us");
+    EXPECT_EQ(voices[0].gender, 1u);
+    EXPECT_EQ(voices[0].rate, 48000u);
+    EXPECT_EQ(voices[1].speaker, "rab");  // no declaration: its folder tells the language
+    EXPECT_EQ(voices[1].description, "English, diphone");
+    EXPECT_EQ(voices[1].rate, 16000u);
+    EXPECT_EQ(voices[2].speaker, "xyz");
+    EXPECT_EQ(voices[2].description, "Central Catalan, HTS");
+    EXPECT_EQ(voices[2].language, "ca");
+    EXPECT_EQ(voices[2].gender, 0u);
+    EXPECT_TRUE(FindFestivalVoices({"/nonexistent/voices"}).empty());
+    const auto features =
+        ProclaimedFeatures("(proclaim_voice 'v '((description \"a \\\"b\\\" (c\")))");
+    ASSERT_EQ(features.size(), 1u);
+    EXPECT_EQ(features[0].second, "a \"b\" (c");
 }
 
 TEST(Catalogue, UserLocaleLanguageComesFirst) {
@@ -142,9 +193,10 @@ TEST(Catalogue, EveryModeCanBeSelected) {
         EXPECT_EQ(central.As(attributes), S_OK);
         EXPECT_EQ(central.As(dialogs), S_OK);
         EXPECT_EQ(dest->Opens(), 1);
-        EXPECT_EQ(dest->Rate(), m.engine == VoiceMode::Engine::Espeak ? 22050u
-                                : m.voice == "kal"                    ? 8000u
-                                                                      : 16000u);
+        EXPECT_EQ(dest->Rate(), m.engine == VoiceMode::Engine::Espeak     ? 22050u
+                                : m.engine == VoiceMode::Engine::Festival ? m.rate
+                                : m.voice == "kal"                        ? 8000u
+                                                                          : 16000u);
         TTSMODEINFOA r{};
         ASSERT_EQ(central->ModeGet(&r), S_OK);
         EXPECT_EQ(r.gModeID, m.info.gModeID);

@@ -17,6 +17,8 @@ namespace {
 const char* const kEspeak = "English (America) - espeak-ng";
 const char* const kSlt = "slt (US English female) - flite";
 const char* const kKal = "kal (US English male, 8 kHz) - flite";
+const char* const kFestivalSlt = "slt (US English female, HTS) - festival";
+const char* const kFestivalKal = "kal (US English male, diphone) - festival";
 
 std::string Tag(const char* keyword, uint64_t value) {
     return std::string("\\") + keyword + "=" + std::to_string(value) + "\\";
@@ -126,7 +128,7 @@ TEST(VoiceParameters, ProbedLimitsHoldInTheRenderedAudio) {
         const char* keyword;
         uint64_t min, max, top;  // top: the largest value the component's tag carries
     };
-    for (const char* mode : {kEspeak, kSlt, kKal}) {
+    for (const char* mode : {kEspeak, kSlt, kKal, kFestivalKal}) {
         const TMSpeechEngineInfo info = ProbedLimits(mode);
         const auto at = [&](const char* keyword, uint64_t value) {
             return FreshRender(mode, "Hello world", {Tag(keyword, value)});
@@ -153,8 +155,12 @@ TEST(VoiceParameters, ProbedLimitsHoldInTheRenderedAudio) {
 
 TEST(VoiceParameters, TagsChangePitchSpeedAndVolumeMeasurably) {
     const std::string text = "Hello world, this is a test of the voice.";
-    for (const char* mode : {kEspeak, kSlt}) {
-        const unsigned rate = FindMode(mode)->engine == VoiceMode::Engine::Espeak ? 22050 : 16000;
+    for (const char* mode : {kEspeak, kSlt, kFestivalSlt, kFestivalKal}) {
+        const VoiceMode* found = FindMode(mode);
+        ASSERT_TRUE(found) << mode;
+        const unsigned rate = found->engine == VoiceMode::Engine::Espeak     ? 22050
+                              : found->engine == VoiceMode::Engine::Festival ? found->rate
+                                                                             : 16000;
         const auto normal = FreshRender(mode, text);
         ASSERT_FALSE(normal.empty()) << mode;
         const double f0Low = PitchEstimate(RenderText(mode, text, {"\\Pit=10\\"}), rate);
@@ -179,7 +185,7 @@ TEST(WordPositions, FallOnWordStartsForUtf8AndHyphenatedText) {
         "The well-known caf\xC3\xA9 na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC r\xC3\xB4le, "
         "1 2 3.\r\nSecond line \xFF"
         "bad bytes here.\r\n";
-    for (const char* mode : {kEspeak, kSlt, kKal}) {
+    for (const char* mode : {kEspeak, kSlt, kKal, kFestivalKal}) {
         std::vector<uint32_t> words;
         ASSERT_FALSE(RenderText(mode, text, {}, &words).empty()) << mode;
         ExpectWordStarts(text, words);
@@ -192,7 +198,7 @@ TEST(WordPositions, FallOnWordStartsForUtf8AndHyphenatedText) {
 }
 
 TEST(WordPositions, OneTwoThreeGivesOffsetsZeroTwoFour) {
-    for (const char* mode : {kEspeak, kSlt}) {
+    for (const char* mode : {kEspeak, kSlt, kFestivalSlt}) {
         std::vector<uint32_t> words;
         RenderText(mode, "1 2 3\r\n", {}, &words);
         EXPECT_EQ(words, (std::vector<uint32_t>{0, 2, 4})) << mode;
@@ -228,6 +234,23 @@ TEST(TextIsData, EmbeddedCommandsAreSpokenAsTextAndDoNotPersist) {
     const auto fresh = FreshRender(kEspeak, "hello there");
     EXPECT_NEAR(double(next.size()) / double(fresh.size()), 1.0, 0.03);
     EXPECT_NEAR(Rms(next) / Rms(fresh), 1.0, 0.1);
+}
+
+// Festival's own language is Scheme: text that reads as Scheme is still only text.
+TEST(TextIsData, FestivalSpeaksSchemeInTheTextLiterally) {
+    QTemporaryDir dir;
+    const std::string marker = dir.filePath("x").toStdString();
+    const std::string text = "\")(system \"touch " + marker + "\") (quit) \"unbalanced (( \" end";
+    std::vector<uint32_t> words;
+    const auto heard = RenderText(kFestivalKal, text, {}, &words);
+    EXPECT_GT(heard.size(), 16000u * 2) << "several seconds of speech";
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(marker)));
+    // The words Festival made of it, in order, up to the last one.
+    for (const char* word : {"\")(system", "\"touch", "(quit)", "\"unbalanced", "end"})
+        EXPECT_TRUE(std::count(words.begin(), words.end(), text.find(word))) << word;
+    // Still running, with the same voice: (quit) quit nothing.
+    EXPECT_EQ(RenderText(kFestivalKal, "1 2 3", {}, &words).empty(), false);
+    EXPECT_EQ(words, (std::vector<uint32_t>{0, 2, 4}));
 }
 
 // Cutting text into pieces must not change how long it takes to say: the whole of a

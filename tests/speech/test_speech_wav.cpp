@@ -127,7 +127,8 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
     StartRealService();
     QTemporaryDir dir;
     const QString wav = dir.filePath("words.wav");
-    for (const char* voice : {kVoice, "slt (US English female) - flite"}) {
+    for (const char* voice :
+         {kVoice, "slt (US English female) - flite", "kal (US English male, diphone) - festival"}) {
         sf_count_t oneWorker = 0;
         for (unsigned jobs : {1u, 3u}) {
             SetRenderJobs(jobs);
