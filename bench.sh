@@ -57,7 +57,8 @@ render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_
 render_flac_vs_pipeline first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms render_peak_rss_mib_3500KB
 render_peak_rss_mib_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
-stall_rendering_ms window_word_sync_error_ms_p95"
+stall_rendering_ms window_word_sync_error_ms_p95 list_voices_ms festival_first_audio_ms_1MB
+render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave"
 
 fail_all() {
     for name in $ALL_FIGURES; do echo "$name: error $1"; done
@@ -208,3 +209,40 @@ peak_rss() {
     printf 'render_peak_rss_mib_one_word: %.1f MiB\n' "$(echo "$kib / 1024" | bc -l)"
 }
 measure "render_peak_rss_mib_3500KB render_peak_rss_mib_one_word" peak_rss
+
+# --- Festival: listing without starting it, first audio, and its own command line -----
+list_voices() {
+    local runs=() t
+    for _ in 1 2 3 4 5; do
+        t=$(now) && "$SAY" --list >/dev/null || { echo "parlen-say --list failed" >&2; return 1; }
+        runs+=("$(echo "($(now) - $t) * 1000" | bc -l)")
+    done
+    echo "list runs (ms): ${runs[*]}" >&2
+    printf 'list_voices_ms: %.1f ms\n' "$(printf '%s\n' "${runs[@]}" | sort -g | sed -n 3p)"
+}
+measure list_voices_ms list_voices
+
+FEST_VOICE="$("$SAY" --list 2>/dev/null | cut -f2 | grep -m1 '^slt (.*HTS) - festival$')"
+log "Festival voice: ${FEST_VOICE:-none}"
+festival_first_audio() {
+    [ -n "$FEST_VOICE" ] || { echo "no Festival slt voice" >&2; return 1; }
+    "${SPEECH[@]}" first-audio --voice "$FEST_VOICE" --text "$GPL" --dir "$WORK" |
+        sed 's/^first_audio_ms_1MB:/festival_first_audio_ms_1MB:/'
+}
+measure festival_first_audio_ms_1MB festival_first_audio
+
+# text2wave renders a minute of GPL-3 or more: three pairs each.
+text2wave_gpl() { text2wave -eval "(voice_cmu_us_slt_arctic_hts)" "$GPL" -o "$WORK/t2w.wav"; }
+ours_festival_one_job() { "$SAY" --out "$WORK/ours-fest.wav" --jobs 1 --voice "$FEST_VOICE" "$GPL"; }
+ours_festival() { "$SAY" --out "$WORK/ours-fest.wav" --voice "$FEST_VOICE" "$GPL"; }
+festival_speed() {
+    [ -n "$FEST_VOICE" ] || { echo "no Festival slt voice" >&2; return 1; }
+    local PAIRS=3 dt do
+    paired_ratio render_speed_vs_text2wave_one_job text2wave_gpl ours_festival_one_job || return 1
+    dt=$(soxi -D "$WORK/t2w.wav") && do=$(soxi -D "$WORK/ours-fest.wav") || return 1
+    echo "durations: text2wave $dt s, parlen-say $do s" >&2
+    printf 'festival_duration_ratio: %.4f x\n' "$(echo "$do / $dt" | bc -l)"
+    paired_ratio render_speed_vs_text2wave text2wave_gpl ours_festival
+}
+measure "render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave" \
+    festival_speed

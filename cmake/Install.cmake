@@ -32,6 +32,15 @@ endif()
 if(TARGET parlen-say)
   install(TARGETS parlen-say RUNTIME DESTINATION bin)
 endif()
+# Festival's library is the programs' own: beside the program, found through their run
+# paths wherever the tree is unpacked.
+install(TARGETS parlen_festival LIBRARY DESTINATION ${PARLEN_PROGRAM_DIR})
+if(TARGET parlenmaker)
+  set_target_properties(parlenmaker PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
+if(TARGET parlen-say)
+  set_target_properties(parlen-say PROPERTIES INSTALL_RPATH "$ORIGIN/../${PARLEN_PROGRAM_DIR}")
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/parlenmaker)
 
 # cpack -G DEB: the dependencies are worked out by dpkg-shlibdeps from the libraries the
@@ -56,6 +65,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${PARLEN_MAKER_SITE}/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "qt6-qpa-plugins, fonts-liberation2, pulseaudio | pipewire-pulse, festival, festvox-us-slt-hts, festvox-kallpc16k")
 include(CPack)

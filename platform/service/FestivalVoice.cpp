@@ -13,7 +13,8 @@ namespace {
 bool Resample(std::vector<int16_t>& samples, double from, double to) {
     if (samples.empty() || std::abs(from - to) < 0.5) return true;
     std::vector<int16_t> out(static_cast<size_t>(std::ceil(samples.size() * to / from)) + 16);
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    io.flags |= SOXR_NO_DITHER;  // the same text renders the same, sample for sample
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     size_t done = 0;
     if (soxr_oneshot(from, to, 1, samples.data(), samples.size(), nullptr, out.data(), out.size(),
@@ -29,6 +30,11 @@ FestivalVoice::FestivalVoice(std::string name, unsigned rate)
     : name_(std::move(name)), rate_(rate) {}
 
 FestivalVoice::~FestivalVoice() = default;
+
+void FestivalVoice::Prepare(std::string_view, const std::vector<TextPiece>&,
+                            const VoiceSettings&) {
+    festival_bridge::Select(name_);
+}
 
 bool FestivalVoice::Render(std::string_view text, TextPiece piece,
                            const std::vector<uint32_t>& wordStarts, const VoiceSettings& settings,

@@ -26,6 +26,10 @@ class FestivalVoice : public VoiceBackend {
     bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
                 const VoiceSettings& settings, const std::function<bool()>& aborted,
                 RenderedPiece& out) override;
+    // Starts Festival with this voice before worker processes are forked, so that each
+    // of them finds it ready.
+    void Prepare(std::string_view text, const std::vector<TextPiece>& pieces,
+                 const VoiceSettings& settings) override;
 
   private:
     std::string name_;

@@ -60,6 +60,7 @@ check_report() {
     [ "$(grep -c '^engine: ' "$report")" -eq "$count" ] || fail "engine count and list differ"
     grep -q '^engine: .* - espeak-ng$' "$report" || fail "no espeak-ng voice listed"
     grep -q '^engine: .* - flite$' "$report" || fail "no flite voice listed"
+    grep -q '^engine: .* - festival$' "$report" || fail "no Festival voice listed"
     grep -qx 'status: ' "$report" || fail "status bar: $(grep status "$report")"
     grep -qx 'application: parlenmaker [0-9.]* org.parlenmaker.ParlenMaker' "$report" ||
         fail "$(grep '^application:' "$report")"

@@ -33,8 +33,11 @@ package_of() {
     done
     head -n 1 "$scratch/owner" | cut -d: -f1
 }
-for program in parlenmaker parlen-say; do
+dpkg-deb -c "$deb" >"$scratch/contents"
+for program in parlenmaker parlen-say libparlen_festival.so; do
     for lib in $(objdump -p "$BUILD/bin/$program" | awk '$1 == "NEEDED" { print $2 }'); do
+        # The programs' own library comes with them.
+        grep -qE " ./usr/lib/parlenmaker/$lib( |$)" "$scratch/contents" && continue
         path="$(awk -v l="$lib" '$1 == l && /x86-64/ { print $NF; exit }' <<<"$known_libs")"
         [ -n "$path" ] || fail "$lib not found by ldconfig"
         owner="$(package_of "$path")"
@@ -44,9 +47,9 @@ for program in parlenmaker parlen-say; do
     done
 done
 
-# The tree inside: program and read-me together, the link, the desktop files.
-dpkg-deb -c "$deb" >"$scratch/contents"
+# The tree inside: program, its library and read-me together, the link, the desktop files.
 for path in ./usr/lib/parlenmaker/parlenmaker ./usr/lib/parlenmaker/readme.txt \
+    ./usr/lib/parlenmaker/libparlen_festival.so \
     ./usr/bin/parlen-say ./usr/share/applications/org.parlenmaker.ParlenMaker.desktop \
     ./usr/share/metainfo/org.parlenmaker.ParlenMaker.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/org.parlenmaker.ParlenMaker.svg \

@@ -24,6 +24,7 @@ cmp -s "$PARLEN_SOURCE/app/readme.txt" "$prefix/lib/parlenmaker/readme.txt" ||
 cmp -s "$PARLEN_SOURCE/LICENSE" "$prefix/share/doc/parlenmaker/LICENSE" || fail "licence not installed"
 "$prefix/bin/parlen-say" --list >"$scratch/voices" 2>&1 || fail "parlen-say --list failed"
 grep -q flite "$scratch/voices" || fail "parlen-say lists no flite voice"
+grep -q ' - festival' "$scratch/voices" || fail "parlen-say lists no Festival voice"
 
 # The desktop entry names what is installed.
 entry="$prefix/share/applications/$APP_ID.desktop"
