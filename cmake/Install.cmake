@@ -52,8 +52,8 @@ set(CPACK_PACKAGE_VENDOR ${PARLEN_MAKER_SITE})
 set(CPACK_PACKAGE_CONTACT "Parlen Maker maintainers <maintainers@${PARLEN_MAKER_SITE}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "text-to-speech converter with one window")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Parlen Maker reads a typed or loaded plain text aloud with the espeak-ng and flite\n"
-    "voices installed on the system, highlighting the word being spoken, or renders it\n"
+    "Parlen Maker reads a typed or loaded plain text aloud with the espeak-ng, flite and\n"
+    "Festival voices installed on the system, highlighting the word being spoken, or renders it\n"
     "into an audio file: WAV, MP3, Ogg Vorbis, Opus or FLAC. Pitch, speed and volume\n"
     "are set with three sliders and can be saved in small settings files. The package\n"
     "also holds parlen-say, which speaks text from the command line.")

@@ -31,8 +31,7 @@ FestivalVoice::FestivalVoice(std::string name, unsigned rate)
 
 FestivalVoice::~FestivalVoice() = default;
 
-void FestivalVoice::Prepare(std::string_view, const std::vector<TextPiece>&,
-                            const VoiceSettings&) {
+void FestivalVoice::Prepare(std::string_view, const std::vector<TextPiece>&, const VoiceSettings&) {
     festival_bridge::Select(name_);
 }
 
@@ -49,8 +48,17 @@ bool FestivalVoice::Render(std::string_view text, TextPiece piece,
         !Resample(utt.samples, utt.rate * pitch, rate_))
         return false;
     out.samples = std::move(utt.samples);
+    // Each utterance starts with a pause. A piece that goes on with a sentence the last
+    // one began starts without it, as the sentence would go on when said whole.
+    double lead = 0;
+    const bool goesOn = piece.begin > 0 && KindOfPieceEnd(text, piece.begin) == PieceEndKind::Piece;
+    if (goesOn && utt.segments.size() > 1 && utt.segments.front().name == "pau") {
+        lead = utt.segments[1].start;
+        const auto cut = std::min(out.samples.size(), static_cast<size_t>(lead / pitch * rate_));
+        out.samples.erase(out.samples.begin(), out.samples.begin() + static_cast<ptrdiff_t>(cut));
+    }
     const auto frameAt = [&](double seconds) {
-        const auto frame = static_cast<uint64_t>(std::max(0.0, seconds / pitch * rate_));
+        const auto frame = static_cast<uint64_t>(std::max(0.0, (seconds - lead) / pitch * rate_));
         return std::min<uint64_t>(frame, out.samples.empty() ? 0 : out.samples.size() - 1);
     };
     // Word offsets into the whole text, only ever forward: where Festival's token lies,

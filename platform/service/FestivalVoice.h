@@ -19,9 +19,10 @@ class FestivalVoice : public VoiceBackend {
     ~FestivalVoice() override;
 
     unsigned SampleRate() const override { return rate_; }
-    // Festival renders a sentence at a time well below a second; the HTS voices
-    // load their model for every utterance, so pieces after the first are larger.
-    PieceSize FirstPieceSize() const override { return {30, 80}; }
+    // An HTS voice loads its model for every utterance (some 40 ms) and renders about
+    // 15 times faster than real time: the first piece is a word or two, so that it is
+    // heard at once, and the ones after it are larger.
+    PieceSize FirstPieceSize() const override { return {10, 30}; }
     PieceSize NextPieceSize() const override { return {120, 260}; }
     bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
                 const VoiceSettings& settings, const std::function<bool()>& aborted,
