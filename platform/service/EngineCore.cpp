@@ -201,7 +201,7 @@ bool EngineCore::StepText() {
     const std::shared_ptr<Text> text = current_;
     const uint64_t gen = gen_;
     const bool first = !text->begun;
-    const PieceSize size = text->cursor == 0 ? voice_->FirstPieceSize() : voice_->NextPieceSize();
+    const PieceSize size = voice_->PieceSizeAt(text->bytes, text->cursor);
     if (first) {
         text->begun = true;
         dest_->BeginText(text->bytes, voiceName_);

@@ -128,7 +128,7 @@ void Report(int fd, HRESULT code, const std::string& why) {
         const std::function<bool()> never = [] { return false; };
         RenderedPiece out;
         for (size_t cursor = segment.begin; cursor < segment.end;) {
-            const PieceSize size = cursor == 0 ? voice.FirstPieceSize() : voice.NextPieceSize();
+            const PieceSize size = voice.PieceSizeAt(text, cursor);
             const TextPiece piece{cursor, std::min(segment.end, PieceEnd(text, cursor, size.soft,
                                                                          size.hard, size.run))};
             out.samples.clear();
@@ -185,7 +185,7 @@ std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text, Voic
     std::vector<TextPiece> pieces;
     std::vector<std::pair<size_t, Cut>> ends;
     for (size_t cursor = 0; cursor < text.size();) {
-        const PieceSize size = cursor == 0 ? voice.FirstPieceSize() : voice.NextPieceSize();
+        const PieceSize size = voice.PieceSizeAt(text, cursor);
         const size_t end = PieceEnd(text, cursor, size.soft, size.hard, size.run);
         if (end <= cursor) break;
         pieces.push_back(TextPiece{cursor, end});

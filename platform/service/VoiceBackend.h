@@ -63,6 +63,13 @@ class VoiceBackend {
     // small enough that one piece never holds the worker long.
     virtual PieceSize FirstPieceSize() const = 0;
     virtual PieceSize NextPieceSize() const = 0;
+    // The size of the piece starting at cursor: the first piece is the first one that
+    // holds something to say, however many blanks come before it.
+    PieceSize PieceSizeAt(std::string_view text, size_t cursor) const {
+        for (size_t i = 0; i < cursor; ++i)
+            if (!IsWordBlank(static_cast<unsigned char>(text[i]))) return NextPieceSize();
+        return FirstPieceSize();
+    }
     // Renders text[piece] (already sanitised). wordStarts are the piece's word starts
     // (byte offsets in text). Returns false when aborted or failed; out then holds
     // what was rendered so far.
