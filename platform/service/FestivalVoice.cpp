@@ -26,8 +26,8 @@ bool Resample(std::vector<int16_t>& samples, double from, double to) {
 }
 }  // namespace
 
-FestivalVoice::FestivalVoice(std::string name, unsigned rate)
-    : name_(std::move(name)), rate_(rate) {}
+FestivalVoice::FestivalVoice(std::string name, unsigned rate, bool latin1)
+    : name_(std::move(name)), rate_(rate), latin1_(latin1) {}
 
 FestivalVoice::~FestivalVoice() = default;
 
@@ -39,7 +39,8 @@ bool FestivalVoice::Render(std::string_view text, TextPiece piece,
                            const std::vector<uint32_t>& wordStarts, const VoiceSettings& settings,
                            const std::function<bool()>& aborted, RenderedPiece& out) {
     if (aborted() || !festival_bridge::Select(name_)) return false;
-    const AsciiPiece ascii = ToAsciiPiece(text.substr(piece.begin, piece.end - piece.begin));
+    const AsciiPiece ascii =
+        ToAsciiPiece(text.substr(piece.begin, piece.end - piece.begin), latin1_);
     const double pitch = std::pow(2.0, (static_cast<double>(settings.pitch) - 50.0) / 100.0);
     const double length = 175.0 / static_cast<double>(settings.speed);
     // Raised pitch is a longer utterance played faster, read as recorded at rate × pitch.

@@ -14,8 +14,10 @@
 
 class FestivalVoice : public VoiceBackend {
   public:
-    // `name` is Festival's (cmu_us_slt_arctic_hts); audio comes out at `rate`.
-    FestivalVoice(std::string name, unsigned rate);
+    // `name` is Festival's (cmu_us_slt_arctic_hts); audio comes out at `rate`. A voice
+    // that reads ISO-8859-1 gets Latin-1 letters as they are, others get them without
+    // their accents.
+    FestivalVoice(std::string name, unsigned rate, bool latin1 = false);
     ~FestivalVoice() override;
 
     unsigned SampleRate() const override { return rate_; }
@@ -35,4 +37,5 @@ class FestivalVoice : public VoiceBackend {
   private:
     std::string name_;
     unsigned rate_;
+    bool latin1_;
 };

@@ -155,6 +155,7 @@ FestivalVoiceInfo Describe(const std::string& name, const std::string& languageD
     if (v.gender) v.description += gender == "female" ? " female" : " male";
     if (!v.style.empty()) v.description += ", " + v.style;
     if (const unsigned rate = HtsRate(dir)) v.rate = rate;
+    v.latin1 = Lower(features["coding"]).rfind("iso-8859", 0) == 0;
     return v;
 }
 }  // namespace

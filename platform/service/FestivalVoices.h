@@ -16,6 +16,7 @@ struct FestivalVoiceInfo {
     std::string style;        // "HTS", "diphone", ...
     unsigned gender = 0;      // the mode record's: 1 female, 2 male, 0 not given
     unsigned rate = 16000;    // samples per second the voice is rendered at
+    bool latin1 = false;      // reads ISO-8859-1 (or -15) text, by its declaration
 };
 
 // The directories Festival looks for voices in.

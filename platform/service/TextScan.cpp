@@ -247,7 +247,7 @@ Utf8Piece ToUtf8Piece(std::string_view piece) {
     return out;
 }
 
-AsciiPiece ToAsciiPiece(std::string_view piece) {
+AsciiPiece ToAsciiPiece(std::string_view piece, bool latin1) {
     AsciiPiece out;
     out.text.reserve(piece.size());
     out.origin.reserve(piece.size());
@@ -256,7 +256,7 @@ AsciiPiece ToAsciiPiece(std::string_view piece) {
         size_t len = SequenceLength(piece, i, &cp);
         if (len == 0) len = 1, cp = 0xFFFD;
         const auto at = static_cast<uint32_t>(i);
-        if (cp < 0x80) {
+        if (cp < 0x80 || (latin1 && cp >= 0xA0 && cp <= 0xFF)) {
             out.text.push_back(static_cast<char>(cp));
             out.origin.push_back(at);
         } else if (const char* fold = LatinFold(cp)) {

@@ -62,11 +62,12 @@ struct Utf8Piece {
 Utf8Piece ToUtf8Piece(std::string_view piece);
 
 // The piece as plain ASCII for an engine that cannot read UTF-8: Latin-1 letters
-// lose their accents; any other character becomes a hyphen inside a word and a
-// blank elsewhere, so it neither joins nor splits words. origin[i] is the byte
-// offset (relative to the piece) of the character that output byte i came from.
+// lose their accents (or, with latin1, stay as their one ISO-8859-1 byte); any other
+// character becomes a hyphen inside a word and a blank elsewhere, so it neither joins
+// nor splits words. origin[i] is the byte offset (relative to the piece) of the
+// character that output byte i came from.
 struct AsciiPiece {
     std::string text;
     std::vector<uint32_t> origin;
 };
-AsciiPiece ToAsciiPiece(std::string_view piece);
+AsciiPiece ToAsciiPiece(std::string_view piece, bool latin1 = false);

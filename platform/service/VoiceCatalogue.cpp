@@ -93,6 +93,7 @@ std::vector<VoiceMode> ReadModes() {
                               "festival " + FestivalVersion(), v.language, v.speaker, v.style,
                               static_cast<WORD>(v.gender), 0)};
         mode.rate = v.rate;
+        mode.latin1 = v.latin1;
         modes.push_back(std::move(mode));
     }
     return modes;
@@ -147,6 +148,6 @@ std::vector<VoiceMode> ModesForLocale(std::string_view locale) {
 std::unique_ptr<VoiceBackend> MakeVoiceBackend(const VoiceMode& mode) {
     if (mode.engine == VoiceMode::Engine::Espeak) return std::make_unique<EspeakVoice>(mode.voice);
     if (mode.engine == VoiceMode::Engine::Festival)
-        return std::make_unique<FestivalVoice>(mode.voice, mode.rate);
+        return std::make_unique<FestivalVoice>(mode.voice, mode.rate, mode.latin1);
     return std::make_unique<FliteVoice>(mode.voice);
 }

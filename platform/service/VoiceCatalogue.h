@@ -20,7 +20,8 @@ struct VoiceMode {
     std::string voice;     // espeak-ng identifier, flite or Festival voice name
     std::string language;  // language tag, "en-us", "de", ...
     TTSMODEINFOA info;
-    unsigned rate = 0;  // Festival: samples per second to render at
+    unsigned rate = 0;    // Festival: samples per second to render at
+    bool latin1 = false;  // Festival: the voice reads ISO-8859-1
 };
 
 // Every installed mode in the stable base order (espeak-ng's list, flite's, then

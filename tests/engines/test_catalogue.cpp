@@ -104,6 +104,7 @@ TEST(Catalogue, FestivalVoicesAreFoundOnTheVoicePathAsTheyDescribeThemselves) {
     EXPECT_EQ(voices[0].language, "en-us");
     EXPECT_EQ(voices[0].gender, 1u);
     EXPECT_EQ(voices[0].rate, 48000u);
+    EXPECT_TRUE(voices[0].latin1);
     EXPECT_EQ(voices[1].speaker, "rab");  // no declaration: its folder tells the language
     EXPECT_EQ(voices[1].description, "English, diphone");
     EXPECT_EQ(voices[1].rate, 16000u);
@@ -111,6 +112,7 @@ TEST(Catalogue, FestivalVoicesAreFoundOnTheVoicePathAsTheyDescribeThemselves) {
     EXPECT_EQ(voices[2].description, "Central Catalan, HTS");
     EXPECT_EQ(voices[2].language, "ca");
     EXPECT_EQ(voices[2].gender, 0u);
+    EXPECT_FALSE(voices[2].latin1);
     EXPECT_TRUE(FindFestivalVoices({"/nonexistent/voices"}).empty());
     const auto features =
         ProclaimedFeatures("(proclaim_voice 'v '((description \"a \\\"b\\\" (c\")))");

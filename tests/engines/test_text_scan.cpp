@@ -98,6 +98,7 @@ TEST(TextScan, AsciiPieceFoldsLettersAndKeepsWordsApart) {
     EXPECT_EQ(p.origin[2], 2u);  // the folded letter points at its two-byte original
     EXPECT_EQ(p.origin[3], 4u);
     EXPECT_EQ(p.origin[8], 11u);
+    EXPECT_EQ(ToAsciiPiece("na\xC3\xAFve \xE6\x97\xA5", true).text, "na\xEFve  ");
 }
 
 TEST(InlineTags, WellFormedTagsParseWithKeywordCaseIgnored) {
