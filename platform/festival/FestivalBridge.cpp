@@ -34,10 +34,12 @@ Interpreter& Festival() {
     return state;
 }
 
-// Evaluates form. Festival reports an error by a long jump to the innermost handler
-// (or ends the process when there is none): this is that handler, and nothing here
-// owns a resource across the call.
-bool Eval(LISP form, LISP* result = nullptr) {
+// Runs call, which calls into Festival; false when Festival reported an error. It
+// does so by a long jump to the innermost handler, or ends the process when there is
+// none: this is that handler. A jump skips the destructors of what call had built,
+// which an error may leak but never corrupts.
+template <class Call>
+bool Guarded(Call&& call) {
     jmp_buf* const saved = est_errjmp;
     const long savedOk = errjmp_ok;
     jmp_buf here;
@@ -45,8 +47,7 @@ bool Eval(LISP form, LISP* result = nullptr) {
     errjmp_ok = 1;
     volatile bool ok = false;
     if (setjmp(here) == 0) {
-        LISP value = leval(form, NIL);
-        if (result) *result = value;
+        call();
         ok = true;
     }
     est_errjmp = saved;
@@ -92,33 +93,28 @@ bool StartInterpreter() {
     if (f.ready) AnchorStack();
     if (f.started) return f.ready;
     f.started = true;
-    jmp_buf* const saved = est_errjmp;
-    const long savedOk = errjmp_ok;
-    jmp_buf here;
-    est_errjmp = &here;
-    errjmp_ok = 1;
-    if (setjmp(here) == 0) {
-        festival_initialize(1, kHeapCells);
-        AnchorStack();
-        gc_protect(&f.htsParams);
-        f.ready = true;
-    }
-    est_errjmp = saved;
-    errjmp_ok = savedOk;
-    return f.ready;
+    f.ready = Guarded([] { festival_initialize(1, kHeapCells); });
+    if (!f.ready) return false;
+    AnchorStack();
+    gc_protect(&f.htsParams);
+    return true;
 }
 
 bool SelectVoice(const std::string& name) {
     Interpreter& f = Festival();
     if (f.voice == name) return true;
     f.voice.clear();
-    if (!Eval(List({rintern(("voice_" + name).c_str())}))) return false;
-    LISP method = ft_get_param("Synth_Method");
-    f.hts = method != NIL && std::string_view(get_c_string(method)) == "HTS";
-    LISP stretch = ft_get_param("Duration_Stretch");
-    f.stretch = stretch != NIL ? get_c_float(stretch) : 1.0;
+    const std::string call = "voice_" + name;
+    const bool ok = Guarded([&] {
+        leval(List({rintern(call.c_str())}), NIL);
+        LISP method = ft_get_param("Synth_Method");
+        f.hts = method != NIL && std::string_view(get_c_string(method)) == "HTS";
+        LISP stretch = ft_get_param("Duration_Stretch");
+        f.stretch = stretch != NIL ? get_c_float(stretch) : 1.0;
+        f.htsParams = siod_get_lval("hts_engine_params", nullptr);
+    });
+    if (!ok) return false;
     if (f.stretch <= 0) f.stretch = 1.0;
-    f.htsParams = siod_get_lval("hts_engine_params", nullptr);
     f.voice = name;
     return true;
 }
@@ -131,9 +127,11 @@ bool SetLength(double factor) {
                       cons(List({strintern("-r"), flocons(1.0 / factor)}), f.htsParams));
         return true;
     }
-    return Eval(
-        List({rintern("Parameter.set"), List({rintern("quote"), rintern("Duration_Stretch")}),
-              flocons(f.stretch * factor)}));
+    return Guarded([&] {
+        leval(List({rintern("Parameter.set"), List({rintern("quote"), rintern("Duration_Stretch")}),
+                    flocons(f.stretch * factor)}),
+              NIL);
+    });
 }
 
 // Where each token of the utterance starts in `text`: its whitespace, punctuation
@@ -142,6 +140,7 @@ bool SetLength(double factor) {
 std::map<EST_Item_Content*, size_t> TokenStarts(EST_Utterance* u, std::string_view text) {
     std::map<EST_Item_Content*, size_t> starts;
     size_t at = 0;
+    if (!u->relation_present("Token")) return starts;
     for (EST_Item* t = u->relation("Token")->head(); t; t = inext(t)) {
         const EST_String white = t->S("whitespace", "");
         const EST_String pre = t->S("prepunctuation", "");
@@ -161,6 +160,35 @@ std::map<EST_Item_Content*, size_t> TokenStarts(EST_Utterance* u, std::string_vi
     }
     return starts;
 }
+// The utterance's wave (none when it has nothing to say), words and segments.
+void Extract(EST_Utterance* u, std::string_view text, festival_bridge::Utterance& out) {
+    using namespace festival_bridge;
+    if (u->relation_present("Wave") && u->relation("Wave")->head()) {
+        const EST_Wave* wave = get_utt_wave(u);
+        out.rate = static_cast<unsigned>(std::max(0, wave->sample_rate()));
+        out.samples.resize(static_cast<size_t>(std::max(0, wave->num_samples())));
+        for (size_t i = 0; i < out.samples.size(); ++i)
+            out.samples[i] = wave->a_no_check(static_cast<int>(i));
+    }
+    const auto seconds = [](EST_Item* segment) {
+        EST_Item* prev = iprev(segment);
+        return prev ? prev->F("end", 0.0f) : 0.0f;
+    };
+    const auto starts = TokenStarts(u, text);
+    if (u->relation_present("Word"))
+        for (EST_Item* w = u->relation("Word")->head(); w; w = inext(w)) {
+            EST_Item* token = parent(w, "Token");
+            EST_Item* syllable = daughter1(w->as_relation("SylStructure"));
+            EST_Item* segment = syllable ? daughter1(syllable) : nullptr;
+            auto it = token ? starts.find(token->contents()) : starts.end();
+            if (!segment || !segment->as_relation("Segment") || it == starts.end()) continue;
+            out.words.push_back(
+                Word{static_cast<uint32_t>(it->second), seconds(segment->as_relation("Segment"))});
+        }
+    if (u->relation_present("Segment"))
+        for (EST_Item* s = u->relation("Segment")->head(); s; s = inext(s))
+            out.segments.push_back(Segment{s->name().str(), seconds(s)});
+}
 }  // namespace
 
 namespace festival_bridge {
@@ -178,37 +206,17 @@ bool Synthesise(const std::string& text, double length, Utterance& out) {
     if (!StartInterpreter() || Festival().voice.empty() || !SetLength(length)) return false;
     LISP utt = NIL;
     gc_protect(&utt);
-    const bool ok = Eval(
-        List({rintern("utt.synth"), List({rintern("Utterance"), rintern("Text"),
-                                          strcons(static_cast<long>(text.size()), text.c_str())})}),
-        &utt);
-    EST_Utterance* u = ok && utt != NIL && utterance_p(utt) ? utterance(utt) : nullptr;
-    EST_Wave* wave = u ? get_utt_wave(u) : nullptr;
-    if (!wave) {
-        gc_unprotect(&utt);
-        return u != nullptr;  // an utterance without a wave has nothing to say
-    }
-    out.rate = static_cast<unsigned>(std::max(0, wave->sample_rate()));
-    out.samples.resize(static_cast<size_t>(std::max(0, wave->num_samples())));
-    for (size_t i = 0; i < out.samples.size(); ++i) out.samples[i] = wave->a(static_cast<int>(i));
-    const auto seconds = [&](EST_Item* segment) {
-        EST_Item* prev = iprev(segment);
-        return prev ? prev->F("end", 0.0f) : 0.0f;
-    };
-    const auto starts = TokenStarts(u, text);
-    for (EST_Item* w = u->relation("Word")->head(); w; w = inext(w)) {
-        EST_Item* token = parent(w, "Token");
-        EST_Item* syllable = daughter1(w->as_relation("SylStructure"));
-        EST_Item* segment = syllable ? daughter1(syllable) : nullptr;
-        auto it = token ? starts.find(token->contents()) : starts.end();
-        if (!segment || it == starts.end()) continue;
-        out.words.push_back(
-            Word{static_cast<uint32_t>(it->second), seconds(segment->as_relation("Segment"))});
-    }
-    for (EST_Item* s = u->relation("Segment")->head(); s; s = inext(s))
-        out.segments.push_back(Segment{s->name().str(), seconds(s)});
+    bool made = false;
+    const bool ok = Guarded([&] {
+        utt = leval(List({rintern("utt.synth"),
+                          List({rintern("Utterance"), rintern("Text"),
+                                strcons(static_cast<long>(text.size()), text.c_str())})}),
+                    NIL);
+        made = utt != NIL && utterance_p(utt);
+        if (made) Extract(utterance(utt), text, out);
+    });
     gc_unprotect(&utt);
-    return true;
+    return ok && made;
 }
 
 std::string Version() {
