@@ -12,6 +12,7 @@
 #include "RealService.h"
 #include "TinyDisk.h"
 #include "platform/ComPtr.h"
+#include "platform/service/ParallelRender.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 
@@ -392,6 +393,36 @@ TEST_F(RealService, ARenderWorkerThatDiesEndsTheRenderWithAFailureAndAValidFile)
     qint64 bytes = 0;
     ASSERT_TRUE(IsWav(wav, bytes)) << "what was rendered stays a valid file";
     EXPECT_EQ(QFile(wav).size(), 44 + bytes) << "the header holds all that was written";
+}
+
+// The encoder of a compressed file is the slower side: the workers give way to it.
+TEST_F(RealService, RenderWorkersYieldToTheEncoderOfACompressedFileOnly) {
+    QFile gpl("/usr/share/common-licenses/GPL-3");
+    ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
+    const QByteArray text = gpl.read(12000);
+    const auto nice = [](qint64 pid) {  // field 19 of /proc/PID/stat; -100 when gone
+        QFile f(QString("/proc/%1/stat").arg(pid));
+        const QByteArray stat = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        return fields.size() > 16 ? fields[16].toInt() : -100;
+    };
+    for (const bool compressed : {true, false}) {
+        std::set<int> seen;  // workers' niceness above parlen-say's
+        const QString path = dir.filePath(compressed ? "y.ogg" : "y.wav");
+        RunParlenSay({"--jobs", "2", "--wav", path}, text, {}, 60000, [&](QProcess& say) {
+            WaitFor(
+                [&] {
+                    for (int child : ChildrenOf(say.processId()))
+                        if (const int n = nice(child); n != -100)
+                            seen.insert(n - nice(say.processId()));
+                    return seen.count(ParallelRender::kYieldNice) ||
+                           say.state() == QProcess::NotRunning;
+                },
+                20000);
+        });
+        EXPECT_FALSE(seen.empty()) << "no render worker seen";
+        EXPECT_EQ(compressed, seen.count(ParallelRender::kYieldNice) > 0) << path.toStdString();
+    }
 }
 
 }  // namespace
