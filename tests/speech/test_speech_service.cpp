@@ -1,11 +1,13 @@
 // The speech component on the real speech service: the installed voices, WAV
 // rendering with its notifications, and the failures a user can meet.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <csignal>
 #include <set>
 
@@ -400,21 +402,17 @@ TEST_F(RealService, RenderWorkersYieldToTheEncoderOfACompressedFileOnly) {
     QFile gpl("/usr/share/common-licenses/GPL-3");
     ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
     const QByteArray text = gpl.read(12000);
-    const auto nice = [](qint64 pid) {  // field 19 of /proc/PID/stat; -100 when gone
-        QFile f(QString("/proc/%1/stat").arg(pid));
-        const QByteArray stat = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        return fields.size() > 16 ? fields[16].toInt() : -100;
-    };
     for (const bool compressed : {true, false}) {
-        std::set<int> seen;  // workers' niceness above parlen-say's
+        std::set<int> seen;  // workers' niceness above ours, which parlen-say has
         const QString path = dir.filePath(compressed ? "y.ogg" : "y.wav");
         RunParlenSay({"--jobs", "2", "--wav", path}, text, {}, 60000, [&](QProcess& say) {
             WaitFor(
                 [&] {
-                    for (int child : ChildrenOf(say.processId()))
-                        if (const int n = nice(child); n != -100)
-                            seen.insert(n - nice(say.processId()));
+                    for (int child : ChildrenOf(say.processId())) {
+                        errno = 0;  // a worker gone meanwhile answers -1 with ESRCH
+                        const int n = getpriority(PRIO_PROCESS, id_t(child));
+                        if (errno == 0) seen.insert(n - getpriority(PRIO_PROCESS, 0));
+                    }
                     return seen.count(ParallelRender::kYieldNice) ||
                            say.state() == QProcess::NotRunning;
                 },
