@@ -124,6 +124,40 @@ int64_t LocalShift(const std::vector<int16_t>& a, size_t aFrame, const std::vect
     return best;
 }
 
+void ArrivalClock::Add(size_t end, int64_t arrivalNs) {
+    pieces_.emplace_back(end, arrivalNs);
+}
+
+int64_t ArrivalClock::TimeOfFrame(int64_t frame) const {
+    if (pieces_.empty()) return 0;
+    const auto byEnd = [](const std::pair<size_t, int64_t>& p, int64_t f) {
+        return int64_t(p.first) < f;
+    };
+    auto from = std::lower_bound(pieces_.begin(), pieces_.end(), frame - int64_t(span_), byEnd);
+    auto to = std::lower_bound(from, pieces_.end(), frame + int64_t(span_) + 1, byEnd);
+    // A frame beyond every piece's reach still gets the nearest pieces' estimate.
+    if (from == to) {
+        from = to == pieces_.end() ? to - 1 : to;
+        to = from + 1;
+    }
+    int64_t best = INT64_MAX;
+    for (auto it = from; it != to; ++it)
+        best = std::min(best,
+                        it->second - (int64_t(it->first) - frame) * 1'000'000'000 / int64_t(rate_));
+    return best;
+}
+
+int64_t ArrivalClock::FrameAt(int64_t ns) const {
+    if (pieces_.empty()) return 0;
+    // From the piece that arrived nearest the time, then corrected by the estimate there.
+    auto it = std::lower_bound(pieces_.begin(), pieces_.end(), ns,
+                               [](const auto& p, int64_t t) { return p.second < t; });
+    if (it == pieces_.end()) --it;
+    int64_t frame = int64_t(it->first) - (it->second - ns) * int64_t(rate_) / 1'000'000'000;
+    for (int i = 0; i < 3; ++i) frame += (ns - TimeOfFrame(frame)) * int64_t(rate_) / 1'000'000'000;
+    return frame;
+}
+
 std::string RepeatTo(const std::string& text, size_t size) {
     std::string out;
     if (text.empty()) return out;

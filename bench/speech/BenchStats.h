@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace BenchStats {
@@ -36,6 +37,28 @@ int BestShift(const std::vector<int16_t>& a, size_t aFrom, const std::vector<int
 // that a file render has not, so each word is placed by its own surroundings.
 int64_t LocalShift(const std::vector<int16_t>& a, size_t aFrame, const std::vector<int16_t>& b,
                    size_t window, int64_t guess, int64_t range, unsigned rate);
+
+// Wall times of a recorded stream's frames, from when its pieces arrived. Delivery can
+// only be late, never early, so a frame's time is the earliest that the pieces around
+// it allow (arrival - frames delivered after it / rate). Only pieces within `span`
+// frames count: the sound server's clock may run a few hundred ppm off the steady
+// clock, and over a long recording a single earliest piece would place the frames far
+// from it several milliseconds off.
+class ArrivalClock {
+  public:
+    ArrivalClock(unsigned rate, size_t span) : rate_(rate), span_(span) {}
+    // Frames [0, end) had arrived at arrivalNs (steady clock); end grows from call to call.
+    void Add(size_t end, int64_t arrivalNs);
+    bool Empty() const { return pieces_.empty(); }
+    // Time of a frame, and the frame heard at a time (before the first: negative).
+    int64_t TimeOfFrame(int64_t frame) const;
+    int64_t FrameAt(int64_t ns) const;
+
+  private:
+    unsigned rate_;
+    size_t span_;
+    std::vector<std::pair<size_t, int64_t>> pieces_;  // end frame, arrival
+};
 
 // text repeated (whole copies, then a cut one) to exactly size bytes; a cut falls
 // after a line break when one is near, so no word is split.

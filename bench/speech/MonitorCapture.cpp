@@ -20,7 +20,7 @@ int64_t Ns(MonitorCapture::Clock::time_point t) {
 }  // namespace
 
 MonitorCapture::MonitorCapture(unsigned rate, unsigned fragmentFrames)
-    : rate_(rate), fragment_(fragmentFrames) {}
+    : rate_(rate), fragment_(fragmentFrames), clock_(rate, rate) {}
 
 MonitorCapture::~MonitorCapture() {
     Stop();
@@ -75,8 +75,7 @@ void MonitorCapture::Run() {
         const int64_t now = Ns(Clock::now());
         std::lock_guard lock(mutex_);
         samples_.insert(samples_.end(), chunk.begin(), chunk.end());
-        const int64_t zero = now - static_cast<int64_t>(samples_.size()) * 1'000'000'000 / rate_;
-        if (!zeroNs_ || zero < *zeroNs_) zeroNs_ = zero;
+        clock_.Add(samples_.size(), now);
     }
 }
 
@@ -97,11 +96,10 @@ std::optional<size_t> MonitorCapture::FirstSoundSince(size_t from, int threshold
 
 MonitorCapture::Clock::time_point MonitorCapture::TimeOfFrame(size_t frame) const {
     std::lock_guard lock(mutex_);
-    const int64_t ns = zeroNs_.value_or(0) + static_cast<int64_t>(frame) * 1'000'000'000 / rate_;
-    return Clock::time_point(std::chrono::nanoseconds(ns));
+    return Clock::time_point(std::chrono::nanoseconds(clock_.TimeOfFrame(int64_t(frame))));
 }
 
 int64_t MonitorCapture::FrameAt(Clock::time_point t) const {
     std::lock_guard lock(mutex_);
-    return (Ns(t) - zeroNs_.value_or(0)) * rate_ / 1'000'000'000;
+    return clock_.FrameAt(Ns(t));
 }

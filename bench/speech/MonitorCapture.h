@@ -4,7 +4,8 @@
 // that the wall time of any captured frame is known to within a few milliseconds.
 //
 // Delivery can only be late, never early: frame f's time is estimated as the
-// earliest (arrival - frames delivered by then / rate) + f / rate over all fragments.
+// earliest (arrival - frames delivered after f / rate) over the fragments within a
+// second of it (BenchStats::ArrivalClock), since the sink's clock drifts from ours.
 #include <pulse/simple.h>
 
 #include <atomic>
@@ -15,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "BenchStats.h"
 
 class MonitorCapture {
   public:
@@ -51,7 +54,6 @@ class MonitorCapture {
     std::atomic<bool> running_{false};
     mutable std::mutex mutex_;
     std::vector<int16_t> samples_;
-    // Earliest estimate of frame 0's time, in steady-clock nanoseconds.
-    std::optional<int64_t> zeroNs_;
+    BenchStats::ArrivalClock clock_;  // of every fragment, in steady-clock nanoseconds
     std::string error_;
 };

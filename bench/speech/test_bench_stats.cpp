@@ -86,3 +86,25 @@ TEST(BenchStats, LocalShiftFollowsAGapInTheCopy) {
     // Far outside the searched range it is not found.
     EXPECT_NE(1400, LocalShift(a, 24000, b, rate / 4, -5000, 1000, rate));
 }
+
+TEST(BenchStats, ArrivalClockFollowsASinkClockThatRunsFast) {
+    // 40 s of a sink whose clock runs 300 ppm fast, in 5 ms pieces handed over up to
+    // 3 ms late, every eighth one on time.
+    const unsigned rate = 22050;
+    const double speed = 1.0003;
+    const auto trueNs = [&](double frame) { return int64_t(frame / (rate * speed) * 1e9); };
+    ArrivalClock clock(rate, rate);
+    EXPECT_TRUE(clock.Empty());
+    for (size_t end = 110, k = 0; end <= 40u * rate; end += 110, ++k)
+        clock.Add(end, trueNs(double(end)) + (k % 8 ? int64_t((k * 7919) % 3000) * 1000 : 0));
+    // A frame is placed at its time to well under a millisecond at either end of the
+    // recording, not pinned to the latest on-time piece (12 ms off at the start).
+    for (double seconds : {0.5, 20.0, 39.5}) {
+        const int64_t frame = int64_t(seconds * rate);
+        EXPECT_NEAR(0.0, double(clock.TimeOfFrame(frame) - trueNs(double(frame))) / 1e6, 0.5)
+            << seconds << " s";
+        EXPECT_NEAR(double(frame), double(clock.FrameAt(clock.TimeOfFrame(frame))), 1.0);
+    }
+    // Before the first piece, times and frames run on at the nominal rate.
+    EXPECT_LT(clock.FrameAt(trueNs(0) - 1'000'000'000), -rate + 200);
+}

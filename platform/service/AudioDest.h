@@ -74,6 +74,9 @@ struct IParlenAudioDest : IUnknown {
     // True when audio is taken as fast as it comes and never heard as it is written
     // (a file): a long text may then be rendered ahead, in parts, by several processes.
     virtual bool RendersAhead() { return false; }
+    // True when the audio is encoded on a thread of its own that needs more processor
+    // time than the synthesis does (a lossy format): render workers give way to it.
+    virtual bool SlowEncoder() { return false; }
     // A text begins (before its first audio) with the voice's name: a file may name
     // itself after them.
     virtual void BeginText(std::string_view text, std::string_view voiceName) {

@@ -258,6 +258,19 @@ uint64_t DeviceDest::HeardLocked() {
     return heard_;
 }
 
+std::optional<pa_usec_t> DeviceDest::DueInLocked(uint64_t frame) {
+    const uint64_t heard = HeardLocked();
+    if (heard >= frame) return 0;
+    // Only a running clock reaches the frame by itself: not one held by a pause, a
+    // start threshold or a starved stream, nor one stopped at what the server has.
+    if (paused_ || !StreamUsableLocked() || frame > pushed_) return std::nullopt;
+    const pa_timing_info* info = pa_stream_get_timing_info(stream_);
+    if (!info || info->read_index_corrupt || !info->playing) return std::nullopt;
+    if (!info->write_index_corrupt && int64_t(frame) > info->write_index / 2 + offset_)
+        return std::nullopt;
+    return ((frame - heard) * PA_USEC_PER_SEC + rate_ - 1) / rate_;
+}
+
 void DeviceDest::RequestTimingLocked() {
     if (!StreamUsableLocked()) return;
     if (timing_) {

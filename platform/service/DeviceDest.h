@@ -8,7 +8,7 @@
 // (kAheadMs) ahead of what is heard; written frames wait in a queue of ours until the
 // server's small buffer has room, so Write never blocks. Marks run on the main-loop
 // thread when the stream clock (the server's timing report: the sample being heard)
-// passes their frame.
+// passes their frame; the loop wakes when the next one is due by that clock.
 //
 // Pause corks the stream, Resume uncorks it, Reset flushes it and also ends a pause
 // (nothing is left to hold, and the next text must be heard). Open with another
@@ -28,6 +28,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/ComObject.h"
@@ -87,6 +88,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     bool StreamUsableLocked() const;
     void PushLocked();
     uint64_t HeardLocked();
+    std::optional<pa_usec_t> DueInLocked(uint64_t frame);
     void RequestTimingLocked();
     void RunDueMarksLocked();
     void ArmPollLocked();
@@ -110,7 +112,7 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     pa_stream* stream_ = nullptr;
     pa_time_event* poll_ = nullptr;
     bool pollArmed_ = false;
-    unsigned polls_ = 0;
+    pa_usec_t pollAt_ = 0;            // when the armed wake-up comes (monotonic clock)
     pa_operation* timing_ = nullptr;  // a timing report on its way
     pa_usec_t timingAsked_ = 0;       // when it was asked for (monotonic clock)
     unsigned rate_ = 0;

@@ -3,16 +3,32 @@
 // lost server. All of it runs with the main-loop lock held.
 #include <pulse/rtclock.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "platform/service/DeviceDest.h"
 
 namespace {
+// The clock is read this often while anything waits to be heard.
 constexpr pa_usec_t kPollUs = 5000;
+// A fresh timing report is asked for this often.
+constexpr pa_usec_t kTimingUs = 10000;
+// The shortest wake-up: a mark due sooner runs this late at most, and a clock that
+// falls short of its own estimate by a frame or two cannot make the loop spin.
+constexpr pa_usec_t kMinWakeUs = 200;
 }  // namespace
 
 void DeviceDest::ArmPollLocked() {
-    if (paused_ || pollArmed_ || !StreamUsableLocked()) return;
+    if (paused_ || !StreamUsableLocked()) return;
     if (marks_.Empty() && HeardLocked() >= written_) return;
-    const pa_usec_t when = pa_rtclock_now() + kPollUs;
+    // The wake-up comes when the next mark is due by the running clock, so that it
+    // runs when its frame is heard rather than up to a poll later.
+    pa_usec_t delay = kPollUs;
+    if (const std::optional<uint64_t> next = marks_.NextFrame())
+        if (const std::optional<pa_usec_t> due = DueInLocked(*next))
+            delay = std::clamp(*due, kMinWakeUs, kPollUs);
+    const pa_usec_t when = pa_rtclock_now() + delay;
+    if (pollArmed_ && when >= pollAt_) return;
     if (!poll_) {
         poll_ = pa_context_rttime_new(pulse_.Context(), when, &DeviceDest::PollCb, this);
         if (!poll_) return;
@@ -20,17 +36,19 @@ void DeviceDest::ArmPollLocked() {
         pa_context_rttime_restart(pulse_.Context(), poll_, when);
     }
     pollArmed_ = true;
+    pollAt_ = when;
 }
 
 void DeviceDest::OnPoll() {
     pollArmed_ = false;
+    const pa_usec_t now = pa_rtclock_now();
     if (timing_ && pa_operation_get_state(timing_) == PA_OPERATION_RUNNING &&
-        pa_rtclock_now() - timingAsked_ > pa_usec_t{kStallMs} * PA_USEC_PER_MSEC) {
+        now - timingAsked_ > pa_usec_t{kStallMs} * PA_USEC_PER_MSEC) {
         // A frozen server keeps the connection open but plays nothing more.
         FailLocked("The sound server at " + pulse_.Server() + " stopped answering");
         return;
     }
-    if (++polls_ % 2 == 0) RequestTimingLocked();
+    if (now - timingAsked_ >= kTimingUs) RequestTimingLocked();
     RunDueMarksLocked();
     NotifyRoomLocked();
     ArmPollLocked();

@@ -215,8 +215,8 @@ bool EngineCore::StepText() {
     lock.unlock();
 
     if (first && dest_->RendersAhead())
-        text->parallel =
-            ParallelRender::Plan(text->bytes, *voice_, settings, ParallelRender::Jobs());
+        text->parallel = ParallelRender::Plan(text->bytes, *voice_, settings,
+                                              ParallelRender::Jobs(), dest_->SlowEncoder());
     using Parallel = ParallelRender::Result;
     const Parallel from = text->parallel
                               ? text->parallel->Next(*voice_, text->bytes, settings, piece, out)

@@ -346,6 +346,12 @@ void FileDest::BeginText(std::string_view text, std::string_view voiceName) {
     if (encoder_ && fileFrames_ == 0) encoder_->Tag(TitleOf(text), std::string(voiceName));
 }
 
+bool FileDest::SlowEncoder() {
+    std::lock_guard lock(mutex_);
+    // FLAC costs a fraction of the synthesis; Vorbis, Opus and MP3 several times it.
+    return encoder_ && format_ != FileFormat::Flac;
+}
+
 std::string FileDest::FileName() {
     std::lock_guard lock(mutex_);
     return file_ || encoder_ ? path_ : std::string();

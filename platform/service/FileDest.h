@@ -71,6 +71,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     std::string LastError() override;
     void SetFailureCallback(std::function<void(HRESULT, const std::string&)> onFailure) override;
     bool RendersAhead() override { return true; }
+    bool SlowEncoder() override;
     // Names a compressed file after the text (its title) and the voice (its artist).
     void BeginText(std::string_view text, std::string_view voiceName) override;
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,11 @@ class MarkQueue {
 
     void Add(uint64_t frame, Call call);
     bool Empty() const { return marks_.empty(); }
+    // The frame of the first mark waiting, if any.
+    std::optional<uint64_t> NextFrame() const {
+        if (marks_.empty()) return std::nullopt;
+        return marks_.begin()->first;
+    }
     // Runs the marks at or before `frame`, in order.
     void RunDue(uint64_t frame);
     // Runs every mark, in order: nothing more will be heard for them.

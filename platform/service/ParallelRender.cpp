@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,10 +119,18 @@ void Report(int fd, HRESULT code, const std::string& why) {
 // into the spool; never returns.
 [[noreturn]] void RunWorker(VoiceBackend& voice, std::string_view text, TextPiece segment,
                             const VoiceSettings& settings, int spool, const std::string& dir,
-                            int report, pid_t parent) {
+                            int report, pid_t parent, bool yield) {
     // Dies with the thread that started it, and never outlives the render.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
+    // Below the encoder, which must never wait for a processor; a worker that cannot
+    // lower its priority still renders.
+    if (yield) {
+        errno = 0;
+        const int now = getpriority(PRIO_PROCESS, 0);
+        if (errno == 0)
+            setpriority(PRIO_PROCESS, 0, std::min(now + ParallelRender::kYieldNice, 19));
+    }
     // The engine stops reading a part's notes once it has its last piece.
     signal(SIGPIPE, SIG_IGN);
     try {
@@ -179,7 +188,8 @@ void ParallelRender::SetJobs(unsigned jobs) {
 }
 
 std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text, VoiceBackend& voice,
-                                                     const VoiceSettings& settings, unsigned jobs) {
+                                                     const VoiceSettings& settings, unsigned jobs,
+                                                     bool yield) {
     if (jobs < 2 || text.size() < 2 * kMinSegment) return nullptr;
     // The pieces one process would render, and how each ends.
     std::vector<TextPiece> pieces;
@@ -194,7 +204,7 @@ std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text, Voic
     }
     // Each segment takes a share of what is left, so they shrink towards the end and
     // the workers finish close together.
-    std::unique_ptr<ParallelRender> render(new ParallelRender(jobs));
+    std::unique_ptr<ParallelRender> render(new ParallelRender(jobs, yield));
     size_t begin = 0;
     for (;;) {
         const size_t left = text.size() - begin;
@@ -257,7 +267,7 @@ void ParallelRender::Launch(VoiceBackend& voice, std::string_view text,
     const pid_t pid = fork();
     if (pid == 0) {
         close(report[0]);
-        RunWorker(voice, text, s.range, settings, spool, dir, report[1], parent);
+        RunWorker(voice, text, s.range, settings, spool, dir, report[1], parent, yield_);
     }
     close(report[1]);
     fcntl(report[0], F_SETFL, O_NONBLOCK);

@@ -11,7 +11,9 @@
 // reads the pieces back in text order as they arrive and writes them through its
 // one destination, as if it had rendered them itself: progress, marks, Cancel and
 // write failures take the same path. Up to `jobs` workers run at a time; a worker
-// that dies or cannot write its spool ends the text with a failure.
+// that dies or cannot write its spool ends the text with a failure. When the file is
+// encoded on a thread of its own that is the slower side, the workers run at a lower
+// priority, so that the encoder always has a processor.
 #include <sys/types.h>
 
 #include <memory>
@@ -29,10 +31,15 @@ class ParallelRender {
     // 0 goes back to the default.
     static void SetJobs(unsigned jobs);
 
+    // The workers' niceness above the engine's while an encoder runs beside them.
+    static constexpr int kYieldNice = 5;
+
     // Plans text's segments for jobs workers, and prepares the voice for them; nothing
-    // when the text is too short to gain from more than one process.
+    // when the text is too short to gain from more than one process. With yield, the
+    // workers give way to this process's own threads (an encoder).
     static std::unique_ptr<ParallelRender> Plan(std::string_view text, VoiceBackend& voice,
-                                                const VoiceSettings& settings, unsigned jobs);
+                                                const VoiceSettings& settings, unsigned jobs,
+                                                bool yield = false);
     ~ParallelRender();  // stops and reaps the workers still running
     ParallelRender(const ParallelRender&) = delete;
     ParallelRender& operator=(const ParallelRender&) = delete;
@@ -65,7 +72,7 @@ class ParallelRender {
         int status = 0;
         std::string failure;  // what the worker reported, from its failure mark on
     };
-    explicit ParallelRender(unsigned jobs) : jobs_(jobs) {}
+    ParallelRender(unsigned jobs, bool yield) : jobs_(jobs), yield_(yield) {}
     void Launch(VoiceBackend& voice, std::string_view text, const VoiceSettings& settings,
                 Segment& s);
     void Reap(bool wait);
@@ -79,6 +86,7 @@ class ParallelRender {
     static void Close(Segment& s);
 
     unsigned jobs_;
+    bool yield_;
     std::vector<Segment> segments_;
     size_t current_ = 0;  // the segment being read
     HRESULT failure_ = S_OK;

@@ -1,17 +1,20 @@
 // The speech component on the real speech service: the installed voices, WAV
 // rendering with its notifications, and the failures a user can meet.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <csignal>
 #include <set>
 
 #include "RealService.h"
 #include "TinyDisk.h"
 #include "platform/ComPtr.h"
+#include "platform/service/ParallelRender.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 
@@ -392,6 +395,32 @@ TEST_F(RealService, ARenderWorkerThatDiesEndsTheRenderWithAFailureAndAValidFile)
     qint64 bytes = 0;
     ASSERT_TRUE(IsWav(wav, bytes)) << "what was rendered stays a valid file";
     EXPECT_EQ(QFile(wav).size(), 44 + bytes) << "the header holds all that was written";
+}
+
+// The encoder of a compressed file is the slower side: the workers give way to it.
+TEST_F(RealService, RenderWorkersYieldToTheEncoderOfACompressedFileOnly) {
+    QFile gpl("/usr/share/common-licenses/GPL-3");
+    ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
+    const QByteArray text = gpl.read(12000);
+    for (const bool compressed : {true, false}) {
+        std::set<int> seen;  // workers' niceness above ours, which parlen-say has
+        const QString path = dir.filePath(compressed ? "y.ogg" : "y.wav");
+        RunParlenSay({"--jobs", "2", "--wav", path}, text, {}, 60000, [&](QProcess& say) {
+            WaitFor(
+                [&] {
+                    for (int child : ChildrenOf(say.processId())) {
+                        errno = 0;  // a worker gone meanwhile answers -1 with ESRCH
+                        const int n = getpriority(PRIO_PROCESS, id_t(child));
+                        if (errno == 0) seen.insert(n - getpriority(PRIO_PROCESS, 0));
+                    }
+                    return seen.count(ParallelRender::kYieldNice) ||
+                           say.state() == QProcess::NotRunning;
+                },
+                20000);
+        });
+        EXPECT_FALSE(seen.empty()) << "no render worker seen";
+        EXPECT_EQ(compressed, seen.count(ParallelRender::kYieldNice) > 0) << path.toStdString();
+    }
 }
 
 }  // namespace
