@@ -1,5 +1,6 @@
 #include "platform/service/ParallelRender.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -115,6 +117,37 @@ void Report(int fd, HRESULT code, const std::string& why) {
     (void)!write(fd, message.data(), message.size());
 }
 
+// After fork, the files the engines hold open share one offset with the engine and the
+// other workers, and Festival seeks and reads its lexicon file as it looks words up:
+// their reads would interleave. Each worker reopens every read-only file it holds, at
+// the same offset, so that its reads are its own.
+void OwnReadOffsets() {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return;
+    std::vector<int> open;
+    while (const dirent* e = readdir(fds)) {
+        char* end = nullptr;
+        const long fd = std::strtol(e->d_name, &end, 10);
+        if (end != e->d_name && *end == '\0' && fd != dirfd(fds)) open.push_back(int(fd));
+    }
+    closedir(fds);
+    for (int fd : open) {
+        struct stat st {};
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY || fstat(fd, &st) != 0 ||
+            !S_ISREG(st.st_mode))
+            continue;
+        char path[40];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+        const int again = ::open(path, flags | O_CLOEXEC);  // a description of its own
+        if (again < 0) continue;
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        if (at >= 0) lseek(again, at, SEEK_SET);
+        dup3(again, fd, (fcntl(fd, F_GETFD) & FD_CLOEXEC) ? O_CLOEXEC : 0);
+        close(again);
+    }
+}
+
 // The worker process: renders segment piece by piece, exactly as the engine would,
 // into the spool; never returns.
 [[noreturn]] void RunWorker(VoiceBackend& voice, std::string_view text, TextPiece segment,
@@ -123,6 +156,7 @@ void Report(int fd, HRESULT code, const std::string& why) {
     // Dies with the thread that started it, and never outlives the render.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
+    OwnReadOffsets();
     // Below the encoder, which must never wait for a processor; a worker that cannot
     // lower its priority still renders.
     if (yield) {
