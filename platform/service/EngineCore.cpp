@@ -221,13 +221,14 @@ bool EngineCore::StepText() {
     const Parallel from = text->parallel
                               ? text->parallel->Next(*voice_, text->bytes, settings, piece, out)
                               : Parallel::Here;
+    bool rendered = true;
     if (from == Parallel::Here) {
         piece.end = PieceEnd(text->bytes, piece.begin, size.soft, size.hard, size.run);
         // A piece cut inside a long word holds no word start but still has to be said.
         if (HoldsText(text->bytes, piece)) {
             const std::vector<uint32_t> words = WordStarts(text->bytes, piece);
             const std::function<bool()> aborted = [this, gen] { return gen_ != gen || !alive_; };
-            voice_->Render(text->bytes, piece, words, settings, aborted, out);
+            rendered = voice_->Render(text->bytes, piece, words, settings, aborted, out);
         }
     }
 
@@ -240,6 +241,11 @@ bool EngineCore::StepText() {
     if (gen_ != gen || !alive_ || current_ != text) return true;
     if (from == Parallel::Failed) {
         EndWithoutAudio(text->parallel->Failure(), text->parallel->Why());
+        return true;
+    }
+    if (!rendered) {
+        // The rest is not skipped in silence: the text ends here, saying where.
+        EndWithoutAudio(E_FAIL, SynthesisFailure(piece.begin));
         return true;
     }
     text->cursor = piece.end;

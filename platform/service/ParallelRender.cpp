@@ -177,8 +177,11 @@ void OwnReadOffsets() {
             out.samples.clear();
             out.events.clear();
             out.pause = 0;
-            if (HoldsText(text, piece))
-                voice.Render(text, piece, WordStarts(text, piece), settings, never, out);
+            if (HoldsText(text, piece) &&
+                !voice.Render(text, piece, WordStarts(text, piece), settings, never, out)) {
+                Report(report, E_FAIL, SynthesisFailure(piece.begin));
+                _exit(1);
+            }
             const Head head{piece.begin, piece.end, out.events.size(), out.samples.size(),
                             out.pause};
             if (!WriteAll(spool, &head, sizeof head) ||

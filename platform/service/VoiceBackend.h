@@ -13,6 +13,7 @@
 //          applied as a gain of left / 65535 on the samples.
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,6 +47,11 @@ struct PieceSize {
     size_t hard;
     size_t run = SIZE_MAX;
 };
+
+// What a text that a voice failed to render ends with.
+inline std::string SynthesisFailure(size_t offset) {
+    return "The voice could not synthesise the text from byte " + std::to_string(offset) + " on";
+}
 
 struct RenderedPiece {
     std::vector<int16_t> samples;

@@ -9,6 +9,7 @@
 #include "EngineTestKit.h"
 #include "platform/service/EngineCore.h"
 #include "platform/service/EngineEvents.h"
+#include "platform/service/FestivalVoice.h"
 
 namespace {
 const char* const kEspeak = "English (America) - espeak-ng";
@@ -334,6 +335,25 @@ class StarvedVoice : public VoiceBackend {
         throw std::bad_alloc();
     }
 };
+
+// A voice that cannot render (here one Festival does not have) ends each text with
+// why, never skipping it in silence.
+TEST(Failures, AVoiceThatCannotRenderEndsTheTextWithWhy) {
+    EnsureApartment();
+    EventLog log;
+    auto dest = MakeCom<RecordingDest>(false);
+    auto core =
+        std::make_shared<EngineCore>(std::make_unique<FestivalVoice>("no_such_voice", 16000),
+                                     ComPtr<IParlenAudioDest>(dest.Get()));
+    core->Start();
+    core->Events().Register(MakeCom<RecordingNotifySink>(&log));
+    ASSERT_EQ(S_OK, core->Queue("one two", MakeCom<RecordingBufSink>(&log)));
+    ASSERT_EQ(S_OK, core->Queue("three", MakeCom<RecordingBufSink>(&log)));
+    EXPECT_TRUE(PumpUntil([&] { return log.Count("textdone") == 2; }));
+    EXPECT_EQ(2, log.Count("failed " + std::to_string(E_FAIL) + " " + SynthesisFailure(0)));
+    ExpectWellFormed(log.lines);
+    core->Shutdown();
+}
 
 TEST(Failures, NoMemoryForSynthesisEndsTheTextNotTheProgram) {
     EnsureApartment();
