@@ -84,6 +84,13 @@ struct IParlenAudioDest : IUnknown {
         (void)voiceName;
     }
 
+    // The last text queued is done, or the texts were cancelled: a destination that
+    // writes a file hands over the file's completion (the encoder drained, the file
+    // closed, synced and put in place), which the caller runs off the UI thread before
+    // it reports the text's stop. Later audio goes into a file named anew. Empty when
+    // there is nothing to complete; the call gives the failure's code, and LastError why.
+    virtual std::function<HRESULT()> Completion() { return {}; }
+
   protected:
     ~IParlenAudioDest() = default;
 };

@@ -1,6 +1,5 @@
 #include "platform/service/AudioEncoder.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QString>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "platform/service/FlacHeader.h"
 
 namespace {
 
@@ -110,25 +111,19 @@ std::string TitleOf(std::string_view text) {
     return {};
 }
 
-std::unique_ptr<AudioEncoder> AudioEncoder::Create(const std::string& path, FileFormat format,
-                                                   unsigned rate, std::string& why) {
+std::unique_ptr<AudioEncoder> AudioEncoder::Create(std::unique_ptr<FileTarget> target,
+                                                   FileFormat format, unsigned rate,
+                                                   std::string& why) {
     const unsigned fileRate = format == FileFormat::Opus ? OpusRate(rate) : rate;
     SF_INFO info{};
     info.samplerate = static_cast<int>(fileRate);
     info.channels = 1;
     info.format = SndfileFormat(format);
-    struct stat before {};
-    const bool existed = ::stat(path.c_str(), &before) == 0;
-    errno = 0;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* file = sf_open_virtual(FileTarget::Io(), SFM_WRITE, &info, target.get());
     if (!file) {
-        why = Reason(nullptr, errno);
-        // Opened but nothing usable went in: no such file is left behind.
-        struct stat after {};
-        if (::stat(path.c_str(), &after) == 0 && S_ISREG(after.st_mode) &&
-            (!existed || after.st_size != before.st_size))
-            ::unlink(path.c_str());
-        return nullptr;
+        const std::string failed = target->Failure();
+        why = failed.empty() ? sf_strerror(nullptr) : failed;
+        return nullptr;  // the target goes, and an earlier file stays
     }
     if (format == FileFormat::Mp3) {
         int mode = SF_BITRATE_MODE_CONSTANT;
@@ -142,19 +137,22 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(const std::string& path, File
                   software.c_str());
     soxr_t resampler = nullptr;
     if (fileRate != rate) {
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        // Without dither, the same frames always give the same file.
+        soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        io.flags |= SOXR_NO_DITHER;
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         soxr_error_t error = nullptr;
         resampler = soxr_create(rate, fileRate, 1, &error, &io, &quality, nullptr);
         if (!resampler) {
             why = std::string("Cannot resample: ") + (error ? error : "unknown error");
             sf_close(file);
-            ::unlink(path.c_str());
             return nullptr;
         }
     }
-    std::unique_ptr<AudioEncoder> encoder(new AudioEncoder(path, file, resampler, rate));
+    std::unique_ptr<AudioEncoder> encoder(
+        new AudioEncoder(std::move(target), file, resampler, rate));
     encoder->mp3_ = format == FileFormat::Mp3;
+    encoder->flac_ = format == FileFormat::Flac;
     return encoder;
 }
 
@@ -212,22 +210,23 @@ bool AudioEncoder::WriteOut(const int16_t* frames, size_t count, std::string& wh
         const auto n = static_cast<sf_count_t>(std::min(kStep, count - at));
         errno = 0;
         const sf_count_t done = sf_write_short(file_, frames + at, n);
-        // Some encoders take the frames and fail only in the page they write out.
-        if (done < n || sf_error(file_) != SF_ERR_NO_ERROR) {
-            why = Reason(file_, errno);
+        // Encoders take the frames and may fail only in the page they write out, or
+        // say nothing of it: the target keeps the failure.
+        const std::string failed = target_->Failure();
+        if (done < n || !failed.empty() || sf_error(file_) != SF_ERR_NO_ERROR) {
+            why = failed.empty() ? Reason(file_, errno) : failed;
             failed_ = true;
             return false;
         }
-        struct stat st {};
-        if (::stat(path_.c_str(), &st) == 0) whole_ = st.st_size;
+        whole_ = target_->Size();
     }
     return true;
 }
 
 bool AudioEncoder::Close(std::string& why) {
     if (!file_) return true;
-    bool ok = true;
-    if (frames_ == 0) {
+    bool ok = !failed_;
+    if (ok && frames_ == 0) {
         const std::vector<int16_t> silence(rate_ / 50, 0);
         ok = Write(silence.data(), silence.size(), why);
     }
@@ -236,17 +235,25 @@ bool AudioEncoder::Close(std::string& why) {
     resampler_ = nullptr;
     errno = 0;
     const int closed = sf_close(std::exchange(file_, nullptr));
-    if (ok && closed != 0) {
+    // The last pages and frames go out in sf_close, which does not always say so.
+    if (const std::string failed = target_->Failure(); ok && !failed.empty()) {
+        why = failed;
+        ok = false;
+    } else if (ok && closed != 0) {
         why = errno ? std::strerror(errno) : sf_error_number(closed);
         ok = false;
     }
-    if (failed_ || !ok) {
-        // Nothing went in whole (a full disk from the start): no file is left.
-        struct stat st {};
-        if (whole_ == 0)
-            ::unlink(path_.c_str());
-        else if (::stat(path_.c_str(), &st) == 0 && st.st_size > whole_)
-            static_cast<void>(::truncate(path_.c_str(), whole_));
+    if (!ok && target_->Seekable()) {
+        // What went in whole stays, without a part of a frame after it.
+        if (!target_->Truncate(whole_)) whole_ = 0;
+        if (flac_ && whole_ > 0) CompleteFlacHeader(target_->Fd());
     }
+    if (!ok && whole_ == 0) target_->Truncate(0);  // nothing whole: not kept
+    std::string settled;
+    if (!target_->Settle(ok, settled) && ok) {
+        why = settled;
+        ok = false;
+    }
+    target_.reset();
     return ok;
 }

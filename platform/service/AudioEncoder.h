@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/service/FileTarget.h"
+
 enum class FileFormat { Wav, Flac, Vorbis, Opus, Mp3 };
 
 // From the extension, in any case: .flac, .ogg/.oga, .opus, .mp3; anything else is WAV.
@@ -27,10 +29,11 @@ std::string TitleOf(std::string_view text);
 
 class AudioEncoder {
   public:
-    // Creates (or truncates) the file at `rate` frames per second; nullptr with the
-    // reason when it cannot, and then no file is left that was not there before.
-    static std::unique_ptr<AudioEncoder> Create(const std::string& path, FileFormat format,
-                                                unsigned rate, std::string& why);
+    // Starts the file in `target` at `rate` frames per second; nullptr with the reason
+    // when it cannot, and then the target is dropped (an earlier file stays).
+    static std::unique_ptr<AudioEncoder> Create(std::unique_ptr<FileTarget> target,
+                                                FileFormat format, unsigned rate,
+                                                std::string& why);
     // Completes the file when Close was not called.
     ~AudioEncoder();
     AudioEncoder(const AudioEncoder&) = delete;
@@ -40,17 +43,20 @@ class AudioEncoder {
     void Tag(const std::string& title, const std::string& artist);
     // False with the reason when the frames cannot be written (disk full).
     bool Write(const int16_t* frames, size_t count, std::string& why);
-    // Ends the stream properly; a file that got no audio gets a moment of silence, so
-    // that it plays. False with the reason when that fails.
+    // Ends the stream properly, to its last bytes, and settles the target
+    // (FileTarget::Settle): a file that got no audio gets a moment of silence, so that it
+    // plays. False with the reason when any write failed; the file kept then ends at its
+    // last whole frame, and a FLAC file's header tells its length.
     bool Close(std::string& why);
 
   private:
-    AudioEncoder(std::string path, SNDFILE* file, soxr_t resampler, unsigned rate)
-        : path_(std::move(path)), file_(file), resampler_(resampler), rate_(rate) {}
+    AudioEncoder(std::unique_ptr<FileTarget> target, SNDFILE* file, soxr_t resampler,
+                 unsigned rate)
+        : target_(std::move(target)), file_(file), resampler_(resampler), rate_(rate) {}
     bool WriteOut(const int16_t* frames, size_t count, std::string& why);
     bool Resample(const int16_t* frames, size_t count, std::string& why);
 
-    std::string path_;
+    std::unique_ptr<FileTarget> target_;
     SNDFILE* file_;
     soxr_t resampler_;  // Opus only
     unsigned rate_;     // of the frames handed in
@@ -58,8 +64,9 @@ class AudioEncoder {
     std::vector<int16_t> resampled_;
     // The file's size after the last write that went in whole: a failed write leaves
     // a part of a frame after it, which is cut off so that the file plays to its end;
-    // a file with nothing whole in it is removed.
+    // a file with nothing whole in it is not kept.
     off_t whole_ = 0;
     bool failed_ = false;
     bool mp3_ = false;
+    bool flac_ = false;
 };

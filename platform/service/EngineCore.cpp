@@ -121,12 +121,27 @@ HRESULT EngineCore::Resume() {
 HRESULT EngineCore::Reset() {
     {
         std::lock_guard lock(mutex_);
+        const bool active = current_ || !queue_.empty();
         const uint64_t gen = ++gen_;
         queue_.clear();
         current_.reset();
         pending_.reset();
         planned_.clear();
-        events_->NewGeneration(gen);
+        // A cancelled file keeps what was rendered: its stop is told once the file is
+        // complete, which the synthesis thread sees to (marks that run meanwhile are of
+        // the old generation, and dropped).
+        const bool complete = active && dest_->RendersAhead();
+        events_->NewGeneration(gen, complete);
+        if (complete) {
+            if (std::function<HRESULT()> completion = dest_->Completion())
+                SynthesisWorker::Instance().Post(
+                    [events = events_, dest = dest_, completion = std::move(completion)] {
+                        const HRESULT hr = completion();
+                        events->StopNow(hr, FAILED(hr) ? dest->LastError() : std::string());
+                    });
+            else
+                events_->StopNow(S_OK, {});
+        }
     }
     const HRESULT hr = dest_->Reset();
     SynthesisWorker::Instance().Wake();
@@ -324,10 +339,38 @@ void EngineCore::FinishText() {
         }
     }
     const uint64_t written = dest_->WrittenFrames();
-    Plan(written - 1, Event{Event::Kind::AudioStop, current_->sink, 0, {}, 0, 0, written - 1});
     AddDueMarks();
     dest_->EndOfData();
+    const Event stop{Event::Kind::AudioStop, current_->sink, 0, {}, 0, 0, written - 1};
+    if (!StopAfterCompletion(stop, std::nullopt)) {
+        Plan(written - 1, stop);
+        AddDueMarks();
+    }
     current_.reset();
+}
+
+bool EngineCore::StopAfterCompletion(const Event& stop, std::optional<Event> failed) {
+    // Another text follows into the same file.
+    if (!queue_.empty()) return false;
+    std::function<HRESULT()> completion = dest_->Completion();
+    if (!completion) return false;
+    // The file is drained, closed, synced and in place before the stop is told; on
+    // this thread, after this step, never on the UI thread.
+    SynthesisWorker::Instance().Post([events = events_, dest = dest_, gen = gen_.load(), stop,
+                                      failed = std::move(failed),
+                                      completion = std::move(completion)] {
+        const HRESULT hr = completion();
+        if (failed) {
+            events->Emit(*failed, gen);
+        } else if (FAILED(hr)) {
+            Event failure{Event::Kind::Failed, stop.sink};
+            failure.failure = hr;
+            failure.description = dest->LastError();
+            events->Emit(failure, gen);
+        }
+        events->Emit(stop, gen);
+    });
+    return true;
 }
 
 void EngineCore::EndWithoutAudio(HRESULT failure, std::string description) {
@@ -335,13 +378,17 @@ void EngineCore::EndWithoutAudio(HRESULT failure, std::string description) {
     for (Planned& p : planned_)
         if (p.event.kind == Event::Kind::AudioStart) events_->Emit(p.event, gen_);
     planned_.clear();
+    std::optional<Event> failed;
     if (FAILED(failure)) {
-        Event failed{Event::Kind::Failed, current_->sink};
-        failed.failure = failure;
-        failed.description = description.empty() ? "The text could not be spoken" : description;
-        events_->Emit(failed, gen_);
+        failed = Event{Event::Kind::Failed, current_->sink};
+        failed->failure = failure;
+        failed->description = description.empty() ? "The text could not be spoken" : description;
     }
-    events_->Emit(Event{Event::Kind::AudioStop, current_->sink}, gen_);
+    const Event stop{Event::Kind::AudioStop, current_->sink};
+    if (!StopAfterCompletion(stop, failed)) {
+        if (failed) events_->Emit(*failed, gen_);
+        events_->Emit(stop, gen_);
+    }
     current_.reset();
 }
 

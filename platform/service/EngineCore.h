@@ -93,6 +93,11 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
     void AddDueMarks();
     // Ends the current text early; a failure (code and why) goes out before its stop.
     void EndWithoutAudio(HRESULT failure = S_OK, std::string description = {});
+    // When no text follows and the destination has a file to complete, completes it
+    // on the synthesis thread and then tells the failure (or the completion's own) and
+    // the stop; false, telling nothing, otherwise.
+    bool StopAfterCompletion(const EngineEvents::Event& stop,
+                             std::optional<EngineEvents::Event> failed);
 
     std::unique_ptr<VoiceBackend> voice_;
     ComPtr<IParlenAudioDest> dest_;

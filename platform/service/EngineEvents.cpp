@@ -1,6 +1,7 @@
 #include "platform/service/EngineEvents.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/Apartment.h"
@@ -104,13 +105,29 @@ void EngineEvents::PushLocked(Event event) {
     }
 }
 
-void EngineEvents::NewGeneration(uint64_t gen) {
+void EngineEvents::NewGeneration(uint64_t gen, bool stopLater) {
     std::lock_guard lock(mutex_);
     gen_ = gen;
     lost_.reset();
     timesAsked_ = nullptr;
     times_ = nullptr;
-    if (open_ && alive_) PushLocked(Event{Event::Kind::AudioStop, openSink_});
+    if (!open_ || !alive_) return;
+    if (stopLater)
+        stopLater_ = true;
+    else if (!stopLater_)
+        PushLocked(Event{Event::Kind::AudioStop, openSink_});
+}
+
+void EngineEvents::StopNow(HRESULT failure, const std::string& description) {
+    std::lock_guard lock(mutex_);
+    if (!std::exchange(stopLater_, false) || !open_ || !alive_) return;
+    if (FAILED(failure)) {
+        Event failed{Event::Kind::Failed, openSink_};
+        failed.failure = failure;
+        failed.description = description;
+        PushLocked(std::move(failed));
+    }
+    PushLocked(Event{Event::Kind::AudioStop, openSink_});
 }
 
 std::function<void()> EngineEvents::Resumed(uint64_t gen, uint64_t frame) {

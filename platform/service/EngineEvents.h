@@ -60,8 +60,12 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     void BeginBatch();
     void EndBatch();
     // Starts generation gen (AudioReset): a text whose audio start went out gets its
-    // audio stop now, ahead of everything that follows.
-    void NewGeneration(uint64_t gen);
+    // audio stop now, ahead of everything that follows; with stopLater, at StopNow
+    // (once its file is complete), and a reset meanwhile adds no second stop.
+    void NewGeneration(uint64_t gen, bool stopLater = false);
+    // Any thread. The stop NewGeneration left for later, after the failure (when
+    // failure is one) to complete the text's file.
+    void StopNow(HRESULT failure, const std::string& description);
     // AudioResume of generation gen: when a text's audio start went out (its audio
     // is under way), the call that reports audio start again, to be run once frame
     // `frame` is heard; an empty call otherwise. It reports nothing when by then that
@@ -94,6 +98,7 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     bool posted_ = false;
     uint64_t gen_ = 0;
     bool open_ = false;      // an audio start went out without its stop
+    bool stopLater_ = false;  // and its stop waits for StopNow
     uint64_t openings_ = 0;  // texts whose audio start went out, to tell them apart
     ComPtr<ITTSBufNotifySink> openSink_;
     std::optional<Event> lost_;  // from Lost, until a text's stop takes it

@@ -1,11 +1,9 @@
 #include "platform/service/FileDest.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QString>
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -14,14 +12,33 @@
 
 namespace {
 
-// The header is rewritten this often (in seconds of audio), so that even a process
-// that dies mid-render leaves a file that players open.
+// The header is rewritten this often (in seconds of audio), so that a file written
+// in place (standard output into a file) plays even when the process dies mid-render.
 constexpr unsigned kHeaderEverySeconds = 5;
 // A compressed file's queue holds this much audio (in seconds) ahead of its encoding.
 constexpr unsigned kQueueSeconds = 2;
 
 std::string EightBitName(const char16_t* name) {
     return QFile::encodeName(QString::fromUtf16(name)).toStdString();
+}
+
+void Put32(unsigned char* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// The header of a WAV file written to a stream: its sizes say "unknown length", as
+// nothing can be rewritten once the data went out.
+bool WriteStreamHeader(FileTarget& target, unsigned rate) {
+    unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                           16,  0,   0,   0,   1, 0, 1, 0};
+    Put32(h + 4, 0xFFFFFFFFu);
+    Put32(h + 24, rate);
+    Put32(h + 28, rate * 2);
+    h[32] = 2;   // bytes a frame
+    h[34] = 16;  // bits a sample
+    std::memcpy(h + 36, "data", 4);
+    Put32(h + 40, 0xFFFFFFFFu);
+    return target.WriteRaw(h, sizeof h);
 }
 
 }  // namespace
@@ -31,9 +48,7 @@ void FileDest::Closer::operator()(SNDFILE* f) const {
 }
 
 FileDest::~FileDest() {
-    FinishEncoder();
-    std::lock_guard lock(mutex_);
-    CloseLocked();
+    if (std::function<HRESULT()> complete = Completion()) complete();
 }
 
 HRESULT FileDest::Register(IUnknown* notify) {
@@ -44,19 +59,26 @@ HRESULT FileDest::Register(IUnknown* notify) {
 
 HRESULT FileDest::Set(const char16_t* fileName, DWORD /*flags*/) {
     if (!fileName) return E_POINTER;
-    FinishEncoder();
+    if (std::function<HRESULT()> complete = Completion()) complete();
     std::lock_guard lock(mutex_);
-    CloseLocked();
     path_ = EightBitName(fileName);
     format_ = FileFormatOf(path_);
     if (path_.empty()) {
         lastError_ = "No file name given";
         return AUDERR_CANNOTOPENFILE;
     }
-    if (!OpenFileLocked(rate_ ? rate_ : kDefaultRate)) {
+    std::string why;
+    target_ = FileTarget::Open(path_, why);
+    if (!target_) {
+        Fail("Cannot create file", why);
         path_.clear();
         return AUDERR_CANNOTOPENFILE;
     }
+    encodeFailed_ = false;
+    fileFrames_ = 0;
+    fileRate_ = 0;
+    pendingTitle_.clear();
+    pendingArtist_.clear();
     return S_OK;
 }
 
@@ -65,16 +87,83 @@ HRESULT FileDest::Add(const char16_t*, DWORD) {
 }
 
 HRESULT FileDest::Flush() {
-    const bool encoded = FinishEncoder();
+    HRESULT hr = S_OK;
+    if (std::function<HRESULT()> complete = Completion()) hr = complete();
     Scope lock(marks_, mutex_);
-    HRESULT hr = encoded ? S_OK : AUDERR_WRITEFAILED;
-    if (file_) {
-        sf_write_sync(file_.get());
-        if (!CloseLocked()) hr = AUDERR_WRITEFAILED;
-    }
     // The file is complete: nothing more will be written for marks still waiting.
     marks_.RunAll();
     return hr;
+}
+
+std::function<HRESULT()> FileDest::Completion() {
+    Scope lock(marks_, mutex_);
+    if (!IsOpenLocked()) return {};
+    // A file that got no audio still gets its header (or a moment of silence), so that
+    // it plays.
+    if (!file_ && !streamWav_ && !encoder_ && !StartLocked(rate_ ? rate_ : kDefaultRate)) {
+        const std::string why = lastError_;
+        target_.reset();
+        return [why] { return AUDERR_WRITEFAILED; };
+    }
+    auto open = std::make_shared<Taken>();
+    open->target = std::move(target_);
+    open->wav = std::move(file_);
+    open->encoder = std::move(encoder_);
+    open->frames = fileFrames_;
+    open->path = path_;
+    streamWav_ = false;
+    ++serial_;  // the encoder's later calls are for a file no longer here
+    heard_ = written_;
+    fileFrames_ = 0;
+    // Nothing more is written for the marks still waiting.
+    marks_.RunAll();
+    const bool toldBefore = encodeFailed_;
+    ComPtr<FileDest> self(this);
+    return [self, open, toldBefore] {
+        std::string why;
+        if (Complete(*open, why)) return S_OK;
+        SetErrorDescription(why);
+        // A failure the encoding thread told keeps its words.
+        if (!toldBefore) {
+            std::lock_guard relock(self->mutex_);
+            self->lastError_ = "Cannot complete file " + open->path + ": " + why;
+        }
+        return AUDERR_WRITEFAILED;
+    };
+}
+
+bool FileDest::Complete(Taken& open, std::string& why) {
+    if (open.encoder) {
+        const bool ok = open.encoder->Finish(why);
+        open.encoder.reset();
+        return ok;
+    }
+    FileTarget& target = *open.target;
+    bool ok = true;
+    if (open.wav) {
+        const int closed = sf_close(open.wav.release());
+        if (const std::string failed = target.Failure(); !failed.empty()) {
+            why = failed;
+            ok = false;
+        } else if (closed != 0) {
+            why = sf_error_number(closed);
+            ok = false;
+        }
+        // Past what the plain header can hold, the file becomes RF64; below, it stays
+        // as it is.
+        if (ok && open.frames * 2 > Rf64::kMaxPlainDataBytes)
+            ok = Rf64::Promote(target.Fd(), why);
+    } else if (!target.Failure().empty()) {
+        why = target.Failure();
+        ok = false;
+    }
+    std::string settled;
+    if (!target.Settle(ok, settled) && ok) {
+        why = settled;
+        ok = false;
+    }
+    open.target.reset();
+    return ok;
 }
 
 HRESULT FileDest::RealTimeSet(WORD rate) {
@@ -93,77 +182,71 @@ HRESULT FileDest::RealTimeGet(WORD* rate) {
 
 HRESULT FileDest::Open(unsigned sampleRate) {
     if (sampleRate == 0) return E_INVALIDARG;
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     rate_ = sampleRate;
-    if ((!file_ && !encoder_) || fileRate_ == sampleRate) return S_OK;
-    if (fileFrames_ > 0) {
-        // One WAV file holds one rate.
+    if (fileFrames_ > 0 && fileRate_ != sampleRate) {
+        // One file holds one rate.
         lastError_ = "File " + path_ + " already holds audio at another rate";
         return E_INVALIDARG;
     }
-    // Nothing written yet: start the file again at the engine's rate.
-    if (encoder_) {
-        std::unique_ptr<EncodeQueue> empty = std::move(encoder_);
-        lock.unlock();
-        empty.reset();  // encodes nothing, so it calls nothing back
-        lock.lock();
-        if (file_ || encoder_) return S_OK;  // named again meanwhile
-    }
-    CloseLocked();
-    return OpenFileLocked(sampleRate) ? S_OK : AUDERR_CANNOTOPENFILE;
+    return S_OK;
 }
 
-bool FileDest::OpenFileLocked(unsigned rate) {
+bool FileDest::StartLocked(unsigned rate) {
+    fileRate_ = rate;
+    fileFrames_ = 0;
+    heard_ = written_;
     if (format_ != FileFormat::Wav) {
         std::string why;
-        std::unique_ptr<AudioEncoder> file = AudioEncoder::Create(path_, format_, rate, why);
+        std::unique_ptr<AudioEncoder> file =
+            AudioEncoder::Create(std::move(target_), format_, rate, why);
         if (!file) return Fail("Cannot create file", why);
         encodeFailed_ = false;
-        heard_ = written_;
+        const uint64_t serial = serial_;
         encoder_ = std::make_unique<EncodeQueue>(
             std::move(file), std::max<size_t>(size_t{rate} * kQueueSeconds, 16384),
-            [this](uint64_t frames, const std::string* failure) { Encoded(frames, failure); });
-        fileRate_ = rate;
-        fileFrames_ = 0;
+            [this, serial](uint64_t frames, const std::string* failure) {
+                Encoded(serial, frames, failure);
+            });
+        if (!pendingTitle_.empty() || !pendingArtist_.empty())
+            encoder_->Tag(pendingTitle_, pendingArtist_);
         return true;
+    }
+    if (!target_->Seekable()) {
+        streamWav_ = true;
+        if (WriteStreamHeader(*target_, rate)) return true;
+        streamWav_ = false;
+        const std::string why = target_->Failure();
+        target_->Settle(false, lastError_);
+        target_.reset();
+        return Fail("Cannot create file", why);
     }
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    struct stat before {};
-    const bool existed = ::stat(path_.c_str(), &before) == 0;
-    errno = 0;
-    SNDFILE* f = sf_open(path_.c_str(), SFM_WRITE, &info);
+    SNDFILE* f = sf_open_virtual(FileTarget::Io(), SFM_WRITE, &info, target_.get());
     if (!f) {
-        const int err = errno;
-        Fail("Cannot create file", err ? std::strerror(err) : sf_strerror(nullptr));
-        // Opened but not even the header went in (a full disk): what is left is no
-        // WAV file, so none is left. A file that could not be opened is untouched.
-        struct stat after {};
-        if (::stat(path_.c_str(), &after) == 0 && S_ISREG(after.st_mode) &&
-            (!existed || after.st_size != before.st_size))
-            ::unlink(path_.c_str());
-        return false;
+        // Not even the header went in (a full disk): an earlier file stays, and no
+        // file is left that was not there before.
+        const std::string failed = target_->Failure();
+        target_.reset();
+        return Fail("Cannot create file", failed.empty() ? sf_strerror(nullptr) : failed);
     }
     file_.reset(f);
-    fileRate_ = rate;
-    fileFrames_ = 0;
     return true;
 }
 
-bool FileDest::CloseLocked() {
-    if (!file_) return true;
-    const uint64_t dataBytes = fileFrames_ * 2;
+void FileDest::SettleFailedWavLocked() {
+    Taken open;
+    open.target = std::move(target_);
+    open.wav = std::move(file_);
+    open.frames = fileFrames_;
+    streamWav_ = false;
     fileFrames_ = 0;
-    const int closed = sf_close(file_.release());
-    if (closed != 0) return Fail("Cannot complete file", sf_error_number(closed));
-    // Past what the plain header can hold, the file becomes RF64; below, it stays as
-    // it is.
-    std::string why;
-    if (dataBytes > Rf64::kMaxPlainDataBytes && !Rf64::Promote(path_, why))
-        return Fail("Cannot complete file", why);
-    return true;
+    std::string ignored;  // the write's failure is the one to tell
+    if (open.wav) sf_close(open.wav.release());
+    if (open.target) open.target->Settle(false, ignored);
 }
 
 bool FileDest::Fail(const char* what, const std::string& reason) {
@@ -176,29 +259,12 @@ bool FileDest::HeaderFitsLocked() const {
     return fileFrames_ * 2 <= Rf64::kMaxPlainDataBytes;
 }
 
-bool FileDest::FinishEncoder() {
-    std::unique_ptr<EncodeQueue> queue;
-    {
-        std::lock_guard lock(mutex_);
-        queue = std::move(encoder_);
-    }
-    if (!queue) return true;
-    // The encoding thread calls back under the lock while it drains the queue.
-    std::string why;
-    const bool ok = queue->Finish(why);
-    queue.reset();
-    Scope lock(marks_, mutex_);
-    heard_ = written_;
-    fileFrames_ = 0;
-    if (!ok && !encodeFailed_) return Fail("Cannot complete file", why);
-    if (!ok) SetErrorDescription(why);
-    return ok;
-}
-
-void FileDest::Encoded(uint64_t frames, const std::string* failure) {
+void FileDest::Encoded(uint64_t serial, uint64_t frames, const std::string* failure) {
     std::function<void()> onRoom;
     {
         Scope lock(marks_, mutex_);
+        // A file taken away by Completion tells its failure there.
+        if (serial != serial_) return;
         if (failure) {
             // Told first, then the marks that wait for frames never written run.
             encodeFailed_ = true;
@@ -224,11 +290,15 @@ size_t FileDest::Room() {
 HRESULT FileDest::Write(const int16_t* frames, size_t count) {
     if (count && !frames) return E_POINTER;
     Scope lock(marks_, mutex_);
-    if (!file_ && !encoder_) {
+    if (!IsOpenLocked()) {
         lastError_ = path_.empty() ? "No output file named" : "File " + path_ + " is closed";
         return AUDERR_WRITEFAILED;
     }
     if (count == 0) return S_OK;
+    if (!file_ && !streamWav_ && !encoder_ && !StartLocked(rate_ ? rate_ : kDefaultRate)) {
+        marks_.RunAll();  // nothing will be written for them
+        return AUDERR_WRITEFAILED;
+    }
     if (encoder_) {
         // Marks run as the encoding thread writes their frames.
         if (!encoder_->Push(frames, count)) {
@@ -239,28 +309,34 @@ HRESULT FileDest::Write(const int16_t* frames, size_t count) {
         written_ += count;
         return S_OK;
     }
-    errno = 0;
-    const sf_count_t done = sf_write_short(file_.get(), frames, static_cast<sf_count_t>(count));
-    const uint64_t took = done > 0 ? static_cast<uint64_t>(done) : 0;
+    uint64_t took = 0;
+    if (streamWav_) {
+        static_assert(std::endian::native == std::endian::little, "WAV samples are little-endian");
+        const size_t before = size_t(target_->Size());
+        target_->WriteRaw(frames, count * 2);
+        took = (size_t(target_->Size()) - before) / 2;
+    } else {
+        const sf_count_t done =
+            sf_write_short(file_.get(), frames, static_cast<sf_count_t>(count));
+        took = done > 0 ? static_cast<uint64_t>(done) : 0;
+    }
     const uint64_t before = fileFrames_;
     fileFrames_ += took;
     written_ += took;
     heard_ = written_;
-    if (took < count) {
-        const int err = errno;
-        Fail("Cannot write file", err ? std::strerror(err) : sf_strerror(file_.get()));
-        // Complete the file with what it holds; nothing more goes into it, so nobody
-        // waits for later marks either. The write's failure is the one to tell.
-        const std::string writeError = lastError_;
-        CloseLocked();
-        lastError_ = writeError;
+    if (took < count || !target_->Failure().empty()) {
+        const std::string failed = target_->Failure();
+        Fail("Cannot write file", failed.empty() ? sf_strerror(file_.get()) : failed);
+        // Complete the file with what it holds, or leave an earlier one as it was;
+        // nothing more goes into it, so nobody waits for later marks either.
+        SettleFailedWavLocked();
         marks_.RunAll();
         return AUDERR_WRITEFAILED;
     }
     const uint64_t every = uint64_t{fileRate_} * kHeaderEverySeconds;
     // Past 4 GiB the plain header's sizes would wrap: it keeps its last true sizes
     // until the file is completed as RF64.
-    if (before / every != fileFrames_ / every && HeaderFitsLocked())
+    if (file_ && before / every != fileFrames_ / every && HeaderFitsLocked())
         sf_command(file_.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
     RunDueMarksLocked();
     return S_OK;
@@ -280,7 +356,7 @@ void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     if (!onHeard) return;
     Scope lock(marks_, mutex_);
     marks_.Add(frame, std::move(onHeard));
-    if (!file_ && !encoder_ && !paused_)
+    if (!IsOpenLocked() && !paused_)
         marks_.RunAll();  // no file: nothing will be written, so nobody waits
     else
         RunDueMarksLocked();
@@ -289,7 +365,7 @@ void FileDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
 void FileDest::AddMarks(Marks marks) {
     Scope lock(marks_, mutex_);
     for (auto& [frame, onHeard] : marks) marks_.Add(frame, std::move(onHeard));
-    if (!file_ && !encoder_ && !paused_)
+    if (!IsOpenLocked() && !paused_)
         marks_.RunAll();
     else
         RunDueMarksLocked();
@@ -343,18 +419,23 @@ void FileDest::SetFailureCallback(std::function<void(HRESULT, const std::string&
 void FileDest::BeginText(std::string_view text, std::string_view voiceName) {
     std::lock_guard lock(mutex_);
     // The first text of a file names it.
-    if (encoder_ && fileFrames_ == 0) encoder_->Tag(TitleOf(text), std::string(voiceName));
+    if (encoder_ && fileFrames_ == 0) {
+        encoder_->Tag(TitleOf(text), std::string(voiceName));
+    } else if (target_ && !file_ && !streamWav_ && pendingTitle_.empty()) {
+        pendingTitle_ = TitleOf(text);
+        pendingArtist_ = voiceName;
+    }
 }
 
 bool FileDest::SlowEncoder() {
     std::lock_guard lock(mutex_);
     // FLAC costs a fraction of the synthesis; Vorbis, Opus and MP3 several times it.
-    return encoder_ && format_ != FileFormat::Flac;
+    return (encoder_ || target_) && format_ != FileFormat::Wav && format_ != FileFormat::Flac;
 }
 
 std::string FileDest::FileName() {
     std::lock_guard lock(mutex_);
-    return file_ || encoder_ ? path_ : std::string();
+    return IsOpenLocked() ? path_ : std::string();
 }
 
 // Marks run under the lock, which keeps them in order across threads; they only

@@ -7,13 +7,18 @@
 // marks run on that thread once their frame went into the file, and a write failure
 // found there is told through the failure callback, then by the next Write and Flush.
 //
-// Set names the file and creates (or truncates) it at once, so a bad name fails
-// there and leaves no file behind (nor does a disk too full for the header); a Set while a file is
-// open completes that file first. Flush completes the file; so do Set, a failed write and the
-// destructor, so that a cancelled, abandoned or disk-full render still leaves a valid file holding
-// what was rendered. Files past 4 GiB are completed as RF64. Failures give LastError "Cannot
-// create/write/complete file NAME: reason", and Set and Flush leave the reason alone as the call's
-// error description. Marks run inside Write or AddMark as soon as their frame is written.
+// Set names the file and opens where it is written (FileTarget.h: a temporary beside a
+// regular file, which replaces it only when complete), so a bad name fails there and
+// leaves nothing behind; the file's header follows with the first audio. A Set while a
+// file is open completes that file first. Completion hands the completion over to
+// another thread (the synthesis thread, at a text's end or a cancel); Flush completes
+// what is still open, and so do Set and the destructor, so that a cancelled or abandoned
+// render still leaves a valid file holding what was rendered. A failed write leaves an
+// earlier file of that name as it was (else what was rendered). Files past 4 GiB are
+// completed as RF64; a stream (a pipe, appended output) gets a WAV header that says
+// "length unknown". Failures give LastError "Cannot create/write/complete file NAME:
+// reason", and Set and Flush leave the reason alone as the call's error description.
+// Marks run inside Write or AddMark as soon as their frame is written.
 #include <sndfile.h>
 
 #include <cstdint>
@@ -26,6 +31,7 @@
 #include "platform/service/AudioDest.h"
 #include "platform/service/AudioEncoder.h"
 #include "platform/service/EncodeQueue.h"
+#include "platform/service/FileTarget.h"
 #include "platform/service/MarkQueue.h"
 
 class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
@@ -74,6 +80,7 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     bool SlowEncoder() override;
     // Names a compressed file after the text (its title) and the voice (its artist).
     void BeginText(std::string_view text, std::string_view voiceName) override;
+    std::function<HRESULT()> Completion() override;
 
     // The 8-bit (locale) form of the file being written, empty when none is open.
     std::string FileName();
@@ -83,26 +90,41 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     struct Closer {
         void operator()(SNDFILE* f) const;
     };
-    bool OpenFileLocked(unsigned rate);
-    // Completes the open file (RF64 past 4 GiB); false, with the reason, when that fails.
-    bool CloseLocked();
+    // One file being written, as Completion takes it away.
+    struct Taken {
+        std::unique_ptr<FileTarget> target;      // a WAV file's
+        std::unique_ptr<SNDFILE, Closer> wav;    // on a seekable target
+        std::unique_ptr<EncodeQueue> encoder;    // or a compressed file (with its target)
+        uint64_t frames = 0;
+        std::string path;
+    };
+    bool IsOpenLocked() const { return target_ || file_ || encoder_; }
+    // Starts the named file's audio at `rate`: its header, or its encoder.
+    bool StartLocked(unsigned rate);
+    // Completes a file taken away, on any thread; false with the reason.
+    static bool Complete(Taken& open, std::string& why);
+    // Completes the open WAV file after a failed write, keeping what it holds.
+    void SettleFailedWavLocked();
     // Sets the last error to "WHAT NAME: reason" and the reason as the call's error
     // description; returns false.
     bool Fail(const char* what, const std::string& reason);
     bool HeaderFitsLocked() const;
     void RunDueMarksLocked();
-    // Completes a compressed file, waiting for its encoding without the lock held.
-    bool FinishEncoder();
-    // On the encoding thread: frames went into the file, or writing them failed.
-    void Encoded(uint64_t frames, const std::string* failure);
+    // On the encoding thread: frames of file `serial` went into it, or writing failed.
+    void Encoded(uint64_t serial, uint64_t frames, const std::string* failure);
 
     std::mutex mutex_;
-    std::unique_ptr<SNDFILE, Closer> file_;  // a WAV file
+    std::unique_ptr<FileTarget> target_;     // named by Set, its audio not started
+    std::unique_ptr<SNDFILE, Closer> file_;  // a WAV file (target_ is its target)
+    bool streamWav_ = false;                 // a WAV written raw to a stream (target_)
     std::unique_ptr<EncodeQueue> encoder_;   // or a compressed one
+    uint64_t serial_ = 0;                    // counts files, for the encoder's calls
     FileFormat format_ = FileFormat::Wav;
     bool encodeFailed_ = false;  // the compressed file's writing failed
     std::string encodeFailure_;  // and why
     std::string path_;           // named by Set, 8-bit
+    std::string pendingTitle_;   // tags for a compressed file not started yet
+    std::string pendingArtist_;
     uint64_t fileFrames_ = 0;    // frames in the open file
     unsigned rate_ = 0;          // from Open; 0 until then
     unsigned fileRate_ = 0;      // rate of the open file

@@ -86,12 +86,22 @@ bool MoveUp(int fd, uint64_t size, uint64_t room) {
 }  // namespace
 
 bool Promote(const std::string& path, std::string& error, bool insertRange) {
+    Fd file{::open(path.c_str(), O_RDWR | O_CLOEXEC)};
+    if (file.fd < 0) {
+        error = std::string("Cannot open the file again: ") + std::strerror(errno);
+        return false;
+    }
+    return Promote(file.fd, error, insertRange);
+}
+
+bool Promote(int fd, std::string& error, bool insertRange) {
     auto fail = [&](const char* what) {
         error = std::string(what) + ": " + std::strerror(errno);
         return false;
     };
-    Fd file{::open(path.c_str(), O_RDWR | O_CLOEXEC)};
-    if (file.fd < 0) return fail("Cannot open the file again");
+    const struct {
+        int fd;
+    } file{fd};  // the caller's, left open
     struct stat st {};
     if (::fstat(file.fd, &st) != 0) return fail("Cannot read the file's size");
     unsigned char old[kPlainHeader];

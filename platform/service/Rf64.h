@@ -18,5 +18,7 @@ constexpr uint64_t kMaxPlainDataBytes = 0xFFFFFFFFull - 36;
 // holds its data under a plain header whose sizes run to the end of the file, unless
 // moving the data itself failed midway.
 bool Promote(const std::string& path, std::string& error, bool insertRange = true);
+// The same for the file open (for reading and writing) as `fd`, which stays open.
+bool Promote(int fd, std::string& error, bool insertRange = true);
 
 }  // namespace Rf64
