@@ -32,8 +32,7 @@ class AudioEncoder {
     // Starts the file in `target` at `rate` frames per second; nullptr with the reason
     // when it cannot, and then the target is dropped (an earlier file stays).
     static std::unique_ptr<AudioEncoder> Create(std::unique_ptr<FileTarget> target,
-                                                FileFormat format, unsigned rate,
-                                                std::string& why);
+                                                FileFormat format, unsigned rate, std::string& why);
     // Completes the file when Close was not called.
     ~AudioEncoder();
     AudioEncoder(const AudioEncoder&) = delete;
@@ -50,8 +49,7 @@ class AudioEncoder {
     bool Close(std::string& why);
 
   private:
-    AudioEncoder(std::unique_ptr<FileTarget> target, SNDFILE* file, soxr_t resampler,
-                 unsigned rate)
+    AudioEncoder(std::unique_ptr<FileTarget> target, SNDFILE* file, soxr_t resampler, unsigned rate)
         : target_(std::move(target)), file_(file), resampler_(resampler), rate_(rate) {}
     bool WriteOut(const int16_t* frames, size_t count, std::string& why);
     bool Resample(const int16_t* frames, size_t count, std::string& why);

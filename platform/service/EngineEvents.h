@@ -97,9 +97,9 @@ class EngineEvents : public std::enable_shared_from_this<EngineEvents> {
     std::deque<Event> queue_;
     bool posted_ = false;
     uint64_t gen_ = 0;
-    bool open_ = false;      // an audio start went out without its stop
+    bool open_ = false;       // an audio start went out without its stop
     bool stopLater_ = false;  // and its stop waits for StopNow
-    uint64_t openings_ = 0;  // texts whose audio start went out, to tell them apart
+    uint64_t openings_ = 0;   // texts whose audio start went out, to tell them apart
     ComPtr<ITTSBufNotifySink> openSink_;
     std::optional<Event> lost_;  // from Lost, until a text's stop takes it
     std::map<DWORD, ComPtr<ITTSNotifySinkA>> sinks_;

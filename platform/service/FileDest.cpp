@@ -29,8 +29,8 @@ void Put32(unsigned char* at, uint32_t v) {
 // The header of a WAV file written to a stream: its sizes say "unknown length", as
 // nothing can be rewritten once the data went out.
 bool WriteStreamHeader(FileTarget& target, unsigned rate) {
-    unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                           16,  0,   0,   0,   1, 0, 1, 0};
+    unsigned char h[44] = {'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'A', 'V', 'E',
+                           'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   1,   0};
     Put32(h + 4, 0xFFFFFFFFu);
     Put32(h + 24, rate);
     Put32(h + 28, rate * 2);
@@ -48,7 +48,7 @@ void FileDest::Closer::operator()(SNDFILE* f) const {
 }
 
 FileDest::~FileDest() {
-    if (std::function<HRESULT()> complete = Completion()) complete();
+    if (std::shared_ptr<Taken> taken = Take()) Finish(*taken);
 }
 
 HRESULT FileDest::Register(IUnknown* notify) {
@@ -59,7 +59,7 @@ HRESULT FileDest::Register(IUnknown* notify) {
 
 HRESULT FileDest::Set(const char16_t* fileName, DWORD /*flags*/) {
     if (!fileName) return E_POINTER;
-    if (std::function<HRESULT()> complete = Completion()) complete();
+    if (std::shared_ptr<Taken> taken = Take()) Finish(*taken);
     std::lock_guard lock(mutex_);
     path_ = EightBitName(fileName);
     format_ = FileFormatOf(path_);
@@ -88,7 +88,7 @@ HRESULT FileDest::Add(const char16_t*, DWORD) {
 
 HRESULT FileDest::Flush() {
     HRESULT hr = S_OK;
-    if (std::function<HRESULT()> complete = Completion()) hr = complete();
+    if (std::shared_ptr<Taken> taken = Take()) hr = Finish(*taken);
     Scope lock(marks_, mutex_);
     // The file is complete: nothing more will be written for marks still waiting.
     marks_.RunAll();
@@ -96,40 +96,49 @@ HRESULT FileDest::Flush() {
 }
 
 std::function<HRESULT()> FileDest::Completion() {
+    std::shared_ptr<Taken> taken = Take();
+    if (!taken) return {};
+    ComPtr<FileDest> self(this);
+    return [self, taken] { return self->Finish(*taken); };
+}
+
+std::shared_ptr<FileDest::Taken> FileDest::Take() {
     Scope lock(marks_, mutex_);
-    if (!IsOpenLocked()) return {};
+    if (!IsOpenLocked()) return nullptr;
+    auto open = std::make_shared<Taken>();
     // A file that got no audio still gets its header (or a moment of silence), so that
     // it plays.
     if (!file_ && !streamWav_ && !encoder_ && !StartLocked(rate_ ? rate_ : kDefaultRate)) {
-        const std::string why = lastError_;
         target_.reset();
-        return [why] { return AUDERR_WRITEFAILED; };
+        open->startFailed = true;
+        return open;
     }
-    auto open = std::make_shared<Taken>();
     open->target = std::move(target_);
     open->wav = std::move(file_);
     open->encoder = std::move(encoder_);
     open->frames = fileFrames_;
     open->path = path_;
+    open->toldBefore = encodeFailed_;
     streamWav_ = false;
     ++serial_;  // the encoder's later calls are for a file no longer here
     heard_ = written_;
     fileFrames_ = 0;
     // Nothing more is written for the marks still waiting.
     marks_.RunAll();
-    const bool toldBefore = encodeFailed_;
-    ComPtr<FileDest> self(this);
-    return [self, open, toldBefore] {
-        std::string why;
-        if (Complete(*open, why)) return S_OK;
-        SetErrorDescription(why);
-        // A failure the encoding thread told keeps its words.
-        if (!toldBefore) {
-            std::lock_guard relock(self->mutex_);
-            self->lastError_ = "Cannot complete file " + open->path + ": " + why;
-        }
-        return AUDERR_WRITEFAILED;
-    };
+    return open;
+}
+
+HRESULT FileDest::Finish(Taken& open) {
+    if (open.startFailed) return AUDERR_WRITEFAILED;  // LastError says why
+    std::string why;
+    if (Complete(open, why)) return S_OK;
+    SetErrorDescription(why);
+    // A failure the encoding thread told keeps its words.
+    if (!open.toldBefore) {
+        std::lock_guard lock(mutex_);
+        lastError_ = "Cannot complete file " + open.path + ": " + why;
+    }
+    return AUDERR_WRITEFAILED;
 }
 
 bool FileDest::Complete(Taken& open, std::string& why) {
@@ -151,8 +160,7 @@ bool FileDest::Complete(Taken& open, std::string& why) {
         }
         // Past what the plain header can hold, the file becomes RF64; below, it stays
         // as it is.
-        if (ok && open.frames * 2 > Rf64::kMaxPlainDataBytes)
-            ok = Rf64::Promote(target.Fd(), why);
+        if (ok && open.frames * 2 > Rf64::kMaxPlainDataBytes) ok = Rf64::Promote(target.Fd(), why);
     } else if (!target.Failure().empty()) {
         why = target.Failure();
         ok = false;
@@ -316,8 +324,7 @@ HRESULT FileDest::Write(const int16_t* frames, size_t count) {
         target_->WriteRaw(frames, count * 2);
         took = (size_t(target_->Size()) - before) / 2;
     } else {
-        const sf_count_t done =
-            sf_write_short(file_.get(), frames, static_cast<sf_count_t>(count));
+        const sf_count_t done = sf_write_short(file_.get(), frames, static_cast<sf_count_t>(count));
         took = done > 0 ? static_cast<uint64_t>(done) : 0;
     }
     const uint64_t before = fileFrames_;

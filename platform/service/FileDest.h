@@ -92,12 +92,18 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     };
     // One file being written, as Completion takes it away.
     struct Taken {
-        std::unique_ptr<FileTarget> target;      // a WAV file's
-        std::unique_ptr<SNDFILE, Closer> wav;    // on a seekable target
-        std::unique_ptr<EncodeQueue> encoder;    // or a compressed file (with its target)
+        std::unique_ptr<FileTarget> target;    // a WAV file's
+        std::unique_ptr<SNDFILE, Closer> wav;  // on a seekable target
+        std::unique_ptr<EncodeQueue> encoder;  // or a compressed file (with its target)
         uint64_t frames = 0;
         std::string path;
+        bool toldBefore = false;   // its write failure went out already
+        bool startFailed = false;  // its header could not be written
     };
+    // Takes the open file away (null when none); its completion is Finish's.
+    std::shared_ptr<Taken> Take();
+    // Completes a file taken away, on any thread, with the failure's code.
+    HRESULT Finish(Taken& open);
     bool IsOpenLocked() const { return target_ || file_ || encoder_; }
     // Starts the named file's audio at `rate`: its header, or its encoder.
     bool StartLocked(unsigned rate);
@@ -125,11 +131,11 @@ class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
     std::string path_;           // named by Set, 8-bit
     std::string pendingTitle_;   // tags for a compressed file not started yet
     std::string pendingArtist_;
-    uint64_t fileFrames_ = 0;    // frames in the open file
-    unsigned rate_ = 0;          // from Open; 0 until then
-    unsigned fileRate_ = 0;      // rate of the open file
-    uint64_t written_ = 0;       // frames on the time line
-    uint64_t heard_ = 0;         // of them, those in the file
+    uint64_t fileFrames_ = 0;  // frames in the open file
+    unsigned rate_ = 0;        // from Open; 0 until then
+    unsigned fileRate_ = 0;    // rate of the open file
+    uint64_t written_ = 0;     // frames on the time line
+    uint64_t heard_ = 0;       // of them, those in the file
     bool paused_ = false;
     MarkQueue marks_;
     std::function<void()> onRoom_;

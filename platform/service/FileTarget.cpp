@@ -29,9 +29,8 @@ std::string HiddenName(const std::string& path) {
     static std::atomic<unsigned> serial{0};
     static thread_local std::mt19937 random{std::random_device{}()};
     const std::string folder = FolderOf(path);
-    return (folder == "/" ? "" : folder) + "/." + BaseOf(path) + "." +
-           std::to_string(::getpid()) + "-" + std::to_string(serial++) + "-" +
-           std::to_string(random() % 100000) + ".part";
+    return (folder == "/" ? "" : folder) + "/." + BaseOf(path) + "." + std::to_string(::getpid()) +
+           "-" + std::to_string(serial++) + "-" + std::to_string(random() % 100000) + ".part";
 }
 
 // Follows symbolic links to the file they name, which need not exist yet.
@@ -140,8 +139,8 @@ bool FileTarget::Commit(std::string& why) {
         const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
         for (int tries = 0; tries < 100; ++tries) {
             tempName_ = HiddenName(target_);
-            if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, tempName_.c_str(),
-                         AT_SYMLINK_FOLLOW) == 0) {
+            if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, tempName_.c_str(), AT_SYMLINK_FOLLOW) ==
+                0) {
                 named_ = true;
                 break;
             }

@@ -78,10 +78,10 @@ class FileTarget {
     bool named_ = false;  // the temporary has a name (tempName_) to remove
     bool replaces_ = false;
     bool rewriteLost_ = false;
-    mode_t mode_ = 0;        // of the earlier file, else 0666 less the umask
-    std::string target_;     // the file replaced (links resolved)
-    std::string tempName_;   // a named temporary
-    off_t pos_ = 0;          // where the next write goes
-    off_t end_ = 0;          // the furthest byte written
-    int error_ = 0;          // the first failed write's errno
+    mode_t mode_ = 0;       // of the earlier file, else 0666 less the umask
+    std::string target_;    // the file replaced (links resolved)
+    std::string tempName_;  // a named temporary
+    off_t pos_ = 0;         // where the next write goes
+    off_t end_ = 0;         // the furthest byte written
+    int error_ = 0;         // the first failed write's errno
 };

@@ -28,8 +28,8 @@ struct Reading {
     std::vector<char> bytes;
 };
 
-FLAC__StreamDecoderReadStatus ReadCb(const FLAC__StreamDecoder*, FLAC__byte buffer[],
-                                     size_t* bytes, void* data) {
+FLAC__StreamDecoderReadStatus ReadCb(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes,
+                                     void* data) {
     auto* r = static_cast<Reading*>(data);
     const ssize_t n = ::pread(r->fd, buffer, *bytes, r->pos);
     if (n < 0) return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
@@ -42,7 +42,8 @@ FLAC__StreamDecoderReadStatus ReadCb(const FLAC__StreamDecoder*, FLAC__byte buff
 FLAC__StreamDecoderWriteStatus WriteCb(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
                                        const FLAC__int32* const buffer[], void* data) {
     auto* r = static_cast<Reading*>(data);
-    const unsigned channels = frame->header.channels, size = (frame->header.bits_per_sample + 7) / 8;
+    const unsigned channels = frame->header.channels,
+                   size = (frame->header.bits_per_sample + 7) / 8;
     const unsigned blocksize = frame->header.blocksize;
     r->bytes.resize(size_t(blocksize) * channels * size);
     char* out = r->bytes.data();
@@ -77,8 +78,8 @@ bool CompleteFlacHeader(int fd) {
     FLAC__stream_decoder_set_md5_checking(decoder.get(), false);
     Reading r;
     r.fd = fd;
-    if (FLAC__stream_decoder_init_stream(decoder.get(), ReadCb, nullptr, nullptr, nullptr,
-                                         nullptr, WriteCb, MetadataCb, ErrorCb,
+    if (FLAC__stream_decoder_init_stream(decoder.get(), ReadCb, nullptr, nullptr, nullptr, nullptr,
+                                         WriteCb, MetadataCb, ErrorCb,
                                          &r) != FLAC__STREAM_DECODER_INIT_STATUS_OK)
         return false;
     FLAC__stream_decoder_process_until_end_of_stream(decoder.get());
@@ -88,7 +89,8 @@ bool CompleteFlacHeader(int fd) {
     std::array<unsigned char, 5> total{};
     if (::pread(fd, total.data(), 1, kTotalAt) != 1) return false;
     total[0] = static_cast<unsigned char>((total[0] & 0xF0) | ((r.samples >> 32) & 0x0F));
-    for (int i = 0; i < 4; ++i) total[size_t(1 + i)] = static_cast<unsigned char>(r.samples >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        total[size_t(1 + i)] = static_cast<unsigned char>(r.samples >> (24 - 8 * i));
     const QByteArray md5 = r.md5.result();
     return ::pwrite(fd, total.data(), total.size(), kTotalAt) == ssize_t(total.size()) &&
            ::pwrite(fd, md5.constData(), size_t(md5.size()), kMd5At) == md5.size();

@@ -99,9 +99,7 @@ bool Promote(int fd, std::string& error, bool insertRange) {
         error = std::string(what) + ": " + std::strerror(errno);
         return false;
     };
-    const struct {
-        int fd;
-    } file{fd};  // the caller's, left open
+    const struct { int fd; } file{fd};  // the caller's, left open
     struct stat st {};
     if (::fstat(file.fd, &st) != 0) return fail("Cannot read the file's size");
     unsigned char old[kPlainHeader];

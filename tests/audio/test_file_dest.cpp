@@ -1,8 +1,10 @@
 // The file destination: files that libsndfile (and, for compressed ones, ffprobe and
 // ffmpeg) read back, whatever happens.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "Unprivileged.h"
@@ -105,7 +108,7 @@ TEST_F(FileDestTest, WrittenFramesFormTheWavAndMarksRunAsTheyAreWritten) {
     ASSERT_EQ(S_OK, dest_->Open(16000));
     auto path = dir_ / "out.wav";
     ASSERT_EQ(S_OK, SetName(path)) << dest_->LastError();
-    EXPECT_TRUE(fs::exists(path)) << "Set creates the file";
+    EXPECT_FALSE(fs::exists(path)) << "the name appears only when the file is complete";
     std::vector<uint64_t> ran;
     dest_->AddMark(1500, [&] { ran.push_back(1500); });
     dest_->AddMark(500, [&] { ran.push_back(500); });
@@ -163,6 +166,7 @@ TEST_F(FileDestTest, NameIsTakenInTheLocaleForm) {
     auto path = dir_ / fs::path(u8"stimme-\u00e4\u00df.wav");
     ASSERT_EQ(S_OK, SetName(path)) << dest_->LastError();
     EXPECT_EQ(path.string(), dest_->FileName());
+    ASSERT_EQ(S_OK, dest_->Flush());
     EXPECT_TRUE(fs::exists(path));
 }
 
@@ -419,6 +423,141 @@ TEST_F(FileDestTest, CompressedFilesPlayHoweverTheRenderEnds) {
     EXPECT_EQ(why, told);
     EXPECT_EQ(why, dest_->LastError());
     EXPECT_GT(Duration(Probe(full)), 0.5) << Probe(full);
+}
+
+// The size of the file being written into `dir` under a temporary, found among the
+// process's open files.
+off_t TemporarySize(const fs::path& dir) {
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(fd.path(), ec).string().starts_with(dir.string() + "/"))
+            if (struct stat st{}; ::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                return st.st_size;
+    }
+    return -1;
+}
+
+std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// In every format: a render that fails leaves the earlier file as it was, and nothing
+// beside it; one that is cancelled replaces it with what was rendered, keeping its
+// permissions; a link names the file replaced; a failure in the last bytes, written
+// as the file completes, fails the render; the same frames give the same samples.
+TEST_F(FileDestTest, EarlierFilesSurviveFailuresAndCancelsReplaceThem) {
+    const auto audio = Voice(22050 * 2);
+    auto render = [&](const fs::path& path, size_t frames) {
+        dest_ = MakeCom<FileDest>();
+        EXPECT_EQ(S_OK, dest_->Open(22050));
+        EXPECT_EQ(S_OK, SetName(path)) << dest_->LastError();
+        for (size_t pos = 0; pos < frames;) {
+            WaitUntil([&] { return dest_->Room() > 0; });
+            const size_t n = std::min(dest_->Room(), frames - pos);
+            if (const HRESULT hr = dest_->Write(audio.data() + pos, n); hr != S_OK) return hr;
+            pos += n;
+        }
+        return S_OK;
+    };
+    // Writes past `limit` bytes fail as on a full disk.
+    auto limited = [](rlim_t limit, const std::function<HRESULT()>& call) {
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &small);
+        const HRESULT hr = call();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        return hr;
+    };
+    for (const char* ext : {".wav", ".flac", ".ogg", ".opus", ".mp3"}) {
+        SCOPED_TRACE(ext);
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        const fs::path keep = dir_ / (std::string("keep") + ext);
+        const std::string earlier(50000, 'e');
+        std::ofstream(keep, std::ios::binary) << earlier;
+        fs::permissions(keep,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        EXPECT_EQ(AUDERR_WRITEFAILED, limited(4000, [&] {
+                      const HRESULT hr = render(keep, audio.size());
+                      return FAILED(hr) ? hr : dest_->Flush();
+                  }));
+        EXPECT_TRUE(earlier == Bytes(keep)) << "a failed render keeps the earlier file";
+        EXPECT_EQ(1, std::distance(fs::directory_iterator(dir_), {})) << "no temporary left";
+        // Cancelled through a link: the file it names is replaced, the link stays.
+        fs::create_symlink(keep.filename(), dir_ / "link");
+        const fs::path link = dir_ / (std::string("link") + ext);
+        fs::rename(dir_ / "link", link);
+        render(link, audio.size());
+        ASSERT_EQ(S_OK, dest_->Reset());
+        ASSERT_EQ(S_OK, dest_->Flush());
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_NEAR(2.0, Duration(Probe(keep)), 0.1) << Probe(keep);
+        EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                  fs::status(keep).permissions());
+        // The same frames twice decode to the same samples.
+        const fs::path again = dir_ / (std::string("again") + ext);
+        render(again, audio.size());
+        ASSERT_EQ(S_OK, dest_->Flush());
+        EXPECT_EQ(ReadWav(keep).samples, ReadWav(again).samples);
+        // The last bytes fail as the file completes: all frames were taken and encoded.
+        if (ext == std::string(".wav")) continue;  // its data is all out before
+        const fs::path last = dir_ / (std::string("last") + ext);
+        render(last, audio.size());
+        ASSERT_TRUE(WaitUntil([&] { return dest_->HeardFrames() == audio.size(); }));
+        const off_t size = TemporarySize(dir_);
+        ASSERT_GT(size, 0);
+        EXPECT_EQ(AUDERR_WRITEFAILED, limited(rlim_t(size), [&] { return dest_->Flush(); }))
+            << "file size " << size;
+        EXPECT_NE(std::string::npos, dest_->LastError().find(last.string() + ": "))
+            << dest_->LastError();
+        // (Vorbis holds back the pages of these two seconds until it ends.)
+        if (ext != std::string(".ogg")) {
+            EXPECT_GT(Duration(Probe(last)), 0.5) << "what was rendered is kept: " << Probe(last);
+        }
+        if (ext == std::string(".flac") || ext == std::string(".wav")) {
+            EXPECT_GT(ReadWav(last).info.frames, 22050 / 2) << "its header tells its length";
+        }
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+}
+
+// A FIFO and appended standard output are written into, never replaced, and get a WAV
+// header whose sizes say "unknown length".
+TEST_F(FileDestTest, StreamsAreWrittenInPlaceWithAnOpenLength) {
+    const auto data = Ramp(3000);
+    const fs::path fifo = dir_ / "fifo.wav", appended = dir_ / "appended.wav";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    std::string read;
+    std::thread reader([&] { read = Bytes(fifo); });
+    ASSERT_EQ(S_OK, SetName(fifo));
+    ASSERT_EQ(S_OK, dest_->Write(data.data(), data.size()));
+    ASSERT_EQ(S_OK, dest_->Flush());
+    reader.join();
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    const int saved = ::dup(STDOUT_FILENO);
+    const int out = ::open(appended.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ::dup2(out, STDOUT_FILENO);
+    const HRESULT set = dest_->Set(u"-", 1);
+    const HRESULT written = dest_->Write(data.data(), data.size());
+    const HRESULT flushed = dest_->Flush();
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(out);
+    ::close(saved);
+    ASSERT_EQ(S_OK, set);
+    ASSERT_EQ(S_OK, written);
+    ASSERT_EQ(S_OK, flushed);
+    for (const std::string& bytes : {read, Bytes(appended)}) {
+        ASSERT_EQ(44 + 2 * data.size(), bytes.size());
+        EXPECT_EQ(std::string(4, '\xFF'), bytes.substr(4, 4));
+        EXPECT_EQ("data" + std::string(4, '\xFF'), bytes.substr(36, 8));
+        EXPECT_EQ(0, std::memcmp(bytes.data() + 44, data.data(), 2 * data.size()));
+    }
 }
 
 TEST(FileDestClass, RegisteredUnderItsClassAndAnswersBothInterfaces) {
