@@ -223,6 +223,15 @@ bool AudioEncoder::WriteOut(const int16_t* frames, size_t count, std::string& wh
     return true;
 }
 
+bool AudioEncoder::Decodes() {
+    SF_INFO info{};
+    FileTarget::Io()->seek(0, SEEK_SET, target_.get());  // read from its start
+    SNDFILE* file = sf_open_virtual(FileTarget::Io(), SFM_READ, &info, target_.get());
+    if (!file) return false;
+    sf_close(file);
+    return info.frames > 0;
+}
+
 bool AudioEncoder::Close(std::string& why) {
     if (!file_) return true;
     bool ok = !failed_;
@@ -247,6 +256,8 @@ bool AudioEncoder::Close(std::string& why) {
         // What went in whole stays, without a part of a frame after it.
         if (!target_->Truncate(whole_)) whole_ = 0;
         if (flac_ && whole_ > 0) CompleteFlacHeader(target_->Fd());
+        // Headers alone (an encoder that held back all its pages) play nothing.
+        if (whole_ > 0 && !Decodes()) whole_ = 0;
     }
     if (!ok && whole_ == 0) target_->Truncate(0);  // nothing whole: not kept
     std::string settled;

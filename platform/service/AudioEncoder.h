@@ -53,6 +53,8 @@ class AudioEncoder {
         : target_(std::move(target)), file_(file), resampler_(resampler), rate_(rate) {}
     bool WriteOut(const int16_t* frames, size_t count, std::string& why);
     bool Resample(const int16_t* frames, size_t count, std::string& why);
+    // The file as written so far opens with some audio in it.
+    bool Decodes();
 
     std::unique_ptr<FileTarget> target_;
     SNDFILE* file_;

@@ -333,7 +333,9 @@ HRESULT FileDest::Write(const int16_t* frames, size_t count) {
     heard_ = written_;
     if (took < count || !target_->Failure().empty()) {
         const std::string failed = target_->Failure();
-        Fail("Cannot write file", failed.empty() ? sf_strerror(file_.get()) : failed);
+        // Not even the first frames went in (nor, maybe, the header): no file was made.
+        Fail(fileFrames_ == 0 ? "Cannot create file" : "Cannot write file",
+             failed.empty() ? sf_strerror(file_.get()) : failed);
         // Complete the file with what it holds, or leave an earlier one as it was;
         // nothing more goes into it, so nobody waits for later marks either.
         SettleFailedWavLocked();
