@@ -13,7 +13,8 @@
 // appending, is a stream: headers written after the data cannot reach it.
 //
 // Every write goes through Io(), which libsndfile calls back: the first failure is
-// kept (Failure), and nothing is written after it, so the file ends where it failed.
+// kept (Failure), and nothing is added after it, so the file ends where it failed (a
+// header is still rewritten in place).
 #include <sndfile.h>
 #include <sys/types.h>
 
