@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A sound server that stops answering (frozen with SIGSTOP) never holds the window: while
-# it is frozen at moments of Speak, Pause, Resume and Stop, the window answers a window
+# it is frozen at start-up and at moments of Speak, Pause, Resume and Stop, the window
+# comes up and answers a window
 # manager's pings (_NET_WM_PING, every 50 ms) within the limit, the error box follows
 # once the server is found lost, and once the server runs again the next Speak is heard.
 # The program runs on a real X server (Xvfb) with a sound server of the check's own;
@@ -79,13 +80,19 @@ server="$SOUND_SERVER_PID"
 freeze() { kill -STOP "$server"; }
 thaw() { kill -CONT "$server"; }
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" \
+# The X server and the pinger run ahead of the rest where allowed (as root), so that
+# on a busy machine the answers time the window rather than the tools around it.
+ahead=()
+if nice -n -10 true 2>/dev/null; then ahead=(nice -n -10); fi
+"${ahead[@]}" Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" \
     2>"$scratch/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.05; done
 [ -s "$scratch/display" ] || { cat "$scratch/xvfb.log"; fail "Xvfb did not start"; }
 export DISPLAY=":$(head -n 1 "$scratch/display")"
 
+# Started with the server frozen: the window comes and says why "1 2 3" is not heard.
+freeze
 (cd "$scratch" && QT_QPA_PLATFORM=xcb exec "$BUILD/bin/parlenmaker" \
     >"$scratch/out" 2>"$scratch/err") &
 program_pid=$!
@@ -95,8 +102,7 @@ for _ in $(seq 600); do
         2>/dev/null | head -n 1)" && [ -n "$window" ] && break
     sleep 0.05
 done
-[ -n "$window" ] || fail "no window"
-sleep 2  # the start-up says "1 2 3"
+[ -n "$window" ] || fail "no window with the sound server frozen"
 
 # Places in the window (its layout is fixed): the text box, Speak (Pause and Resume lie
 # on it) and Stop, on the Edit page.
@@ -137,20 +143,39 @@ heard() {
     fail "$1: nothing is heard"
 }
 
-ctrl_tab() { xdotool key --delay 40 ctrl+Tab; }
-ctrl_tab  # the Edit page
+ping_start() {
+    "${ahead[@]}" "$WM_PING" "$window" 50 >>"$scratch/pings" &
+    ping_pid=$!
+}
+ping_stop() {
+    kill "$ping_pid"
+    wait "$ping_pid" || true
+    ping_pid=
+}
+
+ping_start
+phase "start"
+await_box "start"
+ping_stop
+thaw
+
+# Typing keeps the window busy for a while: no pings meanwhile.
+xdotool key --delay 40 ctrl+Tab  # the Edit page
 sleep 0.3
 click 200 180
 text="$(head -c 1200 "$PARLEN_SOURCE/app/readme.txt" | tr -c 'A-Za-z.,\n ' ' ' | tr '\n' ' ')"
 xdotool type --delay 1 "$text"
 sleep 1  # until the box has taken it all
 
-"$WM_PING" "$window" 50 >"$scratch/pings" &
-ping_pid=$!
+ping_start
 phase "idle"
 sleep 1
 
 # Speak with the server frozen since it last played: the text fails.
+speak
+heard "connected"
+stop
+sleep 0.5
 freeze
 phase "speak"
 speak
@@ -201,9 +226,7 @@ speak
 heard "again"
 stop
 sleep 0.5
-kill "$ping_pid"
-wait "$ping_pid" || true
-ping_pid=
+ping_stop
 
 "$WM_CLOSE" "$window" || fail "the close message was not sent"
 for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.05; done
