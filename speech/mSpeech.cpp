@@ -320,6 +320,9 @@ void TMSpeech::Stop() {
 }
 
 std::optional<TMSpeech::TextFailure> TMSpeech::FinishText() {
+    // A text that ends while paused (its sound server was lost) leaves nothing to
+    // resume: the next Speak speaks.
+    Paused_ = false;
     std::optional<TextFailure> failure = std::move(Failure_);
     Failure_.reset();
     if (Output_ == soFile && FileDest) {

@@ -25,10 +25,12 @@
 constexpr IID IID_IParlenAudioDest = MakeGuid(0x7A0C51E2, 0x2B44, 0x4F0B, 0x9C1E, 0x3D5F60718293);
 
 struct IParlenAudioDest : IUnknown {
-    // Sets the format and, for the sound device, connects to the sound server when
-    // not connected yet. Idempotent for the same rate. TTSERR_NOSOUNDSERVER when no
-    // server can be reached (the destination itself stays usable and retries on
-    // the next Open).
+    // Sets the format and, for the sound device, starts connecting to the sound
+    // server when not connected yet, without waiting for it. Idempotent for the same
+    // rate. TTSERR_NOSOUNDSERVER when the server cannot be reached at once (no socket
+    // at its address); a server found unreachable later fails the destination as a
+    // lost one does. Either way the destination stays usable and retries on the
+    // next Open.
     virtual HRESULT Open(unsigned sampleRate) = 0;
     // Frames that may be written now. The device keeps synthesis a bounded amount
     // ahead of what is heard; the file takes everything at full speed.

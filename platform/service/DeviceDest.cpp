@@ -5,16 +5,6 @@
 #include <algorithm>
 #include <vector>
 
-// One public call: the api mutex, then the main-loop lock.
-class DeviceDest::ApiLock {
-  public:
-    explicit ApiLock(DeviceDest* d) : api_(d->api_), loop_(d->pulse_) {}
-
-  private:
-    std::lock_guard<std::mutex> api_;
-    PulseLoop::Lock loop_;
-};
-
 DeviceDest::DeviceDest() = default;
 
 DeviceDest::~DeviceDest() {
@@ -45,34 +35,40 @@ HRESULT DeviceDest::Open(unsigned sampleRate) {
         if (!pulse_.Start(lastError_)) return E_OUTOFMEMORY;
     }
     ApiScope scope(marks_, this);
-    std::string error;
-    if (!ConnectLocked(error)) {
-        lastError_ = error;
-        return TTSERR_NOSOUNDSERVER;
-    }
-    if (StreamUsableLocked() && rate_ == sampleRate) return S_OK;
+    if (rate_ == sampleRate && AcceptsLocked()) return S_OK;
     // A new rate needs a new stream; what the old one still held is dropped, and its
     // marks run now so that nobody waits for them forever.
     marks_.RunAll();
     DropStreamLocked();
-    if (!CreateStreamLocked(sampleRate, error)) {
+    rate_ = sampleRate;
+    StartTimeLineLocked();
+    pa_context* context = pulse_.Context();
+    const bool reconnect =
+        failed_ || !context || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+    failed_ = false;
+    connecting_ = true;
+    connectAt_ = pa_rtclock_now();
+    std::string error;
+    bool ok = true;
+    if (reconnect) {
+        if (poll_) pulse_.Api()->time_free(poll_);
+        poll_ = nullptr;
+        pollArmed_ = false;
+        // Its outcome arrives in ContextStateCb, which makes the stream.
+        ok = pulse_.Connect(&DeviceDest::ContextStateCb, this, error);
+    } else if (pulse_.Ready()) {
+        ok = CreateStreamLocked(sampleRate, error);
+    }
+    if (!ok) {
+        // Failed at once (no socket at the address): the caller can tell why now.
         lastError_ = error;
         DropStreamLocked();
+        connecting_ = false;
+        failed_ = true;
         return TTSERR_NOSOUNDSERVER;
     }
-    failed_ = false;
+    ArmPollLocked();  // the connection's deadline
     return S_OK;
-}
-
-bool DeviceDest::ConnectLocked(std::string& error) {
-    if (!failed_ && pulse_.Ready()) return true;
-    DropStreamLocked();
-    if (poll_) pulse_.Api()->time_free(poll_);
-    poll_ = nullptr;
-    pollArmed_ = false;
-    if (!pulse_.Connect(&DeviceDest::ContextStateCb, this, error)) return false;
-    failed_ = false;
-    return true;
 }
 
 bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
@@ -96,29 +92,36 @@ bool DeviceDest::CreateStreamLocked(unsigned rate, std::string& error) {
     attr.fragsize = static_cast<uint32_t>(-1);
     auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-    bool ok = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) >= 0 &&
-              pulse_.WaitFor(PulseLoop::kConnectTimeoutUs,
-                             [this] {
-                                 pa_stream_state_t s = pa_stream_get_state(stream_);
-                                 return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-                             }) &&
-              pa_stream_get_state(stream_) == PA_STREAM_READY;
-    if (!ok) {
+    // Ready or not, it tells StreamStateCb.
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         error = "Cannot open the sound device: " + pulse_.Why();
         return false;
     }
-    rate_ = rate;
-    queue_.clear();
-    pushed_ = written_;
-    offset_ = static_cast<int64_t>(written_);
-    heard_ = written_;
-    paused_ = false;
-    endOfData_ = false;
-    leadIn_ = true;
     return true;
 }
 
+void DeviceDest::StartTimeLineLocked() {
+    // The new stream's first frame is the time line's next one.
+    queue_.clear();
+    pushed_ = written_;
+    offset_ = static_cast<int64_t>(written_);
+    heard_ = std::max(heard_, written_);
+    paused_ = false;
+    corkWanted_ = false;
+    endOfData_ = false;
+    leadIn_ = true;
+}
+
+void DeviceDest::OnStreamReadyLocked() {
+    connecting_ = false;
+    // A Pause that came while it was being made holds it before its first frame.
+    if (corkWanted_) CorkLocked(true);
+    PushLocked();
+    ArmPollLocked();
+}
+
 void DeviceDest::DropStreamLocked() {
+    uncorking_ = resetting_ = unanswered_ = 0;  // their answers are cancelled with it
     if (!stream_) return;
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -171,7 +174,7 @@ size_t DeviceDest::RoomLocked() {
     // Without a stream, Write reports the failure; waiting for room would hang.
     unsigned rate = rate_ ? rate_ : 22050;
     const uint64_t ahead = uint64_t{rate} * kAheadMs / 1000;
-    if (!StreamUsableLocked()) return ahead;
+    if (!AcceptsLocked()) return ahead;
     const uint64_t unheard = written_ - std::min(written_, HeardLocked());
     return unheard >= ahead ? 0 : static_cast<size_t>(ahead - unheard);
 }
@@ -179,7 +182,7 @@ size_t DeviceDest::RoomLocked() {
 HRESULT DeviceDest::Write(const int16_t* frames, size_t count) {
     if (count && !frames) return E_POINTER;
     ApiScope scope(marks_, this);
-    if (!StreamUsableLocked()) {
+    if (!AcceptsLocked()) {
         if (!failed_) lastError_ = "The sound device is not open";
         return AUDERR_WRITEFAILED;
     }
@@ -192,7 +195,8 @@ HRESULT DeviceDest::Write(const int16_t* frames, size_t count) {
 }
 
 void DeviceDest::PushLocked() {
-    if (!StreamUsableLocked()) return;
+    // After a reset, frames wait until the server reports where its stream goes on.
+    if (!StreamUsableLocked() || resetting_) return;
     size_t writable = pa_stream_writable_size(stream_) / 2;
     if (leadIn_ && !queue_.empty()) {
         // A stream that starts on a running sink loses its first few ms to the
@@ -235,7 +239,7 @@ uint64_t DeviceDest::HeardFrames() {
 }
 
 uint64_t DeviceDest::HeardLocked() {
-    if (!StreamUsableLocked()) return heard_;
+    if (!StreamUsableLocked() || resetting_) return heard_;
     // Our own reading of the server's timing report: the sample being heard is the
     // server's read position minus what the sink still holds, moved on by the time
     // since the report. libpulse's interpolation runs on while the stream waits
@@ -263,7 +267,7 @@ std::optional<pa_usec_t> DeviceDest::DueInLocked(uint64_t frame) {
     if (heard >= frame) return 0;
     // Only a running clock reaches the frame by itself: not one held by a pause, a
     // start threshold or a starved stream, nor one stopped at what the server has.
-    if (paused_ || !StreamUsableLocked() || frame > pushed_) return std::nullopt;
+    if (paused_ || resetting_ || !StreamUsableLocked() || frame > pushed_) return std::nullopt;
     const pa_timing_info* info = pa_stream_get_timing_info(stream_);
     if (!info || info->read_index_corrupt || !info->playing) return std::nullopt;
     if (!info->write_index_corrupt && int64_t(frame) > info->write_index / 2 + offset_)
@@ -285,7 +289,7 @@ void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
     if (!onHeard) return;
     ApiScope scope(marks_, this);
     marks_.Add(frame, std::move(onHeard));
-    if (!StreamUsableLocked()) {
+    if (!AcceptsLocked()) {
         // Nothing will ever be heard: do not keep anybody waiting.
         marks_.RunAll();
         return;
@@ -297,7 +301,7 @@ void DeviceDest::AddMark(uint64_t frame, std::function<void()> onHeard) {
 void DeviceDest::AddMarks(Marks marks) {
     ApiScope scope(marks_, this);
     for (auto& [frame, onHeard] : marks) marks_.Add(frame, std::move(onHeard));
-    if (!StreamUsableLocked()) {
+    if (!AcceptsLocked()) {
         marks_.RunAll();
         return;
     }
@@ -311,74 +315,9 @@ void DeviceDest::RunDueMarksLocked() {
 
 void DeviceDest::EndOfData() {
     ApiScope scope(marks_, this);
-    if (!StreamUsableLocked()) return;
+    if (!AcceptsLocked()) return;
     endOfData_ = true;
     PushLocked();
-}
-
-HRESULT DeviceDest::Pause() {
-    ApiScope scope(marks_, this);
-    if (!StreamUsableLocked()) {
-        paused_ = true;
-        return S_OK;
-    }
-    if (!pulse_.Finish(pa_stream_cork(stream_, 1, &DeviceDest::SuccessCb, this))) {
-        lastError_ = "Cannot pause the sound device: " + pulse_.Why();
-        return E_FAIL;
-    }
-    paused_ = true;
-    pulse_.Finish(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
-    return S_OK;
-}
-
-HRESULT DeviceDest::Resume() {
-    ApiScope scope(marks_, this);
-    if (!StreamUsableLocked()) {
-        paused_ = false;
-        return S_OK;
-    }
-    if (!pulse_.Finish(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this))) {
-        lastError_ = "Cannot resume the sound device: " + pulse_.Why();
-        return E_FAIL;
-    }
-    pulse_.Finish(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this));
-    paused_ = false;
-    RunDueMarksLocked();
-    ArmPollLocked();
-    NotifyRoomLocked();
-    return S_OK;
-}
-
-HRESULT DeviceDest::Reset() {
-    ApiScope scope(marks_, this);
-    marks_.Drop();
-    queue_.clear();
-    endOfData_ = false;
-    pushed_ = written_;
-    if (!StreamUsableLocked()) {
-        paused_ = false;
-        heard_ = written_;
-        return S_OK;
-    }
-    HRESULT hr = S_OK;
-    if (!pulse_.Finish(pa_stream_flush(stream_, &DeviceDest::SuccessCb, this))) {
-        lastError_ = "Cannot reset the sound device: " + pulse_.Why();
-        hr = E_FAIL;
-    }
-    // Nothing is left to hold, and the next text must be heard: a reset ends a pause.
-    if (paused_ && pulse_.Finish(pa_stream_cork(stream_, 0, &DeviceDest::SuccessCb, this)))
-        paused_ = false;
-    // The server's write position went back to its read position; frames written
-    // from now on land there.
-    if (pulse_.Finish(pa_stream_update_timing_info(stream_, &DeviceDest::SuccessCb, this))) {
-        const pa_timing_info* info = pa_stream_get_timing_info(stream_);
-        if (info && !info->write_index_corrupt)
-            offset_ = static_cast<int64_t>(written_) - info->write_index / 2;
-    }
-    leadIn_ = true;
-    lastRoom_ = 0;
-    NotifyRoomLocked();
-    return hr;
 }
 
 void DeviceDest::SetRoomCallback(std::function<void()> onRoom) {

@@ -10,18 +10,25 @@
 // thread when the stream clock (the server's timing report: the sample being heard)
 // passes their frame; the loop wakes when the next one is due by that clock.
 //
-// Pause corks the stream, Resume uncorks it, Reset flushes it and also ends a pause
-// (nothing is left to hold, and the next text must be heard). Open with another
-// rate makes a new stream: what the old one had not played is dropped and its
-// marks run at once, as they do whenever nothing can be heard any more (no server,
-// connection lost), so that nobody waits for them.
+// No public call waits for the server, so a server that stops answering cannot hold
+// the caller (the window). Open starts connecting and making the stream and returns
+// at once; frames written meanwhile wait in the queue. Pause stops the clock at once
+// (no mark runs after it) and corks the stream; Resume uncorks it, and the clock runs
+// again when the server says it plays. Reset drops the marks and the queue at once,
+// flushes the stream and also ends a pause (nothing is left to hold, and the next
+// text must be heard); frames written after it wait until the server reports where
+// its flushed stream goes on. Open with another rate makes a new stream: what the old
+// one had not played is dropped and its marks run at once, as they do whenever
+// nothing can be heard any more (no server, connection lost), so that nobody waits
+// for them.
 //
-// A connection lost while playing (the server killed, its socket closed, or a server
-// that leaves a timing report unanswered for kStallMs) fails the destination: the
-// failure callback hears of it first, the marks run, the room callback wakes the
-// writer, and Write fails from then on with LastError naming the server and the
-// cause. The next Open connects again. The main-loop plumbing is PulseLoop's; what
-// runs on the loop thread is in DeviceDestThread.cpp.
+// A connection lost (the server killed, its socket closed, a connection or stream not
+// ready within PulseLoop::kConnectTimeoutUs, or a server that leaves a request
+// unanswered for kStallMs) fails the destination: the failure callback hears of it
+// first, the marks run, the room callback wakes the writer, and Write fails from then
+// on with LastError naming the server and the cause. The next Open connects again.
+// The main-loop plumbing is PulseLoop's; what runs on the loop thread is in
+// DeviceDestThread.cpp.
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
@@ -44,8 +51,8 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     static constexpr unsigned kServerBufferMs = 100;
     // Silence put before the first frame after the stream ran dry.
     static constexpr unsigned kLeadInMs = 6;
-    // A server that leaves a timing report unanswered this long while playing has
-    // stopped: the connection counts as lost.
+    // A server that leaves a request (a timing report, a pause, a resume, a reset)
+    // unanswered this long has stopped: the connection counts as lost.
     static constexpr unsigned kStallMs = 4000;
 
     DeviceDest();
@@ -81,11 +88,17 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     using CallbackScope = MarkQueue::Scope<Held>;
 
     // Everything below the api mutex is touched only under the main-loop lock.
-    bool ConnectLocked(std::string& error);
     bool CreateStreamLocked(unsigned rate, std::string& error);
+    void StartTimeLineLocked();
+    void OnStreamReadyLocked();
     void DropStreamLocked();
     void Teardown();
     bool StreamUsableLocked() const;
+    // Write takes frames: the stream plays or is being made.
+    bool AcceptsLocked() const { return !failed_ && (connecting_ || StreamUsableLocked()); }
+    bool CorkLocked(bool cork);
+    void AskedLocked();
+    bool AnsweredLocked(int ok, const char* what);
     void PushLocked();
     uint64_t HeardLocked();
     std::optional<pa_usec_t> DueInLocked(uint64_t frame);
@@ -103,7 +116,10 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     static void StreamStartedCb(pa_stream* s, void* self);
     static void PollCb(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
                        void* self);
-    static void SuccessCb(pa_stream* s, int ok, void* self);
+    static void CorkedCb(pa_stream* s, int ok, void* self);
+    static void UncorkedCb(pa_stream* s, int ok, void* self);
+    static void FlushedCb(pa_stream* s, int ok, void* self);
+    static void ResetReportCb(pa_stream* s, int ok, void* self);
 
     std::mutex api_;  // serialises the public calls; taken before the main-loop lock
     DWORD deviceNum_ = 0xFFFFFFFFu;
@@ -123,7 +139,14 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     uint64_t heard_ = 0;         // highest heard position reported (monotonic)
     std::deque<int16_t> queue_;  // accepted, not yet handed to the server
     MarkQueue marks_;
-    bool paused_ = false;
+    bool paused_ = false;       // the clock stands still: Pause, until a Resume is played
+    bool corkWanted_ = false;   // the last of Pause and Resume was Pause
+    bool connecting_ = false;   // Open's connection or stream is not ready yet
+    pa_usec_t connectAt_ = 0;   // when Open started it (monotonic clock)
+    unsigned uncorking_ = 0;    // resumes the server has not confirmed
+    unsigned resetting_ = 0;    // resets whose stream position has not been reported
+    unsigned unanswered_ = 0;   // pauses, resumes and resets on their way
+    pa_usec_t answeredAt_ = 0;  // the server's last answer to one of them, or the first ask
     bool endOfData_ = false;
     bool leadIn_ = false;  // the next push starts a cold stream
     bool failed_ = false;  // the connection broke; the next Open reconnects
@@ -131,4 +154,14 @@ class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioD
     std::function<void()> onRoom_;
     std::function<void(HRESULT, const std::string&)> onFailure_;
     std::string lastError_;
+};
+
+// One public call: the api mutex, then the main-loop lock.
+class DeviceDest::ApiLock {
+  public:
+    explicit ApiLock(DeviceDest* d) : api_(d->api_), loop_(d->pulse_) {}
+
+  private:
+    std::lock_guard<std::mutex> api_;
+    PulseLoop::Lock loop_;
 };

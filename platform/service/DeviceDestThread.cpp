@@ -16,15 +16,19 @@ constexpr pa_usec_t kTimingUs = 10000;
 // The shortest wake-up: a mark due sooner runs this late at most, and a clock that
 // falls short of its own estimate by a frame or two cannot make the loop spin.
 constexpr pa_usec_t kMinWakeUs = 200;
+// How often a connection or a request on its way is looked after while nothing plays.
+constexpr pa_usec_t kWatchUs = 50000;
 }  // namespace
 
 void DeviceDest::ArmPollLocked() {
-    if (paused_ || !StreamUsableLocked()) return;
-    if (marks_.Empty() && HeardLocked() >= written_) return;
+    if (failed_ || !pulse_.Context()) return;
+    const bool playing =
+        !paused_ && StreamUsableLocked() && (!marks_.Empty() || HeardLocked() < written_);
+    if (!playing && !connecting_ && unanswered_ == 0) return;
     // The wake-up comes when the next mark is due by the running clock, so that it
     // runs when its frame is heard rather than up to a poll later.
-    pa_usec_t delay = kPollUs;
-    if (const std::optional<uint64_t> next = marks_.NextFrame())
+    pa_usec_t delay = playing ? kPollUs : kWatchUs;
+    if (const std::optional<uint64_t> next = marks_.NextFrame(); playing && next)
         if (const std::optional<pa_usec_t> due = DueInLocked(*next))
             delay = std::clamp(*due, kMinWakeUs, kPollUs);
     const pa_usec_t when = pa_rtclock_now() + delay;
@@ -42,13 +46,22 @@ void DeviceDest::ArmPollLocked() {
 void DeviceDest::OnPoll() {
     pollArmed_ = false;
     const pa_usec_t now = pa_rtclock_now();
-    if (timing_ && pa_operation_get_state(timing_) == PA_OPERATION_RUNNING &&
-        now - timingAsked_ > pa_usec_t{kStallMs} * PA_USEC_PER_MSEC) {
+    if (connecting_ && now - connectAt_ > PulseLoop::kConnectTimeoutUs) {
+        // A frozen server takes the connection but never answers it.
+        FailLocked(stream_ ? "Cannot open the sound device: the sound server at " +
+                                 pulse_.Server() + " does not answer"
+                           : pulse_.ConnectFailure("no answer"));
+        return;
+    }
+    const pa_usec_t stall = pa_usec_t{kStallMs} * PA_USEC_PER_MSEC;
+    const bool timingStalled = timing_ && pa_operation_get_state(timing_) == PA_OPERATION_RUNNING &&
+                               now - timingAsked_ > stall;
+    if (timingStalled || (unanswered_ && now - answeredAt_ > stall)) {
         // A frozen server keeps the connection open but plays nothing more.
         FailLocked("The sound server at " + pulse_.Server() + " stopped answering");
         return;
     }
-    if (now - timingAsked_ >= kTimingUs) RequestTimingLocked();
+    if (!paused_ && now - timingAsked_ >= kTimingUs) RequestTimingLocked();
     RunDueMarksLocked();
     NotifyRoomLocked();
     ArmPollLocked();
@@ -69,6 +82,7 @@ void DeviceDest::NotifyRoomLocked() {
 void DeviceDest::FailLocked(const std::string& what) {
     if (failed_) return;
     failed_ = true;
+    connecting_ = false;
     lastError_ = what;
     queue_.clear();
     // Told first: the text still being heard ends with this failure, not as if heard.
@@ -90,23 +104,39 @@ void DeviceDest::FailLocked(const std::string& what) {
 void DeviceDest::ContextStateCb(pa_context* c, void* self) {
     auto* dest = static_cast<DeviceDest*>(self);
     CallbackScope scope(dest->marks_);
-    pa_context_state_t state = pa_context_get_state(c);
-    // A killed server or a closed socket: the connection ends with its cause.
+    if (c != dest->pulse_.Context()) return;
+    const pa_context_state_t state = pa_context_get_state(c);
+    if (state == PA_CONTEXT_READY) {
+        dest->pulse_.Connected();
+        std::string error;
+        if (dest->connecting_ && !dest->stream_ && !dest->CreateStreamLocked(dest->rate_, error))
+            dest->FailLocked(error);
+        return;
+    }
+    // A killed server, a closed socket, or a server that refused: the connection
+    // ends with its cause.
     if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) &&
-        c == dest->pulse_.Context() && dest->stream_)
-        dest->FailLocked("Lost the connection to the sound server at " + dest->pulse_.Server() +
-                         ": " + pa_strerror(pa_context_errno(c)));
-    dest->pulse_.Signal();
+        (dest->stream_ || dest->connecting_)) {
+        const std::string cause = pa_strerror(pa_context_errno(c));
+        dest->FailLocked(dest->connecting_ && !dest->stream_
+                             ? dest->pulse_.ConnectFailure(cause)
+                             : "Lost the connection to the sound server at " +
+                                   dest->pulse_.Server() + ": " + cause);
+    }
 }
 
 void DeviceDest::StreamStateCb(pa_stream* s, void* self) {
     auto* dest = static_cast<DeviceDest*>(self);
     CallbackScope scope(dest->marks_);
-    pa_stream_state_t state = pa_stream_get_state(s);
-    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && dest->rate_ &&
-        s == dest->stream_ && dest->pulse_.Context())
-        dest->FailLocked("The sound device stopped: " + dest->pulse_.Why());
-    dest->pulse_.Signal();
+    if (s != dest->stream_ || !dest->pulse_.Context()) return;
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    if (state == PA_STREAM_READY && dest->connecting_) {
+        dest->OnStreamReadyLocked();
+    } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        dest->FailLocked(std::string(dest->connecting_ ? "Cannot open the sound device: "
+                                                       : "The sound device stopped: ") +
+                         dest->pulse_.Why());
+    }
 }
 
 void DeviceDest::StreamWriteCb(pa_stream*, size_t, void* self) {
@@ -126,8 +156,4 @@ void DeviceDest::PollCb(pa_mainloop_api*, pa_time_event*, const struct timeval*,
     // Its marks are destroyed last: one may hold the last reference to this destination.
     CallbackScope scope(dest->marks_);
     dest->OnPoll();
-}
-
-void DeviceDest::SuccessCb(pa_stream*, int, void* self) {
-    static_cast<DeviceDest*>(self)->pulse_.Signal();
 }

@@ -3,6 +3,7 @@
 #include <espeak-ng/speak_lib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <new>
@@ -115,10 +116,40 @@ int OnSynth(short* wav, int count, espeak_EVENT* events) {
 }
 }  // namespace
 
+namespace {
+// espeak-ng opens an audio output of its own when it starts, even to hand its samples
+// back: a blocking connection to the sound server without a time limit, which a frozen
+// server never answers. The synthesis thread makes it while the caller (the window at
+// start-up, parlen-say) waits for the voice list, so the server's address points at a
+// socket that cannot exist while it starts, the connection fails at once, and espeak-ng
+// goes on without the output it never uses. Nothing else connects meanwhile: the first
+// start is part of reading the voice list, for which every caller waits.
+class NoSoundServerHere {
+  public:
+    NoSoundServerHere() {
+        if (const char* server = std::getenv(kName)) saved_ = server;
+        setenv(kName, "unix:/nonexistent/parlen-no-sound-for-espeak-ng", 1);
+    }
+    ~NoSoundServerHere() {
+        if (saved_)
+            setenv(kName, saved_->c_str(), 1);
+        else
+            unsetenv(kName);
+    }
+    NoSoundServerHere(const NoSoundServerHere&) = delete;
+    NoSoundServerHere& operator=(const NoSoundServerHere&) = delete;
+
+  private:
+    static constexpr const char* kName = "PULSE_SERVER";
+    std::optional<std::string> saved_;
+};
+}  // namespace
+
 unsigned EspeakVoice::Initialise() {
     static bool tried = false;
     if (!tried) {
         tried = true;
+        NoSoundServerHere noServer;
         const int rate =
             espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 40, nullptr,
                               espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_DONT_EXIT);

@@ -66,29 +66,26 @@ bool PulseLoop::Ready() const {
 
 bool PulseLoop::Connect(pa_context_notify_cb_t onState, void* data, std::string& error) {
     Disconnect();
+    server_ = ServerName();
     context_ = pa_context_new(Api(), "Parlen Maker");
     if (!context_) {
         error = "Cannot create a sound server connection";
         return false;
     }
     pa_context_set_state_callback(context_, onState, data);
-    const bool ok = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
-                    WaitFor(kConnectTimeoutUs,
-                            [this] {
-                                const pa_context_state_t s = pa_context_get_state(context_);
-                                return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-                            }) &&
-                    Ready();
-    if (!ok) {
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
         const int code = pa_context_errno(context_);
-        error = "Cannot connect to the sound server at " + ServerName() + ": " +
-                (code ? pa_strerror(code) : "no answer");
+        error = ConnectFailure(code ? pa_strerror(code) : "no answer");
         Disconnect();
         return false;
     }
-    const char* server = pa_context_get_server(context_);
-    server_ = server && *server ? server : ServerName();
     return true;
+}
+
+void PulseLoop::Connected() {
+    const char* server = context_ ? pa_context_get_server(context_) : nullptr;
+    if (server && *server) server_ = server;
 }
 
 void PulseLoop::Disconnect() {
@@ -103,37 +100,6 @@ std::string PulseLoop::Why() const {
     return context_ ? pa_strerror(pa_context_errno(context_)) : "not connected";
 }
 
-bool PulseLoop::WaitFor(pa_usec_t timeoutUs, const std::function<bool()>& done) {
-    struct Timer {
-        pa_threaded_mainloop* loop;
-        bool expired = false;
-    } timer{loop_};
-    pa_mainloop_api* api = Api();
-    timeval when{};
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, timeoutUs);
-    pa_time_event* event = api->time_new(
-        api, &when,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
-            auto* t = static_cast<Timer*>(data);
-            t->expired = true;
-            pa_threaded_mainloop_signal(t->loop, 0);
-        },
-        &timer);
-    while (!done() && !timer.expired) pa_threaded_mainloop_wait(loop_);
-    api->time_free(event);
-    return done();
-}
-
-bool PulseLoop::Finish(pa_operation* op) {
-    if (!op) return false;
-    const bool done = WaitFor(kOperationTimeoutUs,
-                              [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-    const bool ok = done && pa_operation_get_state(op) == PA_OPERATION_DONE;
-    pa_operation_unref(op);
-    return ok;
-}
-
-void PulseLoop::Signal() {
-    pa_threaded_mainloop_signal(loop_, 0);
+std::string PulseLoop::ConnectFailure(const std::string& cause) const {
+    return "Cannot connect to the sound server at " + server_ + ": " + cause;
 }

@@ -1,21 +1,20 @@
 #pragma once
 // The libpulse plumbing under the sound device: a threaded main loop started on
-// first use, one connection to the sound server, and waits on the loop that a server
-// which stops answering cannot hang.
+// first use and one connection to the sound server. Nothing here waits for the
+// server: a connection is started and its outcome arrives on the loop thread, so a
+// server that does not answer cannot hold the caller.
 //
 // Apart from Start and Stop, every call is made under the loop's lock: through a
 // Lock, or inside a libpulse callback, which runs on the loop thread with the lock
 // held.
 #include <pulse/pulseaudio.h>
 
-#include <functional>
 #include <string>
 
 class PulseLoop {
   public:
-    // How long a connection and a single request may take before giving up.
+    // How long a connection may take before its owner gives up on it.
     static constexpr pa_usec_t kConnectTimeoutUs = 3000000;
-    static constexpr pa_usec_t kOperationTimeoutUs = 1000000;
 
     // Holds the loop's lock; on the loop thread itself it is held already, and
     // before Start there is nothing to lock.
@@ -45,22 +44,19 @@ class PulseLoop {
     pa_mainloop_api* Api() const;
     pa_context* Context() const { return context_; }
     bool Ready() const;
-    // Connects anew (a previous connection is dropped), waiting a bounded time;
-    // onState follows the connection's state from then on.
+    // Starts connecting anew (a previous connection is dropped) and returns at once;
+    // onState follows the connection's state from then on. False, with the reason,
+    // only when the connection failed at once (no socket at the address).
     bool Connect(pa_context_notify_cb_t onState, void* data, std::string& error);
+    // The connection became ready: Server() names the server it reached.
+    void Connected();
     void Disconnect();
-    // The server connected to, for messages.
+    // The server connected to (or being connected to), for messages.
     const std::string& Server() const { return server_; }
     // The connection's last failure as text.
     std::string Why() const;
-
-    // Waits, releasing the lock meanwhile, until done() holds or the time is up.
-    bool WaitFor(pa_usec_t timeoutUs, const std::function<bool()>& done);
-    // Waits for an operation to complete and releases it; false when it failed,
-    // did not start or did not complete in time.
-    bool Finish(pa_operation* op);
-    // Wakes a waiter; for callbacks that end what it waits for.
-    void Signal();
+    // "Cannot connect to the sound server at ...: cause".
+    std::string ConnectFailure(const std::string& cause) const;
 
   private:
     pa_threaded_mainloop* loop_ = nullptr;

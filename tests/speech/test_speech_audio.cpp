@@ -147,4 +147,26 @@ TEST_F(Aloud, ParlenSayReportsALostSoundServer) {
     EXPECT_NE(std::string::npos, err.find(server.Address())) << err;
 }
 
+// A sound server frozen before parlen-say starts: neither the engines' start nor the
+// connection waits for it; parlen-say ends, not zero, saying the server does not answer.
+TEST_F(Aloud, ParlenSayReportsAFrozenSoundServer) {
+    OwnSoundServer server;
+    ASSERT_TRUE(server.Start()) << server.Error();
+    server.Freeze();
+    QProcess say;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_SERVER", QString::fromStdString(server.Address()));
+    say.setProcessEnvironment(env);
+    const char* bin = std::getenv("PARLEN_BIN_DIR");
+    say.start(QString(bin ? bin : ".") + "/parlen-say", {"-"});
+    ASSERT_TRUE(say.waitForStarted());
+    say.write("Nobody hears this.");
+    say.closeWriteChannel();
+    ASSERT_TRUE(say.waitForFinished(30000)) << "parlen-say waited for a frozen server";
+    const std::string err = say.readAllStandardError().toStdString();
+    EXPECT_EQ(1, say.exitCode()) << err;
+    EXPECT_NE(std::string::npos, err.find("no answer")) << err;
+    EXPECT_NE(std::string::npos, err.find(server.Address())) << err;
+}
+
 }  // namespace

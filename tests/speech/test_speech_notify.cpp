@@ -100,6 +100,17 @@ TEST_F(Notify, AudioStopCompletesTheWavFileBeforeOnStop) {
     EXPECT_EQ(3u, service.Calls("File#1.Flush").size());
 }
 
+// A text that ends while paused (its sound server lost) leaves nothing to resume: the
+// next Speak must speak, not resume.
+TEST_F(Notify, ATextEndedWhilePausedEndsThePause) {
+    auto speech = Attached(soGeneral);
+    speech->Speak();
+    Engine().FireAudioStart();
+    speech->Pause();
+    Engine().FireAudioStop();
+    EXPECT_FALSE(speech->Paused());
+}
+
 TEST_F(Notify, WithoutHandlersEveryNotificationIsAnsweredWithSuccess) {
     auto speech = Attached(soGeneral);
     speech->Speak();
