@@ -13,9 +13,9 @@
 // write failures take the same path. Up to `jobs` workers run at a time; a worker
 // that dies or cannot write its spool ends the text with a failure. The spools hold at
 // most a budget of bytes written and not yet read, at any count of workers: a worker
-// waits while they are full, and the engine punches what it has read out of the files. When the
-// file is encoded on a thread of its own that is the slower side, the workers run at a lower
-// priority, so that the encoder always has a processor.
+// waits while they are full, and the engine punches what it has read out of the files.
+// When the file is encoded on a thread of its own that is the slower side, the workers
+// run at a lower priority, so that the encoder always has a processor.
 #include <sys/types.h>
 
 #include <memory>
