@@ -160,7 +160,7 @@ TEST(ServiceDevice, PauseResumeAndStopFollowWhatIsHeard) {
 TEST(ServiceFile, RenderWorkersWaitWhileTheSpoolsAreFull) {
     QFile gpl("/usr/share/common-licenses/GPL-3");
     ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
-    const std::string text = gpl.read(16000).toStdString();
+    const std::string text = gpl.read(10000).toStdString();
     const auto voice = MakeVoiceBackend(*FindMode(kKal));
     constexpr uint64_t kBudget = 256 << 10;
     ParallelRender::SetSpoolBudget(kBudget);
