@@ -39,9 +39,11 @@ const std::vector<std::vector<const VoiceMode*>>& Families() {
     return families;
 }
 
+// The voices live as long as the process: the engines' own tables they refer to are
+// gone before the destructors of this file's statics would run at exit.
 VoiceBackend& Voice(const VoiceMode& mode) {
-    static std::map<const VoiceMode*, std::unique_ptr<VoiceBackend>> voices;
-    auto& voice = voices[&mode];
+    static auto* const voices = new std::map<const VoiceMode*, std::unique_ptr<VoiceBackend>>;
+    auto& voice = (*voices)[&mode];
     if (!voice) voice = MakeVoiceBackend(mode);
     return *voice;
 }
