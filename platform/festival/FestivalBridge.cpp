@@ -88,6 +88,46 @@ void AnchorStack() {
     stack_limit_ptr = bounds.limit;
 }
 
+// Festival's diphone voices (UniSyn) look up the diphone that begins with the
+// utterance's first segment without checking that there is one, and crash on a null
+// item. An utterance without words (".", "!", "(( ))": punctuation only) has no
+// segment at all, not even the pauses around words, since Festival puts those only
+// around phrases. Festival's wave synthesis (the Scheme function Wave_Synth, which
+// every utterance type and every voice ends with) is wrapped by this guard: fewer than
+// two segments hold no diphone, so no sound, and the utterance gets an empty wave, which
+// the voice's own hooks after synthesis (kal rescales its wave) take as any other. The
+// guard sits on the function the modules call, so it holds for every path that
+// synthesises, aloud or into a file.
+LISP originalWaveSynth = NIL;
+constexpr char kWaveSynth[] = "Wave_Synth";
+constexpr char kGuardedWaveSynth[] = "parlen.wave_synth";
+
+LISP GuardedWaveSynth(LISP utt) {
+    EST_Utterance* u = utterance(utt);  // not an utterance: Festival's own error
+    int segments = 0;
+    if (u->relation_present("Segment"))
+        for (EST_Item* s = u->relation("Segment")->head(); s && segments < 2; s = inext(s))
+            ++segments;
+    if (segments < 2) {
+        if (!u->relation_present("Wave") || !u->relation("Wave")->head())
+            u->create_relation("Wave")->append()->set_val("wave", est_val(new EST_Wave));
+        return utt;
+    }
+    return leval(List({originalWaveSynth, utt}), NIL);
+}
+
+// Wraps the current Wave_Synth unless it is wrapped already: a voice's files may
+// define it anew when the voice is selected.
+bool GuardWaveSynth() {
+    return Guarded([] {
+        const LISP guard = siod_get_lval(kGuardedWaveSynth, nullptr);
+        const LISP current = siod_get_lval(kWaveSynth, nullptr);
+        if (current == NIL || current == guard) return;
+        originalWaveSynth = current;
+        siod_set_lval(kWaveSynth, guard);
+    });
+}
+
 bool StartInterpreter() {
     Interpreter& f = Festival();
     if (f.ready) AnchorStack();
@@ -97,7 +137,12 @@ bool StartInterpreter() {
     if (!f.ready) return false;
     AnchorStack();
     gc_protect(&f.htsParams);
-    return true;
+    gc_protect(&originalWaveSynth);
+    init_subr_1(kGuardedWaveSynth, GuardedWaveSynth,
+                "(parlen.wave_synth UTT)\n  Wave_Synth, but no wave for an utterance with no "
+                "diphone.");
+    f.ready = GuardWaveSynth();
+    return f.ready;
 }
 
 bool SelectVoice(const std::string& name) {
@@ -113,7 +158,7 @@ bool SelectVoice(const std::string& name) {
         f.stretch = stretch != NIL ? get_c_float(stretch) : 1.0;
         f.htsParams = siod_get_lval("hts_engine_params", nullptr);
     });
-    if (!ok) return false;
+    if (!ok || !GuardWaveSynth()) return false;
     if (f.stretch <= 0) f.stretch = 1.0;
     f.voice = name;
     return true;

@@ -22,8 +22,8 @@
 
 namespace {
 // Segments hold at least this much text, so that a worker's start-up stays small
-// beside its work, and at most this much, so that the spools waiting to be read
-// stay small beside the file (about 160 MB of audio).
+// beside its work, and at most this much (about 160 MB of audio), so that the workers
+// of a long text take turns and finish close together.
 constexpr size_t kMinSegment = 2048;
 constexpr size_t kMaxSegment = 65536;
 constexpr unsigned kMaxJobs = 64;
@@ -32,6 +32,7 @@ constexpr int kAwaitMs = 5;
 constexpr char kOutOfMemory[] = "Not enough memory to synthesise the text";
 
 std::atomic<unsigned> setJobs{0};
+std::atomic<uint64_t> setSpoolBudget{0};
 
 static_assert(std::is_trivially_copyable_v<SynthEvent>, "events go through the spool as bytes");
 
@@ -151,8 +152,9 @@ void OwnReadOffsets() {
 // The worker process: renders segment piece by piece, exactly as the engine would,
 // into the spool; never returns.
 [[noreturn]] void RunWorker(VoiceBackend& voice, std::string_view text, TextPiece segment,
-                            const VoiceSettings& settings, int spool, const std::string& dir,
-                            int report, pid_t parent, bool yield) {
+                            size_t index, SpoolBudget& budget, const VoiceSettings& settings,
+                            int spool, const std::string& dir, int report, pid_t parent,
+                            bool yield) {
     // Dies with the thread that started it, and never outlives the render.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
@@ -184,6 +186,9 @@ void OwnReadOffsets() {
             }
             const Head head{piece.begin, piece.end, out.events.size(), out.samples.size(),
                             out.pause};
+            // Waits while the spools are full; the engine frees room as it reads.
+            budget.Take(index, sizeof head + out.events.size() * sizeof(SynthEvent) +
+                                   out.samples.size() * sizeof(int16_t));
             if (!WriteAll(spool, &head, sizeof head) ||
                 !WriteAll(spool, out.events.data(), out.events.size() * sizeof(SynthEvent)) ||
                 !WriteAll(spool, out.samples.data(), out.samples.size() * sizeof(int16_t))) {
@@ -224,6 +229,10 @@ void ParallelRender::SetJobs(unsigned jobs) {
     setJobs = std::min(jobs, kMaxJobs);
 }
 
+void ParallelRender::SetSpoolBudget(uint64_t bytes) {
+    setSpoolBudget = bytes;
+}
+
 std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text, VoiceBackend& voice,
                                                      const VoiceSettings& settings, unsigned jobs,
                                                      bool yield) {
@@ -254,6 +263,10 @@ std::unique_ptr<ParallelRender> ParallelRender::Plan(std::string_view text, Voic
     }
     render->segments_.emplace_back(TextPiece{begin, text.size()});
     if (render->segments_.size() < 2) return nullptr;
+    const uint64_t budget = setSpoolBudget.load();
+    render->budget_ =
+        std::make_unique<SpoolBudget>(budget ? budget : kSpoolBudget, render->segments_.size());
+    if (!render->budget_->Valid()) return nullptr;  // unbounded spools: one process
     voice.Prepare(text, pieces, settings);
     return render;
 }
@@ -289,7 +302,8 @@ void ParallelRender::Reap(bool wait) {
 }
 
 void ParallelRender::Launch(VoiceBackend& voice, std::string_view text,
-                            const VoiceSettings& settings, Segment& s) {
+                            const VoiceSettings& settings, size_t index) {
+    Segment& s = segments_[index];
     s.launched = true;
     s.here = true;  // unless a worker starts below
     std::string dir;
@@ -304,7 +318,8 @@ void ParallelRender::Launch(VoiceBackend& voice, std::string_view text,
     const pid_t pid = fork();
     if (pid == 0) {
         close(report[0]);
-        RunWorker(voice, text, s.range, settings, spool, dir, report[1], parent, yield_);
+        RunWorker(voice, text, s.range, index, *budget_, settings, spool, dir, report[1], parent,
+                  yield_);
     }
     close(report[1]);
     fcntl(report[0], F_SETFL, O_NONBLOCK);
@@ -351,8 +366,10 @@ ParallelRender::Result ParallelRender::Next(VoiceBackend& voice, std::string_vie
                                             const VoiceSettings& settings, TextPiece& piece,
                                             RenderedPiece& out) {
     if (FAILED(failure_)) return Result::Failed;
-    while (current_ < segments_.size() && piece.begin >= segments_[current_].range.end)
+    while (current_ < segments_.size() && piece.begin >= segments_[current_].range.end) {
         Close(segments_[current_++]);  // read to its end: its spool goes
+        budget_->Reading(current_);
+    }
     if (current_ >= segments_.size())
         return Fail(E_UNEXPECTED, "The text's parts and its rendering are out of step");
     Segment& s = segments_[current_];
@@ -367,7 +384,7 @@ ParallelRender::Result ParallelRender::Next(VoiceBackend& voice, std::string_vie
         const size_t last = std::min(segments_.size(), current_ + 2 * size_t{jobs_});
         for (size_t i = current_; i < last && running < jobs_; ++i) {
             if (segments_[i].launched) continue;
-            Launch(voice, text, settings, segments_[i]);
+            Launch(voice, text, settings, i);
             running += segments_[i].pid > 0 ? 1 : 0;
         }
         if (s.here) return Result::Here;
@@ -420,6 +437,13 @@ ParallelRender::Result ParallelRender::ReadPiece(Segment& s, TextPiece& piece, R
                                             std::strerror(errno));
     out.pause = head.pause;
     s.read += sizeof head + events + samples;
+    budget_->Give(current_, sizeof head + events + samples);
+    // What is read goes from the disk too: the blocks it fills whole are punched out
+    // (a filesystem that cannot keeps them until the part is read to its end).
+    const uint64_t from = s.punched & ~uint64_t{4095};
+    if (fallocate(s.spool, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                  static_cast<off_t>(s.read - from)) == 0)
+        s.punched = s.read;
     piece.end = head.end;
     return Result::Piece;
 }

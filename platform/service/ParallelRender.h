@@ -11,9 +11,11 @@
 // reads the pieces back in text order as they arrive and writes them through its
 // one destination, as if it had rendered them itself: progress, marks, Cancel and
 // write failures take the same path. Up to `jobs` workers run at a time; a worker
-// that dies or cannot write its spool ends the text with a failure. When the file is
-// encoded on a thread of its own that is the slower side, the workers run at a lower
-// priority, so that the encoder always has a processor.
+// that dies or cannot write its spool ends the text with a failure. The spools hold at
+// most a budget of bytes written and not yet read, at any count of workers: a worker
+// waits while they are full, and the engine punches what it has read out of the files.
+// When the file is encoded on a thread of its own that is the slower side, the workers
+// run at a lower priority, so that the encoder always has a processor.
 #include <sys/types.h>
 
 #include <memory>
@@ -21,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/service/SpoolBudget.h"
 #include "platform/service/VoiceBackend.h"
 
 class ParallelRender {
@@ -30,6 +33,15 @@ class ParallelRender {
     static unsigned Jobs();
     // 0 goes back to the default.
     static void SetJobs(unsigned jobs);
+
+    // What the spools may hold at a time by default, written and not yet read. They stay
+    // below 256 MB: beyond the budget, the part being read may still write one piece.
+    static constexpr uint64_t kSpoolBudget = uint64_t{224} << 20;
+    // Renders planned from now on hold at most this much in their spools; 0 goes back to
+    // the default.
+    static void SetSpoolBudget(uint64_t bytes);
+    // The most this render's spools held at a time, in bytes.
+    uint64_t SpoolPeak() const { return budget_ ? budget_->Peak() : 0; }
 
     // The workers' niceness above the engine's while an encoder runs beside them.
     static constexpr int kYieldNice = 5;
@@ -66,6 +78,7 @@ class ParallelRender {
         int spool = -1;
         int report = -1;  // read end of the worker's failure report
         uint64_t read = 0;
+        uint64_t punched = 0;  // the spool holds no data before this
         bool launched = false;
         bool exited = false;
         bool here = false;
@@ -74,7 +87,7 @@ class ParallelRender {
     };
     ParallelRender(unsigned jobs, bool yield) : jobs_(jobs), yield_(yield) {}
     void Launch(VoiceBackend& voice, std::string_view text, const VoiceSettings& settings,
-                Segment& s);
+                size_t index);
     void Reap(bool wait);
     // Reads a worker's notes; keeps its failure report.
     static void Drain(Segment& s);
@@ -88,6 +101,7 @@ class ParallelRender {
     unsigned jobs_;
     bool yield_;
     std::vector<Segment> segments_;
+    std::unique_ptr<SpoolBudget> budget_;
     size_t current_ = 0;  // the segment being read
     HRESULT failure_ = S_OK;
     std::string why_;

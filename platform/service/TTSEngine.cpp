@@ -1,5 +1,6 @@
 #include "platform/service/TTSEngine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -57,16 +58,21 @@ HRESULT TTSEngine::TextData(DWORD charset, DWORD /*flags*/, const void* text, si
                             IUnknown* notify, IID notifyIid) {
     if (charset != CHARSET_TEXT) return E_INVALIDARG;
     if (!text && size > 0) return E_POINTER;
-    // The size counts the terminating NUL; the text ends at the first NUL anyway.
+    // The size counts the terminating NUL (a buffer may pad the text with more). A NUL
+    // inside the text, as pasted or read from a file, is spoken as a blank, so that the
+    // rest is spoken too and word offsets still point into the text as handed over.
     const char* bytes = static_cast<const char*>(text);
-    const size_t length = size == 0 ? 0 : strnlen(bytes, size);
+    size_t length = size;
+    while (length > 0 && bytes[length - 1] == '\0') --length;
     ComPtr<ITTSBufNotifySink> sink;
     if (notify) {
         if (!(notifyIid == IID_ITTSBufNotifySink)) return E_NOINTERFACE;
         if (FAILED(notify->QueryInterface(IID_ITTSBufNotifySink, sink.PutVoid())))
             return E_NOINTERFACE;
     }
-    return core_->Queue(std::string(bytes ? bytes : "", length), std::move(sink));
+    std::string data(bytes ? bytes : "", length);
+    std::replace(data.begin(), data.end(), '\0', ' ');
+    return core_->Queue(std::move(data), std::move(sink));
 }
 
 HRESULT TTSEngine::AudioPause() {

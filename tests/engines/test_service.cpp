@@ -3,16 +3,19 @@
 #include <sndfile.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <cstdlib>
 
 #include "EngineTestKit.h"
 #include "platform/ClassRegistry.h"
+#include "platform/service/ParallelRender.h"
 #include "platform/service/SpeechService.h"
 
 namespace {
 const char* const kEspeak = "English (America) - espeak-ng";
 const char* const kSlt = "slt (US English female) - flite";
+const char* const kKal = "kal (US English male, 8 kHz) - flite";
 
 void EnsureService() {
     EnsureApartment();
@@ -150,4 +153,34 @@ TEST(ServiceDevice, PauseResumeAndStopFollowWhatIsHeard) {
     const auto lastStart = std::find(l.rbegin(), l.rend(), "start").base() - 1;
     EXPECT_LT(firstStop, lastStart);
     EXPECT_EQ(e.log.Count("start"), 3);
+}
+
+// The workers wait while the spools hold their budget: they hold at most the budget and
+// one piece, and every piece still arrives, in order, as one process renders them.
+TEST(ServiceFile, RenderWorkersWaitWhileTheSpoolsAreFull) {
+    QFile gpl("/usr/share/common-licenses/GPL-3");
+    ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
+    const std::string text = gpl.read(10000).toStdString();
+    const auto voice = MakeVoiceBackend(*FindMode(kKal));
+    constexpr uint64_t kBudget = 256 << 10;
+    ParallelRender::SetSpoolBudget(kBudget);
+    const auto render = ParallelRender::Plan(text, *voice, {}, 4);
+    ParallelRender::SetSpoolBudget(0);
+    ASSERT_TRUE(render);
+    std::vector<int16_t> samples;
+    uint64_t largest = 0;
+    for (TextPiece piece{0, 0}; piece.begin < text.size(); piece.begin = piece.end) {
+        RenderedPiece out;
+        ParallelRender::Result result;
+        while ((result = render->Next(*voice, text, {}, piece, out)) ==
+               ParallelRender::Result::Wait) {
+        }
+        ASSERT_EQ(ParallelRender::Result::Piece, result) << render->Why();
+        samples.insert(samples.end(), out.samples.begin(), out.samples.end());
+        largest = std::max<uint64_t>(largest, 64 + out.samples.size() * sizeof(int16_t) +
+                                                  out.events.size() * sizeof(SynthEvent));
+    }
+    EXPECT_GT(render->SpoolPeak(), 0u);
+    EXPECT_LE(render->SpoolPeak(), kBudget + largest);
+    EXPECT_EQ(samples, RenderText(kKal, text)) << "the same audio as one process";
 }

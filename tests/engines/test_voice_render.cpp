@@ -314,3 +314,19 @@ TEST(Pieces, BlankFreeRunsAreSpokenWhole) {
             << mode;
     }
 }
+
+// Sentences of punctuation alone are silence or said as the voice says them, in every
+// family; a word after them is still said, at its place.
+TEST(Pieces, PunctuationOnlySentencesRenderInEveryVoice) {
+    const std::string texts[] = {".", "!", "\"", "(( ))", "...  Hello"};
+    for (const char* mode : {kEspeak, kSlt, kKal, kFestivalSlt, kFestivalKal}) {
+        TestEngine e;
+        ASSERT_TRUE(e.Select(mode, false)) << mode;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(e.Speak(texts[i]), S_OK) << mode;
+            ASSERT_TRUE(e.WaitStops(i + 1)) << mode << ": " << texts[i];
+        }
+        for (const std::string& line : e.log.lines) EXPECT_NE(0u, line.rfind("failed", 0)) << line;
+        EXPECT_EQ(1, e.log.Count("word 5")) << mode << ": Hello said after the dots";
+    }
+}

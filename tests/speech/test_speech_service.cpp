@@ -191,6 +191,24 @@ TEST_F(RealService, RendersAWavFileWithWordPositionsBetweenStartAndStop) {
     }
 }
 
+// Text pasted into the window may carry a NUL: the words after it are spoken too.
+TEST_F(RealService, ATextIsSpokenPastANulInItsMiddle) {
+    TMSpeech speech;
+    speech.SetOutput(soFile);
+    speech.SelectEngine(speech.Engines().LineAt(0));
+    speech.SetFilename(dir.filePath("nul.wav").toStdU16String());
+    uint32_t last = 0;
+    bool stopped = false;
+    speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
+        last = std::max(last, speech.WordPosition());
+    };
+    speech.OnStop = [&](void*) { stopped = true; };
+    speech.Text().AppendLine(std::string("one\0two three", 13));
+    speech.Speak();
+    ASSERT_TRUE(WaitFor([&] { return stopped; }, 20000));
+    EXPECT_EQ(8u, last) << "\"three\", at its place in the text handed over";
+}
+
 TEST_F(RealService, AnUnwritableWavPathIsReportedAndNoFileAppears) {
     TMSpeech speech;
     speech.SetOutput(soFile);
