@@ -172,7 +172,10 @@ for run in $(seq "$CLOSES"); do
         state="window shown"
         window_of ' - Parlen Maker ' 0 >/dev/null || state="window hidden"
         # Counted, and the next close tried: how often a close is lost tells its cause.
-        echo "close $run: LOST, still running ${ms} ms after the close ($state)" >&2
+        workers="$(cat /proc/"$program_pid"/task/*/children 2>/dev/null | wc -w)"
+        echo "close $run: LOST, still running ${ms} ms after the close ($state," \
+            "$workers render workers; threads waiting in:" \
+            "$(for t in /proc/"$program_pid"/task/*; do printf '%s ' "$(cat "$t/wchan" 2>/dev/null)"; done))" >&2
         lost=$((lost + 1))
         kill "$program_pid" 2>/dev/null || true
         wait "$program_pid" 2>/dev/null || true
