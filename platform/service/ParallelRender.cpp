@@ -131,18 +131,21 @@ std::vector<int> OpenDescriptors() {
     return open;
 }
 
-bool ReadOnlyFile(int fd) {
+// A file, directory or device opened for reading only: what an engine may hold open to
+// read its data (a regular file) or randomness (a device), and nothing a window's
+// connection or wake-up is made of.
+bool ReadOnly(int fd, bool regularOnly) {
     struct stat st {};
     const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY && fstat(fd, &st) == 0 &&
-           S_ISREG(st.st_mode);
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY || fstat(fd, &st) != 0) return false;
+    return S_ISREG(st.st_mode) || (!regularOnly && (S_ISCHR(st.st_mode) || S_ISDIR(st.st_mode)));
 }
 
 // A worker is a copy of the window's process: it holds the window's X11, D-Bus and
 // sound-server sockets, its event loop's wake-ups, the pipes of its children and the
 // file being written, with the window's signal handlers and mask. Of that it keeps only
-// the standard streams, its spool and report pipe, and the read-only files the engines
-// read; a worker that reads or keeps one of the others open can take or hold back what
+// the standard streams, its spool and report pipe, and what is open for reading only;
+// a worker that reads or keeps one of the others open can take or hold back what
 // is the window's, and a handler of the window's would run in the worker.
 void LeaveTheWindowsBehind(int spool, int report) {
     struct sigaction dflt {};
@@ -156,7 +159,7 @@ void LeaveTheWindowsBehind(int spool, int report) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int fd : OpenDescriptors())
-        if (fd > STDERR_FILENO && fd != spool && fd != report && !ReadOnlyFile(fd)) close(fd);
+        if (fd > STDERR_FILENO && fd != spool && fd != report && !ReadOnly(fd, false)) close(fd);
 }
 
 // After fork, the files the engines hold open share one offset with the engine and the
@@ -165,7 +168,7 @@ void LeaveTheWindowsBehind(int spool, int report) {
 // the same offset, so that its reads are its own.
 void OwnReadOffsets() {
     for (int fd : OpenDescriptors()) {
-        if (!ReadOnlyFile(fd)) continue;
+        if (!ReadOnly(fd, true)) continue;
         char path[40];
         std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
         const int flags = fcntl(fd, F_GETFL);
