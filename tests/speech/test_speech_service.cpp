@@ -407,9 +407,11 @@ QString WorkerInheritance(int pid) {
         if (fd.symLinkTarget().contains("socket:")) held << "a socket";
     QFile status(QString("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) return "gone";
+    const QByteArray lines = status.readAll();
+    if (lines.contains("State:\tZ")) return "gone";  // exited, not yet waited for
     const quint64 pipeOnly = quint64{1} << (SIGPIPE - 1);
     const quint64 libc = quint64{3} << 31;  // signals 32 and 33, glibc's own
-    for (const QByteArray& line : status.readAll().split('\n')) {
+    for (const QByteArray& line : lines.split('\n')) {
         const QList<QByteArray> field = line.split(':');
         if (field.size() != 2) continue;
         const quint64 mask = field[1].trimmed().toULongLong(nullptr, 16);
@@ -425,8 +427,8 @@ QString WorkerInheritance(int pid) {
 TEST_F(RealService, RenderWorkersHoldNoInheritedSocketOrSignalHandling) {
     int pair[2];
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));  // inherited through exec
-    struct sigaction ignore {
-    }, before{};
+    struct sigaction ignore {};
+    struct sigaction before {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGHUP, &ignore, &before);
     QFile gpl("/usr/share/common-licenses/GPL-3");
@@ -444,6 +446,7 @@ TEST_F(RealService, RenderWorkersHoldNoInheritedSocketOrSignalHandling) {
                              return say.state() == QProcess::NotRunning;
                          },
                          20000);
+                     say.kill();  // seen: the rest of the render tells nothing more
                  });
     sigaction(SIGHUP, &before, nullptr);
     close(pair[0]);
