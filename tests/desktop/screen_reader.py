@@ -6,6 +6,7 @@
 # Prints "tree PID OBJECTS" once it has read a program's tree.
 #   screen_reader.py APPLICATION_NAME
 import sys
+import warnings
 
 import gi
 
@@ -15,6 +16,7 @@ from gi.repository import Atspi, GLib  # noqa: E402
 EVENTS = ["focus:", "window:", "object:state-changed", "object:text-changed",
           "object:text-caret-moved", "object:property-change", "object:value-changed",
           "object:children-changed", "object:selection-changed"]
+warnings.simplefilter("ignore", DeprecationWarning)  # the text interface's old name
 LIMIT = 5000  # objects read in one tree, whatever the window holds
 events = 0
 
@@ -53,19 +55,21 @@ def on_event(event):
 
 
 def scan(name, seen):
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        try:
+    # A desktop or program slow to answer on a busy machine is asked again next time.
+    try:
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
             if app is None or app.get_name() != name:
                 continue
             pid = app.get_process_id()
             if pid in seen:
                 continue
+            count = walk(app)
             seen.add(pid)
-            print("tree", pid, walk(app), "after", events, "events", flush=True)
-        except GLib.Error as error:
-            print("unread", error.message, flush=True)
+            print("tree", pid, count, "after", events, "events", flush=True)
+    except GLib.Error as error:
+        print("unread", error.message, flush=True)
     return True
 
 
