@@ -70,8 +70,8 @@ if [ -n "$SCREEN_READER" ]; then
     /usr/bin/python3 "$(dirname "$0")/screen_reader.py" parlenmaker >"$scratch/reader" \
         2>"$scratch/reader.err" &
     reader_pid=$!
-    for _ in $(seq 200); do grep -qx listening "$scratch/reader" && break; sleep 0.05; done
-    grep -qx listening "$scratch/reader" ||
+    for _ in $(seq 200); do grep -qx listening "$scratch/reader" 2>/dev/null && break; sleep 0.05; done
+    grep -qx listening "$scratch/reader" 2>/dev/null ||
         { cat "$scratch/reader.err"; fail "the accessibility client did not start"; }
 fi
 # Waits until the accessibility client has read the tree of the program's window.
