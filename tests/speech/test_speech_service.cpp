@@ -2,6 +2,8 @@
 // rendering with its notifications, and the failures a user can meet.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -413,6 +415,61 @@ TEST_F(RealService, ARenderWorkerThatDiesEndsTheRenderWithAFailureAndAValidFile)
     qint64 bytes = 0;
     ASSERT_TRUE(IsWav(wav, bytes)) << "what was rendered stays a valid file";
     EXPECT_EQ(QFile(wav).size(), 44 + bytes) << "the header holds all that was written";
+}
+
+// What a worker holds of its parent: sockets among its descriptors, and its signal
+// dispositions and mask as the kernel shows them.
+QString WorkerInheritance(int pid) {
+    QStringList held;
+    for (const QFileInfo& fd : QDir(QString("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System))
+        if (fd.symLinkTarget().contains("socket:")) held << "a socket";
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return "gone";
+    const QByteArray lines = status.readAll();
+    if (lines.contains("State:\tZ")) return "gone";  // exited, not yet waited for
+    const quint64 pipeOnly = quint64{1} << (SIGPIPE - 1);
+    const quint64 libc = quint64{3} << 31;  // signals 32 and 33, glibc's own
+    for (const QByteArray& line : lines.split('\n')) {
+        const QList<QByteArray> field = line.split(':');
+        if (field.size() != 2) continue;
+        const quint64 mask = field[1].trimmed().toULongLong(nullptr, 16);
+        if ((field[0] == "SigBlk" && mask) || (field[0] == "SigCgt" && (mask & ~libc)) ||
+            (field[0] == "SigIgn" && mask != pipeOnly))
+            held << QString(field[0]) + " " + QString::number(mask, 16);
+    }
+    return held.join(", ");
+}
+
+// A worker keeps nothing of the program that started it: a socket it holds (the
+// window's display or bus) or a signal handling it keeps is the program's, not its own.
+TEST_F(RealService, RenderWorkersHoldNoInheritedSocketOrSignalHandling) {
+    int pair[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));  // inherited through exec
+    struct sigaction ignore {};
+    struct sigaction before {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGHUP, &ignore, &before);
+    QFile gpl("/usr/share/common-licenses/GPL-3");
+    ASSERT_TRUE(gpl.open(QIODevice::ReadOnly));
+    QString held = "no render worker seen";
+    RunParlenSay({"--jobs", "2", "--wav", dir.filePath("w.wav")}, gpl.readAll().repeated(3), {},
+                 60000, [&](QProcess& say) {
+                     WaitFor(
+                         [&] {
+                             for (int child : ChildrenOf(say.processId())) {
+                                 const QString now = WorkerInheritance(child);
+                                 if (now != "gone") held = now;  // else it ended meanwhile
+                                 if (held.isEmpty()) return true;
+                             }
+                             return say.state() == QProcess::NotRunning;
+                         },
+                         20000);
+                     say.kill();  // seen: the rest of the render tells nothing more
+                 });
+    sigaction(SIGHUP, &before, nullptr);
+    close(pair[0]);
+    close(pair[1]);
+    EXPECT_TRUE(held.isEmpty()) << held.toStdString();
 }
 
 // The encoder of a compressed file is the slower side: the workers give way to it.
