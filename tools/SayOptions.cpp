@@ -146,10 +146,6 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                          o.timings.c_str());
             return kUsageError;
         }
-        if (o.timings == o.out) {
-            std::fprintf(stderr, "parlen-say: --timings and --out name the same file\n");
-            return kUsageError;
-        }
     }
     const QStringList inputs = parser.positionalArguments();
     if (inputs.size() > 1) {
