@@ -144,15 +144,17 @@ int Say(QCoreApplication& app, const Options& o) {
     const SaySignals interrupts(
         [&](int signal) { stop(std::string("interrupted by ") + SaySignals::Name(signal)); });
     // Standard output that can no longer be written (its reader quit) ends the text.
+    bool outputBroken = false;
     auto flushEvents = [&] {
         if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
         const int error = errno;
         std::clearerr(stdout);
+        outputBroken = true;
         stop(std::string("cannot write the events to standard output: ") + std::strerror(error));
     };
     auto event = [&](const char* kind, uint32_t offset) {
         watchdog.start();
-        if (!o.events || !stoppedBy.empty()) return;
+        if (!o.events || outputBroken) return;
         std::printf("%lld %s %u\n", static_cast<long long>(clock.elapsed()), kind, offset);
         flushEvents();
     };

@@ -13,7 +13,7 @@
 # Usage: tests/scripts/check-nothing-lost.sh [BIN_DIR]   (default: build/bin)
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-BIN="${1:-$ROOT/build/bin}"
+BIN="$(cd "${1:-$ROOT/build/bin}" && pwd)"
 SAY="$BIN/parlen-say"
 ESPEAK="English (America) - espeak-ng"
 KAL="kal (US English male, diphone) - festival"
@@ -120,7 +120,7 @@ if [ "$HAVE_DISK" -eq 1 ] && disk 96k "$W/full3"; then
         printf 'earlier audio' >"$W/full3/a.$ext"
         say --voice "$ESPEAK" --out "$W/full3/a.$ext" "$GPL"
         failed_naming "3-$ext" "$W/full3/a.$ext" "no space left"
-        [ "$(cat "$W/full3/a.$ext")" = "earlier audio" ]
+        [ "$(tr -d '\0' <"$W/full3/a.$ext")" = "earlier audio" ]
         check "3-$ext-kept" $? "the earlier .$ext file after the failure"
         rm -f "$W/full3/"* "$W/full3/".[!.]*
     done
@@ -133,9 +133,13 @@ say --voice "$ESPEAK" --out "$W/gpl.wav" --timings "$W/gpl.srt" "$GPL"
 python3 - "$GPL" "$W/gpl.json" "$W/gpl.srt" "$r1" "$RC" <<'EOF'
 import json, sys
 words = open(sys.argv[1], encoding="utf-8").read().split()
-timed = json.load(open(sys.argv[2], encoding="utf-8"))["words"]
+try:
+    timed = json.load(open(sys.argv[2], encoding="utf-8"))["words"]
+    srt = open(sys.argv[3], encoding="utf-8").read()
+except Exception as e:
+    print("FAIL 4-gpl: exit %s and %s: %s" % (sys.argv[4], sys.argv[5], e)); sys.exit(1)
 cues, text, state = [], [], 0
-for line in open(sys.argv[3], encoding="utf-8").read().split("\n"):
+for line in srt.split("\n"):
     if state == 0 and line.isdigit(): state = 1
     elif state == 1: state = 2
     elif state == 2 and line: text.append(line)
@@ -155,7 +159,11 @@ say --voice "$ESPEAK" --out "$W/marks.wav" --timings "$W/marks.vtt" "$W/marks.tx
 python3 - "$W/marks.txt" "$W/marks.srt" "$W/marks.vtt" "$r1" "$RC" <<'EOF'
 import re, sys
 words = open(sys.argv[1]).read().split()
-srt = open(sys.argv[2]).read().split("\n\n")
+try:
+    srt = open(sys.argv[2]).read().split("\n\n")
+    vtt = open(sys.argv[3]).read().split("\n")
+except Exception as e:
+    print("FAIL 4-markers: exit %s and %s: %s" % (sys.argv[4], sys.argv[5], e)); sys.exit(1)
 times = re.compile(r"^\d\d:\d\d:\d\d,\d\d\d --> \d\d:\d\d:\d\d,\d\d\d$")
 text = []
 ok = sys.argv[4] == "0" and sys.argv[5] == "0"
@@ -164,7 +172,6 @@ for cue in filter(None, srt):
     ok = ok and lines[0].isdigit() and bool(times.match(lines[1]))
     ok = ok and all("-->" not in l for l in lines[2:])
     text += lines[2:]
-vtt = open(sys.argv[3]).read().split("\n")
 ok = ok and all("-->" not in l or re.match(r"^\d\d:\d\d:\d\d\.\d\d\d --> ", l) for l in vtt)
 ok = ok and " ".join(text).replace("\u2060", "").split() == words
 print(("PASS" if ok else "FAIL") + " 4-markers: cues with -->, NOTE, <!-- and --!> in the text keep it as text")
@@ -191,7 +198,8 @@ if [ "$HAVE_DISK" -eq 1 ] && disk 1M "$W/full6"; then
     printf 'earlier timings' >"$W/full6/keep.vtt"
     say --voice "$ESPEAK" --out "$W/full6/keep.wav" --timings "$W/full6/keep.vtt" "$GPL"
     failed_naming 6-full "$W/full6/keep.wav" "no space left"
-    [ "$(cat "$W/full6/keep.wav")" = "earlier audio" ] && [ "$(cat "$W/full6/keep.vtt")" = "earlier timings" ]
+    [ "$(tr -d '\0' <"$W/full6/keep.wav")" = "earlier audio" ] &&
+        [ "$(tr -d '\0' <"$W/full6/keep.vtt")" = "earlier timings" ]
     check 6-full-kept $? "the earlier audio and timings after the failure"
 fi
 # pair_matches NAME AUDIO JSON: the last word starts within the audio, near its end.
@@ -227,11 +235,17 @@ done
 pid=$!
 sleep 3
 kill -INT "$pid"
-kill -INT "$pid"
-wait "$pid"
-RC=$?
-[ "$RC" -eq 1 ] && grep -q "second signal" "$W/err"
-check 6-second-signal $? "two interrupts: exit $RC, $(tr '\n' ' ' <"$W/err")"
+# Apart, or the two merge into one pending signal.
+sleep 0.05
+if kill -INT "$pid" 2>/dev/null; then
+    wait "$pid"
+    RC=$?
+    [ "$RC" -eq 1 ] && grep -q "second signal" "$W/err"
+    check 6-second-signal $? "two interrupts: exit $RC, $(tr '\n' ' ' <"$W/err")"
+else
+    wait "$pid"
+    echo "NOTE 6-second-signal: the render had stopped before the second signal came"
+fi
 
 echo "== 7 FIFOs, devices, appending standard output, a reader that quits"
 mkfifo "$W/fifo.json"
@@ -266,7 +280,7 @@ RC=${PIPESTATUS[0]}
 check 7-events-reader-quits $? "--events into a reader that quits: exit $RC, $(tr '\n' ' ' <"$W/err")"
 "$SAY" --voice "$ESPEAK" --out - "$GPL" 2>"$W/err" | head -c 1000 >/dev/null
 RC=${PIPESTATUS[0]}
-[ "$RC" -eq 1 ] && [ -s "$W/err" ]
+[ "$RC" -eq 1 ] && grep -qiE "broken pipe|standard output" "$W/err"
 check 7-audio-reader-quits $? "--out - into a reader that quits: exit $RC, $(tr '\n' ' ' <"$W/err")"
 
 echo "== 8 FLAC STREAMINFO after an interrupt and a full disk"
