@@ -73,7 +73,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         "timings",
         "With --out: write every word's start and every sentence in this file, as "
         ".vtt (WebVTT), .srt (SubRip) or .json by its extension. Not written when the "
-        "render fails.",
+        "render fails; an interrupted render (Ctrl+C) gets those of the audio it kept.",
         "FILE");
     const QCommandLineOption events("events",
                                     "Print each notification: milliseconds, kind, word offset.");

@@ -218,21 +218,21 @@ unsigned ParallelRender::Jobs() {
     if (!env) return perCore;
     // A value the user set is not ignored in silence: what is used instead is said, once.
     static std::atomic<bool> warned{false};
-    auto warn = [&](const char* why, unsigned used) {
+    auto warn = [&](bool tooMany, unsigned used) {
         if (!warned.exchange(true))
             std::fprintf(stderr,
-                         "parlen: PARLEN_RENDER_JOBS='%s' %s; %u render processes are used\n", env,
-                         why, used);
+                         "parlen: PARLEN_RENDER_JOBS='%s' is %s %u; %u render processes are used\n",
+                         env, tooMany ? "more than the most," : "not a whole number from 1 to",
+                         kMaxJobs, used);
         return used;
     };
     size_t digits = 0;
     while (env[digits] >= '0' && env[digits] <= '9') ++digits;
-    if (digits == 0 || env[digits] != '\0')
-        return warn("is not a whole number from 1 to 64", perCore);
+    if (digits == 0 || env[digits] != '\0') return warn(false, perCore);
     errno = 0;
     const unsigned long long jobs = std::strtoull(env, nullptr, 10);
-    if (jobs < 1) return warn("is not a whole number from 1 to 64", perCore);
-    if (jobs > kMaxJobs || errno == ERANGE) return warn("is more than the most, 64", kMaxJobs);
+    if (jobs < 1) return warn(false, perCore);
+    if (jobs > kMaxJobs || errno == ERANGE) return warn(true, kMaxJobs);
     return static_cast<unsigned>(jobs);
 }
 
