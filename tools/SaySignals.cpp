@@ -22,7 +22,9 @@ void OnSignal(int signal) {
     if (::getpid() != owner) return;
     const int saved = errno;
     if (caught != 0) {
-        constexpr char kAtOnce[] = "parlen-say: a second signal: ended at once\n";
+        constexpr char kAtOnce[] =
+            "parlen-say: ended at once by a second signal; an audio file being written may be "
+            "cut short\n";
         (void)!::write(STDERR_FILENO, kAtOnce, sizeof kAtOnce - 1);
         ::_exit(1);
     }
