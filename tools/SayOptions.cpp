@@ -147,6 +147,11 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             return kUsageError;
         }
     }
+    if (o.out == "-" && o.events) {
+        std::fprintf(stderr,
+                     "parlen-say: --events and --out - would both write to standard output\n");
+        return kUsageError;
+    }
     const QStringList inputs = parser.positionalArguments();
     if (inputs.size() > 1) {
         std::fprintf(stderr, "parlen-say: only one input file, not also '%s'\n",

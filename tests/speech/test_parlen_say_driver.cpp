@@ -240,7 +240,8 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
          {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"}, QStringList{"--bogus"},
           QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}, QStringList{"--jobs", "0"},
           QStringList{"--timings", "t.vtt"}, QStringList{"--out", "o.wav", "--timings", "t.txt"},
-          QStringList{"--out", "o.json", "--timings", "o.json"}}) {
+          QStringList{"--out", "o.json", "--timings", "o.json"},
+          QStringList{"--out", "-", "--events"}}) {
         r = Say(bad);
         EXPECT_EQ(2, r.code) << bad.join(' ').toStdString();
         EXPECT_FALSE(r.err.empty());
