@@ -1,13 +1,16 @@
 #include "tools/SayInput.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -18,7 +21,50 @@ std::string MiB(size_t bytes) {
     return std::to_string(bytes >> 20) + " MiB";
 }
 
+// The folder part of a name ("." for none) and the rest.
+std::pair<std::string, std::string> SplitName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
 }  // namespace
+
+FileKey FileKeyOf(const std::string& path) {
+    FileKey key;
+    struct stat status {};
+    if (path == "-" ? ::fstat(STDOUT_FILENO, &status) == 0 : ::stat(path.c_str(), &status) == 0) {
+        key.exists = true;
+        key.dev = status.st_dev;
+        key.ino = status.st_ino;
+        return key;
+    }
+    // Not there yet: the name it will be created under, through dangling links (as
+    // opening it for writing follows them), in its folder with links and "." resolved.
+    std::string name = path;
+    for (int hops = 0; hops < 40 && ::lstat(name.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+         ++hops) {
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
+        if (n <= 0) break;
+        target.resize(static_cast<size_t>(n));
+        name = target.front() == '/' ? target : SplitName(name).first + "/" + target;
+    }
+    auto [folder, base] = SplitName(name);
+    if (char* real = ::realpath(folder.c_str(), nullptr)) {
+        folder = real;
+        std::free(real);
+    }
+    key.name = folder + "/" + base;
+    return key;
+}
+
+bool SameFile(const FileKey& a, const FileKey& b) {
+    if (a.exists != b.exists) return false;
+    return a.exists ? a.dev == b.dev && a.ino == b.ino : a.name == b.name;
+}
+
+namespace {}  // namespace
 
 SayInput::SayInput(const std::string& name, size_t streamLimit)
     : name_(name), streamLimit_(streamLimit) {
@@ -44,9 +90,8 @@ std::string SayInput::Described() const {
 void SayInput::RefuseAsOutput(const std::string& output) const {
     // Writing over a pipe or a device loses no text; only a regular file would be lost.
     if (output.empty() || !S_ISREG(status_.st_mode)) return;
-    struct stat out {};
-    if (::stat(output.c_str(), &out) != 0) return;  // not there yet: it cannot be the input
-    if (out.st_dev == status_.st_dev && out.st_ino == status_.st_ino)
+    const FileKey out = FileKeyOf(output);  // not there yet: it cannot be the input
+    if (out.exists && out.dev == status_.st_dev && out.ino == status_.st_ino)
         throw EUsageError(
             "the output file '" + output + "' is the input " +
             (name_ == "-" ? std::string("(standard input reads from it)") : "file " + Described()) +
@@ -127,6 +172,13 @@ void EndLinesWithCrLf(std::string& text) {
 }
 
 std::string ReadSayText(const std::string& input, const std::vector<std::string>& outputs) {
+    // Two outputs naming one file would leave only the one written last.
+    for (size_t i = 0; i < outputs.size(); ++i)
+        for (size_t k = i + 1; k < outputs.size(); ++k)
+            if (!outputs[i].empty() && !outputs[k].empty() &&
+                SameFile(FileKeyOf(outputs[i]), FileKeyOf(outputs[k])))
+                throw EUsageError("the output files '" + outputs[i] + "' and '" + outputs[k] +
+                                  "' are one file; writing both would destroy one of them");
     SayInput in(input);
     for (const std::string& output : outputs) in.RefuseAsOutput(output);
     std::string text;

@@ -45,6 +45,18 @@ class SayInput {
     struct stat status_ {};
 };
 
+// What names a file, for telling whether two names are one file: device and inode of an
+// existing one (through links; "-" is standard output), else the name it would be
+// created under, dangling links followed and its folder resolved.
+struct FileKey {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string name;
+};
+FileKey FileKeyOf(const std::string& path);
+bool SameFile(const FileKey& a, const FileKey& b);
+
 // Replaces every NUL byte by a blank, byte for byte so that offsets stay true, and
 // returns how many there were.
 size_t BlankNulBytes(std::string& text);
@@ -55,6 +67,7 @@ size_t BlankNulBytes(std::string& text);
 void EndLinesWithCrLf(std::string& text);
 
 // The whole text for speaking into the files outputs name (none, or empty names: the
-// sound device), its lines ended by CR LF, with one warning on standard error when NUL
+// sound device), its lines ended by CR LF; EUsageError when an output is the input or
+// two outputs are one file, with one warning on standard error when NUL
 // bytes were made blanks.
 std::string ReadSayText(const std::string& input, const std::vector<std::string>& outputs);

@@ -73,7 +73,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         "timings",
         "With --out: write every word's start and every sentence in this file, as "
         ".vtt (WebVTT), .srt (SubRip) or .json by its extension. Not written when the "
-        "render fails.",
+        "render fails; an interrupted render (Ctrl+C) gets those of the audio it kept.",
         "FILE");
     const QCommandLineOption events("events",
                                     "Print each notification: milliseconds, kind, word offset.");
@@ -146,10 +146,11 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                          o.timings.c_str());
             return kUsageError;
         }
-        if (o.timings == o.out) {
-            std::fprintf(stderr, "parlen-say: --timings and --out name the same file\n");
-            return kUsageError;
-        }
+    }
+    if (o.out == "-" && o.events) {
+        std::fprintf(stderr,
+                     "parlen-say: --events and --out - would both write to standard output\n");
+        return kUsageError;
     }
     const QStringList inputs = parser.positionalArguments();
     if (inputs.size() > 1) {

@@ -52,45 +52,97 @@ struct Word {
     std::string text;
     uint64_t start, end;
     size_t sentence;
+    bool estimated;
 };
 struct Sentence {
-    size_t begin, end;  // byte range of the text
     uint64_t start, stop;
     size_t firstWord, endWord;
 };
 
-// Words and sentences from the marks. Each word lasts until the next one of its
-// sentence starts, the last one until its sentence's speech ends.
+// Every word of the text (a run of non-blank bytes, as the voices see words), timed by
+// the marks. Each word lasts until the next one of its sentence starts, the last one
+// until its sentence's speech ends. A word the engine gave no start gets one between
+// its neighbours', in proportion to the text between them. Of a render that did not
+// complete, the words up to the last one marked.
 struct Timeline {
     std::vector<Word> words;
     std::vector<Sentence> sentences;
 
-    Timeline(const std::string& text, std::span<const ParlenWordTime> marks) {
-        size_t first = 0;  // of the open sentence
-        auto close = [&](size_t end, uint64_t stop) {
-            if (first == words.size()) return;
-            stop = std::max(stop, words.back().start);
-            for (size_t i = first; i < words.size(); ++i)
-                words[i].end = i + 1 < words.size() ? words[i + 1].start : stop;
-            sentences.push_back(Sentence{words[first].offset,
-                                         std::max<size_t>(end, words.back().offset),
-                                         words[first].start, stop, first, words.size()});
-            first = words.size();
+    Timeline(const std::string& text, std::span<const ParlenWordTime> marks, bool complete) {
+        std::vector<uint32_t> starts;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (!IsBlank(static_cast<unsigned char>(text[i])) &&
+                (i == 0 || IsBlank(static_cast<unsigned char>(text[i - 1]))))
+                starts.push_back(static_cast<uint32_t>(i));
+        std::vector<std::optional<uint64_t>> frames(starts.size());
+        // Where sentences end (offset, frame), and every known time in text order.
+        std::vector<std::pair<size_t, uint64_t>> ends, anchors;
+        size_t covered = 0;
+        auto below = [&](size_t offset) {
+            return static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), offset) -
+                                       starts.begin());
         };
         for (const ParlenWordTime& m : marks) {
             if (m.sentenceEnd) {
-                close(std::min<size_t>(m.offset, text.size()), m.frame);
+                const size_t end = std::min<size_t>(m.offset, text.size());
+                if (ends.empty() || end > ends.back().first) ends.emplace_back(end, m.frame);
+                anchors.emplace_back(end, m.frame);
+                covered = std::max(covered, below(end));
                 continue;
             }
-            if (m.offset >= text.size()) continue;
-            size_t end = m.offset;
-            while (end < text.size() && !IsBlank(static_cast<unsigned char>(text[end]))) ++end;
-            words.push_back(Word{m.offset,
-                                 ValidUtf8(std::string_view(text).substr(m.offset, end - m.offset)),
-                                 m.frame, m.frame, sentences.size()});
+            if (m.offset >= text.size() || starts.empty()) continue;
+            const size_t k = std::max<size_t>(below(m.offset + size_t{1}), 1) - 1;
+            if (!frames[k]) frames[k] = m.frame;
+            anchors.emplace_back(starts[k], m.frame);
+            covered = std::max(covered, k + 1);
         }
-        // Not told where the last sentence ends: it ends where its last word starts.
-        if (first < words.size()) close(text.size(), words.back().start);
+        std::stable_sort(anchors.begin(), anchors.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        uint64_t latest = 0;
+        for (auto& a : anchors) latest = a.second = std::max(a.second, latest);
+
+        const size_t count = complete ? starts.size() : covered;
+        size_t sentence = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const size_t offset = starts[i];
+            while (sentence < ends.size() && ends[sentence].first <= offset) ++sentence;
+            uint64_t frame = frames[i].value_or(0);
+            if (!frames[i]) {
+                const auto next =
+                    std::upper_bound(anchors.begin(), anchors.end(), offset,
+                                     [](size_t o, const auto& a) { return o < a.first; });
+                const std::pair<size_t, uint64_t> before =
+                    next == anchors.begin() ? std::pair<size_t, uint64_t>{0, 0} : *(next - 1);
+                const std::pair<size_t, uint64_t> after =
+                    next == anchors.end() ? std::pair<size_t, uint64_t>{text.size(), latest}
+                                          : *next;
+                const size_t span = std::max<size_t>(after.first - before.first, 1);
+                frame =
+                    before.second + (after.second - before.second) * (offset - before.first) / span;
+            }
+            if (!words.empty()) frame = std::max(frame, words.back().start);
+            size_t end = offset;
+            while (end < text.size() && !IsBlank(static_cast<unsigned char>(text[end]))) ++end;
+            words.push_back(Word{static_cast<uint32_t>(offset),
+                                 ValidUtf8(std::string_view(text).substr(offset, end - offset)),
+                                 frame, frame, sentence, !frames[i].has_value()});
+        }
+        // Sentences in the order of their words; one without words is left out.
+        size_t first = 0;
+        for (size_t i = 0; i <= words.size(); ++i) {
+            if (i < words.size() && words[i].sentence == words[first].sentence) continue;
+            if (i == first) break;
+            const size_t s = words[first].sentence;
+            // The last sentence, not told where it ends, ends where its last word starts.
+            uint64_t stop = s < ends.size() ? ends[s].second : words[i - 1].start;
+            stop = std::max(stop, words[i - 1].start);
+            for (size_t k = first; k < i; ++k) {
+                words[k].end = k + 1 < i ? words[k + 1].start : stop;
+                words[k].sentence = sentences.size();
+            }
+            sentences.push_back(Sentence{words[first].start, stop, first, i});
+            first = i;
+        }
     }
 };
 
@@ -109,11 +161,15 @@ std::string EscapeMarkup(std::string_view s) {
     return out;
 }
 
-// SubRip has no escapes, and players take "<" up to the next ">" as a tag; a word joiner
-// (invisible) after each "<" keeps the text shown as it is.
+// SubRip has no escapes: players take "<" up to the next ">" as a tag and a line with
+// "-->" as a cue's times. A word joiner (invisible) after each "<" and between two
+// hyphens keeps the text shown as it is (also "<!--" and "--!>").
 std::string EscapeSubRip(std::string_view s) {
     std::string out;
-    for (char c : s) out += c == '<' ? std::string("<\u2060") : std::string(1, c);
+    for (size_t i = 0; i < s.size(); ++i) {
+        out += s[i];
+        if (s[i] == '<' || (s[i] == '-' && i + 1 < s.size() && s[i + 1] == '-')) out += "\u2060";
+    }
     return out;
 }
 
@@ -145,7 +201,8 @@ using Escape = std::string (*)(std::string_view);
 
 class Writer {
   public:
-    explicit Writer(const TimingsSource& source) : s_(source), t_(source.text, source.marks) {}
+    explicit Writer(const TimingsSource& source)
+        : s_(source), t_(source.text, source.marks, source.complete) {}
 
     uint64_t Ms(uint64_t frame) const {
         const uint64_t rate = std::max<uint32_t>(s_.rate, 1);
@@ -162,26 +219,20 @@ class Writer {
                       static_cast<unsigned long long>(ms % 1000));
         return out;
     }
-    // The sentence's text on one line, blanks run together, escaped; with stamps, a
-    // timestamp before each of its words but the first.
+    // The sentence's words on one line, escaped; with stamps, a timestamp before each
+    // of its words but the first.
     std::string SentenceText(const Sentence& sentence, bool stamps, Escape escape) const {
         std::string out;
-        size_t word = sentence.firstWord + 1;
-        const std::string& text = s_.text;
-        for (size_t i = sentence.begin; i < sentence.end;) {
-            const size_t run = i;
-            while (i < sentence.end && !IsBlank(static_cast<unsigned char>(text[i]))) ++i;
-            while (word < sentence.endWord && t_.words[word].offset < run) ++word;
-            if (i > run) {
-                if (!out.empty()) out += ' ';
-                if (stamps && word < sentence.endWord && t_.words[word].offset == run) {
+        for (size_t w = sentence.firstWord; w < sentence.endWord; ++w) {
+            if (w > sentence.firstWord) {
+                out += ' ';
+                if (stamps) {
                     out += '<';
-                    out += Clock(t_.words[word].start, '.');
+                    out += Clock(t_.words[w].start, '.');
                     out += '>';
                 }
-                out += escape(ValidUtf8(std::string_view(text).substr(run, i - run)));
             }
-            while (i < sentence.end && IsBlank(static_cast<unsigned char>(text[i]))) ++i;
+            out += escape(t_.words[w].text);
         }
         return out;
     }
@@ -244,7 +295,8 @@ class Writer {
                    "\", \"offset\": " + std::to_string(w.offset) +
                    ", \"start_ms\": " + std::to_string(Ms(w.start)) +
                    ", \"end_ms\": " + std::to_string(Ms(w.end)) +
-                   ", \"sentence\": " + std::to_string(w.sentence) + "}";
+                   ", \"sentence\": " + std::to_string(w.sentence) +
+                   (w.estimated ? ", \"estimated\": true}" : "}");
         }
         out += "],\n \"sentences\": [";
         for (size_t i = 0; i < t_.sentences.size(); ++i) {

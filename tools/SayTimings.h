@@ -19,6 +19,7 @@ struct TimingsSource {
     std::string voice;
     uint32_t rate = 0;                      // samples per second of the frames
     std::span<const ParlenWordTime> marks;  // word starts and sentence ends, in order
+    bool complete = true;                   // the whole text was rendered, else up to the last mark
 };
 
 // The whole file's content.

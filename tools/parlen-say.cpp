@@ -7,10 +7,11 @@
 //              [--version] [FILE|-]
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSaveFile>
 #include <QString>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -24,7 +25,9 @@
 #include "support/Errors.h"
 #include "tools/SayInput.h"
 #include "tools/SayOptions.h"
+#include "tools/SaySignals.h"
 #include "tools/SayTimings.h"
+#include "tools/WholeFile.h"
 
 namespace {
 
@@ -56,24 +59,25 @@ int List() {
                     info.Gender.c_str(), unsigned{info.PitchMin}, unsigned{info.PitchMax},
                     info.SpeedMin, info.SpeedMax);
     }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "parlen-say: cannot write the list to standard output: %s\n",
+                     std::strerror(errno));
+        return kFailure;
+    }
     if (engines.LineCount() == 0) std::fprintf(stderr, "parlen-say: no voices installed\n");
     if (failures > 0)
         std::fprintf(stderr, "parlen-say: %d voice(s) cannot be selected\n", failures);
     return engines.LineCount() > 0 && failures == 0 ? 0 : kFailure;
 }
 
-// Whole or not at all: an earlier file of that name stays until the new one is complete.
 bool WriteTimings(const std::string& path, const std::string& content) {
-    QSaveFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(content.data(), static_cast<qint64>(content.size())) !=
-            static_cast<qint64>(content.size()) ||
-        !file.commit()) {
-        std::fprintf(stderr, "parlen-say: cannot write the timings file '%s': %s\n", path.c_str(),
-                     file.errorString().toLocal8Bit().constData());
+    try {
+        WriteWholeFile(path, content, "timings file");
+        return true;
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "parlen-say: %s\n", e.what());
         return false;
     }
-    return true;
 }
 
 int Say(QCoreApplication& app, const Options& o) {
@@ -112,17 +116,47 @@ int Say(QCoreApplication& app, const Options& o) {
     QTimer watchdog;
     watchdog.setSingleShot(true);
     watchdog.setInterval(kSilenceTimeoutMs);
+    // Why the text was stopped before its end (an interrupt, a reader that quit); empty
+    // while it runs. The marks that come after that describe no audio in the file.
+    std::string stoppedBy;
     QObject::connect(&watchdog, &QTimer::timeout, &app, [&] {
-        std::fprintf(stderr, started ? "parlen-say: the engine stopped reporting progress\n"
-                                     : "parlen-say: the engine did not start speaking\n");
+        if (stoppedBy.empty())
+            std::fprintf(stderr, started ? "parlen-say: the engine stopped reporting progress\n"
+                                         : "parlen-say: the engine did not start speaking\n");
         exitCode = kFailure;
         app.quit();
     });
+    // Stopped as Cancel stops it, from the event loop rather than inside a notification.
+    auto stop = [&](std::string why) {
+        if (!stoppedBy.empty()) return;
+        stoppedBy = std::move(why);
+        watchdog.start();
+        QTimer::singleShot(0, &app, [&] {
+            try {
+                speech.Stop();
+            } catch (const Exception& e) {
+                std::fprintf(stderr, "parlen-say: %s\n", e.what());
+                exitCode = kFailure;
+                app.quit();
+            }
+        });
+    };
+    const SaySignals interrupts(
+        [&](int signal) { stop(std::string("interrupted by ") + SaySignals::Name(signal)); });
+    // Standard output that can no longer be written (its reader quit) ends the text.
+    bool outputBroken = false;
+    auto flushEvents = [&] {
+        if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
+        const int error = errno;
+        std::clearerr(stdout);
+        outputBroken = true;
+        stop(std::string("cannot write the events to standard output: ") + std::strerror(error));
+    };
     auto event = [&](const char* kind, uint32_t offset) {
         watchdog.start();
-        if (!o.events) return;
+        if (!o.events || outputBroken) return;
         std::printf("%lld %s %u\n", static_cast<long long>(clock.elapsed()), kind, offset);
-        std::fflush(stdout);
+        flushEvents();
     };
     speech.OnStart = [&](void*) {
         started = true;
@@ -137,6 +171,7 @@ int Say(QCoreApplication& app, const Options& o) {
         // here, with its first sample as a fourth field.
         speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
             watchdog.start();
+            if (!stoppedBy.empty()) return;
             if (!o.timings.empty()) {
                 marks.insert(marks.end(), words.begin(), words.end());
                 rate = r;
@@ -149,8 +184,7 @@ int Say(QCoreApplication& app, const Options& o) {
                     std::printf("%lld word %u %llu\n", elapsed, w.offset,
                                 static_cast<unsigned long long>(w.frame));
             }
-            if (!o.events) return;
-            std::fflush(stdout);
+            if (o.events) flushEvents();
         };
     }
     speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
@@ -164,6 +198,7 @@ int Say(QCoreApplication& app, const Options& o) {
     };
     speech.OnStop = [&](void*) {
         event("stop", speech.WordPosition());
+        watchdog.stop();
         app.quit();
     };
     // An error inside a notification ends the run with its message.
@@ -190,6 +225,25 @@ int Say(QCoreApplication& app, const Options& o) {
     }
     app.exec();
     Apartment::SetGuard(nullptr);
+    if (!stoppedBy.empty()) {
+        // A stopped render leaves its partial file, as Cancel does, with the timings of
+        // the words it holds.
+        std::string kept;
+        if (!o.out.empty() && exitCode == 0) {
+            kept = "; '" + o.out + "' keeps the audio rendered so far";
+            if (!o.timings.empty()) {
+                const TimingsSource source{text, voice, rate, marks, false};
+                if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
+                    kept += ", without its timings";
+                else
+                    kept += " and '" + o.timings + "' its timings";
+            }
+        } else if (o.out.empty()) {
+            kept = "; the speech is stopped";
+        }
+        std::fprintf(stderr, "parlen-say: %s%s\n", stoppedBy.c_str(), kept.c_str());
+        return kFailure;
+    }
     if (!o.timings.empty()) {
         // Timings of a render that did not complete would not match a whole text.
         if (exitCode != 0) {
@@ -208,6 +262,8 @@ int Say(QCoreApplication& app, const Options& o) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // A reader that quits shows as a failed write, reported, rather than killing the program.
+    IgnoreBrokenPipes();
     Options options;
     if (const std::optional<int> done = ParseOptions(argc, argv, options)) return *done;
     CoInitialize(nullptr);

@@ -250,16 +250,32 @@ void OwnReadOffsets() {
 
 unsigned ParallelRender::Jobs() {
     if (const unsigned jobs = setJobs.load()) return jobs;
-    if (const char* env = std::getenv("PARLEN_RENDER_JOBS")) {
-        char* end = nullptr;
-        const long jobs = std::strtol(env, &end, 10);
-        if (end != env && *end == '\0' && jobs >= 1) return std::min<unsigned>(kMaxJobs, jobs);
-    }
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
-    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0)
-        return std::min<unsigned>(kMaxJobs, CPU_COUNT(&cpus));
-    return static_cast<unsigned>(std::clamp<long>(sysconf(_SC_NPROCESSORS_ONLN), 1, kMaxJobs));
+    const unsigned perCore =
+        sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0
+            ? std::min<unsigned>(kMaxJobs, CPU_COUNT(&cpus))
+            : static_cast<unsigned>(std::clamp<long>(sysconf(_SC_NPROCESSORS_ONLN), 1, kMaxJobs));
+    const char* env = std::getenv("PARLEN_RENDER_JOBS");
+    if (!env) return perCore;
+    // A value the user set is not ignored in silence: what is used instead is said, once.
+    static std::atomic<bool> warned{false};
+    auto warn = [&](bool tooMany, unsigned used) {
+        if (!warned.exchange(true))
+            std::fprintf(stderr,
+                         "parlen: PARLEN_RENDER_JOBS='%s' is %s %u; %u render processes are used\n",
+                         env, tooMany ? "more than the most," : "not a whole number from 1 to",
+                         kMaxJobs, used);
+        return used;
+    };
+    size_t digits = 0;
+    while (env[digits] >= '0' && env[digits] <= '9') ++digits;
+    if (digits == 0 || env[digits] != '\0') return warn(false, perCore);
+    errno = 0;
+    const unsigned long long jobs = std::strtoull(env, nullptr, 10);
+    if (jobs < 1) return warn(false, perCore);
+    if (jobs > kMaxJobs || errno == ERANGE) return warn(true, kMaxJobs);
+    return static_cast<unsigned>(jobs);
 }
 
 void ParallelRender::SetJobs(unsigned jobs) {

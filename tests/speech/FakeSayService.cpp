@@ -38,6 +38,15 @@ void RegisterSpeechService() {
     beta.gender = GENDER_MALE;
     beta.dialect = "German";
     service->modes = {alpha, beta};
+    // PARLEN_FAKE_UNTIMED="word,word": words played without a time mark.
+    if (const char* untimed = std::getenv("PARLEN_FAKE_UNTIMED")) {
+        std::string rest = untimed;
+        for (size_t comma; !rest.empty();
+             rest = comma == std::string::npos ? "" : rest.substr(comma + 1)) {
+            comma = rest.find(',');
+            service->untimedWords.push_back(rest.substr(0, comma));
+        }
+    }
     if (const char* plan = std::getenv("PARLEN_FAKE_FAIL")) {
         std::string rest = plan;
         while (!rest.empty()) {

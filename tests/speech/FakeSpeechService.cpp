@@ -352,7 +352,11 @@ void FakeCentral::Play(const std::string& text, const ComPtr<IUnknown>& notify) 
         if (blank || !afterBlank) continue;
         inSentence = true;
         const DWORD offset = static_cast<DWORD>(i);
-        Apartment::Post([sinks, buf, times, offset] {
+        size_t end = i;
+        while (end<length&& static_cast<unsigned char>(text[end])> ' ') ++end;
+        const bool timed = std::find(service_.untimedWords.begin(), service_.untimedWords.end(),
+                                     text.substr(i, end - i)) == service_.untimedWords.end();
+        Apartment::Post([sinks, buf, times = timed ? times : nullptr, offset] {
             // Each word is at 100 frames a byte.
             const ParlenWordTime time{offset, offset * 100ull};
             if (times) times->WordsRendered(&time, 1, 16000);

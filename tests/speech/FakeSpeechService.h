@@ -52,6 +52,8 @@ class FakeSpeechService {
     // Engines play each text handed over: audio start, then for each word its
     // position and a visual, then audio stop, all posted to the apartment.
     bool autoPlay = false;
+    // Words that get no time mark when played, as an engine skips some short ones.
+    std::vector<std::string> untimedWords;
 
     // Fails the occurrence-th call from now (1: the next) of "Object.Method"; 0 fails
     // every call.

@@ -2,17 +2,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "TinyDisk.h"
 
 namespace {
 
@@ -46,6 +50,7 @@ class Driver : public ::testing::Test {
         QFile::remove(logPath);
         env.insert("PARLEN_FAKE_LOG", logPath);
         if (!fail.isEmpty()) env.insert("PARLEN_FAKE_FAIL", fail);
+        if (!untimed.isEmpty()) env.insert("PARLEN_FAKE_UNTIMED", untimed);
         p.setProcessEnvironment(env);
         if (!stdinFile.isEmpty()) p.setStandardInputFile(stdinFile);
         p.start(QString(bin ? bin : ".") + "/parlen-say-fake", args);
@@ -93,6 +98,7 @@ class Driver : public ::testing::Test {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
     }
     QTemporaryDir dir;
+    QString untimed;  // words the service gives no time mark
 };
 
 TEST_F(Driver, ListsEveryVoiceWithItsProbedRangesTheSameEachRun) {
@@ -234,7 +240,8 @@ TEST_F(Driver, FailuresGiveAClearMessageAndANonZeroExit) {
          {QStringList{"--pitch", "high"}, QStringList{"--volume", "101"}, QStringList{"--bogus"},
           QStringList{"--voice"}, QStringList{"a.txt", "b.txt"}, QStringList{"--jobs", "0"},
           QStringList{"--timings", "t.vtt"}, QStringList{"--out", "o.wav", "--timings", "t.txt"},
-          QStringList{"--out", "o.json", "--timings", "o.json"}}) {
+          QStringList{"--out", "o.json", "--timings", "o.json"},
+          QStringList{"--out", "-", "--events"}}) {
         r = Say(bad);
         EXPECT_EQ(2, r.code) << bad.join(' ').toStdString();
         EXPECT_FALSE(r.err.empty());
@@ -276,6 +283,89 @@ TEST_F(Driver, AnOutputThatIsTheInputIsRefusedAndTheTextKept) {
         EXPECT_TRUE(Matching(r, "File#").empty()) << "nothing is written";
         EXPECT_EQ(text, ReadFile(input));
     }
+}
+
+TEST_F(Driver, TwoOutputsNamingOneFileAreRefusedAndTheEarlierFileKept) {
+    const QByteArray earlier = "earlier audio";
+    const QString audio = WriteFile("x.json", earlier);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    ASSERT_TRUE(QFile::link(audio, dir.filePath("link.json")));
+    ASSERT_TRUE(QFile::link(dir.filePath("new.vtt"), dir.filePath("dangling.vtt")));
+    const QString dot = dir.path() + "/./x.json", up = dir.path() + "/sub/../new.vtt";
+    for (const QStringList& args : {QStringList{"--out", audio, "--timings", dot},
+                                    {"--out", audio, "--timings", dir.filePath("link.json")},
+                                    {"--out", up, "--timings", dir.filePath("dangling.vtt")}}) {
+        const Outcome r = Say(args, "x");
+        EXPECT_EQ(2, r.code) << args.join(' ').toStdString();
+        EXPECT_NE(std::string::npos, r.err.find("are one file")) << r.err;
+        EXPECT_TRUE(Matching(r, "File#").empty()) << "nothing is written";
+        EXPECT_EQ(earlier, ReadFile(audio));
+        EXPECT_FALSE(QFile::exists(dir.filePath("new.vtt")));
+    }
+}
+
+// Engines give some short words no event of their own: those get a start between their
+// neighbours', and every cue holds its whole text, shown as text whatever it holds.
+TEST_F(Driver, EveryWordIsTimedAndCuesHoldTheWholeText) {
+    struct Case {
+        QByteArray text;
+        QString untimed;
+    };
+    for (const Case& c : {Case{"the cat saw a dog. not the end", "the,a,not"},
+                          Case{"note --> x. --!> <!-- NOTE\n2\n\nend", "-->,--!>,2"},
+                          Case{"a the a. the", "a,the"}}) {
+        untimed = c.untimed;
+        const QStringList words =
+            QString::fromUtf8(c.text).split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+        const QString srt = dir.filePath("t.srt"), json = dir.filePath("t.json"),
+                      vtt = dir.filePath("t.vtt");
+        for (const QString& timings : {srt, json, vtt})
+            ASSERT_EQ(0, Say({"--out", dir.filePath("o.wav"), "--timings", timings}, c.text).code);
+        const QJsonArray timed =
+            QJsonDocument::fromJson(ReadFile(json)).object()["words"].toArray();
+        ASSERT_EQ(words.size(), timed.size()) << c.text.toStdString();
+        int previous = 0;
+        for (int i = 0; i < timed.size(); ++i) {
+            const QJsonObject w = timed[i].toObject();
+            EXPECT_EQ(words[i], w["text"].toString());
+            EXPECT_EQ(c.untimed.split(',').contains(words[i]), w["estimated"].toBool())
+                << words[i].toStdString();
+            EXPECT_LE(previous, w["start_ms"].toInt()) << "starts in order";
+            previous = w["start_ms"].toInt();
+        }
+        QStringList cueText;
+        bool inCue = false;
+        for (const QString& line : QString::fromUtf8(ReadFile(srt)).split('\n')) {
+            const bool times = line.contains(" --> ") && line.at(0).isDigit();
+            EXPECT_TRUE(times || !line.contains("-->")) << line.toStdString();
+            if (inCue && !line.isEmpty()) cueText << line;
+            inCue = times || (inCue && !line.isEmpty());
+        }
+        EXPECT_EQ(words.join(' '), cueText.join(' ').remove(QChar(0x2060)));
+        for (const QString& line : QString::fromUtf8(ReadFile(vtt)).split('\n'))
+            EXPECT_TRUE(!line.contains("-->") || line.contains(":00.")) << line.toStdString();
+    }
+}
+
+TEST_F(Driver, ATimingsFileThatCannotBeWrittenKeepsTheEarlierOne) {
+    TinyDisk disk(dir.filePath("disk").toStdString());
+    if (!disk.mounted) GTEST_SKIP() << "a small disk needs root";
+    const QString timings = QString::fromStdString(disk.dir) + "/t.json";
+    WriteFile("disk/t.json", "earlier");
+    QFile filler(QString::fromStdString(disk.dir) + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+    }
+    filler.close();
+    const Outcome r =
+        Say({"--out", dir.filePath("o.wav"), "--timings", timings}, QByteArray(20000, 'w') + " x.");
+    EXPECT_EQ(1, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("'" + timings.toStdString() + "': No space left"))
+        << r.err;
+    EXPECT_EQ("earlier", ReadFile(timings));
+    EXPECT_EQ((QStringList{"filler", "t.json"}),
+              QDir(QString::fromStdString(disk.dir)).entryList(QDir::Files | QDir::Hidden))
+        << "no temporary file is left";
 }
 
 TEST_F(Driver, ParsesItsOptionsAndPrintsHelpAndVersion) {

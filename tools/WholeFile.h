@@ -1,0 +1,12 @@
+#pragma once
+// Writing a small file whole or not at all, for parlen-say's timings.
+#include <string>
+#include <string_view>
+
+// Writes content as the file path. A regular file (or a new one) is written under a
+// temporary name beside it, synced and renamed over it, so that an earlier file of that
+// name stays as it was until the new one is complete, and through a symbolic link the
+// link stays and its target is replaced. A FIFO, a device or a socket is written into
+// directly and never removed. Throws EFCreateError or EWriteError with a message naming
+// the file and the system's reason; `what` names the file's kind ("timings file").
+void WriteWholeFile(const std::string& path, std::string_view content, const std::string& what);
