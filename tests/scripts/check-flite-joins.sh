@@ -28,7 +28,7 @@ done
 silences() {
     local rate width
     rate=$(soxi -r "$1")
-    width=$((rate / 200 * 2))
+    width=$((rate / 100)) # bytes in 5 ms of 16-bit samples
     sox "$1" -t raw -e signed -b 16 -c 1 -L - | od -An -v -t d2 -w"$width" |
         awk -v th="$THRESHOLD" '
             { m = 0; for (i = 1; i <= NF; i++) { v = $i < 0 ? -$i : $i; if (v > m) m = v } }
