@@ -133,27 +133,35 @@ FliteVoice::FliteVoice(std::string name) : name_(std::move(name)), rate_(16000) 
 
 FliteVoice::~FliteVoice() = default;
 
+bool FliteVoice::Start() {
+    if (voice_) return true;
+    static const bool initialised = (flite_init(), true);
+    (void)initialised;
+    auto voice = std::make_unique<Voice>();
+    voice->registration = RegistrationOf(name_);
+    if (!voice->registration) return false;
+    if (const std::string why = Load(*voice->registration); !why.empty()) {
+        // The render fails and says so; this says why.
+        std::fprintf(stderr, "The flite voice %s cannot be loaded: %s\n", name_.c_str(),
+                     why.c_str());
+        return false;
+    }
+    voice->voice = voice->registration->make(nullptr);
+    if (!voice->voice) return false;
+    voice->baseMean = get_param_float(voice->voice->features, "int_f0_target_mean", 100.0f);
+    voice->baseStretch = get_param_float(voice->voice->features, "duration_stretch", 1.0f);
+    voice_ = std::move(voice);
+    return true;
+}
+
+void FliteVoice::Prepare(std::string_view, const std::vector<TextPiece>&, const VoiceSettings&) {
+    Start();
+}
+
 bool FliteVoice::Render(std::string_view text, TextPiece piece,
                         const std::vector<uint32_t>& wordStarts, const VoiceSettings& settings,
                         const std::function<bool()>& aborted, RenderedPiece& out) {
-    if (!voice_) {
-        static const bool initialised = (flite_init(), true);
-        (void)initialised;
-        auto voice = std::make_unique<Voice>();
-        voice->registration = RegistrationOf(name_);
-        if (!voice->registration) return false;
-        if (const std::string why = Load(*voice->registration); !why.empty()) {
-            // The render fails and says so; this says why.
-            std::fprintf(stderr, "The flite voice %s cannot be loaded: %s\n", name_.c_str(),
-                         why.c_str());
-            return false;
-        }
-        voice->voice = voice->registration->make(nullptr);
-        if (!voice->voice) return false;
-        voice->baseMean = get_param_float(voice->voice->features, "int_f0_target_mean", 100.0f);
-        voice->baseStretch = get_param_float(voice->voice->features, "duration_stretch", 1.0f);
-        voice_ = std::move(voice);
-    }
+    if (!Start()) return false;
     if (aborted()) return false;
     cst_features* features = voice_->voice->features;
     const float factor = std::pow(2.0f, (static_cast<float>(settings.pitch) - 50.0f) / 50.0f);

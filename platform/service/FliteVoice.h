@@ -35,9 +35,15 @@ class FliteVoice : public VoiceBackend {
     bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
                 const VoiceSettings& settings, const std::function<bool()>& aborted,
                 RenderedPiece& out) override;
+    // Maps and registers the voice before worker processes are forked, so that each of
+    // them finds it ready rather than loading it on its own.
+    void Prepare(std::string_view text, const std::vector<TextPiece>& pieces,
+                 const VoiceSettings& settings) override;
 
   private:
     struct Voice;
+    // Maps and registers the voice the first time; false when it cannot be loaded.
+    bool Start();
     std::string name_;
     unsigned rate_;
     std::unique_ptr<Voice> voice_;
