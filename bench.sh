@@ -56,7 +56,7 @@ ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_es
 render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_pipeline
 render_flac_vs_pipeline first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms render_peak_rss_mib_3500KB
-render_peak_rss_mib_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
+render_peak_rss_mib_one_word startup_ms_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
 stall_rendering_ms window_word_sync_error_ms_p95 list_voices_ms festival_first_audio_ms_1MB
 render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave"
 
@@ -209,6 +209,39 @@ peak_rss() {
     printf 'render_peak_rss_mib_one_word: %.1f MiB\n' "$(echo "$kib / 1024" | bc -l)"
 }
 measure "render_peak_rss_mib_3500KB render_peak_rss_mib_one_word" peak_rss
+
+# --- start-up: one word into a file, against the espeak-ng command doing the same -----
+# What a batch of small files pays per file. Timed with the shell's clock (no process
+# of its own around each run) in alternated pairs; prints our median in ms with the
+# peer's median and the median of per-pair ratios (ours over the peer's: below 1 we
+# start faster).
+startup() {
+    local pairs=21 ours=() peer=() ratios=() to tp i
+    echo "one" >"$WORK/one-word.txt"
+    run_ours() { "$SAY" --out "$WORK/startup.wav" --voice "$VOICE" "$WORK/one-word.txt"; }
+    run_peer() { espeak-ng -w "$WORK/startup-espeak.wav" one; }
+    run_ours && run_peer || { echo "a one-word render failed" >&2; return 1; }
+    # timed VAR FUNCTION: FUNCTION's wall time in ms into VAR.
+    timed() {
+        local s=$EPOCHREALTIME e
+        "$2" || return 1
+        e=$EPOCHREALTIME
+        printf -v "$1" '%s' "$(echo "(${e/,/.} - ${s/,/.}) * 1000" | bc -l)"
+    }
+    for ((i = 0; i < pairs; i++)); do
+        if ((i % 2 == 0)); then
+            timed tp run_peer && timed to run_ours
+        else
+            timed to run_ours && timed tp run_peer
+        fi || { echo "a one-word render failed" >&2; return 1; }
+        ours+=("$to") peer+=("$tp") ratios+=("$(echo "$to / $tp" | bc -l)")
+        echo "startup pair $i: parlen-say $to ms, espeak-ng $tp ms" >&2
+    done
+    median() { printf '%s\n' "$@" | sort -g | sed -n "$(($# / 2 + 1))p"; }
+    printf 'startup_ms_one_word: %.1f ms (espeak-ng %.1f ms; ratio %.2f x, %d pairs)\n' \
+        "$(median "${ours[@]}")" "$(median "${peer[@]}")" "$(median "${ratios[@]}")" "$pairs"
+}
+measure startup_ms_one_word startup
 
 # --- Festival: listing without starting it, first audio, and its own command line -----
 list_voices() {

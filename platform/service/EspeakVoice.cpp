@@ -1,5 +1,6 @@
 #include "platform/service/EspeakVoice.h"
 
+#include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
 
 #include <algorithm>
@@ -163,7 +164,10 @@ unsigned EspeakVoice::Initialise() {
 
 std::vector<EspeakVoiceInfo> EspeakVoice::ListVoices() {
     std::vector<EspeakVoiceInfo> voices;
-    if (Initialise() == 0) return voices;
+    // Listing reads only the voice files: espeak-ng itself (its phoneme data, its sound
+    // output) starts when one of its voices first speaks.
+    static const bool pathKnown = (espeak_ng_InitializePath(nullptr), true);
+    (void)pathKnown;
     const espeak_VOICE** list = espeak_ListVoices(nullptr);
     for (size_t i = 0; list && list[i]; ++i) {
         const espeak_VOICE& v = *list[i];

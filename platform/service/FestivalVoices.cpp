@@ -13,11 +13,16 @@
 namespace fs = std::filesystem;
 
 namespace {
+// At most limit bytes of the file, read as far as it goes: a voice file is a few KB, and
+// the list is read at every start of the program.
 std::string ReadFile(const fs::path& path, size_t limit = 1 << 20) {
     std::ifstream in(path, std::ios::binary);
-    std::string text(limit, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(limit));
-    text.resize(static_cast<size_t>(in.gcount()));
+    std::string text;
+    char chunk[16384];
+    while (in && text.size() < limit) {
+        in.read(chunk, static_cast<std::streamsize>(std::min(sizeof chunk, limit - text.size())));
+        text.append(chunk, static_cast<size_t>(in.gcount()));
+    }
     return text;
 }
 

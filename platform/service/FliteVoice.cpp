@@ -1,40 +1,50 @@
 #include "platform/service/FliteVoice.h"
 
+#include <dlfcn.h>
 #include <flite/flite.h>
 #include <flite/flite_version.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 
 #include "platform/service/Visemes.h"
 
-extern "C" {
-cst_voice* register_cmu_us_kal(const char* voxdir);
-void unregister_cmu_us_kal(cst_voice* v);
-cst_voice* register_cmu_us_kal16(const char* voxdir);
-void unregister_cmu_us_kal16(cst_voice* v);
-cst_voice* register_cmu_us_slt(const char* voxdir);
-void unregister_cmu_us_slt(cst_voice* v);
-cst_voice* register_cmu_us_rms(const char* voxdir);
-void unregister_cmu_us_rms(cst_voice* v);
-cst_voice* register_cmu_us_awb(const char* voxdir);
-void unregister_cmu_us_awb(cst_voice* v);
-}
-
 namespace {
+// Each voice is a library of its own, mapped when the voice first speaks: the larger
+// ones hold some 40,000 pointers each that the loader would otherwise relocate (and
+// copy into memory) at every start of the program, whichever voice it uses.
 struct Registration {
-    cst_voice* (*make)(const char*);
-    void (*drop)(cst_voice*);
+    const char* name;
     bool diphone;  // pitch through the target mean rather than a shift of the model
+    void* library = nullptr;
+    cst_voice* (*make)(const char*) = nullptr;
+    void (*drop)(cst_voice*) = nullptr;
 };
 
-const Registration* RegistrationOf(const std::string& name) {
-    static const std::map<std::string, Registration> table{
-        {"kal", {register_cmu_us_kal, unregister_cmu_us_kal, true}},
-        {"kal16", {register_cmu_us_kal16, unregister_cmu_us_kal16, true}},
-        {"slt", {register_cmu_us_slt, unregister_cmu_us_slt, false}},
-        {"rms", {register_cmu_us_rms, unregister_cmu_us_rms, false}},
-        {"awb", {register_cmu_us_awb, unregister_cmu_us_awb, false}},
+// The voice's functions; an empty string when it is known, else why it cannot be loaded.
+std::string Load(Registration& r) {
+    if (r.library) return "";
+    const std::string file = std::string("libflite_cmu_us_") + r.name + PARLEN_FLITE_SUFFIX;
+    void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) return dlerror();
+    const std::string make = std::string("register_cmu_us_") + r.name;
+    const std::string drop = std::string("unregister_cmu_us_") + r.name;
+    r.make = reinterpret_cast<cst_voice* (*)(const char*)>(dlsym(library, make.c_str()));
+    r.drop = reinterpret_cast<void (*)(cst_voice*)>(dlsym(library, drop.c_str()));
+    if (!r.make || !r.drop) {
+        dlclose(library);
+        return file + " has no " + make;
+    }
+    r.library = library;
+    return "";
+}
+
+Registration* RegistrationOf(const std::string& name) {
+    static std::map<std::string, Registration> table{
+        {"kal", {"kal", true}},  {"kal16", {"kal16", true}}, {"slt", {"slt", false}},
+        {"rms", {"rms", false}}, {"awb", {"awb", false}},
     };
     auto it = table.find(name);
     return it == table.end() ? nullptr : &it->second;
@@ -52,6 +62,15 @@ bool InRunAt(std::string_view text, size_t offset) {
            !IsWordBlank(static_cast<unsigned char>(text[offset]));
 }
 
+// Frames of the pause segment that opens the utterance; 0 without one.
+size_t OpeningPauseFrames(cst_utterance* utt, float rate) {
+    cst_item* s = relation_head(utt_relation(utt, "Segment"));
+    const char* name = s ? item_feat_string(s, "name") : nullptr;
+    if (!name || std::string_view(name) != "pau") return 0;
+    const float seconds = item_feat_float(s, "end");
+    return seconds > 0 ? static_cast<size_t>(seconds * rate) : 0;
+}
+
 // Frames of the pause segment that closes the utterance; 0 without one.
 size_t ClosingPauseFrames(cst_utterance* utt, float rate) {
     cst_item* s = relation_tail(utt_relation(utt, "Segment"));
@@ -60,10 +79,30 @@ size_t ClosingPauseFrames(cst_utterance* utt, float rate) {
     const float seconds = item_feat_float(s, "end") - SegmentStart(s);
     return seconds > 0 ? static_cast<size_t>(seconds * rate) : 0;
 }
+
+// True when the sentence goes on across offset: a piece starting or ending there is
+// joined to its neighbour inside one sentence.
+bool SentenceGoesOnAt(std::string_view text, size_t offset) {
+    if (InRunAt(text, offset)) return true;
+    return offset > 0 && offset < text.size() && HoldsText(text, {offset, text.size()}) &&
+           KindOfPieceEnd(text, offset) == PieceEndKind::Piece;
+}
+
+// True when the text pauses at a piece end inside a sentence: a clause mark before
+// blanks.
+bool ClauseEndsAt(std::string_view text, size_t end) {
+    if (InRunAt(text, end)) return false;
+    size_t last = end;
+    while (last > 0 && IsWordBlank(static_cast<unsigned char>(text[last - 1]))) --last;
+    if (last == 0) return false;
+    const char wide = WideStopAsAscii(text, last - 1);
+    const char c = wide ? wide : text[last - 1];
+    return c == ',' || c == ';' || c == ':';
+}
 }  // namespace
 
 struct FliteVoice::Voice {
-    const Registration* registration = nullptr;
+    Registration* registration = nullptr;
     cst_voice* voice = nullptr;
     float baseMean = 0;
     float baseStretch = 1;  // the voice's own pace (kal speaks 10 % slower than its model)
@@ -94,21 +133,35 @@ FliteVoice::FliteVoice(std::string name) : name_(std::move(name)), rate_(16000) 
 
 FliteVoice::~FliteVoice() = default;
 
+bool FliteVoice::Start() {
+    if (voice_) return true;
+    static const bool initialised = (flite_init(), true);
+    (void)initialised;
+    auto voice = std::make_unique<Voice>();
+    voice->registration = RegistrationOf(name_);
+    if (!voice->registration) return false;
+    if (const std::string why = Load(*voice->registration); !why.empty()) {
+        // The render fails and says so; this says why.
+        std::fprintf(stderr, "The flite voice %s cannot be loaded: %s\n", name_.c_str(),
+                     why.c_str());
+        return false;
+    }
+    voice->voice = voice->registration->make(nullptr);
+    if (!voice->voice) return false;
+    voice->baseMean = get_param_float(voice->voice->features, "int_f0_target_mean", 100.0f);
+    voice->baseStretch = get_param_float(voice->voice->features, "duration_stretch", 1.0f);
+    voice_ = std::move(voice);
+    return true;
+}
+
+void FliteVoice::Prepare(std::string_view, const std::vector<TextPiece>&, const VoiceSettings&) {
+    Start();
+}
+
 bool FliteVoice::Render(std::string_view text, TextPiece piece,
                         const std::vector<uint32_t>& wordStarts, const VoiceSettings& settings,
                         const std::function<bool()>& aborted, RenderedPiece& out) {
-    if (!voice_) {
-        static const bool initialised = (flite_init(), true);
-        (void)initialised;
-        auto voice = std::make_unique<Voice>();
-        voice->registration = RegistrationOf(name_);
-        if (!voice->registration) return false;
-        voice->voice = voice->registration->make(nullptr);
-        if (!voice->voice) return false;
-        voice->baseMean = get_param_float(voice->voice->features, "int_f0_target_mean", 100.0f);
-        voice->baseStretch = get_param_float(voice->voice->features, "duration_stretch", 1.0f);
-        voice_ = std::move(voice);
-    }
+    if (!Start()) return false;
     if (aborted()) return false;
     cst_features* features = voice_->voice->features;
     const float factor = std::pow(2.0f, (static_cast<float>(settings.pitch) - 50.0f) / 50.0f);
@@ -174,12 +227,23 @@ bool FliteVoice::Render(std::string_view text, TextPiece piece,
                                     static_cast<uint64_t>(SegmentStart(s) * rate), 0, mouth,
                                     name && *name ? name[0] : '\0'});
     }
-    // A piece cut inside a run without blanks runs on into the next as one word would:
-    // without the pause flite closes every utterance with.
-    const size_t tail = InRunAt(text, piece.end) ? ClosingPauseFrames(utt, rate) : 0;
+    // flite opens and closes every utterance with a pause. Where the sentence goes on
+    // into the next piece, those pauses would be heard as gaps the text does not have:
+    // the next piece's opening one goes, and the closing one stays only where the text
+    // pauses too (a clause mark), as the phrase break one utterance would have there.
+    const size_t frames = out.samples.size();
+    const size_t head =
+        SentenceGoesOnAt(text, piece.begin) ? std::min(OpeningPauseFrames(utt, rate), frames) : 0;
+    size_t tail = std::min(ClosingPauseFrames(utt, rate), frames - head);
+    if (SentenceGoesOnAt(text, piece.end) && !ClauseEndsAt(text, piece.end)) {
+        out.samples.resize(frames - tail);
+        tail = 0;
+    }
     delete_utterance(utt);
-    if (tail < out.samples.size())
-        out.samples.erase(out.samples.end() - static_cast<ptrdiff_t>(tail), out.samples.end());
+    out.samples.erase(out.samples.begin(), out.samples.begin() + static_cast<ptrdiff_t>(head));
+    out.pause = tail;
+    for (auto* list : {&out.events, &mouths})
+        for (SynthEvent& e : *list) e.frame = e.frame > head ? e.frame - head : 0;
     // Merge by frame, a word before a mouth shape at the same frame.
     std::vector<SynthEvent> merged;
     merged.reserve(out.events.size() + mouths.size());

@@ -58,6 +58,7 @@ std::vector<VoiceMode> ReadModes() {
         espeakVersion = EspeakVoice::Version();
     });
     std::vector<VoiceMode> modes;
+    modes.reserve(espeak.size() + FliteVoice::Voices().size() + 16);
     std::set<std::string> names;
     for (const auto& v : espeak) {
         std::string name = v.name + " - espeak-ng";
@@ -138,10 +139,17 @@ int LocaleRank(std::string_view language, std::string_view locale) {
 }
 
 std::vector<VoiceMode> ModesForLocale(std::string_view locale) {
-    std::vector<VoiceMode> modes = AllVoiceModes();
-    std::stable_sort(modes.begin(), modes.end(), [&](const VoiceMode& a, const VoiceMode& b) {
-        return LocaleRank(a.language, locale) < LocaleRank(b.language, locale);
-    });
+    // Each mode is ranked once, and moved once: the list is made at every start.
+    const std::vector<VoiceMode>& all = AllVoiceModes();
+    std::vector<std::pair<int, size_t>> order;
+    order.reserve(all.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        order.emplace_back(LocaleRank(all[i].language, locale), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<VoiceMode> modes;
+    modes.reserve(all.size());
+    for (const auto& [rank, i] : order) modes.push_back(all[i]);
     return modes;
 }
 

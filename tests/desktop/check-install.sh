@@ -25,6 +25,10 @@ cmp -s "$PARLEN_SOURCE/LICENSE" "$prefix/share/doc/parlenmaker/LICENSE" || fail 
 "$prefix/bin/parlen-say" --list >"$scratch/voices" 2>&1 || fail "parlen-say --list failed"
 grep -q flite "$scratch/voices" || fail "parlen-say lists no flite voice"
 grep -q ' - festival' "$scratch/voices" || fail "parlen-say lists no Festival voice"
+# Festival's library is mapped when one of its voices speaks, found through the run path.
+festival="$(cut -f2 "$scratch/voices" | grep -m1 ' - festival$')"
+echo one | "$prefix/bin/parlen-say" --voice "$festival" --out "$scratch/one.wav" - ||
+    fail "the installed parlen-say cannot speak with $festival"
 
 # The desktop entry names what is installed.
 entry="$prefix/share/applications/$APP_ID.desktop"

@@ -1,8 +1,10 @@
 // The catalogue of engine modes on the real espeak-ng, flite and Festival installation.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <set>
 
@@ -238,4 +240,46 @@ TEST(Catalogue, SelectRefusesUnknownModesAndForeignDestinations) {
     EXPECT_EQ(central->TextData(CHARSET_TEXT, 0, text.c_str(), text.size() + 1, nullptr,
                                 IID_ITTSBufNotifySink),
               TTSERR_NOSOUNDSERVER);
+}
+
+namespace {
+bool FestivalMapped() {
+    QFile maps("/proc/self/maps");
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libparlen_festival.so");
+}
+}  // namespace
+
+// Festival's library (its speech tools, their static constructors) costs every start of
+// the program: it is mapped once a Festival voice speaks, and not for listing voices or
+// for the other engines.
+TEST(Catalogue, FestivalsLibraryIsMappedOnlyWhenOneOfItsVoicesSpeaks) {
+    if (FestivalMapped()) {  // an earlier test used it: again in a fresh process
+        QProcess fresh;
+        fresh.start(
+            QCoreApplication::applicationFilePath(),
+            {"--gtest_filter=Catalogue.FestivalsLibraryIsMappedOnlyWhenOneOfItsVoicesSpeaks"});
+        ASSERT_TRUE(fresh.waitForFinished(120000));
+        EXPECT_EQ(fresh.exitCode(), 0) << fresh.readAll().toStdString();
+        return;
+    }
+    EXPECT_FALSE(Enumerate().empty());
+    EXPECT_FALSE(RenderText("slt (US English female) - flite", "one").empty());
+    EXPECT_FALSE(RenderText("English (America) - espeak-ng", "one").empty());
+    EXPECT_FALSE(FestivalMapped());
+    EXPECT_FALSE(RenderText("kal (US English male, diphone) - festival", "one").empty());
+    EXPECT_TRUE(FestivalMapped());
+}
+
+// Engines start when one of their voices first speaks; the list is the same, name for
+// name and in the same order, in a fresh program that started none of them.
+TEST(Catalogue, ListIsTheSameWhetherOrNotEnginesHaveStarted) {
+    EXPECT_FALSE(RenderText("kal (US English male, 8 kHz) - flite", "one").empty());
+    EXPECT_FALSE(RenderText("English (America) - espeak-ng", "one").empty());
+    QProcess fresh;
+    fresh.start(QCoreApplication::applicationDirPath() + "/parlen-say", {"--list"});
+    ASSERT_TRUE(fresh.waitForFinished(60000));
+    std::vector<std::string> listed;
+    for (const QByteArray& line : fresh.readAllStandardOutput().split('\n'))
+        if (!line.isEmpty()) listed.push_back(line.split('\t').value(1).toStdString());
+    EXPECT_EQ(listed, Enumerate());
 }

@@ -330,3 +330,33 @@ TEST(Pieces, PunctuationOnlySentencesRenderInEveryVoice) {
         EXPECT_EQ(1, e.log.Count("word 5")) << mode << ": Hello said after the dots";
     }
 }
+
+// A sentence longer than one flite piece is said as flite says it whole: the pieces join
+// without the pauses flite puts around each of its utterances (some 0.4 s), where the
+// text has none.
+TEST(Pieces, FliteSentencesRunOnAcrossPieceJoins) {
+    const std::string text =
+        "The quick brown fox jumps over the lazy dog while the small grey cat watches the "
+        "birds that sing in the old oak tree beside the quiet river bank on a warm afternoon.";
+    for (const char* mode : {kSlt, kKal}) {
+        const std::vector<int16_t> samples = RenderText(mode, text);
+        const size_t window = 16000 / 200;  // 5 ms at the larger rate, 10 ms at kal's 8 kHz
+        // Runs of quiet windows (peak under 1 % of full scale) between the first and the
+        // last loud one.
+        size_t longest = 0, run = 0;
+        bool spoken = false;
+        for (size_t at = 0; at + window <= samples.size(); at += window) {
+            int peak = 0;
+            for (size_t i = at; i < at + window; ++i) peak = std::max(peak, std::abs(samples[i]));
+            if (peak >= 328) {
+                if (spoken) longest = std::max(longest, run);
+                spoken = true;
+                run = 0;
+            } else {
+                run += window;
+            }
+        }
+        const unsigned rate = std::string(mode) == kKal ? 8000 : 16000;
+        EXPECT_LT(longest * 1000 / rate, 200u) << mode << ": the longest silence, in ms";
+    }
+}
