@@ -16,15 +16,13 @@
 #include "speech/mSpeech.h"
 
 namespace {
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 const char* const kVoice = "English (America) - espeak-ng";
 constexpr int kQuiet = 100;  // below this magnitude a captured sample counts as silence
-#if defined(__SANITIZE_ADDRESS__)
-constexpr double kDeliveryMs = 60.0;  // instrumented code runs several times slower
-#else
-constexpr double kDeliveryMs = 20.0;
-#endif
+// Pause, Stop and destruction drop what stood written ahead of the sink, a quarter of a
+// second and more; a sound that went on for this long after them played that out. The
+// figures of an idle machine are measured by the benchmarks.
+constexpr double kDroppedMs = 200.0;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -160,17 +158,21 @@ TEST_F(Heard, PauseAndStopSilenceAndResumeStartsAgainWithTheSound) {
         "silence %.1f ms after Pause; sound %.1f ms after Resume; audio start %.1f ms "
         "after the sound\n",
         toSilence, Ms(heardAgain - resumedAt), Ms(a.starts[1] - heardAgain));
-    EXPECT_LT(toSilence, 30.0);
-    // Never before the sound; after it only by the way to the UI thread, which is
-    // longer in an instrumented build.
+    EXPECT_LT(toSilence, kDroppedMs) << "the sound written ahead played on after Pause";
+    EXPECT_GT(Ms(heardAgain - resumedAt), -10.0) << "sound again before Resume";
     EXPECT_GT(Ms(a.starts[1] - heardAgain), -10.0) << "audio start again before the sound";
-    EXPECT_LT(Ms(a.starts[1] - heardAgain), kDeliveryMs) << "audio start again long after it";
+    // The audio start again comes before the words heard after it.
+    const auto restart =
+        std::find(std::find(a.log.begin(), a.log.end(), "start") + 1, a.log.end(), "start");
+    ASSERT_NE(restart, a.log.end());
+    ASSERT_NE(restart + 1, a.log.end());
+    EXPECT_EQ(0u, restart[1].rfind("word ", 0)) << "no word after the audio start again";
 
     const auto end = capture.FirstSilence(*again, 22050 / 5, kQuiet);
     ASSERT_TRUE(end.has_value()) << "Stop was not heard";
     const double stopToSilence = capture.MsOf(long(*end) - long(FrameAt(stoppedAt)));
     std::printf("silence %.1f ms after Stop\n", stopToSilence);
-    EXPECT_LT(stopToSilence, 30.0);
+    EXPECT_LT(stopToSilence, kDroppedMs) << "the sound written ahead played on after Stop";
 }
 
 // A speech paused on one component holds nothing up: a WAV render on another
@@ -222,7 +224,7 @@ TEST_F(Heard, DestroyingASpeakingComponentEndsItQuietly) {
     WaitFor([] { return false; }, 600);  // whatever the engine still had, arrives now
     EXPECT_EQ(0, handled) << "a handler ran after its component was destroyed";
     ASSERT_TRUE(capture.Stop()) << capture.Error();
-    const size_t gone = FrameAt(destroyedAt + 100ms);
+    const size_t gone = FrameAt(destroyedAt + std::chrono::milliseconds(long(kDroppedMs)));
     EXPECT_TRUE(capture.Silent(gone, 22050 / 2, kQuiet)) << "speech went on after destruction";
 }
 
@@ -255,7 +257,7 @@ TEST_F(Heard, StopThenSpeakReportsTheStopBeforeTheNextStart) {
     const double nextMs = capture.MsOf(RenderedVoicedFrames("1 2 3", dir.filePath("123.wav")));
     std::printf("heard %.0f ms after Stop; the next text lasts %.0f ms\n", afterStopMs, nextMs);
     EXPECT_GT(afterStopMs, nextMs - 30.0) << "the next text was not heard whole";
-    EXPECT_LT(afterStopMs, nextMs + 100.0) << "the discarded text went on after Stop";
+    EXPECT_LT(afterStopMs, nextMs + kDroppedMs) << "the discarded text went on after Stop";
 }
 
 // A second Speak without Stop queues behind the first: both are heard, in order.
@@ -275,11 +277,12 @@ TEST_F(Heard, ASecondSpeakQueuesBehindTheFirst) {
     const auto end = capture.LastSound(kQuiet);
     ASSERT_TRUE(begin && end);
     const double heardMs = capture.MsOf(long(*end - *begin));
-    const double bothMs = capture.MsOf(RenderedVoicedFrames(first, dir.filePath("a.wav")) +
-                                       RenderedVoicedFrames(second, dir.filePath("b.wav")));
+    const double firstMs = capture.MsOf(RenderedVoicedFrames(first, dir.filePath("a.wav")));
+    const double bothMs =
+        firstMs + capture.MsOf(RenderedVoicedFrames(second, dir.filePath("b.wav")));
     std::printf("heard %.0f ms, the two texts last %.0f ms\n", heardMs, bothMs);
     EXPECT_GE(heardMs, bothMs * 0.95) << "not both texts were heard";
-    EXPECT_LE(heardMs, bothMs + 600.0);
+    EXPECT_LT(heardMs, bothMs + firstMs) << "a text was heard twice";
 }
 
 }  // namespace
