@@ -22,8 +22,11 @@ closing_note() {
 trap closing_note EXIT
 
 stage install install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+# Line tables only (-g1): a failure's backtrace still names files and lines, and the
+# build takes about a quarter less time than with full debug information.
 stage configure configure_tree "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLEN_WERROR=ON \
-    -DPARLEN_REQUIRE_TEST_TOOLS=ON ${PARLEN_CMAKE_ARGS:-}
+    -DPARLEN_REQUIRE_TEST_TOOLS=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" ${PARLEN_CMAKE_ARGS:-}
 stage build build_tree "$BUILD_DIR"
 
 source "$ROOT/scripts/sound-server.sh"
