@@ -14,11 +14,13 @@ as_root() {
 }
 
 install_missing() {
-    local missing=()
+    local missing=() installed p
+    # One query for all of them: dpkg-query starts slowly, and a loaded machine makes a
+    # query per package take seconds.
+    installed="$(dpkg-query -W -f='${Package}\t${Status}\n' "$@" 2>/dev/null |
+        awk -F'\t' '$2 == "install ok installed" { print $1 }')" || true
     for p in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
+        grep -qxF "$p" <<<"$installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
