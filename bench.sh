@@ -55,7 +55,8 @@ measure() {
 ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_espeak_cli_one_core
 render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_pipeline
 render_flac_vs_pipeline first_audio_ms_1MB
-word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms render_peak_rss_mib_3500KB
+word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms resume_start_after_sound_ms
+render_peak_rss_mib_3500KB
 render_peak_rss_mib_one_word startup_ms_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
 stall_rendering_ms window_word_sync_error_ms_p95 list_voices_ms festival_first_audio_ms_1MB
 render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave"
@@ -180,8 +181,8 @@ SPEECH=("$BUILD/bin/bench_speech")
 measure first_audio_ms_1MB "${SPEECH[@]}" first-audio --voice "$VOICE" --text "$GPL" --dir "$WORK"
 measure word_sync_error_ms_p95 "${SPEECH[@]}" word-sync --voice "$VOICE" --text "$GPL" \
     --dir "$WORK"
-measure "pause_to_silence_ms stop_to_silence_ms" "${SPEECH[@]}" pause-stop --voice "$VOICE" \
-    --text "$GPL" --dir "$WORK"
+measure "pause_to_silence_ms stop_to_silence_ms resume_start_after_sound_ms" "${SPEECH[@]}" \
+    pause-stop --voice "$VOICE" --text "$GPL" --dir "$WORK"
 
 # --- the window: a 5 MB text, and the word highlight against the voice -------------
 measure "stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms

@@ -15,11 +15,13 @@ as_root() {
 }
 
 install_missing() {
-    local missing=()
+    local missing=() installed p
+    # One query for all of them: dpkg-query starts slowly, and a loaded machine makes a
+    # query per package take seconds.
+    installed="$(dpkg-query -W -f='${Package}\t${Status}\n' "$@" 2>/dev/null |
+        awk -F'\t' '$2 == "install ok installed" { print $1 }')" || true
     for p in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
+        grep -qxF "$p" <<<"$installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
@@ -28,8 +30,45 @@ install_missing() {
         --no-install-recommends "${missing[@]}"
 }
 
-build() {
+configure_tree() {
     local dir="$1"; shift
     cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$ROOT/$dir" -j"$(nproc)"
+}
+
+build_tree() {
+    cmake --build "$ROOT/$1" -j"$(nproc)"
+}
+
+build() {
+    configure_tree "$@"
+    build_tree "$1"
+}
+
+# stage NAME COMMAND...: runs a step of the set-up or the suite and notes how long it took,
+# for the closing note of stage_report.
+STAGE_NAMES=()
+STAGE_SECONDS=()
+stage() {
+    local name="$1" start=$SECONDS rc=0
+    shift
+    echo "=== $name ==="
+    "$@" || rc=$?
+    STAGE_NAMES+=("$name")
+    STAGE_SECONDS+=($((SECONDS - start)))
+    return $rc
+}
+
+# The time of each stage so far, one line, then the machine's load.
+stage_report() {
+    local i line=""
+    [ ${#STAGE_NAMES[@]} -gt 0 ] || return 0
+    for i in "${!STAGE_NAMES[@]}"; do
+        line+="${line:+, }${STAGE_NAMES[$i]} $(format_seconds "${STAGE_SECONDS[$i]}")"
+    done
+    echo "Stage times: $line; in all $(format_seconds "$SECONDS")"
+    echo "Load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors"
+}
+
+format_seconds() {
+    if [ "$1" -ge 60 ]; then echo "$(($1 / 60)) min $(($1 % 60)) s"; else echo "$1 s"; fi
 }

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -72,6 +73,7 @@ struct Speaker {
     bool stopped = false;
     uint32_t lastWord = UINT32_MAX;
     std::vector<std::pair<uint32_t, Clock::time_point>> words;
+    std::vector<Clock::time_point> starts;  // when each audio start was reported
 
     bool Open(const std::string& voice, std::string& error) {
         speech.SetOutput(soGeneral);
@@ -85,7 +87,10 @@ struct Speaker {
             return false;
         }
         speech.OnStop = [this](void*) { stopped = true; };
-        speech.OnStart = [this](void*) { lastWord = UINT32_MAX; };
+        speech.OnStart = [this](void*) {
+            lastWord = UINT32_MAX;
+            starts.push_back(Clock::now());
+        };
         speech.OnVisual = [this](void*, uint32_t, PTTSMOUTH) {
             const uint32_t w = speech.WordPosition();
             if (w != lastWord) words.emplace_back(w, Clock::now());
@@ -213,21 +218,36 @@ std::optional<double> ToSilence(const MonitorCapture& cap, Clock::time_point t) 
     return ms;
 }
 
+// From the first sound after a Resume to the audio start it reports again, or nothing
+// when either is missing.
+std::optional<double> StartAfterSound(const Speaker& s, const MonitorCapture& cap,
+                                      Clock::time_point resumedAt) {
+    const auto start = std::find_if(s.starts.begin(), s.starts.end(),
+                                    [&](Clock::time_point t) { return t > resumedAt; });
+    const auto sound =
+        cap.FirstSoundSince(size_t(std::max<int64_t>(0, cap.FrameAt(resumedAt))), 300);
+    if (start == s.starts.end() || !sound) return std::nullopt;
+    return MsBetween(cap.TimeOfFrame(*sound), *start);
+}
+
+const char* const kPauseFigures[] = {"pause_to_silence_ms", "stop_to_silence_ms",
+                                     "resume_start_after_sound_ms"};
+
 int PauseStop(const Args& a, const std::string& gpl) {
     std::string error;
     Speaker s;
     if (!s.Open(a.voice, error)) {
-        Fail("pause_to_silence_ms", error);
-        return Fail("stop_to_silence_ms", error), 1;
+        for (const char* name : kPauseFigures) Fail(name, error);
+        return 1;
     }
     SetLines(s.speech.Text(), gpl);
     MonitorCapture cap;
     if (!cap.Start()) {
-        Fail("pause_to_silence_ms", cap.Error());
-        return Fail("stop_to_silence_ms", cap.Error()), 1;
+        for (const char* name : kPauseFigures) Fail(name, cap.Error());
+        return 1;
     }
-    std::vector<double> pauses, stops;
-    std::string pauseError, stopError;
+    std::vector<double> pauses, stops, restarts;
+    std::string pauseError, stopError, restartError;
     for (int run = 0; run < 3; ++run) {
         s.stopped = false;
         s.speech.Speak();
@@ -242,8 +262,13 @@ int PauseStop(const Args& a, const std::string& gpl) {
             } else {
                 pauseError = "sound went on after Pause";
             }
+            const auto resumedAt = Clock::now();
             s.speech.Resume();
             Pump(1200);
+            if (auto ms = StartAfterSound(s, cap, resumedAt))
+                restarts.push_back(*ms);
+            else
+                restartError = "no sound or no audio start after Resume";
         }
         if (!WaitForSound(cap)) stopError = "no sound to stop";
         const auto t = Clock::now();
@@ -264,7 +289,12 @@ int PauseStop(const Args& a, const std::string& gpl) {
         std::printf("stop_to_silence_ms: %.1f ms\n", BenchStats::Percentile(stops, 100));
     else
         Fail("stop_to_silence_ms", stopError);
-    return pauseError.empty() && stopError.empty() ? 0 : 1;
+    if (restartError.empty())
+        std::printf("resume_start_after_sound_ms: %.1f ms\n",
+                    BenchStats::Percentile(restarts, 100));
+    else
+        Fail("resume_start_after_sound_ms", restartError);
+    return pauseError.empty() && stopError.empty() && restartError.empty() ? 0 : 1;
 }
 
 }  // namespace

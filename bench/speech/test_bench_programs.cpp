@@ -48,7 +48,8 @@ TEST(BenchSpeech, AFailedMeasurementStillNamesEachOfItsFigures) {
     EXPECT_EQ(1, silence.code);
     EXPECT_EQ(
         "pause_to_silence_ms: error no voice no such voice\n"
-        "stop_to_silence_ms: error no voice no such voice\n",
+        "stop_to_silence_ms: error no voice no such voice\n"
+        "resume_start_after_sound_ms: error no voice no such voice\n",
         silence.out);
 }
 

@@ -138,7 +138,7 @@ TEST_F(Engines, StopEndsTheSpeech) {
     form->btConverterSpeak->click();
     ASSERT_TRUE(WaitFor([&] { return form->btConverterSpeak->isHidden(); }, 5000));
     form->btConverterStop->click();
-    EXPECT_TRUE(WaitFor([&] { return Idle(); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return Idle(); }, 30000));
     EXPECT_FALSE(form->btConverterStop->isEnabled());
 }
 

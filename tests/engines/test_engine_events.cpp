@@ -186,13 +186,12 @@ TEST(Streaming, AudioStartsAtOnceAndStaysABoundedWayAhead) {
         std::chrono::duration_cast<std::chrono::milliseconds>(e.dest->FirstWrite() - before)
             .count();
     std::printf("first audio after %lld ms\n", static_cast<long long>(ms));
-#if defined(__SANITIZE_ADDRESS__)
-    EXPECT_LT(ms, 1000);  // instrumented code runs several times slower
-#else
-    EXPECT_LT(ms, 100);  // 30 ms on an idle machine; shared test machines are slower
-#endif
+    // Rendering the whole megabyte first takes minutes; the first sentence, a few
+    // hundredths of a second (measured by the benchmarks).
+    EXPECT_LT(ms, 5000) << "the audio waited for more than the first sentence";
+    ASSERT_TRUE(PumpUntil([&] { return e.dest->WrittenFrames() >= 2u * 22050; }, 10000));
     PumpUntil([] { return false; }, 300);
-    EXPECT_EQ(e.dest->WrittenFrames(), 2u * 22050);
+    EXPECT_EQ(e.dest->WrittenFrames(), 2u * 22050) << "written past the look-ahead";
     EXPECT_EQ(e.central->AudioReset(), S_OK);
 }
 

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "support/DesktopSeams.h"
 #include "support/urllabel.h"
@@ -132,19 +133,16 @@ TEST_F(UrlLabelTest, LightsUpAtOnceAndReturnsSoonAfterThePointerLeaves) {
     Pump(250);
     EXPECT_EQ(clRed, label_->FontColor()) << "stays lit while the pointer is inside";
 
-    // The first tick after the pointer left restores the colour: at most one
-    // interval later, plus whatever a loaded machine adds.
+    // The first tick after the pointer left restores the colour, however late a loaded
+    // machine runs it.
     int ticks = 0;
     QObject::connect(label_->HoverTimer(), &QTimer::timeout, [&] { ++ticks; });
     Leave();
     QElapsedTimer t;
     t.start();
-    while (label_->FontColor() != clBlue && t.elapsed() < 1000) Pump(5);
-    const qint64 back = t.elapsed();
-    RecordProperty("hover_return_ms", static_cast<int>(back));
+    while (label_->FontColor() != clBlue && t.elapsed() < 10000) Pump(5);
     EXPECT_EQ(clBlue, label_->FontColor());
-    EXPECT_EQ(1, ticks);
-    EXPECT_LE(back, 400) << "returned after " << back << " ms";
+    EXPECT_EQ(1, ticks) << "the colour came back on another tick than the first";
     EXPECT_EQ(nullptr, label_->HoverTimer());
     Pump(20);
     EXPECT_EQ(0, Timers()) << "the timer is freed";
@@ -236,14 +234,15 @@ class DefaultHandlerTest : public UrlLabelTest {
         std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
         fs::permissions(script, fs::perms::owner_all);
     }
-    // The outcome reported for url, or -1 when none arrived in time.
-    int Outcome(const QString& url, qint64* returnedAfter = nullptr) {
+    // The outcome reported for url, or -1 when none arrived in time; afterCall runs as
+    // soon as the call has returned.
+    int Outcome(const QString& url, const std::function<void()>& afterCall = {}) {
         int result = -1;
+        OpenUrlWithDefaultHandler(url, [&](bool ok) { result = ok ? 1 : 0; });
+        if (afterCall) afterCall();
         QElapsedTimer t;
         t.start();
-        OpenUrlWithDefaultHandler(url, [&](bool ok) { result = ok ? 1 : 0; });
-        if (returnedAfter) *returnedAfter = t.elapsed();
-        while (result < 0 && t.elapsed() < 10000) Pump(10);
+        while (result < 0 && t.elapsed() < 20000) Pump(10);
         return result;
     }
     fs::path dir_;
@@ -251,10 +250,14 @@ class DefaultHandlerTest : public UrlLabelTest {
 };
 
 TEST_F(DefaultHandlerTest, ReportsTheHandlersRealOutcomeWithoutBlocking) {
-    Handler("echo \"$1\" > \"" + (dir_ / "got").string() + "\"; sleep 0.3; exit 0");
-    qint64 returned = 0;
-    EXPECT_EQ(1, Outcome("https://example.org/a b", &returned));
-    EXPECT_LT(returned, 200) << "the call must not wait for the handler";
+    // The handler succeeds only once the call has returned: a call that waited for it
+    // would see it give up and fail.
+    const std::string release = (dir_ / "release").string();
+    Handler("echo \"$1\" > \"" + (dir_ / "got").string() + "\"; i=0; while [ ! -e \"" + release +
+            "\" ] && [ $i -lt 500 ]; do sleep 0.02; i=$((i + 1)); done; [ -e \"" + release +
+            "\" ]");
+    EXPECT_EQ(1, Outcome("https://example.org/a b", [&] { std::ofstream{release}; }))
+        << "the call waited for the handler";
     std::ifstream got(dir_ / "got");
     std::string line;
     std::getline(got, line);

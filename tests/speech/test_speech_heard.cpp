@@ -16,15 +16,14 @@
 #include "speech/mSpeech.h"
 
 namespace {
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 const char* const kVoice = "English (America) - espeak-ng";
 constexpr int kQuiet = 100;  // below this magnitude a captured sample counts as silence
-#if defined(__SANITIZE_ADDRESS__)
-constexpr double kDeliveryMs = 60.0;  // instrumented code runs several times slower
-#else
-constexpr double kDeliveryMs = 20.0;
-#endif
+// Pause, Stop and destruction drop what stood written ahead of the sink, a quarter of a
+// second and more; a sound that went on for this long after them played that out. The
+// figures of an idle machine are measured by the benchmarks.
+constexpr std::chrono::milliseconds kDropped{200};
+constexpr std::chrono::milliseconds kClockSlack{50};
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -73,14 +72,32 @@ struct Aloud {
     }
 };
 
-// Frames from the first to the last sound of a WAV file rendered by a component.
-long VoicedFramesOfWav(const QString& path) {
+// Milliseconds of sound: the 10 ms windows holding any. Silence a loaded machine adds
+// (a sink that ran dry for a moment) does not count; sound heard twice does.
+double SoundMs(const std::vector<int16_t>& s, unsigned rate) {
+    const size_t window = rate / 100;
+    int windows = 0;
+    for (size_t at = 0; at < s.size(); at += window)
+        windows +=
+            std::any_of(s.begin() + long(at), s.begin() + long(std::min(at + window, s.size())),
+                        [](int16_t v) { return v > kQuiet || v < -kQuiet; });
+    return windows * 10.0;
+}
+
+std::vector<int16_t> WavSamples(const QString& path) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
-    if (!f) return -1;
+    if (!f) return {};
     std::vector<int16_t> s(size_t(info.frames));
     sf_read_short(f, s.data(), info.frames);
     sf_close(f);
+    return s;
+}
+
+// Frames from the first to the last sound of a WAV file rendered by a component.
+long VoicedFramesOfWav(const QString& path) {
+    const std::vector<int16_t> s = WavSamples(path);
+    if (s.empty()) return -1;
     long first = -1, last = -1;
     for (size_t i = 0; i < s.size(); ++i)
         if (s[i] > kQuiet || s[i] < -kQuiet) {
@@ -104,12 +121,24 @@ long RenderedVoicedFrames(const std::string& text, const QString& path) {
     return VoicedFramesOfWav(path);
 }
 
+// Milliseconds of sound in a WAV render of text by a component (0 when it failed).
+double RenderedSoundMs(const std::string& text, const QString& path) {
+    return RenderedVoicedFrames(text, path) < 0 ? 0.0 : SoundMs(WavSamples(path), 22050);
+}
+
 class Heard : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!SinkCapture::ServerConfigured()) GTEST_SKIP() << "no private sound server";
         StartRealService();
         ASSERT_TRUE(capture.Start()) << capture.Error();
+    }
+    // The last frame with sound before `frame` (0 when none).
+    size_t LastSoundBefore(size_t frame) const {
+        const auto& s = capture.Samples();
+        for (size_t i = std::min(frame, s.size()); i > 0; --i)
+            if (s[i - 1] > kQuiet || s[i - 1] < -kQuiet) return i - 1;
+        return 0;
     }
     size_t FrameAt(Clock::time_point t) const {
         return capture.FramesOf(
@@ -149,28 +178,38 @@ TEST_F(Heard, PauseAndStopSilenceAndResumeStartsAgainWithTheSound) {
     WaitFor([] { return false; }, 200);
     ASSERT_TRUE(capture.Stop()) << capture.Error();
 
-    const auto gap = capture.FirstSilence(FrameAt(pausedAt) - 441, 22050 / 5, kQuiet);
-    ASSERT_TRUE(gap.has_value()) << "the pause was not heard";
-    ASSERT_FALSE(capture.Silent(*gap - 220, 220, kQuiet)) << "the pause fell into a silence";
-    const double toSilence = capture.MsOf(long(*gap) - long(FrameAt(pausedAt)));
-    const auto again = capture.FirstSound(*gap, kQuiet);
+    // What was already playing may sound on for less than kDropped; from then on the
+    // sink is silent until Resume (allowing for the capture's clock, a few milliseconds
+    // off), and after Stop. A loaded machine may let the sink run dry before either,
+    // which only makes the silence start earlier.
+    const size_t dropped = FrameAt(pausedAt + kDropped) - FrameAt(pausedAt);
+    const size_t slack = FrameAt(resumedAt) - FrameAt(resumedAt - kClockSlack);
+    const size_t silentFrom = FrameAt(pausedAt) + dropped, resumeFrame = FrameAt(resumedAt);
+    ASSERT_GT(resumeFrame, silentFrom + slack);
+    EXPECT_TRUE(capture.Silent(silentFrom, resumeFrame - slack - silentFrom, kQuiet))
+        << "sound while paused";
+    const auto again = capture.FirstSound(resumeFrame - slack, kQuiet);
     ASSERT_TRUE(again.has_value()) << "nothing heard after Resume";
     const Clock::time_point heardAgain = capture.TimeOfFrame(*again);
     std::printf(
-        "silence %.1f ms after Pause; sound %.1f ms after Resume; audio start %.1f ms "
-        "after the sound\n",
-        toSilence, Ms(heardAgain - resumedAt), Ms(a.starts[1] - heardAgain));
-    EXPECT_LT(toSilence, 30.0);
-    // Never before the sound; after it only by the way to the UI thread, which is
-    // longer in an instrumented build.
+        "last sound %.1f ms after Pause; sound %.1f ms after Resume; audio start "
+        "%.1f ms after the sound\n",
+        capture.MsOf(long(LastSoundBefore(silentFrom)) - long(FrameAt(pausedAt))),
+        Ms(heardAgain - resumedAt), Ms(a.starts[1] - heardAgain));
     EXPECT_GT(Ms(a.starts[1] - heardAgain), -10.0) << "audio start again before the sound";
-    EXPECT_LT(Ms(a.starts[1] - heardAgain), kDeliveryMs) << "audio start again long after it";
+    // The audio start again comes before the words heard after it.
+    const auto restart =
+        std::find(std::find(a.log.begin(), a.log.end(), "start") + 1, a.log.end(), "start");
+    ASSERT_NE(restart, a.log.end());
+    ASSERT_NE(restart + 1, a.log.end());
+    EXPECT_EQ(0u, restart[1].rfind("word ", 0)) << "no word after the audio start again";
 
-    const auto end = capture.FirstSilence(*again, 22050 / 5, kQuiet);
-    ASSERT_TRUE(end.has_value()) << "Stop was not heard";
-    const double stopToSilence = capture.MsOf(long(*end) - long(FrameAt(stoppedAt)));
-    std::printf("silence %.1f ms after Stop\n", stopToSilence);
-    EXPECT_LT(stopToSilence, 30.0);
+    const size_t stopFrame = FrameAt(stoppedAt);
+    ASSERT_LT(stopFrame + dropped, capture.Samples().size());
+    std::printf("last sound %.1f ms after Stop\n",
+                capture.MsOf(long(LastSoundBefore(capture.Samples().size())) - long(stopFrame)));
+    EXPECT_TRUE(capture.Silent(stopFrame + dropped, capture.Samples().size(), kQuiet))
+        << "the sound written ahead played on after Stop";
 }
 
 // A speech paused on one component holds nothing up: a WAV render on another
@@ -195,13 +234,11 @@ TEST_F(Heard, PausedSpeechAndAWavRenderOnAnotherComponentBothComplete) {
     ASSERT_TRUE(WaitFor([&] { return a.Count("stop") == 1; }, 30000)) << "never completed";
     ASSERT_TRUE(capture.Stop()) << capture.Error();
     EXPECT_EQ("word " + std::to_string(text.rfind("evening")), a.log[a.log.size() - 2]);
-    // All of it was heard: the sound lasted as the render, plus the pause.
-    const auto first = capture.FirstSound(0, kQuiet);
-    const auto last = capture.LastSound(kQuiet);
-    ASSERT_TRUE(first && last);
-    const double heardMs = capture.MsOf(long(*last - *first)) - Ms(resumedAt - pausedAt);
-    const double renderedMs = capture.MsOf(rendered);
-    std::printf("heard %.0f ms of speech, rendered %.0f ms\n", heardMs, renderedMs);
+    // All of it was heard, once: as much sound as the render holds.
+    const double heardMs = SoundMs(capture.Samples(), capture.Rate());
+    const double renderedMs = SoundMs(WavSamples(wav), 22050);
+    std::printf("heard %.0f ms of sound, rendered %.0f ms; paused for %.0f ms\n", heardMs,
+                renderedMs, Ms(resumedAt - pausedAt));
     EXPECT_NEAR(heardMs, renderedMs, std::max(150.0, renderedMs * 0.05));
 }
 
@@ -222,7 +259,7 @@ TEST_F(Heard, DestroyingASpeakingComponentEndsItQuietly) {
     WaitFor([] { return false; }, 600);  // whatever the engine still had, arrives now
     EXPECT_EQ(0, handled) << "a handler ran after its component was destroyed";
     ASSERT_TRUE(capture.Stop()) << capture.Error();
-    const size_t gone = FrameAt(destroyedAt + 100ms);
+    const size_t gone = FrameAt(destroyedAt + kDropped);
     EXPECT_TRUE(capture.Silent(gone, 22050 / 2, kQuiet)) << "speech went on after destruction";
 }
 
@@ -249,13 +286,16 @@ TEST_F(Heard, StopThenSpeakReportsTheStopBeforeTheNextStart) {
     // The discarded text goes silent at once and the next one follows: what is heard
     // from the Stop on lasts as the next text alone.
     const size_t stopFrame = FrameAt(stoppedAt);
-    const auto end = capture.LastSound(kQuiet);
-    ASSERT_TRUE(end && *end > stopFrame) << "the next text was not heard";
-    const double afterStopMs = capture.MsOf(long(*end - stopFrame));
-    const double nextMs = capture.MsOf(RenderedVoicedFrames("1 2 3", dir.filePath("123.wav")));
-    std::printf("heard %.0f ms after Stop; the next text lasts %.0f ms\n", afterStopMs, nextMs);
-    EXPECT_GT(afterStopMs, nextMs - 30.0) << "the next text was not heard whole";
-    EXPECT_LT(afterStopMs, nextMs + 100.0) << "the discarded text went on after Stop";
+    ASSERT_LT(stopFrame, capture.Samples().size());
+    const double afterStopMs = SoundMs(
+        std::vector<int16_t>(capture.Samples().begin() + long(stopFrame), capture.Samples().end()),
+        capture.Rate());
+    const double nextMs = RenderedSoundMs("1 2 3", dir.filePath("123.wav"));
+    std::printf("heard %.0f ms of sound after Stop; the next text holds %.0f ms\n", afterStopMs,
+                nextMs);
+    EXPECT_GT(afterStopMs, nextMs - 50.0) << "the next text was not heard whole";
+    EXPECT_LT(afterStopMs, nextMs + double(kDropped.count()))
+        << "the discarded text went on after Stop";
 }
 
 // A second Speak without Stop queues behind the first: both are heard, in order.
@@ -271,15 +311,12 @@ TEST_F(Heard, ASecondSpeakQueuesBehindTheFirst) {
     EXPECT_EQ((std::vector<std::string>{"start", "word 0", "word 2", "word 4", "stop", "start",
                                         "word 0", "word 5", "word 10", "stop"}),
               a.log);
-    const auto begin = capture.FirstSound(0, kQuiet);
-    const auto end = capture.LastSound(kQuiet);
-    ASSERT_TRUE(begin && end);
-    const double heardMs = capture.MsOf(long(*end - *begin));
-    const double bothMs = capture.MsOf(RenderedVoicedFrames(first, dir.filePath("a.wav")) +
-                                       RenderedVoicedFrames(second, dir.filePath("b.wav")));
-    std::printf("heard %.0f ms, the two texts last %.0f ms\n", heardMs, bothMs);
+    const double heardMs = SoundMs(capture.Samples(), capture.Rate());
+    const double firstMs = RenderedSoundMs(first, dir.filePath("a.wav"));
+    const double bothMs = firstMs + RenderedSoundMs(second, dir.filePath("b.wav"));
+    std::printf("heard %.0f ms of sound, the two texts hold %.0f ms\n", heardMs, bothMs);
     EXPECT_GE(heardMs, bothMs * 0.95) << "not both texts were heard";
-    EXPECT_LE(heardMs, bothMs + 600.0);
+    EXPECT_LT(heardMs, bothMs + firstMs) << "a text was heard twice";
 }
 
 }  // namespace
