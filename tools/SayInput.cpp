@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/WholeFile.h"
+
 namespace {
 
 constexpr size_t kChunkSize = size_t{1} << 20;
@@ -41,15 +43,7 @@ FileKey FileKeyOf(const std::string& path) {
     }
     // Not there yet: the name it will be created under, through dangling links (as
     // opening it for writing follows them), in its folder with links and "." resolved.
-    std::string name = path;
-    for (int hops = 0; hops < 40 && ::lstat(name.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
-         ++hops) {
-        std::string target(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(name.c_str(), target.data(), target.size());
-        if (n <= 0) break;
-        target.resize(static_cast<size_t>(n));
-        name = target.front() == '/' ? target : SplitName(name).first + "/" + target;
-    }
+    const std::string name = FinalName(path);
     auto [folder, base] = SplitName(name);
     if (char* real = ::realpath(folder.c_str(), nullptr)) {
         folder = real;
@@ -64,7 +58,6 @@ bool SameFile(const FileKey& a, const FileKey& b) {
     return a.exists ? a.dev == b.dev && a.ino == b.ino : a.name == b.name;
 }
 
-namespace {}  // namespace
 
 SayInput::SayInput(const std::string& name, size_t streamLimit)
     : name_(name), streamLimit_(streamLimit) {

@@ -50,6 +50,23 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
+[[noreturn]] void Fail(bool creating, const std::string& what, const std::string& path,
+                       const char* step) {
+    const std::string message =
+        "cannot " + std::string(step) + " the " + what + " '" + path + "': " + std::strerror(errno);
+    if (creating) throw EFCreateError(message);
+    throw EWriteError(message);
+}
+
+mode_t CreationMode() {
+    // The mode a new file gets through open(): what the umask leaves of rw for all.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
 // The name a write through path lands on: links followed, even a dangling one.
 std::string FinalName(const std::string& path) {
     std::string name = path;
@@ -67,23 +84,6 @@ std::string FinalName(const std::string& path) {
     }
     return name;
 }
-
-[[noreturn]] void Fail(bool creating, const std::string& what, const std::string& path,
-                       const char* step) {
-    const std::string message =
-        "cannot " + std::string(step) + " the " + what + " '" + path + "': " + std::strerror(errno);
-    if (creating) throw EFCreateError(message);
-    throw EWriteError(message);
-}
-
-mode_t CreationMode() {
-    // The mode a new file gets through open(): what the umask leaves of rw for all.
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-}  // namespace
 
 void WriteWholeFile(const std::string& path, std::string_view content, const std::string& what) {
     struct stat status {};

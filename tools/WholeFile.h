@@ -10,3 +10,6 @@
 // directly and never removed. Throws EFCreateError or EWriteError with a message naming
 // the file and the system's reason; `what` names the file's kind ("timings file").
 void WriteWholeFile(const std::string& path, std::string_view content, const std::string& what);
+
+// The name a write through path lands on: symbolic links followed, even a dangling one.
+std::string FinalName(const std::string& path);
