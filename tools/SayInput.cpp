@@ -58,7 +58,6 @@ bool SameFile(const FileKey& a, const FileKey& b) {
     return a.exists ? a.dev == b.dev && a.ino == b.ino : a.name == b.name;
 }
 
-
 SayInput::SayInput(const std::string& name, size_t streamLimit)
     : name_(name), streamLimit_(streamLimit) {
     if (name_ == "-") {
