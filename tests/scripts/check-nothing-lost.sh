@@ -72,6 +72,8 @@ failed_naming() { # NAME FILE REASON-PATTERN
 }
 head -c 300 "$GPL" >"$W/short.txt"
 for i in 1 2 3; do cat "$GPL"; done >"$W/gpl3.txt"
+# Interrupted renders: long enough to be under way when the signal comes on an idle machine.
+for i in 1 2 3 4; do cat "$W/gpl3.txt"; done >"$W/long.txt"
 HAVE_DISK=0
 disk 16M "$W/probe" && HAVE_DISK=1 && umount "$W/probe"
 [ "$HAVE_DISK" -eq 1 ] || echo "NOTE: mounting a tmpfs is refused (not root?): full-disk probes are skipped"
@@ -219,7 +221,7 @@ EOF
 for signal in INT TERM HUP; do
     printf 'earlier audio' >"$W/keep.wav"
     printf 'earlier timings' >"$W/keep.json"
-    "$SAY" --voice "$ESPEAK" --out "$W/keep.wav" --timings "$W/keep.json" "$W/gpl3.txt" 2>"$W/err" &
+    "$SAY" --voice "$ESPEAK" --out "$W/keep.wav" --timings "$W/keep.json" "$W/long.txt" 2>"$W/err" &
     pid=$!
     sleep 4
     kill -s "$signal" "$pid"
@@ -231,7 +233,7 @@ for signal in INT TERM HUP; do
     [ "$RC" -eq 1 ] && grep -q "interrupted by SIG$signal" <<<"$ERR" && [ $ok -eq 0 ]
     check "6-sig$signal" $? "exit $RC, $detail: $ERR"
 done
-"$SAY" --voice "$ESPEAK" --out "$W/twice.wav" "$W/gpl3.txt" 2>"$W/err" &
+"$SAY" --voice "$ESPEAK" --out "$W/twice.wav" "$W/long.txt" 2>"$W/err" &
 pid=$!
 sleep 3
 # Both pending at once (a first stop takes only milliseconds): held, then let go.
@@ -288,7 +290,7 @@ flac_whole() { # the header's sample count equals the decoded one
     echo "header $header, decoded $decoded samples"
     [ -n "$header" ] && [ "$header" = "$decoded" ] && [ "$decoded" -gt 0 ]
 }
-"$SAY" --voice "$ESPEAK" --out "$W/cut.flac" "$W/gpl3.txt" 2>"$W/err" &
+"$SAY" --voice "$ESPEAK" --out "$W/cut.flac" "$W/long.txt" 2>"$W/err" &
 pid=$!
 sleep 4
 kill -INT "$pid"
