@@ -133,6 +133,23 @@ for _ in $(seq "$BUSY"); do
     busy_pids+=($!)
 done
 
+# What the render has written so far: it writes into an unnamed file in the target's folder
+# (or a hidden one beside it), which takes the target's name only once it is complete.
+rendered_bytes() {
+    local fd link
+    if [ -f "$1" ]; then stat -c %s "$1"; return; fi
+    for fd in /proc/"$program_pid"/fd/*; do
+        link="$(readlink "$fd" 2>/dev/null)" || continue
+        case "$link" in
+        "$scratch/#"* | "$scratch/.$(basename "$1")."*)
+            stat -L -c %s "$fd" 2>/dev/null || echo 0
+            return
+            ;;
+        esac
+    done
+    echo 0
+}
+
 times=()
 lost=0
 late=0
@@ -157,8 +174,8 @@ for run in $(seq "$CLOSES"); do
     # the file grows, at once or a little later.
     early=$((run % 2))
     if [ "$early" = 0 ]; then
-        for _ in $(seq 400); do [ "$(stat -c %s "$wav" 2>/dev/null || echo 0)" -gt 44 ] && break; sleep 0.025; done
-        [ "$(stat -c %s "$wav" 2>/dev/null || echo 0)" -gt 44 ] || fail "run $run: nothing rendered"
+        for _ in $(seq 400); do [ "$(rendered_bytes "$wav")" -gt 44 ] && break; sleep 0.025; done
+        [ "$(rendered_bytes "$wav")" -gt 44 ] || fail "run $run: nothing rendered"
         if [ -n "$SCREEN_READER" ]; then sleep "$((RANDOM % 2)).$((RANDOM % 10))"; else sleep "0.$((RANDOM % 4))"; fi
     fi
     start=$(date +%s%N)
