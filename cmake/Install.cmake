@@ -12,7 +12,6 @@ set(PARLEN_RELEASE_DATE "2026-12-09")
 set(PARLEN_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(PARLEN_DESKTOP_FILE ${CMAKE_BINARY_DIR}/share/${PARLEN_APP_ID}.desktop)
 set(PARLEN_METAINFO_FILE ${CMAKE_BINARY_DIR}/share/${PARLEN_APP_ID}.metainfo.xml)
-set(PARLEN_PROGRAM_DIR lib/parlenmaker)
 
 add_subdirectory(${CMAKE_SOURCE_DIR}/desktop ${CMAKE_BINARY_DIR}/desktop)
 

@@ -12,7 +12,9 @@
 
 namespace {
 // The folder of the running program: the library lies beside it in the build tree and
-// beside the window program when installed; parlen-say finds it through its run path.
+// beside the window program when installed, and parlen-say, installed in bin/, finds it
+// in the window program's folder. The run path alone would not do: a program built with
+// the address sanitizer maps libraries from the sanitizer's own code, without it.
 std::string ProgramDirectory() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -22,7 +24,9 @@ std::string ProgramDirectory() {
 const festival_bridge::Entry* Map() {
     std::string why;
     for (const std::string& name :
-         {ProgramDirectory() + "/" + kFestivalLibraryName, std::string(kFestivalLibraryName)}) {
+         {ProgramDirectory() + "/" + kFestivalLibraryName,
+          ProgramDirectory() + "/../" PARLEN_PROGRAM_DIR "/" + kFestivalLibraryName,
+          std::string(kFestivalLibraryName)}) {
         if (name.front() == '/' && access(name.c_str(), F_OK) != 0) continue;
         // Its symbols stay its own: flite defines some of the same names.
         void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
