@@ -115,17 +115,22 @@ TEST_F(Aloud, ParlenSayIsHeardOnTheSoundServer) {
     EXPECT_LT(seconds, 3.0);
 }
 
+// Starts parlen-say with args, speaking through server.
+void StartSayWith(QProcess& say, const OwnSoundServer& server, const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_SERVER", QString::fromStdString(server.Address()));
+    say.setProcessEnvironment(env);
+    const char* bin = std::getenv("PARLEN_BIN_DIR");
+    say.start(QString(bin ? bin : ".") + "/parlen-say", args);
+}
+
 // The sound server killed while parlen-say speaks: it ends, not zero, and says that the
 // connection was lost (not that the server hung, which it would find only seconds later).
 TEST_F(Aloud, ParlenSayReportsALostSoundServer) {
     OwnSoundServer server;
     ASSERT_TRUE(server.Start()) << server.Error();
     QProcess say;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PULSE_SERVER", QString::fromStdString(server.Address()));
-    say.setProcessEnvironment(env);
-    const char* bin = std::getenv("PARLEN_BIN_DIR");
-    say.start(QString(bin ? bin : ".") + "/parlen-say", {"--events"});
+    StartSayWith(say, server, {"--events"});
     ASSERT_TRUE(say.waitForStarted());
     say.write(QByteArray("A text long enough to be cut short by the sound server. ").repeated(20));
     say.closeWriteChannel();
@@ -153,11 +158,7 @@ TEST_F(Aloud, ParlenSayReportsAFrozenSoundServer) {
     ASSERT_TRUE(server.Start()) << server.Error();
     server.Freeze();
     QProcess say;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PULSE_SERVER", QString::fromStdString(server.Address()));
-    say.setProcessEnvironment(env);
-    const char* bin = std::getenv("PARLEN_BIN_DIR");
-    say.start(QString(bin ? bin : ".") + "/parlen-say", {"-"});
+    StartSayWith(say, server, {"-"});
     ASSERT_TRUE(say.waitForStarted());
     say.write("Nobody hears this.");
     say.closeWriteChannel();
