@@ -17,6 +17,9 @@
 
 namespace {
 
+// Streams are read in chunks that grow from the first to the largest size: a one-word
+// text touches no more memory than it needs, and a long one is joined from few pieces.
+constexpr size_t kFirstChunkSize = size_t{64} << 10;
 constexpr size_t kChunkSize = size_t{1} << 20;
 
 std::string MiB(size_t bytes) {
@@ -96,10 +99,9 @@ std::string SayInput::ReadAll() {
     std::vector<std::string> chunks;
     size_t total = 0;
     // A regular file comes in one piece unless it grows while being read.
-    size_t chunkSize = kChunkSize;
-    if (!bounded && status_.st_size > 0)
-        chunkSize = std::max(chunkSize, static_cast<size_t>(status_.st_size) + 1);
-    for (bool atEnd = false; !atEnd; chunkSize = kChunkSize) {
+    size_t chunkSize = kFirstChunkSize;
+    if (!bounded && status_.st_size > 0) chunkSize = static_cast<size_t>(status_.st_size) + 1;
+    for (bool atEnd = false; !atEnd; chunkSize = std::min(kChunkSize, 2 * chunkSize)) {
         std::string chunk(chunkSize, '\0');
         size_t filled = 0;
         while (filled < chunk.size()) {

@@ -4,9 +4,9 @@
 #include "platform/service/TTSEngine.h"
 
 TTSEnumerator::TTSEnumerator()
-    : modes_(std::make_shared<const std::vector<VoiceMode>>(ModesForLocale(UserLocale()))) {}
+    : modes_(std::make_shared<const std::vector<const VoiceMode*>>(ModesForLocale(UserLocale()))) {}
 
-TTSEnumerator::TTSEnumerator(std::shared_ptr<const std::vector<VoiceMode>> modes, size_t cursor)
+TTSEnumerator::TTSEnumerator(std::shared_ptr<const std::vector<const VoiceMode*>> modes, size_t cursor)
     : modes_(std::move(modes)), cursor_(cursor) {}
 
 HRESULT TTSEnumerator::Next(ULONG count, TTSMODEINFOA* records, ULONG* fetched) {
@@ -14,7 +14,7 @@ HRESULT TTSEnumerator::Next(ULONG count, TTSMODEINFOA* records, ULONG* fetched) 
     if (count > 0 && !records) return E_POINTER;
     if (count > 1 && !fetched) return E_POINTER;
     ULONG got = 0;
-    while (got < count && cursor_ < modes_->size()) records[got++] = (*modes_)[cursor_++].info;
+    while (got < count && cursor_ < modes_->size()) records[got++] = (*modes_)[cursor_++]->info;
     if (fetched) *fetched = got;
     return got == count ? S_OK : S_FALSE;
 }
@@ -44,8 +44,8 @@ HRESULT TTSEnumerator::Select(GUID modeId, ITTSCentralA** central, IUnknown* aud
     if (!central) return E_POINTER;
     *central = nullptr;
     const VoiceMode* mode = nullptr;
-    for (const VoiceMode& m : *modes_)
-        if (m.info.gModeID == modeId) mode = &m;
+    for (const VoiceMode* m : *modes_)
+        if (m->info.gModeID == modeId) mode = m;
     if (!mode) return E_INVALIDARG;
     if (!audio) return E_POINTER;
     ComPtr<IParlenAudioDest> dest;

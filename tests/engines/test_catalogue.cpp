@@ -30,7 +30,7 @@ std::vector<std::string> Enumerate() {
 }
 
 std::string FirstFor(const std::string& locale) {
-    return ModesForLocale(locale).front().info.szModeName;
+    return ModesForLocale(locale).front()->info.szModeName;
 }
 }  // namespace
 
@@ -135,7 +135,7 @@ TEST(Catalogue, UserLocaleLanguageComesFirst) {
     // The rest keeps one stable order.
     EXPECT_EQ(ModesForLocale("de_DE").size(), AllVoiceModes().size());
     const auto a = ModesForLocale("ja_JP"), b = ModesForLocale("ja_JP");
-    for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i].info.gModeID, b[i].info.gModeID);
+    for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i]->info.gModeID, b[i]->info.gModeID);
 }
 
 TEST(Catalogue, EnumeratorReadsTheLocaleFromTheEnvironment) {
