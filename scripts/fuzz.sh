@@ -13,6 +13,7 @@ fuzz_targets() {
 # fuzz_build [TARGET...]: the clang build with libFuzzer and the sanitizers; only the
 # targets named, or everything.
 fuzz_build() {
+    install_missing "${FUZZ_PACKAGES[@]}"
     cmake -S "$ROOT" -B "$ROOT/$FUZZ_BUILD_DIR" -G Ninja -DCMAKE_C_COMPILER=clang \
         -DCMAKE_CXX_COMPILER=clang++ -DPARLEN_FUZZ=ON -DPARLEN_TESTS=OFF -DPARLEN_SANITIZE=ON \
         -DCMAKE_BUILD_TYPE=Debug >/dev/null
