@@ -19,7 +19,7 @@ mkdir -p "$WORK"
 # encoders' command lines as the peers of compressed renders.
 (
     source "$ROOT/scripts/common.sh"
-    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time flite lame \
+    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time flite lame \
         vorbis-tools flac
 ) >>"$LOG" 2>&1 || echo "bench.sh: could not install the packages it needs (see $LOG)" >&2
 

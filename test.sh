@@ -8,9 +8,6 @@ CTEST_LOG="$ROOT/$BUILD_DIR/ctest-times.log"
 
 closing_note() {
     local rc=$?
-    # Never left half-installed behind us.
-    [ -z "${TOOLS_PID:-}" ] || wait "$TOOLS_PID" 2>/dev/null || true
-    rm -f "${TOOLS_LOG:-}"
     sound_server_stop 2>/dev/null || true
     # The checks of 20 s or more, the longest first, from ctest's own figures.
     if [ -f "$CTEST_LOG" ]; then
@@ -24,26 +21,13 @@ closing_note() {
 }
 trap closing_note EXIT
 
-stage install install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_BUILD_PACKAGES[@]}"
-# The suite's tools install while the tree builds; their output waits in a log until then.
-TOOLS_LOG="$(mktemp)"
-install_missing "${TEST_PACKAGES[@]}" >"$TOOLS_LOG" 2>&1 &
-TOOLS_PID=$!
+stage install install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 # Line tables only (-g1): a failure's backtrace still names files and lines, and the
 # build takes about a quarter less time than with full debug information.
 stage configure configure_tree "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLEN_WERROR=ON \
     -DPARLEN_REQUIRE_TEST_TOOLS=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" ${PARLEN_CMAKE_ARGS:-}
 stage build build_tree "$BUILD_DIR"
-suite_tools() {
-    local rc=0
-    wait "$TOOLS_PID" || rc=$?
-    TOOLS_PID=
-    cat "$TOOLS_LOG"
-    rm -f "$TOOLS_LOG"
-    return $rc
-}
-stage "suite tools" suite_tools
 
 source "$ROOT/scripts/sound-server.sh"
 sound_server_start "$ROOT/$BUILD_DIR/sound"

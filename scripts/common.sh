@@ -5,11 +5,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 RUNTIME_PACKAGES=(qt6-base-dev libespeak-ng-dev espeak-ng-data flite1-dev libpulse-dev
                   libsndfile1-dev libflac-dev libsoxr-dev festival-dev festival festvox-us-slt-hts festvox-kallpc16k
                   cmake ninja-build g++ pkg-config fonts-liberation2 librsvg2-bin)
-# What the test programs build against, then the tools the suite runs (installed while
-# the tree builds, as the build needs none of them).
-TEST_BUILD_PACKAGES=(libgtest-dev libx11-dev binutils-mingw-w64-x86-64)
-TEST_PACKAGES=(pulseaudio pulseaudio-utils sox espeak-ng flite desktop-file-utils appstream file
-               dpkg-dev xvfb x11-utils xdotool ffmpeg
+TEST_PACKAGES=(libgtest-dev pulseaudio pulseaudio-utils sox espeak-ng flite
+               binutils-mingw-w64-x86-64 desktop-file-utils appstream file dpkg-dev
+               xvfb x11-utils xdotool libx11-dev ffmpeg
                at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0)
 # Only the fuzz targets (scripts/fuzz.sh) are built with clang and its libFuzzer.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
@@ -29,10 +27,7 @@ install_missing() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
-    # The package lists are read once per run.
-    [ -n "${APT_LISTS_READ:-}" ] ||
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 update -qq
-    APT_LISTS_READ=1
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -qq \
         --no-install-recommends "${missing[@]}"
 }
