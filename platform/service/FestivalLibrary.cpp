@@ -23,9 +23,10 @@ std::string ProgramDirectory() {
 
 const festival_bridge::Entry* Map() {
     std::string why;
+    const std::string programDir = ProgramDirectory();
     for (const std::string& name :
-         {ProgramDirectory() + "/" + kFestivalLibraryName,
-          ProgramDirectory() + "/../" PARLEN_PROGRAM_DIR "/" + kFestivalLibraryName,
+         {programDir + "/" + kFestivalLibraryName,
+          programDir + "/../" PARLEN_PROGRAM_DIR "/" + kFestivalLibraryName,
           std::string(kFestivalLibraryName)}) {
         if (name.front() == '/' && access(name.c_str(), F_OK) != 0) continue;
         // Its symbols stay its own: flite defines some of the same names.

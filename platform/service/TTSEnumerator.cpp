@@ -4,9 +4,9 @@
 #include "platform/service/TTSEngine.h"
 
 TTSEnumerator::TTSEnumerator()
-    : modes_(std::make_shared<const std::vector<const VoiceMode*>>(ModesForLocale(UserLocale()))) {}
+    : modes_(std::make_shared<const VoiceModeList>(ModesForLocale(UserLocale()))) {}
 
-TTSEnumerator::TTSEnumerator(std::shared_ptr<const std::vector<const VoiceMode*>> modes, size_t cursor)
+TTSEnumerator::TTSEnumerator(std::shared_ptr<const VoiceModeList> modes, size_t cursor)
     : modes_(std::move(modes)), cursor_(cursor) {}
 
 HRESULT TTSEnumerator::Next(ULONG count, TTSMODEINFOA* records, ULONG* fetched) {

@@ -11,7 +11,7 @@
 class TTSEnumerator : public TComObject<ITTSEnumA> {
   public:
     TTSEnumerator();
-    explicit TTSEnumerator(std::shared_ptr<const std::vector<const VoiceMode*>> modes, size_t cursor = 0);
+    explicit TTSEnumerator(std::shared_ptr<const VoiceModeList> modes, size_t cursor = 0);
 
     HRESULT Next(ULONG count, TTSMODEINFOA* records, ULONG* fetched) override;
     HRESULT Skip(ULONG count) override;
@@ -23,6 +23,6 @@ class TTSEnumerator : public TComObject<ITTSEnumA> {
     static void RegisterClass();
 
   private:
-    std::shared_ptr<const std::vector<const VoiceMode*>> modes_;
+    std::shared_ptr<const VoiceModeList> modes_;
     size_t cursor_ = 0;
 };

@@ -138,7 +138,7 @@ int LocaleRank(std::string_view language, std::string_view locale) {
     return region == locRegion ? 0 : 1;
 }
 
-std::vector<const VoiceMode*> ModesForLocale(std::string_view locale) {
+VoiceModeList ModesForLocale(std::string_view locale) {
     // Each mode is ranked once; the records themselves stay where the catalogue keeps
     // them, as the list is made at every start.
     const std::vector<VoiceMode>& all = AllVoiceModes();
@@ -148,7 +148,7 @@ std::vector<const VoiceMode*> ModesForLocale(std::string_view locale) {
         order.emplace_back(LocaleRank(all[i].language, locale), i);
     std::stable_sort(order.begin(), order.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<const VoiceMode*> modes;
+    VoiceModeList modes;
     modes.reserve(all.size());
     for (const auto& [rank, i] : order) modes.push_back(&all[i]);
     return modes;

@@ -37,9 +37,11 @@ std::string UserLocale();
 // matches, 2 otherwise. "C", "POSIX" and "" count as en_US.
 int LocaleRank(std::string_view language, std::string_view locale);
 
-// The modes with the best-suited voices first (LocaleRank), each rank in base order;
-// they point into AllVoiceModes.
-std::vector<const VoiceMode*> ModesForLocale(std::string_view locale);
+// Modes as they lie in AllVoiceModes, in an order of their own.
+using VoiceModeList = std::vector<const VoiceMode*>;
+
+// The modes with the best-suited voices first (LocaleRank), each rank in base order.
+VoiceModeList ModesForLocale(std::string_view locale);
 
 // A new voice object for the mode.
 std::unique_ptr<VoiceBackend> MakeVoiceBackend(const VoiceMode& mode);
