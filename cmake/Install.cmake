@@ -34,11 +34,15 @@ endif()
 # Festival's library is the programs' own: beside the program, found through their run
 # paths wherever the tree is unpacked.
 install(TARGETS parlen_festival LIBRARY DESTINATION ${PARLEN_PROGRAM_DIR})
+# The built programs carry these run paths already: CMake would otherwise pad theirs with
+# empty entries to be rewritten at install, and an empty entry is the current folder, where
+# the loader would look for every library first (anyone's library, and a slower start).
 if(TARGET parlenmaker)
-  set_target_properties(parlenmaker PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(parlenmaker PROPERTIES INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
 endif()
 if(TARGET parlen-say)
-  set_target_properties(parlen-say PROPERTIES INSTALL_RPATH "$ORIGIN/../${PARLEN_PROGRAM_DIR}")
+  set_target_properties(parlen-say PROPERTIES INSTALL_RPATH "$ORIGIN/../${PARLEN_PROGRAM_DIR}"
+                        BUILD_WITH_INSTALL_RPATH ON)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION share/doc/parlenmaker)
 

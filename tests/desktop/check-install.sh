@@ -22,6 +22,19 @@ cmp -s "$PARLEN_SOURCE/app/readme.txt" "$prefix/lib/parlenmaker/readme.txt" ||
     fail "bin/parlenmaker links to $(readlink "$prefix/bin/parlenmaker")"
 [ -x "$prefix/bin/parlen-say" ] && [ ! -L "$prefix/bin/parlen-say" ] || fail "bin/parlen-say missing"
 cmp -s "$PARLEN_SOURCE/LICENSE" "$prefix/share/doc/parlenmaker/LICENSE" || fail "licence not installed"
+# Run paths, built and installed, name fixed folders or the program's own: an empty or
+# relative entry would load libraries from whatever folder the program is started in.
+for program in "$BUILD/bin/parlenmaker" "$BUILD/bin/parlen-say" \
+    "$prefix/lib/parlenmaker/parlenmaker" "$prefix/bin/parlen-say"; do
+    runpath="$(readelf -d "$program" | sed -nE 's/.*\((RPATH|RUNPATH)\).*\[(.*)\]$/\2/p')"
+    IFS=: read -r -a entries <<<"$runpath:"
+    for entry in "${entries[@]}"; do
+        case "$entry" in
+        /* | '$ORIGIN' | '$ORIGIN/'*) ;;
+        *) fail "$program: run path '$runpath' has the entry '$entry'" ;;
+        esac
+    done
+done
 "$prefix/bin/parlen-say" --list >"$scratch/voices" 2>&1 || fail "parlen-say --list failed"
 grep -q flite "$scratch/voices" || fail "parlen-say lists no flite voice"
 grep -q ' - festival' "$scratch/voices" || fail "parlen-say lists no Festival voice"
