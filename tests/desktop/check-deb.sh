@@ -24,27 +24,44 @@ echo "Depends: $depends"
 # One package name a line, without version constraints.
 depend_names="$(sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$depends")"
 known_libs="$(ldconfig -p)"
-# The package that holds a library, under its own name or its resolved one: with the
-# merged /usr, dpkg knows some libraries only under /lib and others only under /usr/lib.
-package_of() {
-    local name
-    for name in "$1" "$(readlink -f "$1")" "${1#/usr}" "/usr$1"; do
-        dpkg-query -S "$name" >"$scratch/owner" 2>/dev/null && break
-    done
-    head -n 1 "$scratch/owner" | cut -d: -f1
-}
 dpkg-deb -c "$deb" >"$scratch/contents"
+# Every library the programs link, with its path as the loader finds it.
+needed=()
 for program in parlenmaker parlen-say libparlen_festival.so; do
     for lib in $(objdump -p "$BUILD/bin/$program" | awk '$1 == "NEEDED" { print $2 }'); do
         # The programs' own library comes with them.
         grep -qE " ./usr/lib/parlenmaker/$lib( |$)" "$scratch/contents" && continue
         path="$(awk -v l="$lib" '$1 == l && /x86-64/ { print $NF; exit }' <<<"$known_libs")"
         [ -n "$path" ] || fail "$lib not found by ldconfig"
-        owner="$(package_of "$path")"
-        [ -n "$owner" ] || fail "no package holds $path"
-        grep -qxF "$owner" <<<"$depend_names" ||
-            fail "$program links $lib from $owner, which is not a dependency"
+        needed+=("$program $lib $path")
     done
+done
+# The package that holds each, under its own name or its resolved one: with the merged
+# /usr, dpkg knows some libraries only under /lib and others only under /usr/lib. One
+# query for them all: each query reads dpkg's whole file list, which takes seconds on a
+# loaded machine.
+names=()
+for entry in "${needed[@]}"; do
+    path="${entry##* }"
+    names+=("$path" "$(readlink -f "$path")" "${path#/usr}" "/usr$path")
+done
+dpkg-query -S "${names[@]}" >"$scratch/owners" 2>/dev/null || true
+package_of() {
+    local name owner
+    for name in "$1" "$(readlink -f "$1")" "${1#/usr}" "/usr$1"; do
+        # "package[:arch][, other]: /path"; the first package is the owner.
+        owner="$(awk -v p="$name" 'substr($0, length($0) - length(p) + 1) == p &&
+            substr($0, length($0) - length(p) - 1, 2) == ": " { print; exit }' "$scratch/owners" |
+            sed -E 's/[:,].*//')"
+        [ -z "$owner" ] || { echo "$owner"; return; }
+    done
+}
+for entry in "${needed[@]}"; do
+    read -r program lib path <<<"$entry"
+    owner="$(package_of "$path")"
+    [ -n "$owner" ] || fail "no package holds $path"
+    grep -qxF "$owner" <<<"$depend_names" ||
+        fail "$program links $lib from $owner, which is not a dependency"
 done
 
 # The tree inside: program, its library and read-me together, the link, the desktop files.
