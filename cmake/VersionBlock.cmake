@@ -5,7 +5,6 @@
 #   parlen_embed_version_block(<target>)
 
 add_executable(mkversionblock ${CMAKE_SOURCE_DIR}/tools/mkversionblock.cpp)
-set_target_properties(mkversionblock PROPERTIES AUTOMOC OFF)
 
 set(PARLEN_VERSION_BLOCK ${CMAKE_BINARY_DIR}/generated/parlen_version.bin)
 set(PARLEN_PRODUCT_VERSION "2004.05")
@@ -38,7 +37,6 @@ asm(\".pushsection .parlen_version, \\\"a\\\"\\n\"
 set_source_files_properties(${PARLEN_VERSION_SECTION_SOURCE} PROPERTIES
   OBJECT_DEPENDS ${PARLEN_VERSION_BLOCK})
 add_library(parlen_version_section OBJECT ${PARLEN_VERSION_SECTION_SOURCE})
-set_target_properties(parlen_version_section PROPERTIES AUTOMOC OFF)
 
 function(parlen_embed_version_block target)
   # Object files are always linked in whole, so the section cannot be dropped.
