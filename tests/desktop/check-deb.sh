@@ -40,15 +40,15 @@ done
 # /usr, dpkg knows some libraries only under /lib and others only under /usr/lib. One
 # query for them all: each query reads dpkg's whole file list, which takes seconds on a
 # loaded machine.
+names_of() { printf '%s\n' "$1" "$(readlink -f "$1")" "${1#/usr}" "/usr$1"; }
 names=()
 for entry in "${needed[@]}"; do
-    path="${entry##* }"
-    names+=("$path" "$(readlink -f "$path")" "${path#/usr}" "/usr$path")
+    mapfile -t -O "${#names[@]}" names < <(names_of "${entry##* }")
 done
 dpkg-query -S "${names[@]}" >"$scratch/owners" 2>/dev/null || true
 package_of() {
     local name owner
-    for name in "$1" "$(readlink -f "$1")" "${1#/usr}" "/usr$1"; do
+    for name in $(names_of "$1"); do
         # "package[:arch][, other]: /path"; the first package is the owner.
         owner="$(awk -v p="$name" 'substr($0, length($0) - length(p) + 1) == p &&
             substr($0, length($0) - length(p) - 1, 2) == ": " { print; exit }' "$scratch/owners" |
