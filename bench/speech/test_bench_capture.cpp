@@ -32,12 +32,14 @@ TEST(MonitorCapture, PlacesAToneAtTheTimeItWasPlayed) {
     pa_sample_spec spec{PA_SAMPLE_S16LE, 22050, 1};
     pa_buffer_attr attr{};
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = uint32_t(-1);
-    attr.tlength = 441 * 2;  // 20 ms of buffering ahead of the sink
+    std::vector<int16_t> silence(2205, 0), tone(4410);
+    // The whole tone fits the stream's buffer and plays once it is there: a test held up
+    // by a loaded machine cannot leave a gap in it that the recording would count.
+    attr.tlength = uint32_t(tone.size() * 2);
     int err = 0;
     pa_simple* out = pa_simple_new(nullptr, "bench-test", PA_STREAM_PLAYBACK, nullptr, "tone",
                                    &spec, nullptr, &attr, &err);
     ASSERT_NE(nullptr, out);
-    std::vector<int16_t> silence(2205, 0), tone(4410);
     for (size_t i = 0; i < tone.size(); ++i) tone[i] = int16_t(8000 * std::sin(i * 0.1));
     pa_simple_write(out, silence.data(), silence.size() * 2, &err);
     pa_simple_drain(out, &err);
