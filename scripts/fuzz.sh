@@ -33,7 +33,7 @@ fuzz_run() {
     mkdir -p "$work"
     cp -r "$ROOT/fuzz/corpus/$target" "$work/corpus"
     [ -d "$ROOT/fuzz/regressions/$target" ] && inputs+=("$ROOT/fuzz/regressions/$target")
-    ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:suppressions=$ROOT/fuzz/asan.supp}" \
         "$ROOT/$FUZZ_BUILD_DIR/bin/$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$work/" "${inputs[@]}" >/dev/null 2>"$work/log"
 }
