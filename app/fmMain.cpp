@@ -228,8 +228,8 @@ void TFormMain::BuildComponents() {
     DlgSaveText->setObjectName("DlgSaveText");
     tpVersionInfo = new TVersionInfo(this);
     tpVersionInfo->setObjectName("tpVersionInfo");
-    fwMSpeech = new TMSpeech(this);
-    fwMSpeech->setObjectName("fwMSpeech");
+    fwMSpeech = new TMSpeech(&components_);
+    fwMSpeech->SetName("fwMSpeech");
     fwMSpeech->SetOutput(soGeneral);
     fwMSpeech->SetVersion(kMSpeechVersion);
     DlgLoadSettings = new TFileDialog(TFileDialog::dkOpen, "Load Settings from File...",
@@ -247,8 +247,8 @@ void TFormMain::BuildComponents() {
                                     {"FLAC Audio (.flac)", "*.flac", "flac"}},
                                    this);
     DlgSaveAudio->setObjectName("DlgSaveAudio");
-    fwMSpeechSave = new TMSpeech(this);
-    fwMSpeechSave->setObjectName("fwMSpeechSave");
+    fwMSpeechSave = new TMSpeech(&components_);
+    fwMSpeechSave->SetName("fwMSpeechSave");
     fwMSpeechSave->SetOutput(soFile);
     fwMSpeechSave->SetVersion(kMSpeechVersion);
 }

@@ -10,6 +10,7 @@
 
 #include "app/SpokenTextMap.h"
 #include "speech/speech.h"
+#include "support/Component.h"
 
 class QTabWidget;
 class QGroupBox;
@@ -150,6 +151,9 @@ class TFormMain : public QWidget {
     void SpeakTheText();
     void StartConversion();
 
+    // Owns the non-visual components (the two speech components), as the window owns
+    // its controls.
+    TComponent components_;
     bool shown_ = false;
     // The text handed to fwMSpeech, for placing the word highlight.
     TSpokenTextMap spokenMap_;

@@ -1,3 +1,4 @@
+// The apartment over Qt's event loop: the window's.
 #include "platform/Apartment.h"
 
 #include <QCoreApplication>
@@ -5,8 +6,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
-#include <cstdio>
-#include <exception>
 #include <mutex>
 
 namespace {
@@ -14,21 +13,10 @@ struct State {
     std::mutex mutex;
     QPointer<QObject> receiver;
     int binds = 0;
-    Apartment::Guard guard;
 };
 State& S() {
     static State s;
     return s;
-}
-
-void DefaultGuard(const Apartment::Call& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "parlen: error in notification: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "parlen: unknown error in notification\n");
-    }
 }
 }  // namespace
 
@@ -65,28 +53,4 @@ bool Apartment::Post(Call call) {
     if (!receiver) return false;
     return QMetaObject::invokeMethod(
         receiver, [call = std::move(call)] { Apartment::RunGuarded(call); }, Qt::QueuedConnection);
-}
-
-void Apartment::SetGuard(Guard guard) {
-    std::lock_guard lock(S().mutex);
-    S().guard = std::move(guard);
-}
-
-void Apartment::RunGuarded(const Call& call) {
-    Guard guard;
-    {
-        std::lock_guard lock(S().mutex);
-        guard = S().guard;
-    }
-    if (guard) {
-        // The installed guard must itself contain every error; a last net here keeps
-        // exceptions out of Qt's event loop whatever it does.
-        try {
-            guard(call);
-        } catch (...) {
-            std::fprintf(stderr, "parlen: error escaped the notification guard\n");
-        }
-    } else {
-        DefaultGuard(call);
-    }
 }

@@ -1,6 +1,5 @@
 #include "speech/mSpeech.h"
 
-#include <QString>
 #include <cstring>
 
 #include "platform/ClassRegistry.h"
@@ -10,6 +9,7 @@
 #include "speech/TTSBufNotifySink.h"
 #include "speech/TTSNotifySink.h"
 #include "support/Errors.h"
+#include "support/Unicode.h"
 
 namespace {
 const char kNotInitialized[] = "Speech Engine not initialized";
@@ -43,7 +43,7 @@ std::string Format(const char* pattern, const std::string& value) {
 }
 }  // namespace
 
-TMSpeech::TMSpeech(QObject* owner) : QObject(owner), Link(std::make_shared<TMSpeechLink>()) {
+TMSpeech::TMSpeech(TComponent* owner) : TComponent(owner), Link(std::make_shared<TMSpeechLink>()) {
     Link->Speech = this;
     RegisterKey = 0;
     WordPosition_ = 0;
@@ -278,8 +278,7 @@ void TMSpeech::Speak(const std::string& text) {
             TakeErrorDescription();  // a stale one would name the wrong cause
             if (FAILED(FileDest->Set(Filename_.c_str(), 1))) {
                 // The service's words say why: "Permission denied", "No space left on device".
-                std::string message =
-                    Format(kCannotCreateFile, QString::fromStdU16String(Filename_).toStdString());
+                std::string message = Format(kCannotCreateFile, FileNameFromUtf16(Filename_));
                 if (const std::string cause = TakeErrorDescription(); !cause.empty())
                     message += ": " + cause;
                 throw EMSpeechCreateFileError(message);
@@ -329,8 +328,7 @@ std::optional<TMSpeech::TextFailure> TMSpeech::FinishText() {
         TakeErrorDescription();
         const HRESULT hr = FileDest->Flush();
         if (FAILED(hr) && !failure) {
-            std::string message =
-                Format(kCannotCompleteFile, QString::fromStdU16String(Filename_).toStdString());
+            std::string message = Format(kCannotCompleteFile, FileNameFromUtf16(Filename_));
             if (const std::string cause = TakeErrorDescription(); !cause.empty())
                 message += ": " + cause;
             failure = TextFailure{hr, std::move(message)};

@@ -3,7 +3,6 @@
 // modes at construction, attaches one mode by name, reads and sets its pitch, speed
 // and volume, speaks its Text aloud or into a WAV file, and forwards what the engine
 // reports (audio start and stop, mouth shapes, word positions and times) as events.
-#include <QObject>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +12,7 @@
 
 #include "platform/ComPtr.h"
 #include "speech/speech.h"
+#include "support/Component.h"
 #include "support/StringList.h"
 
 // The component's version text. A stored layout writes it back, which changes nothing.
@@ -44,11 +44,9 @@ struct TMSpeechLink {
     TMSpeech* Speech = nullptr;
 };
 
-class TMSpeech : public QObject {
-    Q_OBJECT
-
+class TMSpeech : public TComponent {
   public:
-    explicit TMSpeech(QObject* owner = nullptr);
+    explicit TMSpeech(TComponent* owner = nullptr);
     ~TMSpeech() override;
 
     // Reads the catalogue into Engines; a failure shows only as Initialized false.

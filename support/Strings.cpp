@@ -1,7 +1,7 @@
 #include "support/Strings.h"
 
 #include "support/Errors.h"
-#include "support/TextCodec.h"
+#include "support/Unicode.h"
 
 namespace {
 bool IsAscii(const std::string& s) {
@@ -22,7 +22,7 @@ bool SameTextLocale(const std::string& a, const std::string& b) {
         }
         return true;
     }
-    return DecodeText(a).compare(DecodeText(b), Qt::CaseInsensitive) == 0;
+    return SameTextIgnoringCase(a, b);
 }
 
 int TStrings::AppendLine(const std::string&) {

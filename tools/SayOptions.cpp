@@ -1,25 +1,143 @@
 #include "tools/SayOptions.h"
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
-#include <QStringList>
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 #include "support/Errors.h"
-#include "support/VersionInfo.h"
+#include "support/VersionBlock.h"
+#include "support/VersionSource.h"
 #include "tools/SayInput.h"
 #include "tools/SayTimings.h"
 
 namespace {
 
-// Arguments are taken byte for byte: Latin-1 maps every byte to one character and back,
-// so voice and file names in any encoding survive, while the option names (ASCII) parse
-// as usual.
-QString FromBytes(const char* bytes) {
-    return QString::fromLatin1(bytes);
+// One option of the command line. Arguments are taken byte for byte, so voice and file
+// names in any encoding survive.
+struct Option {
+    Option(std::vector<std::string> n, std::string v, std::string d)
+        : names(std::move(n)), value(std::move(v)), description(std::move(d)) {}
+    std::vector<std::string> names;  // a one-letter name is written -x, others --name
+    std::string value;               // the value's name; empty: the option takes none
+    std::string description;
+    bool set = false;
+    std::string given;  // the last value given
+};
+
+std::string Dashed(const std::string& name) {
+    return (name.size() == 1 ? "-" : "--") + name;
 }
-std::string ToBytes(const QString& text) {
-    return text.toLatin1().toStdString();
+
+// "  -h, --help      Display this help.", descriptions wrapped at 79 columns.
+void AppendEntry(std::string& out, const std::string& left, const std::string& text,
+                 size_t column) {
+    std::string line = "  " + left;
+    line.resize(std::max(line.size() + 2, column), ' ');
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.size();
+        if (line.size() + (end - at) > 79) {
+            end = text.rfind(' ', at + (79 - line.size()));
+            if (end == std::string::npos || end <= at) end = text.find(' ', at);
+            if (end == std::string::npos) end = text.size();
+        }
+        out += line + text.substr(at, end - at) + "\n";
+        line.assign(column, ' ');
+        at = end < text.size() ? end + 1 : end;
+    }
+}
+
+struct Parser {
+    std::string program, description, argument, argumentSyntax, argumentText;
+    std::vector<Option*> options;
+
+    Option* Find(std::string_view name) const {
+        for (Option* o : options)
+            for (const std::string& n : o->names)
+                if (n == name) return o;
+        return nullptr;
+    }
+
+    std::string Help() const {
+        std::vector<std::string> lefts;
+        size_t column = 0;
+        for (const Option* o : options) {
+            std::string left;
+            for (const std::string& n : o->names) left += (left.empty() ? "" : ", ") + Dashed(n);
+            if (!o->value.empty()) left += " <" + o->value + ">";
+            column = std::max(column, left.size() + 4);
+            lefts.push_back(left);
+        }
+        column = std::max(column, argument.size() + 4);
+        std::string out = "Usage: " + program + " [options] " + argumentSyntax + "\n" +
+                          description + "\n\nOptions:\n";
+        for (size_t i = 0; i < options.size(); ++i)
+            AppendEntry(out, lefts[i], options[i]->description, column);
+        out += "\nArguments:\n";
+        AppendEntry(out, argument, argumentText, column);
+        return out;
+    }
+
+    // Fills the options and the positional arguments; an error text when the command
+    // line is not understood.
+    std::optional<std::string> Parse(int argc, char** argv, std::vector<std::string>& positional) {
+        bool optionsEnd = false;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (optionsEnd || arg == "-" || arg.empty() || arg[0] != '-') {
+                positional.push_back(arg);
+            } else if (arg == "--") {
+                optionsEnd = true;
+            } else if (arg.starts_with("--")) {
+                const size_t eq = arg.find('=');
+                const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
+                Option* o = name.size() > 1 ? Find(name) : nullptr;
+                if (!o) return "Unknown option '" + name + "'.";
+                if (o->value.empty() && eq != std::string::npos)
+                    return "Unexpected value after '--" + name + "'.";
+                o->set = true;
+                if (o->value.empty()) continue;
+                if (eq != std::string::npos) {
+                    o->given = arg.substr(eq + 1);
+                } else if (i + 1 < argc) {
+                    o->given = argv[++i];
+                } else {
+                    return "Missing value after '--" + name + "'.";
+                }
+            } else {
+                // Letters written together, -hv, are each an option of their own.
+                for (char c : arg.substr(1)) {
+                    Option* o = Find(std::string(1, c));
+                    if (!o) return "Unknown option '" + std::string(1, c) + "'.";
+                    o->set = true;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+// The window's title shows the same two values of the program's version block.
+int PrintVersion() {
+    const std::string path = OwnExecutablePath();
+    std::string bytes;
+    if (ReadVersionBlock(path, bytes) == TBlockSearch::kFound) {
+        const TVersionBlock block(bytes);
+        const std::optional<std::vector<uint32_t>> table = block.Translations();
+        if (table && !table->empty()) {
+            char prefix[40];
+            std::snprintf(prefix, sizeof prefix, "StringFileInfo\\%.4X%.4X\\",
+                          table->front() & 0xFFFF, table->front() >> 16);
+            const auto product = block.Text(std::string(prefix) + "ProductName");
+            const auto version = block.Text(std::string(prefix) + "ProductVersion");
+            std::printf("parlen-say (%s) %s\n", product.value_or("").c_str(),
+                        version.value_or("").c_str());
+            return 0;
+        }
+    }
+    std::fprintf(stderr, "parlen-say: the version cannot be read from '%s'\n", path.c_str());
+    return kFailure;
 }
 
 bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
@@ -34,107 +152,85 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
     return true;
 }
 
-// The window's title shows the same two values of the program's version block.
-int PrintVersion() {
-    TVersionInfo info;
-    try {
-        const std::string product = info.ProductName(), version = info.ProductVersion();
-        std::printf("parlen-say (%s) %s\n", product.c_str(), version.c_str());
-        return 0;
-    } catch (const Exception& e) {
-        std::fprintf(stderr, "parlen-say: the version cannot be read: %s\n", e.what());
-        return kFailure;
-    }
-}
-
 }  // namespace
 
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Speaks a text aloud or renders it into an audio file, or lists the installed voices.");
-    // Not Qt's own help option: that one also offers Qt's options, which are not read here.
-    const QCommandLineOption help({"h", "help"}, "Display this help.");
-    parser.addOption(help);
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption list(
-        "list", "List the voices: index, name, engine, dialect, gender, pitch and speed ranges.");
-    const QCommandLineOption voice(
-        "voice", "Voice to use (letter case ignored); default: the first listed.", "NAME");
-    const QCommandLineOption pitch("pitch", "Pitch in engine units (see --list).", "N");
-    const QCommandLineOption speed("speed", "Speed in engine units (see --list).", "N");
-    const QCommandLineOption volume("volume", "Volume from 0 to 100.", "PERCENT");
-    const QCommandLineOption out(
-        {"out", "wav"},
-        "Render into this file instead of speaking aloud: its extension names the format "
-        "(.wav, .flac, .ogg or .oga for Vorbis, .opus, .mp3; WAV for any other).",
-        "FILE");
-    const QCommandLineOption timings(
-        "timings",
-        "With --out: write every word's start and every sentence in this file, as "
-        ".vtt (WebVTT), .srt (SubRip) or .json by its extension. Not written when the "
-        "render fails; an interrupted render (Ctrl+C) gets those of the audio it kept.",
-        "FILE");
-    const QCommandLineOption events("events",
-                                    "Print each notification: milliseconds, kind, word offset.");
-    const QCommandLineOption jobs(
-        "jobs",
-        "Processes that render a long text into a file at once; default: PARLEN_RENDER_JOBS, "
-        "else one per core. 1 renders in this process only.",
-        "N");
-    parser.addOptions({list, voice, pitch, speed, volume, out, timings, events, jobs});
-    parser.addPositionalArgument(
+    Option help{{"h", "help"}, "", "Display this help."};
+    Option version{{"v", "version"}, "", "Displays version information."};
+    Option list{{"list"},
+                "",
+                "List the voices: index, name, engine, dialect, gender, pitch and speed ranges."};
+    Option voice{
+        {"voice"}, "NAME", "Voice to use (letter case ignored); default: the first listed."};
+    Option pitch{{"pitch"}, "N", "Pitch in engine units (see --list)."};
+    Option speed{{"speed"}, "N", "Speed in engine units (see --list)."};
+    Option volume{{"volume"}, "PERCENT", "Volume from 0 to 100."};
+    Option out{{"out", "wav"},
+               "FILE",
+               "Render into this file instead of speaking aloud: its extension names the format "
+               "(.wav, .flac, .ogg or .oga for Vorbis, .opus, .mp3; WAV for any other)."};
+    Option timings{{"timings"},
+                   "FILE",
+                   "With --out: write every word's start and every sentence in this file, as "
+                   ".vtt (WebVTT), .srt (SubRip) or .json by its extension. Not written when the "
+                   "render fails; an interrupted render (Ctrl+C) gets those of the audio it kept."};
+    Option events{{"events"}, "", "Print each notification: milliseconds, kind, word offset."};
+    Option jobs{{"jobs"},
+                "N",
+                "Processes that render a long text into a file at once; default: "
+                "PARLEN_RENDER_JOBS, else one per core. 1 renders in this process only."};
+    const std::string program = argc > 0 && argv[0] ? argv[0] : "parlen-say";
+    Parser parser{
+        program.substr(program.rfind('/') + 1),
+        "Speaks a text aloud or renders it into an audio file, or lists the installed voices.",
         "FILE",
-        QString("Text to speak; '-' or nothing reads standard input. Input that is not a "
-                "regular file (a pipe, a device) is read up to %1 MiB. NUL bytes are read "
-                "as blanks.")
-            .arg(kStreamInputLimit >> 20),
-        "[FILE|-]");
+        "[FILE|-]",
+        "Text to speak; '-' or nothing reads standard input. Input that is not a regular file "
+        "(a pipe, a device) is read up to " +
+            std::to_string(kStreamInputLimit >> 20) + " MiB. NUL bytes are read as blanks.",
+        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &events, &jobs}};
 
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << FromBytes(argv[i]);
-    if (!parser.parse(arguments)) {
-        std::fprintf(stderr, "parlen-say: %s\n%s", ToBytes(parser.errorText()).c_str(),
-                     ToBytes(parser.helpText()).c_str());
+    std::vector<std::string> inputs;
+    if (const std::optional<std::string> error = parser.Parse(argc, argv, inputs)) {
+        std::fprintf(stderr, "parlen-say: %s\n%s", error->c_str(), parser.Help().c_str());
         return kUsageError;
     }
-    if (parser.isSet(help)) {
-        std::fputs(ToBytes(parser.helpText()).c_str(), stdout);
+    if (help.set) {
+        std::fputs(parser.Help().c_str(), stdout);
         return 0;
     }
-    if (parser.isSet(version)) return PrintVersion();
+    if (version.set) return PrintVersion();
 
-    o.list = parser.isSet(list);
-    o.events = parser.isSet(events);
-    if (parser.isSet(voice)) o.voice = ToBytes(parser.value(voice));
+    o.list = list.set;
+    o.events = events.set;
+    if (voice.set) o.voice = voice.given;
     struct Number {
-        const QCommandLineOption& option;
+        const Option& option;
         uint32_t min, max;
         std::optional<uint32_t>& value;
     };
     for (const Number& n :
          {Number{pitch, 0, 65535, o.pitch}, Number{speed, 0, 4294967295u, o.speed},
           Number{volume, 0, 100, o.volume}, Number{jobs, 1, kMaxJobs, o.jobs}}) {
-        if (!parser.isSet(n.option)) continue;
-        const std::string text = ToBytes(parser.value(n.option));
+        if (!n.option.set) continue;
+        const std::string& text = n.option.given;
         uint32_t value = 0;
         if (!ParseNumber(text, n.max, value) || value < n.min) {
             std::fprintf(stderr, "parlen-say: --%s wants a whole number from %u to %u, not '%s'\n",
-                         ToBytes(n.option.names().constFirst()).c_str(), n.min, n.max,
-                         text.c_str());
+                         n.option.names.front().c_str(), n.min, n.max, text.c_str());
             return kUsageError;
         }
         n.value = value;
     }
-    if (parser.isSet(out)) {
-        o.out = ToBytes(parser.value(out));
+    if (out.set) {
+        o.out = out.given;
         if (o.out.empty()) {
             std::fprintf(stderr, "parlen-say: --out needs a file name\n");
             return kUsageError;
         }
     }
-    if (parser.isSet(timings)) {
-        o.timings = ToBytes(parser.value(timings));
+    if (timings.set) {
+        o.timings = timings.given;
         if (o.out.empty()) {
             std::fprintf(stderr,
                          "parlen-say: --timings needs --out: timings come from a file render\n");
@@ -152,12 +248,11 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                      "parlen-say: --events and --out - would both write to standard output\n");
         return kUsageError;
     }
-    const QStringList inputs = parser.positionalArguments();
     if (inputs.size() > 1) {
         std::fprintf(stderr, "parlen-say: only one input file, not also '%s'\n",
-                     ToBytes(inputs.at(1)).c_str());
+                     inputs.at(1).c_str());
         return kUsageError;
     }
-    if (!inputs.isEmpty()) o.input = ToBytes(inputs.front());
+    if (!inputs.empty()) o.input = inputs.front();
     return std::nullopt;
 }

@@ -20,5 +20,5 @@ struct Options {
 };
 
 // Reads the command line into o; nothing when the program goes on, else its exit code
-// after the help, the version or a message. Needs the QCoreApplication.
+// after the help, the version or a message.
 std::optional<int> ParseOptions(int argc, char** argv, Options& o);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QSocketNotifier>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -36,18 +35,10 @@ void OnSignal(int signal) {
 
 }  // namespace
 
-SaySignals::SaySignals(std::function<void(int)> interrupted) {
+SaySignals::SaySignals(std::function<void(int)> interrupted)
+    : interrupted_(std::move(interrupted)) {
     if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return;  // then signals end it
     owner = ::getpid();
-    auto* notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, &context_);
-    QObject::connect(notifier, &QSocketNotifier::activated, &context_,
-                     [notifier, interrupted = std::move(interrupted)] {
-                         char bytes[16];
-                         while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
-                         }
-                         notifier->setEnabled(false);
-                         interrupted(caught);
-                     });
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -64,6 +55,19 @@ SaySignals::~SaySignals() {
     ::close(wakePipe[0]);
     ::close(wakePipe[1]);
     wakePipe[0] = wakePipe[1] = -1;
+}
+
+int SaySignals::Descriptor() const {
+    return delivered_ ? -1 : wakePipe[0];
+}
+
+void SaySignals::Deliver() {
+    char bytes[16];
+    while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
+    }
+    if (delivered_ || caught == 0) return;
+    delivered_ = true;
+    interrupted_(caught);
 }
 
 const char* SaySignals::Name(int signal) {

@@ -5,11 +5,11 @@
 //   parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]
 //              [--out|--wav FILE [--timings FILE]] [--events] [--jobs N] [--help]
 //              [--version] [FILE|-]
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QString>
-#include <QTimer>
+#include <poll.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "platform/Apartment.h"
+#include "platform/ApartmentLoop.h"
 #include "platform/ClassRegistry.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
+#include "support/Unicode.h"
 #include "tools/SayInput.h"
 #include "tools/SayOptions.h"
 #include "tools/SaySignals.h"
@@ -33,7 +35,8 @@ namespace {
 
 // An engine reports at least every word while it speaks; this long without any report
 // (before the start or after it) means it refused the text silently or got stuck.
-constexpr int kSilenceTimeoutMs = 15000;
+constexpr std::chrono::milliseconds kSilenceTimeout{15000};
+using Clock = std::chrono::steady_clock;
 
 int List() {
     TMSpeech speech;
@@ -80,7 +83,7 @@ bool WriteTimings(const std::string& path, const std::string& content) {
     }
 }
 
-int Say(QCoreApplication& app, const Options& o) {
+int Say(const Options& o) {
     std::string text = ReadSayText(o.input, {o.out, o.timings});
 
     TMSpeech speech;
@@ -99,7 +102,7 @@ int Say(QCoreApplication& app, const Options& o) {
         return kFailure;
     }
     speech.SetOutput(o.out.empty() ? soGeneral : soFile);
-    if (!o.out.empty()) speech.SetFilename(QString::fromLocal8Bit(o.out).toStdU16String());
+    if (!o.out.empty()) speech.SetFilename(FileNameToUtf16(o.out));
     speech.SelectEngine(voice);
     if (!speech.Selected()) {
         std::fprintf(stderr, "parlen-say: the voice '%s' cannot be used\n", voice.c_str());
@@ -112,36 +115,41 @@ int Say(QCoreApplication& app, const Options& o) {
     int exitCode = 0;
     bool started = false;
     long long lastWord = -1;
-    QElapsedTimer clock;
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    watchdog.setInterval(kSilenceTimeoutMs);
+    bool quit = false;
+    const Clock::time_point begun = Clock::now();
+    auto elapsedMs = [&] {
+        return static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count());
+    };
+    // Restarted by every report; the loop below ends the run when it runs out.
+    std::optional<Clock::time_point> watchdog;
+    auto restartWatchdog = [&] { watchdog = Clock::now() + kSilenceTimeout; };
     // Why the text was stopped before its end (an interrupt, a reader that quit); empty
     // while it runs. The marks that come after that describe no audio in the file.
     std::string stoppedBy;
-    QObject::connect(&watchdog, &QTimer::timeout, &app, [&] {
+    auto silent = [&] {
         if (stoppedBy.empty())
             std::fprintf(stderr, started ? "parlen-say: the engine stopped reporting progress\n"
                                          : "parlen-say: the engine did not start speaking\n");
         exitCode = kFailure;
-        app.quit();
-    });
-    // Stopped as Cancel stops it, from the event loop rather than inside a notification.
+        quit = true;
+    };
+    // Stopped as Cancel stops it, from the loop rather than inside a notification.
     auto stop = [&](std::string why) {
         if (!stoppedBy.empty()) return;
         stoppedBy = std::move(why);
-        watchdog.start();
-        QTimer::singleShot(0, &app, [&] {
+        restartWatchdog();
+        Apartment::Post([&] {
             try {
                 speech.Stop();
             } catch (const Exception& e) {
                 std::fprintf(stderr, "parlen-say: %s\n", e.what());
                 exitCode = kFailure;
-                app.quit();
+                quit = true;
             }
         });
     };
-    const SaySignals interrupts(
+    SaySignals interrupts(
         [&](int signal) { stop(std::string("interrupted by ") + SaySignals::Name(signal)); });
     // Standard output that can no longer be written (its reader quit) ends the text.
     bool outputBroken = false;
@@ -153,9 +161,9 @@ int Say(QCoreApplication& app, const Options& o) {
         stop(std::string("cannot write the events to standard output: ") + std::strerror(error));
     };
     auto event = [&](const char* kind, uint32_t offset) {
-        watchdog.start();
+        restartWatchdog();
         if (!o.events || outputBroken) return;
-        std::printf("%lld %s %u\n", static_cast<long long>(clock.elapsed()), kind, offset);
+        std::printf("%lld %s %u\n", elapsedMs(), kind, offset);
         flushEvents();
     };
     speech.OnStart = [&](void*) {
@@ -170,13 +178,13 @@ int Say(QCoreApplication& app, const Options& o) {
         // A file renders faster than the word positions can be shown: every word comes
         // here, with its first sample as a fourth field.
         speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
-            watchdog.start();
+            restartWatchdog();
             if (!stoppedBy.empty()) return;
             if (!o.timings.empty()) {
                 marks.insert(marks.end(), words.begin(), words.end());
                 rate = r;
             }
-            const long long elapsed = clock.elapsed();
+            const long long elapsed = elapsedMs();
             for (const ParlenWordTime& w : words) {
                 if (w.sentenceEnd) continue;
                 lastWord = w.offset;
@@ -198,8 +206,8 @@ int Say(QCoreApplication& app, const Options& o) {
     };
     speech.OnStop = [&](void*) {
         event("stop", speech.WordPosition());
-        watchdog.stop();
-        app.quit();
+        watchdog.reset();
+        quit = true;
     };
     // An error inside a notification ends the run with its message.
     Apartment::SetGuard([&](const Apartment::Call& call) {
@@ -208,11 +216,10 @@ int Say(QCoreApplication& app, const Options& o) {
         } catch (const std::exception& e) {
             std::fprintf(stderr, "parlen-say: %s\n", e.what());
             exitCode = kFailure;
-            app.quit();
+            quit = true;
         }
     });
-    clock.start();
-    watchdog.start();
+    restartWatchdog();
     try {
         // Handed over as it is: the speech component keeps its own copy, and a long
         // text is then held once, unless the timings need it to name their words.
@@ -223,7 +230,30 @@ int Say(QCoreApplication& app, const Options& o) {
         Apartment::SetGuard(nullptr);
         return kFailure;
     }
-    app.exec();
+    // The program's loop: notifications come through the apartment's descriptor,
+    // interrupts through the signals' pipe, and the watchdog is the wait's limit.
+    while (!quit) {
+        pollfd fds[2] = {{ApartmentLoop::WakeDescriptor(), POLLIN, 0},
+                         {interrupts.Descriptor(), POLLIN, 0}};
+        int timeoutMs = -1;
+        if (watchdog) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*watchdog - Clock::now());
+            timeoutMs = static_cast<int>(std::max<long long>(0, left.count()));
+        }
+        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+            std::fprintf(stderr, "parlen-say: cannot wait for the engine: %s\n",
+                         std::strerror(errno));
+            exitCode = kFailure;
+            break;
+        }
+        if (fds[1].revents != 0) interrupts.Deliver();
+        if (fds[0].revents != 0) ApartmentLoop::RunQueued();
+        if (!quit && watchdog && Clock::now() >= *watchdog) {
+            watchdog.reset();
+            silent();
+        }
+    }
     Apartment::SetGuard(nullptr);
     if (!stoppedBy.empty()) {
         // A stopped render leaves its partial file, as Cancel does, with the timings of
@@ -261,7 +291,6 @@ int Say(QCoreApplication& app, const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     // A reader that quits shows as a failed write, reported, rather than killing the program.
     IgnoreBrokenPipes();
     Options options;
@@ -271,7 +300,7 @@ int main(int argc, char** argv) {
     if (options.jobs) SetRenderJobs(*options.jobs);
     int code = 0;
     try {
-        code = options.list ? List() : Say(app, options);
+        code = options.list ? List() : Say(options);
     } catch (const EUsageError& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());
         code = kUsageError;

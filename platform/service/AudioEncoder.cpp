@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <QString>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include <utility>
 
 #include "platform/service/FlacHeader.h"
+#include "support/Unicode.h"
 
 namespace {
 
@@ -165,9 +165,7 @@ void AudioEncoder::Tag(const std::string& title, const std::string& artist) {
     if (!file_ || frames_ > 0) return;
     // MP3 tags are written in Latin-1: characters beyond it become '?'.
     const bool latin1 = mp3_;
-    const auto text = [latin1](const std::string& s) {
-        return latin1 ? QString::fromUtf8(s).toLatin1().toStdString() : s;
-    };
+    const auto text = [latin1](const std::string& s) { return latin1 ? Utf8ToLatin1(s) : s; };
     if (!title.empty()) sf_set_string(file_, SF_STR_TITLE, text(title).c_str());
     if (!artist.empty()) sf_set_string(file_, SF_STR_ARTIST, text(artist).c_str());
 }

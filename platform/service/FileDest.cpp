@@ -1,7 +1,5 @@
 #include "platform/service/FileDest.h"
 
-#include <QFile>
-#include <QString>
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -9,6 +7,7 @@
 
 #include "platform/ErrorInfo.h"
 #include "platform/service/Rf64.h"
+#include "support/Unicode.h"
 
 namespace {
 
@@ -19,7 +18,7 @@ constexpr unsigned kHeaderEverySeconds = 5;
 constexpr unsigned kQueueSeconds = 2;
 
 std::string EightBitName(const char16_t* name) {
-    return QFile::encodeName(QString::fromUtf16(name)).toStdString();
+    return FileNameFromUtf16(name);
 }
 
 void Put32(unsigned char* at, uint32_t v) {

@@ -1,10 +1,10 @@
 #include "platform/service/FlacHeader.h"
 
 #include <FLAC/stream_decoder.h>
+#include <md5.h>
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -24,8 +24,9 @@ struct Reading {
     uint64_t samples = 0;
     unsigned bits = 0;
     bool broken = false;
-    QCryptographicHash md5{QCryptographicHash::Md5};
+    MD5_CTX md5;
     std::vector<char> bytes;
+    Reading() { MD5Init(&md5); }
 };
 
 FLAC__StreamDecoderReadStatus ReadCb(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes,
@@ -51,7 +52,7 @@ FLAC__StreamDecoderWriteStatus WriteCb(const FLAC__StreamDecoder*, const FLAC__F
     for (unsigned i = 0; i < blocksize; ++i)
         for (unsigned c = 0; c < channels; ++c)
             for (unsigned b = 0; b < size; ++b) *out++ = char(uint32_t(buffer[c][i]) >> (8 * b));
-    r->md5.addData(QByteArrayView(r->bytes.data(), qsizetype(r->bytes.size())));
+    MD5Update(&r->md5, reinterpret_cast<const uint8_t*>(r->bytes.data()), r->bytes.size());
     r->samples += blocksize;
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
@@ -91,7 +92,8 @@ bool CompleteFlacHeader(int fd) {
     total[0] = static_cast<unsigned char>((total[0] & 0xF0) | ((r.samples >> 32) & 0x0F));
     for (int i = 0; i < 4; ++i)
         total[size_t(1 + i)] = static_cast<unsigned char>(r.samples >> (24 - 8 * i));
-    const QByteArray md5 = r.md5.result();
+    uint8_t md5[MD5_DIGEST_LENGTH];
+    MD5Final(md5, &r.md5);
     return ::pwrite(fd, total.data(), total.size(), kTotalAt) == ssize_t(total.size()) &&
-           ::pwrite(fd, md5.constData(), size_t(md5.size()), kMd5At) == md5.size();
+           ::pwrite(fd, md5, sizeof md5, kMd5At) == ssize_t(sizeof md5);
 }

@@ -35,6 +35,9 @@ for program in "$BUILD/bin/parlenmaker" "$BUILD/bin/parlen-say" \
         esac
     done
 done
+# parlen-say loads no Qt library: their start-up would be a fifth of a short render's.
+readelf -d "$prefix/bin/parlen-say" | grep -q 'NEEDED.*libQt' &&
+    fail "parlen-say needs a Qt library: $(readelf -d "$prefix/bin/parlen-say" | grep -o 'libQt[^]]*')"
 "$prefix/bin/parlen-say" --list >"$scratch/voices" 2>&1 || fail "parlen-say --list failed"
 grep -q flite "$scratch/voices" || fail "parlen-say lists no flite voice"
 grep -q ' - festival' "$scratch/voices" || fail "parlen-say lists no Festival voice"

@@ -82,6 +82,9 @@ TEST(StringList, FindLineComparesWholeLinesIgnoringCase) {
     EXPECT_EQ(list.FindLine("\xc3\xa4RGER"), 3);
     list.AppendLine("");
     EXPECT_EQ(list.FindLine(""), 4);
+    list.AppendLine("M\xc4\x81ori \xce\xa3\xce\xbf\xcf\x86\xce\xaf\xce\xb1");  // "Māori Σοφία"
+    EXPECT_EQ(list.FindLine("M\xc4\x80ORI \xcf\x83\xce\x9f\xce\xa6\xce\x8a\xce\x91"), 5);
+    EXPECT_EQ(list.FindLine("\xe4rger"), -1) << "a Latin-1 byte is not the letter";
 }
 
 TEST(StringList, CopyLinesReplacesInSourceOrderInsideABracket) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "support/TextCodec.h"
+#include "support/Unicode.h"
 
 using namespace std::string_literals;
 
@@ -57,4 +58,25 @@ TEST(TextCodec, LoneSurrogatesEncodeAsReplacement) {
     s += QChar(0xD800);
     s += QChar(u'x');
     EXPECT_EQ(EncodeText(s), "\xef\xbf\xbdx");
+}
+
+TEST(FileNames, AnyBytesNameTheSameFileAfterTheWayThroughUtf16) {
+    const struct {
+        std::string bytes;
+        std::u16string utf16;
+    } cases[] = {
+        {"out.wav", u"out.wav"},
+        {"caf\xc3\xa9 \xf0\x9f\x98\x80.mp3", u"caf\u00e9 \U0001F600.mp3"},
+        // Latin-1, a stray continuation byte, an overlong "/", an encoded surrogate.
+        {"caf\xe9|\x80|\xc0\xaf|\xed\xa0\x80"s,
+         u"caf\xdce9|\xdc80|\xdcc0\xdcaf|\xdced\xdca0\xdc80"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.utf16, FileNameToUtf16(c.bytes)) << c.bytes;
+        EXPECT_EQ(c.bytes, FileNameFromUtf16(FileNameToUtf16(c.bytes))) << c.bytes;
+    }
+    // Lone surrogates that no byte stands for are not invented bytes.
+    EXPECT_EQ("a\xef\xbf\xbd", FileNameFromUtf16(std::u16string{u'a', char16_t(0xD800)}));
+    EXPECT_EQ("\xef\xbf\xbd", FileNameFromUtf16(std::u16string{char16_t(0xDC10)}));
+    EXPECT_EQ("caf\xe9 ? ?", Utf8ToLatin1("caf\xc3\xa9 \xe2\x82\xac \xff"));
 }
