@@ -2,6 +2,8 @@
 
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/service/EspeakVoiceCache.h"
 #include "platform/service/Visemes.h"
 
 namespace {
@@ -31,13 +34,37 @@ std::optional<AppliedVoice>& Applied() {
     return applied;
 }
 
+// espeak-ng looks a voice up by its file name in lower case, so a name with capitals
+// (gmw/en-US) is found only by reading every voice file, a quarter of a one-word
+// render. Handed the file itself, under the lower-case name of a descriptor, it loads
+// that file alone, the same way.
+bool SetVoice(const std::string& identifier) {
+    if (std::any_of(identifier.begin(), identifier.end(),
+                    [](unsigned char c) { return c >= 'A' && c <= 'Z'; })) {
+        const char* data = nullptr;
+        espeak_Info(&data);
+        for (const char* folder : {"/voices/", "/lang/"}) {
+            if (!data) break;
+            const int fd = ::open((std::string(data) + folder + identifier).c_str(),
+                                  O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0) continue;
+            const std::string path = "/proc/self/fd/" + std::to_string(fd);
+            const bool set = espeak_SetVoiceByFile(path.c_str()) == EE_OK;
+            ::close(fd);
+            if (set) return true;
+            break;
+        }
+    }
+    return espeak_SetVoiceByName(identifier.c_str()) == EE_OK;
+}
+
 bool Apply(const std::string& identifier, const VoiceSettings& settings) {
     std::optional<AppliedVoice>& applied = Applied();
     if (applied && applied->identifier == identifier && applied->settings.speed == settings.speed &&
         applied->settings.pitch == settings.pitch)
         return true;
     applied.reset();  // a failure below leaves espeak-ng in a state we do not know
-    if (espeak_SetVoiceByName(identifier.c_str()) != EE_OK) return false;
+    if (!SetVoice(identifier)) return false;
     if (espeak_SetParameter(espeakRATE, static_cast<int>(settings.speed), 0) != EE_OK ||
         espeak_SetParameter(espeakPITCH, settings.pitch, 0) != EE_OK ||
         espeak_SetParameter(espeakVOLUME, 100, 0) != EE_OK)
@@ -168,6 +195,13 @@ std::vector<EspeakVoiceInfo> EspeakVoice::ListVoices() {
     // output) starts when one of its voices first speaks.
     static const bool pathKnown = (espeak_ng_InitializePath(nullptr), true);
     (void)pathKnown;
+    const char* dataDir = nullptr;
+    const char* version = espeak_Info(&dataDir);
+    const std::string data = dataDir ? dataDir : "";
+    const std::string key = std::string(version ? version : "") + " " + data;
+    const std::string cacheFile = data.empty() ? std::string() : DefaultVoiceCacheFile();
+    if (auto cached = LoadVoiceCache(cacheFile, key)) return std::move(*cached);
+    const EspeakVoiceFolders folders = StampVoiceFolders(data);
     const espeak_VOICE** list = espeak_ListVoices(nullptr);
     for (size_t i = 0; list && list[i]; ++i) {
         const espeak_VOICE& v = *list[i];
@@ -184,6 +218,7 @@ std::vector<EspeakVoiceInfo> EspeakVoice::ListVoices() {
         info.age = v.age;
         voices.push_back(std::move(info));
     }
+    if (!voices.empty()) SaveVoiceCache(cacheFile, key, folders, voices);
     return voices;
 }
 

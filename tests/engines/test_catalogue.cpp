@@ -1,17 +1,22 @@
 // The catalogue of engine modes on the real espeak-ng, flite and Festival installation.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <functional>
 #include <set>
 
 #include "EngineTestKit.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Guid.h"
+#include "platform/service/EspeakVoiceCache.h"
 #include "platform/service/FestivalVoices.h"
+#include "support/FileReplace.h"
 
 namespace {
 std::vector<std::string> Enumerate() {
@@ -275,11 +280,81 @@ TEST(Catalogue, FestivalsLibraryIsMappedOnlyWhenOneOfItsVoicesSpeaks) {
 TEST(Catalogue, ListIsTheSameWhetherOrNotEnginesHaveStarted) {
     EXPECT_FALSE(RenderText("kal (US English male, 8 kHz) - flite", "one").empty());
     EXPECT_FALSE(RenderText("English (America) - espeak-ng", "one").empty());
-    QProcess fresh;
-    fresh.start(QCoreApplication::applicationDirPath() + "/parlen-say", {"--list"});
-    ASSERT_TRUE(fresh.waitForFinished(60000));
-    std::vector<std::string> listed;
-    for (const QByteArray& line : fresh.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty()) listed.push_back(line.split('\t').value(1).toStdString());
-    EXPECT_EQ(listed, Enumerate());
+    // The first program reads the voice files and keeps the list, the second reads
+    // the list it kept.
+    QTemporaryDir cache;
+    for (int run = 0; run < 2; ++run) {
+        QProcess fresh;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", cache.path());
+        fresh.setProcessEnvironment(env);
+        fresh.start(QCoreApplication::applicationDirPath() + "/parlen-say", {"--list"});
+        ASSERT_TRUE(fresh.waitForFinished(60000));
+        std::vector<std::string> listed;
+        for (const QByteArray& line : fresh.readAllStandardOutput().split('\n'))
+            if (!line.isEmpty()) listed.push_back(line.split('\t').value(1).toStdString());
+        EXPECT_EQ(listed, Enumerate()) << "run " << run;
+        EXPECT_TRUE(QFile::exists(cache.filePath("parlenmaker/espeak-voices"))) << "run " << run;
+    }
+}
+
+// The kept list is used only while no voice folder changed and the file is whole.
+TEST(Catalogue, KeptVoiceListIsUsedOnlyWhileNoVoiceFolderChanged) {
+    QTemporaryDir data;
+    const std::string root = data.path().toStdString();
+    const std::vector<EspeakVoiceInfo> voices = {{"English (America)", "en-us", "gmw/en-US", 1, 0},
+                                                 {"German", "de", "gmw/de", 2, 30}};
+    auto prepare = [&] {
+        for (const char* dir : {"voices/!v", "lang/gmw"})
+            ASSERT_TRUE(QDir().mkpath(data.filePath(dir)));
+        // Changed long ago: a change within the file system clock's tick would go unseen.
+        const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        for (const char* dir : {"voices", "voices/!v", "lang", "lang/gmw"})
+            ASSERT_EQ(0, ::utimensat(AT_FDCWD, (root + "/" + dir).c_str(), old, 0)) << dir;
+    };
+    const std::string file = root + "/cache/parlenmaker/espeak-voices";
+    const struct {
+        const char* change;
+        std::function<void()> apply;
+        bool kept;
+    } cases[] = {
+        {"nothing", [] {}, true},
+        {"a voice added",
+         [&] { QFile(data.filePath("lang/gmw/en-GB")).open(QIODevice::WriteOnly); }, false},
+        {"a variant removed", [&] { QDir(data.filePath("voices/!v")).removeRecursively(); }, false},
+        {"another espeak-ng", [] {}, false},
+        {"a cut file",
+         [&] {
+             QFile(QString::fromStdString(file))
+                 .resize(QFileInfo(QString::fromStdString(file)).size() - 3);
+         },
+         false},
+        {"a damaged number",
+         [&] {
+             std::string text;
+             ASSERT_TRUE(ReadWholeFile(file, text));
+             text.replace(text.find("voice\t2\t30"), 11, "voice\tx\t30");
+             ASSERT_TRUE(ReplaceFileContents(file, [&](const std::string*) { return text; }));
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        prepare();
+        ASSERT_TRUE(SaveVoiceCache(file, "1.51", StampVoiceFolders(root), voices)) << c.change;
+        c.apply();
+        const auto kept =
+            LoadVoiceCache(file, std::string(c.change) == "another espeak-ng" ? "1.52" : "1.51");
+        ASSERT_EQ(c.kept, kept.has_value()) << c.change;
+        if (kept) {
+            EXPECT_EQ(voices.size(), kept->size());
+            EXPECT_EQ("gmw/de", kept->back().identifier);
+            EXPECT_EQ(30u, kept->back().age);
+        }
+    }
+    // Fields the file cannot hold, and folders changed a moment ago, are not kept.
+    EXPECT_FALSE(
+        SaveVoiceCache(file, "1.51", StampVoiceFolders(root), {{"A\tB", "en", "x", 0, 0}}));
+    QDir(data.filePath("lang/gmw")).removeRecursively();
+    QDir().mkpath(data.filePath("lang/gmw"));
+    EXPECT_FALSE(SaveVoiceCache(file, "1.51", StampVoiceFolders(root), voices));
 }
