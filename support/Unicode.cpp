@@ -55,6 +55,28 @@ char32_t Fold(char32_t c) {
     if (c >= kNotUtf8 || !unicode) return c;
     return static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(c), unicode), unicode));
 }
+
+// A lone surrogate that stands for a byte becomes that byte where bytes are asked for;
+// any other becomes U+FFFD.
+std::string FromUtf16(std::u16string_view text, bool bytes) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (bytes && c >= 0xDC80 && c <= 0xDCFF) {
+            out += static_cast<char>(c - 0xDC00);  // a byte that was not UTF-8
+            continue;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
 }  // namespace
 
 std::u16string FileNameToUtf16(std::string_view bytes) {
@@ -75,23 +97,11 @@ std::u16string FileNameToUtf16(std::string_view bytes) {
 }
 
 std::string FileNameFromUtf16(std::u16string_view name) {
-    std::string out;
-    out.reserve(name.size());
-    for (size_t i = 0; i < name.size(); ++i) {
-        char32_t c = name[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-            name[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            out += static_cast<char>(c - 0xDC00);  // a byte that was not UTF-8
-            continue;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
+    return FromUtf16(name, true);
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    return FromUtf16(text, false);
 }
 
 std::string Utf8ToLatin1(std::string_view text) {

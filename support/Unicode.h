@@ -9,6 +9,9 @@
 std::u16string FileNameToUtf16(std::string_view bytes);
 std::string FileNameFromUtf16(std::u16string_view name);
 
+// UTF-16 (host order code units) to UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
 // UTF-8 text as Latin-1 (tags of formats that hold nothing else); a character outside
 // Latin-1, or a byte that is not UTF-8, becomes '?'.
 std::string Utf8ToLatin1(std::string_view text);

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/Unicode.h"
+
 struct TFixedFileInfo {
     static constexpr uint32_t kSignature = 0xFEEF04BD;
     static constexpr size_t kSize = 52;
@@ -73,6 +75,3 @@ class TVersionBlock {
     std::optional<Node> root_;
     bool valid_ = false;
 };
-
-// UTF-16 (host order code units) to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
