@@ -13,7 +13,7 @@
 #include "OwnSoundServer.h"
 #include "SinkCapture.h"
 #include "platform/ClassRegistry.h"
-#include "platform/service/DeviceDest.h"
+#include "platform/device/DeviceDest.h"
 #include "platform/service/SpeechService.h"
 
 namespace {
@@ -173,9 +173,10 @@ TEST_F(DeviceDestLostServer, FrozenHoldsNoCallAndTheFailureFollows) {
         SCOPED_TRACE(c.call);
         server_.Kill();
         ASSERT_TRUE(server_.Start()) << server_.Error();
-        auto dest = MakeCom<DeviceDest>();
+        // Declared before the destination: its thread may still report while it goes.
         std::mutex m;
         std::string why;
+        auto dest = MakeCom<DeviceDest>();
         dest->SetFailureCallback([&](HRESULT, const std::string& what) {
             std::lock_guard lock(m);
             why = what;
