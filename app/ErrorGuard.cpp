@@ -8,7 +8,7 @@
 
 #include "platform/Apartment.h"
 #include "support/Errors.h"
-#include "support/TextCodec.h"
+#include "support/qt/TextCodec.h"
 
 namespace ErrorGuard {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "support/Strings.h"
-#include "support/TextCodec.h"
+#include "support/qt/TextCodec.h"
 
 namespace {
 bool IsAscii(const std::string& s) {

@@ -25,12 +25,12 @@
 #include "app/TextLayoutRunner.h"
 #include "app/fmMainAccessibility.h"
 #include "speech/mSpeech.h"
-#include "support/ComboBoxStrings.h"
-#include "support/DesktopSeams.h"
-#include "support/MemoStrings.h"
-#include "support/TextCodec.h"
-#include "support/VersionInfo.h"
-#include "support/urllabel.h"
+#include "support/qt/ComboBoxStrings.h"
+#include "support/qt/DesktopSeams.h"
+#include "support/qt/MemoStrings.h"
+#include "support/qt/TextCodec.h"
+#include "support/qt/VersionInfo.h"
+#include "support/qt/urllabel.h"
 
 namespace {
 const char* const kProductTitle = PARLEN_MAKER_SITE " - Parlen Maker";

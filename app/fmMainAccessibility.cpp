@@ -12,7 +12,7 @@
 #include <QTabWidget>
 
 #include "app/fmMain.h"
-#include "support/urllabel.h"
+#include "support/qt/urllabel.h"
 
 namespace {
 void Describe(QWidget* widget, const char* name, const char* description) {

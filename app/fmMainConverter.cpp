@@ -17,8 +17,8 @@
 #include "app/fmMain.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
-#include "support/MemoStrings.h"
-#include "support/TextCodec.h"
+#include "support/qt/MemoStrings.h"
+#include "support/qt/TextCodec.h"
 
 namespace {
 template <class F>

@@ -10,10 +10,10 @@
 #include "app/FileDialog.h"
 #include "app/fmMain.h"
 #include "speech/mSpeech.h"
-#include "support/ComboBoxStrings.h"
+#include "support/qt/ComboBoxStrings.h"
 #include "support/IniFiles.h"
 #include "support/SysUtils.h"
-#include "support/TextCodec.h"
+#include "support/qt/TextCodec.h"
 
 namespace {
 const char* const kSection = "Voice";

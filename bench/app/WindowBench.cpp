@@ -10,7 +10,7 @@
 #include "app/FileDialog.h"
 #include "app/fmMain.h"
 #include "speech/mSpeech.h"
-#include "support/VersionInfo.h"
+#include "support/qt/VersionInfo.h"
 
 WindowBench::WindowBench() {
     TFileDialog::SetExecuteHook([this](const TFileDialog&) {

@@ -13,7 +13,7 @@
 #include "ReferenceRender.h"
 #include "WindowBench.h"
 #include "app/fmMain.h"
-#include "support/MemoStrings.h"
+#include "support/qt/MemoStrings.h"
 #include "support/StringList.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/service/TextScan.h"
-#include "platform/service/VoiceBackend.h"
-#include "platform/service/VoiceCatalogue.h"
+#include "platform/voices/TextScan.h"
+#include "platform/voices/VoiceBackend.h"
+#include "platform/voices/VoiceCatalogue.h"
 
 namespace {
 // Short texts are what trips a voice up; longer ones only cost time.

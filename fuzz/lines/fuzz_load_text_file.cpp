@@ -15,7 +15,7 @@
 
 #include "FuzzMemo.h"
 #include "support/LineBreaks.h"
-#include "support/MemoStrings.h"
+#include "support/qt/MemoStrings.h"
 
 namespace {
 

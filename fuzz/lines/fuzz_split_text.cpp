@@ -8,7 +8,7 @@
 
 #include "FuzzMemo.h"
 #include "support/LineBreaks.h"
-#include "support/MemoStrings.h"
+#include "support/qt/MemoStrings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -1,4 +1,4 @@
-#include "platform/service/AudioEncoder.h"
+#include "platform/audio/AudioEncoder.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/service/FlacHeader.h"
+#include "platform/audio/FlacHeader.h"
 #include "support/Unicode.h"
 
 namespace {

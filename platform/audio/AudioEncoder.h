@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/service/FileTarget.h"
+#include "platform/audio/FileTarget.h"
 
 enum class FileFormat { Wav, Flac, Vorbis, Opus, Mp3 };
 

@@ -1,4 +1,4 @@
-#include "platform/service/EncodeQueue.h"
+#include "platform/audio/EncodeQueue.h"
 
 #include <algorithm>
 #include <utility>

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/service/AudioEncoder.h"
+#include "platform/audio/AudioEncoder.h"
 
 class EncodeQueue {
   public:

@@ -1,4 +1,4 @@
-#include "platform/service/FileDest.h"
+#include "platform/audio/FileDest.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/ErrorInfo.h"
-#include "platform/service/Rf64.h"
+#include "platform/audio/Rf64.h"
 #include "support/Unicode.h"
 
 namespace {

@@ -28,11 +28,11 @@
 #include <string>
 
 #include "platform/ComObject.h"
-#include "platform/service/AudioDest.h"
-#include "platform/service/AudioEncoder.h"
-#include "platform/service/EncodeQueue.h"
-#include "platform/service/FileTarget.h"
-#include "platform/service/MarkQueue.h"
+#include "platform/audio/AudioDest.h"
+#include "platform/audio/AudioEncoder.h"
+#include "platform/audio/EncodeQueue.h"
+#include "platform/audio/FileTarget.h"
+#include "platform/audio/MarkQueue.h"
 
 class FileDest final : public TComObject<IAudioFile, IParlenAudioDest> {
   public:

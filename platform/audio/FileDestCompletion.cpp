@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/ErrorInfo.h"
-#include "platform/service/FileDest.h"
-#include "platform/service/Rf64.h"
+#include "platform/audio/FileDest.h"
+#include "platform/audio/Rf64.h"
 
 std::function<HRESULT()> FileDest::Completion() {
     std::shared_ptr<Taken> taken = Take();

@@ -1,4 +1,4 @@
-#include "platform/service/FileTarget.h"
+#include "platform/audio/FileTarget.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

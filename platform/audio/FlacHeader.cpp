@@ -1,4 +1,4 @@
-#include "platform/service/FlacHeader.h"
+#include "platform/audio/FlacHeader.h"
 
 #include <FLAC/stream_decoder.h>
 #include <md5.h>

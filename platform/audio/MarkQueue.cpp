@@ -1,4 +1,4 @@
-#include "platform/service/MarkQueue.h"
+#include "platform/audio/MarkQueue.h"
 
 void MarkQueue::Add(uint64_t frame, Call call) {
     if (call) marks_.emplace(frame, std::move(call));

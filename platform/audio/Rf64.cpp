@@ -1,4 +1,4 @@
-#include "platform/service/Rf64.h"
+#include "platform/audio/Rf64.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

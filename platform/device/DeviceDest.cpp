@@ -1,4 +1,4 @@
-#include "platform/service/DeviceDest.h"
+#include "platform/device/DeviceDest.h"
 
 #include <pulse/rtclock.h>
 

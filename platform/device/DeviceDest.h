@@ -39,9 +39,9 @@
 #include <string>
 
 #include "platform/ComObject.h"
-#include "platform/service/AudioDest.h"
-#include "platform/service/MarkQueue.h"
-#include "platform/service/PulseLoop.h"
+#include "platform/audio/AudioDest.h"
+#include "platform/audio/MarkQueue.h"
+#include "platform/device/PulseLoop.h"
 
 class DeviceDest final : public TComObject<IAudioMultiMediaDevice, IParlenAudioDest> {
   public:

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "platform/service/DeviceDest.h"
+#include "platform/device/DeviceDest.h"
 
 HRESULT DeviceDest::Pause() {
     ApiScope scope(marks_, this);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "platform/service/DeviceDest.h"
+#include "platform/device/DeviceDest.h"
 
 namespace {
 // The clock is read this often while anything waits to be heard.

@@ -1,4 +1,4 @@
-#include "platform/service/PulseLoop.h"
+#include "platform/device/PulseLoop.h"
 
 #include <cstdlib>
 #include <thread>

@@ -1,12 +1,12 @@
-#include "platform/service/EngineCore.h"
+#include "platform/render/EngineCore.h"
 
 #include <algorithm>
 #include <cmath>
 #include <new>
 
 #include "platform/ErrorInfo.h"
-#include "platform/service/TextScan.h"
-#include "platform/service/Visemes.h"
+#include "platform/voices/TextScan.h"
+#include "platform/voices/Visemes.h"
 
 namespace {
 using Event = EngineEvents::Event;

@@ -17,11 +17,11 @@
 #include <string>
 
 #include "platform/ComPtr.h"
-#include "platform/service/AudioDest.h"
-#include "platform/service/EngineEvents.h"
-#include "platform/service/ParallelRender.h"
-#include "platform/service/SynthesisWorker.h"
-#include "platform/service/VoiceBackend.h"
+#include "platform/audio/AudioDest.h"
+#include "platform/render/EngineEvents.h"
+#include "platform/render/ParallelRender.h"
+#include "platform/voices/SynthesisWorker.h"
+#include "platform/voices/VoiceBackend.h"
 
 class EngineCore : public SynthesisClient, public std::enable_shared_from_this<EngineCore> {
   public:

@@ -1,4 +1,4 @@
-#include "platform/service/EngineEvents.h"
+#include "platform/render/EngineEvents.h"
 
 #include <cstdint>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "platform/service/ParallelRender.h"
+#include "platform/render/ParallelRender.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/service/RenderWorker.h"
+#include "platform/render/RenderWorker.h"
 
 namespace {
 // Segments hold at least this much text, so that a worker's start-up stays small

@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/service/SpoolBudget.h"
-#include "platform/service/VoiceBackend.h"
+#include "platform/render/SpoolBudget.h"
+#include "platform/voices/VoiceBackend.h"
 
 class ParallelRender {
   public:

@@ -1,4 +1,4 @@
-#include "platform/service/RenderWorker.h"
+#include "platform/render/RenderWorker.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,7 +17,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/service/ParallelRender.h"
+#include "platform/render/ParallelRender.h"
 
 namespace {
 constexpr char kOutOfMemory[] = "Not enough memory to synthesise the text";

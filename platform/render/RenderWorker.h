@@ -10,8 +10,8 @@
 #include <string_view>
 #include <type_traits>
 
-#include "platform/service/SpoolBudget.h"
-#include "platform/service/VoiceBackend.h"
+#include "platform/render/SpoolBudget.h"
+#include "platform/voices/VoiceBackend.h"
 
 static_assert(std::is_trivially_copyable_v<SynthEvent>, "events go through the spool as bytes");
 

@@ -1,4 +1,4 @@
-#include "platform/service/SpoolBudget.h"
+#include "platform/render/SpoolBudget.h"
 
 #include <linux/futex.h>
 #include <sys/mman.h>

@@ -1,7 +1,7 @@
 // Registers the two audio destination classes with the class registry.
 #include "platform/ClassRegistry.h"
-#include "platform/service/DeviceDest.h"
-#include "platform/service/FileDest.h"
+#include "platform/device/DeviceDest.h"
+#include "platform/audio/FileDest.h"
 #include "platform/service/SpeechService.h"
 
 namespace {

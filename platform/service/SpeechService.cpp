@@ -1,6 +1,6 @@
 #include "platform/service/SpeechService.h"
 
-#include "platform/service/ParallelRender.h"
+#include "platform/render/ParallelRender.h"
 #include "platform/service/TTSEnumerator.h"
 
 void RegisterSpeechService() {

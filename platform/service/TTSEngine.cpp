@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/service/EngineCore.h"
-#include "platform/service/InlineTag.h"
+#include "platform/render/EngineCore.h"
+#include "platform/voices/InlineTag.h"
 
 TTSEngine::TTSEngine(const TTSMODEINFOA& mode, std::unique_ptr<VoiceBackend> voice,
                      ComPtr<IParlenAudioDest> dest)

@@ -20,8 +20,8 @@
 #include <memory>
 
 #include "platform/ComObject.h"
-#include "platform/service/AudioDest.h"
-#include "platform/service/VoiceBackend.h"
+#include "platform/audio/AudioDest.h"
+#include "platform/voices/VoiceBackend.h"
 
 class EngineCore;
 

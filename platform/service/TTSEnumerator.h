@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/ComObject.h"
-#include "platform/service/VoiceCatalogue.h"
+#include "platform/voices/VoiceCatalogue.h"
 
 class TTSEnumerator : public TComObject<ITTSEnumA> {
   public:

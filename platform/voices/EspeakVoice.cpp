@@ -1,4 +1,4 @@
-#include "platform/service/EspeakVoice.h"
+#include "platform/voices/EspeakVoice.h"
 
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
@@ -13,8 +13,8 @@
 #include <optional>
 #include <set>
 
-#include "platform/service/EspeakVoiceCache.h"
-#include "platform/service/Visemes.h"
+#include "platform/voices/EspeakVoiceCache.h"
+#include "platform/voices/Visemes.h"
 
 namespace {
 unsigned& Rate() {

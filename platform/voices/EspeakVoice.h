@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/service/VoiceBackend.h"
+#include "platform/voices/VoiceBackend.h"
 
 struct EspeakVoiceInfo {
     std::string name;        // as espeak-ng names it, trimmed

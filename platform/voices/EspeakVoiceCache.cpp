@@ -1,4 +1,4 @@
-#include "platform/service/EspeakVoiceCache.h"
+#include "platform/voices/EspeakVoiceCache.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

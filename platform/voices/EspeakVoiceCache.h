@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/service/EspeakVoice.h"
+#include "platform/voices/EspeakVoice.h"
 
 // The voice folders under espeak-ng's data folder, each with its time and inode.
 struct EspeakVoiceFolders {

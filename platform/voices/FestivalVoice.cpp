@@ -1,4 +1,4 @@
-#include "platform/service/FestivalVoice.h"
+#include "platform/voices/FestivalVoice.h"
 
 #include <soxr.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "platform/festival/FestivalBridge.h"
-#include "platform/service/Visemes.h"
+#include "platform/voices/Visemes.h"
 
 namespace {
 // The samples at `to` per second, read as recorded at `from`.

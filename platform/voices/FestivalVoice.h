@@ -10,7 +10,7 @@
 // pitch factor, its length kept by asking for that much more (or less) time.
 #include <string>
 
-#include "platform/service/VoiceBackend.h"
+#include "platform/voices/VoiceBackend.h"
 
 class FestivalVoice : public VoiceBackend {
   public:

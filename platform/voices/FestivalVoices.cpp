@@ -1,4 +1,4 @@
-#include "platform/service/FestivalVoices.h"
+#include "platform/voices/FestivalVoices.h"
 
 #include <algorithm>
 #include <cctype>

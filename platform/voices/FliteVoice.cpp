@@ -1,4 +1,4 @@
-#include "platform/service/FliteVoice.h"
+#include "platform/voices/FliteVoice.h"
 
 #include <dlfcn.h>
 #include <flite/flite.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <map>
 
-#include "platform/service/Visemes.h"
+#include "platform/voices/Visemes.h"
 
 namespace {
 // Each voice is a library of its own, mapped when the voice first speaks: the larger

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/service/VoiceBackend.h"
+#include "platform/voices/VoiceBackend.h"
 
 struct FliteVoiceInfo {
     std::string name;  // kal, kal16, slt, rms, awb

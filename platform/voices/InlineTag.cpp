@@ -1,4 +1,4 @@
-#include "platform/service/InlineTag.h"
+#include "platform/voices/InlineTag.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "platform/service/SynthesisWorker.h"
+#include "platform/voices/SynthesisWorker.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "platform/service/TextScan.h"
+#include "platform/voices/TextScan.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/service/Visemes.h"
+#include "platform/voices/Visemes.h"
 
 #include <cctype>
 #include <cstring>

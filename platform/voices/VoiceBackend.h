@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/service/TextScan.h"
+#include "platform/voices/TextScan.h"
 #include "speech/speech.h"
 
 struct VoiceLimits {

@@ -1,4 +1,4 @@
-#include "platform/service/VoiceCatalogue.h"
+#include "platform/voices/VoiceCatalogue.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,11 +7,11 @@
 #include <set>
 
 #include "platform/Guid.h"
-#include "platform/service/EspeakVoice.h"
-#include "platform/service/FestivalVoice.h"
-#include "platform/service/FestivalVoices.h"
-#include "platform/service/FliteVoice.h"
-#include "platform/service/SynthesisWorker.h"
+#include "platform/voices/EspeakVoice.h"
+#include "platform/voices/FestivalVoice.h"
+#include "platform/voices/FestivalVoices.h"
+#include "platform/voices/FliteVoice.h"
+#include "platform/voices/SynthesisWorker.h"
 
 namespace {
 // Interface and feature bits of the mode record.

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/service/VoiceBackend.h"
+#include "platform/voices/VoiceBackend.h"
 #include "speech/speech.h"
 
 struct VoiceMode {

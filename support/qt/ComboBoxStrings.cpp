@@ -1,9 +1,9 @@
-#include "support/ComboBoxStrings.h"
+#include "support/qt/ComboBoxStrings.h"
 
 #include <QComboBox>
 
 #include "support/Errors.h"
-#include "support/TextCodec.h"
+#include "support/qt/TextCodec.h"
 
 TComboBoxStrings::TComboBoxStrings(QComboBox* box) : box_(box) {}
 

@@ -1,4 +1,4 @@
-#include "support/DesktopSeams.h"
+#include "support/qt/DesktopSeams.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include "support/MemoStrings.h"
+#include "support/qt/MemoStrings.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
@@ -11,7 +11,7 @@
 
 #include "support/Errors.h"
 #include "support/LineBreaks.h"
-#include "support/TextCodec.h"
+#include "support/qt/TextCodec.h"
 
 namespace {
 

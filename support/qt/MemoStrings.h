@@ -11,7 +11,7 @@
 // as boxes on pages that have not been shown yet must still take and give text.
 //
 // The text form is the control's text with CR LF between paragraphs and no break after
-// the last one; bytes that are not valid UTF-8 survive the round trip (support/TextCodec.h).
+// the last one; bytes that are not valid UTF-8 survive the round trip (support/qt/TextCodec.h).
 // Text handed to the control has its breaks normalised, line and paragraph separators
 // included (TextBoxLineBreaks), so that every line shown is a line of the text form.
 #include <QFont>

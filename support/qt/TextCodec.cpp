@@ -1,4 +1,4 @@
-#include "support/TextCodec.h"
+#include "support/qt/TextCodec.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/VersionInfo.h"
+#include "support/qt/VersionInfo.h"
 
 #include <sys/stat.h>
 

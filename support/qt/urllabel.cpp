@@ -1,9 +1,9 @@
-#include "support/urllabel.h"
+#include "support/qt/urllabel.h"
 
 #include <QMouseEvent>
 
-#include "support/DesktopSeams.h"
-#include "support/TextCodec.h"
+#include "support/qt/DesktopSeams.h"
+#include "support/qt/TextCodec.h"
 
 QColor ColorToQColor(TColor color) {
     return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);

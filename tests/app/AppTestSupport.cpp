@@ -9,7 +9,7 @@
 #include <QThread>
 
 #include "speech/mSpeech.h"
-#include "support/DesktopSeams.h"
+#include "support/qt/DesktopSeams.h"
 
 UiRecorder::UiRecorder() {
     ErrorGuard::SetErrorBoxHook([this](const QString& title, const QString& text) {

@@ -16,7 +16,7 @@
 #include "AudioCheck.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
-#include "support/VersionInfo.h"
+#include "support/qt/VersionInfo.h"
 
 class Engines : public ::testing::Test {
   protected:

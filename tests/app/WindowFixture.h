@@ -11,7 +11,7 @@
 #include "AppTestSupport.h"
 #include "FakeSpeechService.h"
 #include "speech/mSpeech.h"
-#include "support/VersionInfo.h"
+#include "support/qt/VersionInfo.h"
 
 inline FakeMode NamedMode(const std::string& name) {
     FakeMode m;

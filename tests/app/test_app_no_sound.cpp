@@ -15,7 +15,7 @@
 #include "TinyDisk.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
-#include "support/VersionInfo.h"
+#include "support/qt/VersionInfo.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QTextBlock>
 
 #include "ConverterFixture.h"
-#include "support/MemoStrings.h"
+#include "support/qt/MemoStrings.h"
 
 namespace {
 

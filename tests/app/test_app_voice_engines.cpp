@@ -18,7 +18,7 @@
 #include "SinkCapture.h"
 #include "platform/service/SpeechService.h"
 #include "speech/mSpeech.h"
-#include "support/VersionInfo.h"
+#include "support/qt/VersionInfo.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 
 #include "WindowFixture.h"
 #include "platform/Apartment.h"
-#include "support/DesktopSeams.h"
+#include "support/qt/DesktopSeams.h"
 #include "support/Errors.h"
-#include "support/urllabel.h"
+#include "support/qt/urllabel.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "DeviceDestKit.h"
 #include "SinkCapture.h"
-#include "platform/service/DeviceDest.h"
+#include "platform/device/DeviceDest.h"
 
 namespace {
 // Writes like a synthesis worker: as much as Room() allows, waiting for the room

@@ -18,8 +18,8 @@
 
 #include "Unprivileged.h"
 #include "platform/ClassRegistry.h"
-#include "platform/service/FileDest.h"
-#include "platform/service/Rf64.h"
+#include "platform/audio/FileDest.h"
+#include "platform/audio/Rf64.h"
 #include "platform/service/SpeechService.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "ModalDriver.h"
 #include "WindowFixture.h"
-#include "support/urllabel.h"
+#include "support/qt/urllabel.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/ComObject.h"
-#include "platform/service/AudioDest.h"
-#include "platform/service/VoiceCatalogue.h"
+#include "platform/audio/AudioDest.h"
+#include "platform/voices/VoiceCatalogue.h"
 
 // Keeps every frame. Marks run in order of their frames once their frame has been
 // written: at once, like the WAV file, or (paced, the default) one at a time from

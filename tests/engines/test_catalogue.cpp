@@ -14,8 +14,8 @@
 #include "EngineTestKit.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Guid.h"
-#include "platform/service/EspeakVoiceCache.h"
-#include "platform/service/FestivalVoices.h"
+#include "platform/voices/EspeakVoiceCache.h"
+#include "platform/voices/FestivalVoices.h"
 #include "support/FileReplace.h"
 
 namespace {

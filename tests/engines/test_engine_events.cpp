@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "EngineTestKit.h"
-#include "platform/service/EngineCore.h"
-#include "platform/service/EngineEvents.h"
-#include "platform/service/FestivalVoice.h"
+#include "platform/render/EngineCore.h"
+#include "platform/render/EngineEvents.h"
+#include "platform/voices/FestivalVoice.h"
 
 namespace {
 const char* const kEspeak = "English (America) - espeak-ng";

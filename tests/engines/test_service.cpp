@@ -9,7 +9,7 @@
 
 #include "EngineTestKit.h"
 #include "platform/ClassRegistry.h"
-#include "platform/service/ParallelRender.h"
+#include "platform/render/ParallelRender.h"
 #include "platform/service/SpeechService.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include <cctype>
 
-#include "platform/service/InlineTag.h"
-#include "platform/service/TextScan.h"
-#include "platform/service/Visemes.h"
+#include "platform/voices/InlineTag.h"
+#include "platform/voices/TextScan.h"
+#include "platform/voices/Visemes.h"
 
 TEST(TextScan, ControlCharactersBecomeBlanksKeepingOffsets) {
     std::string text =

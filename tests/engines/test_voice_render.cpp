@@ -10,7 +10,7 @@
 
 #include "EngineTestKit.h"
 #include "platform/service/SpeechService.h"
-#include "platform/service/TextScan.h"
+#include "platform/voices/TextScan.h"
 #include "speech/mSpeech.h"
 
 namespace {

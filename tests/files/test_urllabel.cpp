@@ -9,8 +9,8 @@
 #include <fstream>
 #include <functional>
 
-#include "support/DesktopSeams.h"
-#include "support/urllabel.h"
+#include "support/qt/DesktopSeams.h"
+#include "support/qt/urllabel.h"
 
 namespace fs = std::filesystem;
 

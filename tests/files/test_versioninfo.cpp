@@ -9,7 +9,7 @@
 
 #include "BlockBuilder.h"
 #include "support/Errors.h"
-#include "support/VersionInfo.h"
+#include "support/qt/VersionInfo.h"
 #include "support/VersionSource.h"
 
 namespace fs = std::filesystem;

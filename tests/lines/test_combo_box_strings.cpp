@@ -4,9 +4,9 @@
 #include <QPlainTextEdit>
 
 #include "qt_app.h"
-#include "support/ComboBoxStrings.h"
+#include "support/qt/ComboBoxStrings.h"
 #include "support/Errors.h"
-#include "support/MemoStrings.h"
+#include "support/qt/MemoStrings.h"
 #include "support/StringList.h"
 
 namespace {

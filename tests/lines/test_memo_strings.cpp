@@ -12,7 +12,7 @@
 
 #include "qt_app.h"
 #include "support/Errors.h"
-#include "support/MemoStrings.h"
+#include "support/qt/MemoStrings.h"
 #include "support/StringList.h"
 
 namespace fs = std::filesystem;

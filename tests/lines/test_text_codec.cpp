@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "support/TextCodec.h"
+#include "support/qt/TextCodec.h"
 #include "support/Unicode.h"
 
 using namespace std::string_literals;

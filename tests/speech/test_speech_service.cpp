@@ -16,7 +16,7 @@
 #include "RealService.h"
 #include "TinyDisk.h"
 #include "platform/ComPtr.h"
-#include "platform/service/ParallelRender.h"
+#include "platform/render/ParallelRender.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 

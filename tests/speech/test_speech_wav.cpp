@@ -20,7 +20,7 @@
 
 #include "BenchStats.h"
 #include "RealService.h"
-#include "platform/service/EspeakVoice.h"
+#include "platform/voices/EspeakVoice.h"
 #include "speech/mSpeech.h"
 
 namespace {
