@@ -17,43 +17,43 @@ set -euo pipefail
 ROOT="${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 cd "$ROOT"
 
-# What each room may include besides itself.
-declare -A MAY=(
-    [interface]=""
-    [support]="interface"
-    [supportqt]="support interface"
-    [platform]="support interface"
-    [festival]=""
-    [voices]="platform support interface festival"
-    [audio]="platform support interface"
-    [device]="audio platform support interface"
-    [render]="voices audio platform support interface"
-    [service]="render voices device audio platform support interface"
-    [speech]="platform support interface"
-    [app]="speech service platform supportqt support interface"
-    [tools]="speech service platform support interface"
+# The rooms, the first pattern that matches a file naming its room, with the rooms it
+# may include besides itself. A folder under a room's own is no room until listed.
+RULES=(
+    "speech/speech.h   interface"
+    "support/qt/*      supportqt support interface"
+    "support/*/*       unknown"
+    "support/*         support   interface"
+    "platform/festival/* festival"
+    "platform/voices/* voices    platform support interface festival"
+    "platform/audio/*  audio     platform support interface"
+    "platform/device/* device    audio platform support interface"
+    "platform/render/* render    voices audio platform support interface"
+    "platform/service/* service  render voices device audio platform support interface"
+    "platform/*/*      unknown"
+    "platform/*        platform  support interface"
+    "speech/*/*        unknown"
+    "speech/*          speech    platform support interface"
+    "app/*             app       speech service platform supportqt support interface"
+    "tools/*           tools     speech service platform support interface"
 )
+declare -A MAY=()
+for rule in "${RULES[@]}"; do
+    read -r _ room may <<<"$rule"
+    MAY[$room]="$may"
+done
 
 room_of() {
-    case "$1" in
-    speech/speech.h) echo interface ;;
-    support/qt/*) echo supportqt ;;
-    support/*/*) echo unknown ;;
-    support/*) echo support ;;
-    platform/festival/*) echo festival ;;
-    platform/voices/*) echo voices ;;
-    platform/audio/*) echo audio ;;
-    platform/device/*) echo device ;;
-    platform/render/*) echo render ;;
-    platform/service/*) echo service ;;
-    platform/*/*) echo unknown ;;
-    platform/*) echo platform ;;
-    speech/*/*) echo unknown ;;
-    speech/*) echo speech ;;
-    app/*) echo app ;;
-    tools/*) echo tools ;;
-    *) echo unknown ;;
-    esac
+    local rule pattern room
+    for rule in "${RULES[@]}"; do
+        read -r pattern room _ <<<"$rule"
+        # shellcheck disable=SC2053  # the pattern is a glob on purpose
+        if [[ "$1" == $pattern ]]; then
+            echo "$room"
+            return
+        fi
+    done
+    echo unknown
 }
 
 failures=0
@@ -90,7 +90,7 @@ done < <(find app tools speech support platform -type f \( -name '*.cpp' -o -nam
 
 [ "$checked" -gt 0 ] || { echo "check-rooms: no sources under $ROOT" >&2; exit 2; }
 if [ "$failures" -gt 0 ]; then
-    echo "check-rooms: $failures include(s) against the rooms' order" >&2
+    echo "check-rooms: $failures file(s) or include(s) out of the rooms' order" >&2
     exit 1
 fi
 echo "check-rooms: $checked files keep to their rooms"
