@@ -8,7 +8,7 @@
 #   voices, audio -> platform -> support
 #
 # support/qt (what meets Qt) serves the window alone: parlen-say and the service load no
-# Qt library.
+# Qt library, and a Qt header anywhere else fails too.
 # speech/speech.h, the platform's interfaces, is below them all; the speech component
 # (speech/), the window (app/) and parlen-say (tools/) are above the service.
 #
@@ -37,6 +37,9 @@ RULES=(
     "app/*             app       speech service platform supportqt support interface"
     "tools/*           tools     speech service platform support interface"
 )
+# Only these files may include Qt's headers: parlen-say and the speech service load no
+# Qt library.
+QT_FILES=("app/*" "support/qt/*" "platform/Apartment.cpp")
 declare -A MAY=()
 for rule in "${RULES[@]}"; do
     read -r _ room may <<<"$rule"
@@ -69,6 +72,14 @@ while IFS= read -r file; do
     if [ "$room" = unknown ]; then
         fail "$file is in no room: give its folder a place in ${BASH_SOURCE[0]##*/}"
         continue
+    fi
+    if grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "$file"; then
+        qt=no
+        for pattern in "${QT_FILES[@]}"; do
+            # shellcheck disable=SC2053  # the pattern is a glob on purpose
+            [[ "$file" == $pattern ]] && qt=yes
+        done
+        [ "$qt" = yes ] || fail "$file includes a Qt header: only the window's rooms use Qt"
     fi
     while IFS= read -r header; do
         # Includes are written from the source folder; one beside the file is its own.
