@@ -3,11 +3,12 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 RUNTIME_PACKAGES=(qt6-base-dev libespeak-ng-dev espeak-ng-data flite1-dev libpulse-dev libmd-dev
+                  libzip-dev libpoppler-qt6-dev libhunspell-dev
                   libsndfile1-dev libflac-dev libsoxr-dev festival-dev festival festvox-us-slt-hts festvox-kallpc16k
                   cmake ninja-build g++ pkg-config fonts-liberation2 librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev pulseaudio pulseaudio-utils sox espeak-ng flite
                binutils-mingw-w64-x86-64 desktop-file-utils appstream file dpkg-dev
-               xvfb x11-utils xdotool libx11-dev ffmpeg
+               xvfb x11-utils xdotool libx11-dev ffmpeg hunspell-en-us
                at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0)
 # Only the fuzz targets (scripts/fuzz.sh) are built with clang and its libFuzzer.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)

@@ -29,6 +29,10 @@ PARLEN_ERROR_KIND(EInvalidOperation);
 PARLEN_ERROR_KIND(EOutOfResources);
 PARLEN_ERROR_KIND(EStringListError);
 PARLEN_ERROR_KIND(EConvertError);
+// A document that cannot be imported: the message names the file and the reason.
+PARLEN_ERROR_KIND(EDocumentError);
+// An import stopped by its caller.
+PARLEN_ERROR_KIND(EDocumentCancelled);
 
 #undef PARLEN_ERROR_KIND
 

@@ -3,12 +3,7 @@
 #include <locale.h>
 #include <wctype.h>
 
-namespace {
-constexpr char32_t kNotUtf8 = 0x110000;  // above every code point
-
-// The code point starting at text[i], advancing i; kNotUtf8 + byte for a byte that
-// does not start a well-formed sequence (overlong forms and surrogates included).
-char32_t Next(std::string_view text, size_t& i) {
+char32_t NextUtf8(std::string_view text, size_t& i) {
     const auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = b(i);
     size_t length = lead < 0x80                   ? 1
@@ -49,6 +44,8 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
+namespace {
+
 // Letter case from the C library's Unicode tables; the C locale would know only ASCII.
 char32_t Fold(char32_t c) {
     static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
@@ -83,7 +80,7 @@ std::u16string FileNameToUtf16(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
     for (size_t i = 0; i < bytes.size();) {
-        const char32_t c = Next(bytes, i);
+        const char32_t c = NextUtf8(bytes, i);
         if (c >= kNotUtf8) {
             out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(c - kNotUtf8));
         } else if (c >= 0x10000) {
@@ -108,7 +105,7 @@ std::string Utf8ToLatin1(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        const char32_t c = Next(text, i);
+        const char32_t c = NextUtf8(text, i);
         out += c <= 0xFF ? static_cast<char>(c) : '?';
     }
     return out;
@@ -117,6 +114,6 @@ std::string Utf8ToLatin1(std::string_view text) {
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
     size_t i = 0, j = 0;
     while (i < a.size() && j < b.size())
-        if (Fold(Next(a, i)) != Fold(Next(b, j))) return false;
+        if (Fold(NextUtf8(a, i)) != Fold(NextUtf8(b, j))) return false;
     return i == a.size() && j == b.size();
 }

@@ -3,6 +3,13 @@
 #include <string>
 #include <string_view>
 
+// The code point starting at text[i], advancing i; kNotUtf8 + byte for a byte that
+// does not start a well-formed sequence (overlong forms and surrogates included).
+inline constexpr char32_t kNotUtf8 = 0x110000;  // above every code point
+char32_t NextUtf8(std::string_view text, size_t& i);
+// Appends a code point (below kNotUtf8) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
+
 // File names are bytes; the speech component takes them as UTF-16. Bytes that are not
 // UTF-8 travel as lone surrogates U+DC80..U+DCFF and come back as the same bytes, so a
 // name in any encoding names the same file.
