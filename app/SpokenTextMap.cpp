@@ -18,6 +18,7 @@ constexpr int kResyncWindow = 16384;
 
 void TSpokenTextMap::Clear() {
     lines_.clear();
+    leftOut_.clear();
     text_.clear();
     byteLength_ = 0;
 }
@@ -32,8 +33,17 @@ void TSpokenTextMap::Append(const std::string& bytes, int charStart, int charCou
     byteLength_ += bytes.size() + 2;
 }
 
-void TSpokenTextMap::Build(const TStrings& spokenLines, const QString& boxText) {
+void TSpokenTextMap::Build(const TStrings& spokenLines, const QString& boxText,
+                           std::vector<std::pair<int, int>> leftOut) {
     Clear();
+    int removed = 0;
+    for (auto& [start, end] : leftOut) {
+        const int length = end - start;
+        start -= removed;
+        end = length;
+        removed += length;
+    }
+    leftOut_ = std::move(leftOut);
     const int count = spokenLines.LineCount();
     lines_.reserve(static_cast<size_t>(count));
     const QStringView box(boxText);
@@ -69,6 +79,16 @@ void TSpokenTextMap::BuildStandalone(const TStrings& spokenLines) {
 }
 
 int TSpokenTextMap::CharPosition(uint32_t byteOffset) const {
+    const int position = SpokenPosition(byteOffset);
+    if (position < 0) return position;
+    // Past every part left out before it, in the whole box.
+    int shift = 0;
+    for (const auto& [start, length] : leftOut_)
+        if (position >= start) shift += length;
+    return position + shift;
+}
+
+int TSpokenTextMap::SpokenPosition(uint32_t byteOffset) const {
     if (byteOffset >= byteLength_ || lines_.empty()) return -1;
     auto it = std::upper_bound(lines_.begin(), lines_.end(), uint64_t(byteOffset),
                                [](uint64_t off, const Line& l) { return off < l.byteStart; });

@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TStrings;
@@ -16,7 +17,11 @@ class TStrings;
 class TSpokenTextMap {
   public:
     // Aligns the handed-over lines with the box's text at the moment of handing over.
-    void Build(const TStrings& spokenLines, const QString& boxText);
+    // Parts of the box left out of the spoken text (unticked chapters) are given as
+    // [start, end) positions of the whole box, in order; boxText is then the box
+    // without them.
+    void Build(const TStrings& spokenLines, const QString& boxText,
+               std::vector<std::pair<int, int>> leftOut = {});
     // For a text that did not come from the box (the test phrase): positions are the
     // characters of the spoken text itself.
     void BuildStandalone(const TStrings& spokenLines);
@@ -37,8 +42,12 @@ class TSpokenTextMap {
         bool ascii;          // bytes and positions coincide
         uint32_t textStart;  // where its bytes are kept in text_ (non-ASCII lines only)
     };
+    // The position in the box text without the parts left out.
+    int SpokenPosition(uint32_t byteOffset) const;
     void Append(const std::string& bytes, int charStart, int charCount, bool ascii);
 
+    // Where each left-out part starts in the text without them, and its length.
+    std::vector<std::pair<int, int>> leftOut_;
     std::vector<Line> lines_;
     std::string text_;  // the bytes of the non-ASCII lines
     uint64_t byteLength_ = 0;

@@ -2,6 +2,10 @@
 
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QUrl>
+
+#include "documents/Import.h"
+#include "support/qt/TextCodec.h"
 
 TTextBox::TTextBox(QWidget* parent) : QPlainTextEdit(parent) {}
 
@@ -19,7 +23,24 @@ void TTextBox::keyPressEvent(QKeyEvent* event) {
     QPlainTextEdit::keyPressEvent(event);
 }
 
+QString TTextBox::DroppedDocument(const QMimeData* source) {
+    if (!source || !source->hasUrls() || source->urls().size() != 1) return {};
+    const QUrl url = source->urls().front();
+    if (!url.isLocalFile()) return {};
+    const QString name = url.toLocalFile();
+    return documents::FormatOfName(EncodeText(name)) == documents::Format::PlainText ? QString()
+                                                                                     : name;
+}
+
+bool TTextBox::canInsertFromMimeData(const QMimeData* source) const {
+    return !DroppedDocument(source).isEmpty() || QPlainTextEdit::canInsertFromMimeData(source);
+}
+
 void TTextBox::insertFromMimeData(const QMimeData* source) {
+    if (const QString document = DroppedDocument(source); !document.isEmpty()) {
+        emit DocumentDropped(document);
+        return;
+    }
     if (!source || !source->hasText()) {
         QPlainTextEdit::insertFromMimeData(source);
         return;

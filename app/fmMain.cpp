@@ -220,8 +220,18 @@ void TFormMain::BuildConverterGroup() {
 }
 
 void TFormMain::BuildComponents() {
-    DlgLoadText = new TFileDialog(TFileDialog::dkOpen, "Load Text from File...",
-                                  "Text Files (.txt)", "*.txt", "txt", this);
+    // Plain text stays first and the default; documents are imported.
+    DlgLoadText = new TFileDialog(
+        TFileDialog::dkOpen, "Load Text from File...",
+        {{"Text Files (.txt)", "*.txt", "txt"},
+         {"Documents", "*.epub *.pdf *.docx *.odt *.html *.htm *.xhtml *.md", "epub"},
+         {"EPUB Books (.epub)", "*.epub", "epub"},
+         {"PDF Documents (.pdf)", "*.pdf", "pdf"},
+         {"Word Documents (.docx)", "*.docx", "docx"},
+         {"OpenDocument Texts (.odt)", "*.odt", "odt"},
+         {"Web Pages (.html, .htm, .xhtml)", "*.html *.htm *.xhtml", "html"},
+         {"Markdown Texts (.md)", "*.md *.markdown", "md"}},
+        this);
     DlgLoadText->setObjectName("DlgLoadText");
     DlgSaveText = new TFileDialog(TFileDialog::dkSave, "Save Text to File...", "Text Files (.txt)",
                                   "*.txt", "txt", this);
@@ -251,12 +261,14 @@ void TFormMain::BuildComponents() {
     fwMSpeechSave->SetName("fwMSpeechSave");
     fwMSpeechSave->SetOutput(soFile);
     fwMSpeechSave->SetVersion(kMSpeechVersion);
+    BuildChapterList();
 }
 
 void TFormMain::ConnectHandlers() {
     ErrorGuard::InstallForNotifications();
     ConnectVoiceHandlers();
     ConnectConverterHandlers();
+    ConnectDocumentHandlers();
 }
 
 QString TFormMain::ReadmePath() {

@@ -26,6 +26,9 @@ class TTextLayoutRunner;
 class TVersionInfo;
 class TUrlLabel;
 class TMSpeech;
+class TChapterList;
+class TDocumentLoader;
+class TStringList;
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -83,6 +86,8 @@ class TFormMain : public QWidget {
     QPushButton* btConverterCancel = nullptr;
     QProgressBar* pbConverter = nullptr;
     QLabel* lbConverterPos = nullptr;
+    // Beside the page while a loaded document has chapters.
+    TChapterList* gbEditChapters = nullptr;
 
     // Start-up, run once when the window is first shown.
     void FormShow();
@@ -105,6 +110,10 @@ class TFormMain : public QWidget {
     void btTextLoadClick();
     void btTextSaveClick();
     void mmEditTextChange();
+    // Loads a text file as it is, or imports a document (EPUB, PDF, ...) in the
+    // background; the chapter list then shows its chapters.
+    void LoadTextOrDocument(const QString& fileName);
+    bool DocumentLoading() const;
 
     // Converter.
     void btConverterSpeakClick();
@@ -143,6 +152,8 @@ class TFormMain : public QWidget {
     void ConnectHandlers();
     void ConnectVoiceHandlers();
     void ConnectConverterHandlers();
+    void BuildChapterList();
+    void ConnectDocumentHandlers();
     QSlider* MakeTrackBar(const char* name, int left, int top, int singleStep);
     void SetBarRange(QSlider* bar, int64_t min, int64_t max);
     void SetBarPosition(QSlider* bar, int64_t position);
@@ -150,6 +161,9 @@ class TFormMain : public QWidget {
     void CenterOnScreen();
     void SpeakTheText();
     void StartConversion();
+    // The box's lines to speak or render: every line but those of unticked chapters.
+    void ChosenLines(TStrings& into, QString* boxText);
+    void ShowChapterList(bool show);
 
     // Owns the non-visual components (the two speech components), as the window owns
     // its controls.
@@ -159,4 +173,5 @@ class TFormMain : public QWidget {
     TSpokenTextMap spokenMap_;
     // Lays out the text box between messages; Speak and Save... wait for it.
     TTextLayoutRunner* textLayout_ = nullptr;
+    TDocumentLoader* documentLoader_ = nullptr;
 };

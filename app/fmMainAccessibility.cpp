@@ -10,7 +10,9 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTreeWidget>
 
+#include "app/ChapterList.h"
 #include "app/fmMain.h"
 #include "support/qt/urllabel.h"
 
@@ -59,7 +61,9 @@ void DescribeControlsForAccessibility(TFormMain& f) {
              "converter renders it into an audio file.");
     NameScrollBars(f.mmEditText, "Text");
     Describe(f.btTextClear, "Clear text", "Empties the text box.");
-    Describe(f.btTextLoad, "Load text...", "Replaces the text box's text with a text file (.txt).");
+    Describe(f.btTextLoad, "Load text...",
+             "Replaces the text box's text with a text file (.txt) or a document's text (EPUB, "
+             "PDF, DOCX, ODT, HTML, Markdown).");
     Describe(f.btTextSave, "Save text...", "Writes the text box's text into a text file (.txt).");
 
     Describe(f.gbEditVoice, nullptr, "The engine and its pitch, speed and volume.");
@@ -102,4 +106,8 @@ void DescribeControlsForAccessibility(TFormMain& f) {
     Describe(f.btConverterCancel, "Cancel saving audio",
              "Stops rendering; the audio file keeps what was rendered so far.");
     Describe(f.sbMain, "Status", "Messages about the program's state.");
+    Describe(f.gbEditChapters, nullptr, "The chapters of the loaded document.");
+    Describe(f.gbEditChapters->Tree(), "Chapters",
+             "A ticked chapter is spoken and saved as audio, an unticked one left out (Space "
+             "ticks). Choosing a chapter moves the caret to its start; Return goes to the text.");
 }

@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -76,8 +77,7 @@ void TFormMain::btTextClearClick() {
 
 void TFormMain::btTextLoadClick() {
     if (!DlgLoadText->Execute(this)) return;
-    TMemoStrings lines(mmEditText);
-    lines.LoadTextFile(EncodeText(DlgLoadText->FileName()));
+    LoadTextOrDocument(DlgLoadText->FileName());
 }
 
 void TFormMain::btTextSaveClick() {
@@ -102,18 +102,21 @@ void TFormMain::btConverterSpeakClick() {
 }
 
 void TFormMain::SpeakTheText() {
+    if (DocumentLoading()) {
+        sbMain->showMessage("The document is still loading.");
+        return;
+    }
     if (mmEditText->document()->isEmpty()) {
         btVoiceTestClick();
         return;
     }
-    TMemoStrings lines(mmEditText);
-    fwMSpeech->Text().CopyLines(lines);
-    // Keep how the handed-over text lies in the box, for the word highlight. The raw
-    // text keeps no-break spaces as the lines do (the plain text turns them into
-    // blanks, and every line holding one would have to be searched for).
-    QString box = mmEditText->document()->toRawText();
-    box.replace(QChar::ParagraphSeparator, u'\n');
-    spokenMap_.Build(fwMSpeech->Text(), box);
+    // Keep how the handed-over text lies in the box, for the word highlight.
+    QString box;
+    ChosenLines(fwMSpeech->Text(), &box);
+    if (fwMSpeech->Text().LineCount() == 0) {
+        sbMain->showMessage("Every chapter is unticked: there is nothing to speak.");
+        return;
+    }
     fwMSpeech->Speak();
 }
 
@@ -135,6 +138,10 @@ void TFormMain::btConverterSaveClick() {
 }
 
 void TFormMain::StartConversion() {
+    if (DocumentLoading()) {
+        sbMain->showMessage("The document is still loading.");
+        return;
+    }
     try {
         fwMSpeechSave->SetFilename(DlgSaveAudio->FileName().toStdU16String());
         fwMSpeechSave->SelectEngine(EncodeText(cbVoiceEngines->currentText()));
@@ -142,8 +149,11 @@ void TFormMain::StartConversion() {
         fwMSpeechSave->SetPitch(fwMSpeech->GetPitch());
         fwMSpeechSave->SetSpeed(fwMSpeech->GetSpeed());
         fwMSpeechSave->SetVolume(fwMSpeech->GetVolume());
-        TMemoStrings lines(mmEditText);
-        fwMSpeechSave->Text().CopyLines(lines);
+        ChosenLines(fwMSpeechSave->Text(), nullptr);
+        if (fwMSpeechSave->Text().LineCount() == 0 && !mmEditText->document()->isEmpty()) {
+            sbMain->showMessage("Every chapter is unticked: there is nothing to save.");
+            return;
+        }
     } catch (...) {
         // Nothing to report before the engine starts: no conversion happens.
         return;

@@ -10,9 +10,9 @@
 #include "app/FileDialog.h"
 #include "app/fmMain.h"
 #include "speech/mSpeech.h"
-#include "support/qt/ComboBoxStrings.h"
 #include "support/IniFiles.h"
 #include "support/SysUtils.h"
+#include "support/qt/ComboBoxStrings.h"
 #include "support/qt/TextCodec.h"
 
 namespace {

@@ -19,8 +19,8 @@ struct FormatEntry {
     Format format;
 };
 constexpr FormatEntry kExtensions[] = {
-    {".epub", Format::Epub}, {".pdf", Format::Pdf},       {".docx", Format::Docx},
-    {".odt", Format::Odt},   {".html", Format::Html},     {".htm", Format::Html},
+    {".epub", Format::Epub},  {".pdf", Format::Pdf},     {".docx", Format::Docx},
+    {".odt", Format::Odt},    {".html", Format::Html},   {".htm", Format::Html},
     {".xhtml", Format::Html}, {".md", Format::Markdown}, {".markdown", Format::Markdown},
 };
 
@@ -91,13 +91,20 @@ Format FormatOfName(std::string_view name) {
 
 const char* FormatName(Format format) {
     switch (format) {
-        case Format::Epub: return "EPUB";
-        case Format::Pdf: return "PDF";
-        case Format::Docx: return "DOCX";
-        case Format::Odt: return "ODT";
-        case Format::Html: return "HTML";
-        case Format::Markdown: return "Markdown";
-        case Format::PlainText: break;
+        case Format::Epub:
+            return "EPUB";
+        case Format::Pdf:
+            return "PDF";
+        case Format::Docx:
+            return "DOCX";
+        case Format::Odt:
+            return "ODT";
+        case Format::Html:
+            return "HTML";
+        case Format::Markdown:
+            return "Markdown";
+        case Format::PlainText:
+            break;
     }
     return "plain text";
 }
@@ -107,13 +114,20 @@ Document ImportBytes(std::string_view name, std::string_view bytes, Format forma
     const Source source{name, bytes, &progress};
     source.Progress(0);
     switch (format) {
-        case Format::Epub: return ImportEpub(source);
-        case Format::Pdf: return ImportPdf(source);
-        case Format::Docx: return ImportDocx(source);
-        case Format::Odt: return ImportOdt(source);
-        case Format::Html: return ImportHtml(source);
-        case Format::Markdown: return ImportMarkdown(source);
-        case Format::PlainText: break;
+        case Format::Epub:
+            return ImportEpub(source);
+        case Format::Pdf:
+            return ImportPdf(source);
+        case Format::Docx:
+            return ImportDocx(source);
+        case Format::Odt:
+            return ImportOdt(source);
+        case Format::Html:
+            return ImportHtml(source);
+        case Format::Markdown:
+            return ImportMarkdown(source);
+        case Format::PlainText:
+            break;
     }
     source.Refuse("plain text is not a document to import");
 }

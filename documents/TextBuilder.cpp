@@ -12,7 +12,9 @@ bool IsBlank(char32_t c) {
            c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-bool IsDropped(char32_t c) { return c == 0xAD || c == 0xFFFE || c == 0xFEFF || c == 0x200B; }
+bool IsDropped(char32_t c) {
+    return c == 0xAD || c == 0xFFFE || c == 0xFEFF || c == 0x200B;
+}
 
 // Appends text to out with blanks collapsed: a blank is written only before the next
 // character that is kept, and never first.
@@ -110,9 +112,12 @@ size_t CountWords(std::string_view utf8) {
 
 const char* ChapterKindName(ChapterKind kind) {
     switch (kind) {
-        case ChapterKind::FrontMatter: return "front";
-        case ChapterKind::BackMatter: return "back";
-        case ChapterKind::Body: break;
+        case ChapterKind::FrontMatter:
+            return "front";
+        case ChapterKind::BackMatter:
+            return "back";
+        case ChapterKind::Body:
+            break;
     }
     return "body";
 }

@@ -16,8 +16,8 @@ std::string ProgramDirectory() {
 void* MapBridgeLibrary(const std::string& name, const char* entrySymbol, std::string& why) {
     const std::string programDir = ProgramDirectory();
     why = name + " was not found";
-    for (const std::string& file : {programDir + "/" + name,
-                                    programDir + "/../" PARLEN_PROGRAM_DIR "/" + name, name}) {
+    for (const std::string& file :
+         {programDir + "/" + name, programDir + "/../" PARLEN_PROGRAM_DIR "/" + name, name}) {
         if (file.front() == '/' && access(file.c_str(), F_OK) != 0) continue;
         void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!library) {

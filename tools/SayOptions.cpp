@@ -179,16 +179,30 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                 "N",
                 "Processes that render a long text into a file at once; default: "
                 "PARLEN_RENDER_JOBS, else one per core. 1 renders in this process only."};
+    Option chapters{{"chapters"},
+                    "",
+                    "List the chapters of a document: number, level, kind (body, front, back), "
+                    "words, title."};
+    Option only{{"only"},
+                "LIST",
+                "Speak or render only these chapters of a document, e.g. 3-7,9 (numbers as "
+                "--chapters shows them)."};
+    Option printText{{"print-text"},
+                     "",
+                     "Write the text to standard output instead of speaking it: a document as "
+                     "imported (with --only, those chapters), a text file as it is."};
     const std::string program = argc > 0 && argv[0] ? argv[0] : "parlen-say";
     Parser parser{
         program.substr(program.rfind('/') + 1),
         "Speaks a text aloud or renders it into an audio file, or lists the installed voices.",
         "FILE",
         "[FILE|-]",
-        "Text to speak; '-' or nothing reads standard input. Input that is not a regular file "
-        "(a pipe, a device) is read up to " +
+        "Text to speak; '-' or nothing reads standard input. A name ending in .epub, .pdf, "
+        ".docx, .odt, .html, .htm, .xhtml, .md or .markdown is read as that document. Input "
+        "that is not a regular file (a pipe, a device) is read up to " +
             std::to_string(kStreamInputLimit >> 20) + " MiB. NUL bytes are read as blanks.",
-        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &events, &jobs}};
+        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &events, &jobs,
+         &chapters, &only, &printText}};
 
     std::vector<std::string> inputs;
     if (const std::optional<std::string> error = parser.Parse(argc, argv, inputs)) {
@@ -203,6 +217,20 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
 
     o.list = list.set;
     o.events = events.set;
+    o.document.listChapters = chapters.set;
+    o.document.printText = printText.set;
+    if (only.set) {
+        o.document.only = only.given;
+        if (o.document.only.empty()) {
+            std::fprintf(stderr, "parlen-say: --only needs chapter numbers, e.g. 3-7,9\n");
+            return kUsageError;
+        }
+    }
+    if ((chapters.set || printText.set) && (out.set || list.set)) {
+        std::fprintf(stderr, "parlen-say: --%s prints instead of speaking: it takes no --%s\n",
+                     chapters.set ? "chapters" : "print-text", out.set ? "out" : "list");
+        return kUsageError;
+    }
     if (voice.set) o.voice = voice.given;
     struct Number {
         const Option& option;

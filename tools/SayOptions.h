@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "tools/SayDocument.h"
+
 inline constexpr int kUsageError = 2;
 inline constexpr int kFailure = 1;
 // The most render processes --jobs takes.
@@ -17,6 +19,7 @@ struct Options {
     std::string out;      // the audio file; empty: speak aloud
     std::string timings;  // the word timings' file, with out
     std::string input = "-";
+    DocumentRequest document;
 };
 
 // Reads the command line into o; nothing when the program goes on, else its exit code

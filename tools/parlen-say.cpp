@@ -4,7 +4,7 @@
 //
 //   parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]
 //              [--out|--wav FILE [--timings FILE]] [--events] [--jobs N] [--help]
-//              [--version] [FILE|-]
+//              [--version] [--chapters] [--only LIST] [--print-text] [FILE|-]
 #include <poll.h>
 
 #include <algorithm>
@@ -83,8 +83,21 @@ bool WriteTimings(const std::string& path, const std::string& content) {
     }
 }
 
+// Writes what --chapters or --print-text asked for.
+int Print(const std::string& printed) {
+    if (std::fwrite(printed.data(), 1, printed.size(), stdout) != printed.size() ||
+        std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "parlen-say: cannot write to standard output: %s\n",
+                     std::strerror(errno));
+        return kFailure;
+    }
+    return 0;
+}
+
 int Say(const Options& o) {
-    std::string text = ReadSayText(o.input, {o.out, o.timings});
+    std::optional<std::string> printed;
+    std::string text = ReadSayInput(o.input, {o.out, o.timings}, o.document, printed);
+    if (printed) return Print(*printed);
 
     TMSpeech speech;
     if (!speech.Initialized()) {

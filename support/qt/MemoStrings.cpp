@@ -107,6 +107,13 @@ void TMemoStrings::EnsureIndex() const {
     indexFont_ = doc->defaultFont();
 }
 
+int TMemoStrings::FirstLineOfBlock(int block) const {
+    if (!HasWindow()) return 0;
+    EnsureIndex();
+    const int last = static_cast<int>(firstLine_.size()) - 1;
+    return firstLine_[static_cast<size_t>(std::clamp(block, 0, last))];
+}
+
 int TMemoStrings::LineCount() const {
     if (!HasWindow()) return 0;
     EnsureIndex();

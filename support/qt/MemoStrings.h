@@ -40,6 +40,10 @@ class TMemoStrings : public TStrings {
     std::string JoinLines() const override;
     void SplitText(const std::string& text) override;
 
+    // The number of the first laid-out line of paragraph `block` (the line count for the
+    // paragraph past the last).
+    int FirstLineOfBlock(int block) const;
+
     // The control also refuses texts with more paragraphs than its maximumBlockCount().
     void SetCapacity(size_t bytes) { capacity_ = bytes; }
     size_t Capacity() const { return capacity_; }

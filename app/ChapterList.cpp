@@ -1,0 +1,173 @@
+#include "app/ChapterList.h"
+
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextBlockUserData>
+#include <QTextCursor>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+struct TChapterList::Chapter {
+    QTreeWidgetItem* item = nullptr;
+    QTextCursor start;  // moves with the text; its paragraph is the chapter's first
+    bool alive = true;
+};
+
+namespace {
+// Marks the first paragraph of one or more chapters; the box deletes it with the
+// paragraph, and the chapters go with it.
+class ChapterMark : public QTextBlockUserData {
+  public:
+    explicit ChapterMark(QTimer* prune) : prune_(prune) {}
+    ~ChapterMark() override {
+        for (auto& weak : chapters_)
+            if (auto chapter = weak.lock()) {
+                chapter->alive = false;
+                prune_->start();
+            }
+    }
+    void Add(std::weak_ptr<TChapterList::Chapter> chapter) {
+        chapters_.push_back(std::move(chapter));
+    }
+
+  private:
+    std::vector<std::weak_ptr<TChapterList::Chapter>> chapters_;
+    QTimer* prune_;
+};
+
+QTreeWidgetItem* ItemOf(QTreeWidget* tree, QTreeWidgetItem* parent) {
+    return parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+}
+}  // namespace
+
+TChapterList::TChapterList(QWidget* parent, QPlainTextEdit* box)
+    : QGroupBox("Chapters", parent),
+      box_(box),
+      tree_(new QTreeWidget(this)),
+      pruneTimer_(new QTimer(this)) {
+    setObjectName("gbEditChapters");
+    tree_->setObjectName("tvChapters");
+    tree_->setHeaderHidden(true);
+    tree_->setColumnCount(1);
+    tree_->setUniformRowHeights(true);
+    tree_->header()->setStretchLastSection(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 4, 8, 8);
+    layout->addWidget(tree_);
+    pruneTimer_->setSingleShot(true);
+    pruneTimer_->setInterval(0);
+    connect(pruneTimer_, &QTimer::timeout, this, [this] { Prune(); });
+    connect(tree_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { Choose(item, false); });
+    connect(tree_, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { Choose(item, true); });
+}
+
+void TChapterList::Clear() {
+    const bool wasEmpty = chapters_.empty();
+    // The marks stay in the box's paragraphs but point at nothing.
+    chapters_.clear();
+    tree_->clear();
+    if (!wasEmpty) emit EmptyChanged(true);
+}
+
+void TChapterList::Show(const documents::Document& document) {
+    Clear();
+    QTextDocument* text = box_->document();
+    // A chapter's paragraph: the line breaks before its offset.
+    size_t paragraph = 0, counted = 0;
+    std::vector<QTreeWidgetItem*> parents;  // the last item of each level above
+    ChapterMark* lastMark = nullptr;
+    int lastMarked = -1;
+    for (const documents::Chapter& c : document.chapters) {
+        paragraph += static_cast<size_t>(
+            std::count(document.text.begin() + static_cast<std::ptrdiff_t>(counted),
+                       document.text.begin() + static_cast<std::ptrdiff_t>(c.offset), '\n'));
+        counted = c.offset;
+        QTextBlock block = text->findBlockByNumber(static_cast<int>(paragraph));
+        if (!block.isValid()) continue;
+        auto chapter = std::make_shared<Chapter>();
+        parents.resize(static_cast<size_t>(std::clamp(c.level - 1, 0, int(parents.size()))));
+        chapter->item = ItemOf(tree_, parents.empty() ? nullptr : parents.back());
+        parents.push_back(chapter->item);
+        chapter->item->setText(0, QString::fromStdString(c.title.empty() ? "(untitled)" : c.title));
+        chapter->item->setToolTip(0, chapter->item->text(0));
+        chapter->item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        // Front and back matter are left out until the user ticks them.
+        chapter->item->setCheckState(
+            0, c.kind == documents::ChapterKind::Body ? Qt::Checked : Qt::Unchecked);
+        chapter->start = QTextCursor(block);
+        if (lastMarked != block.blockNumber()) {
+            lastMark = new ChapterMark(pruneTimer_);
+            block.setUserData(lastMark);
+            lastMarked = block.blockNumber();
+        }
+        lastMark->Add(chapter);
+        chapters_.push_back(std::move(chapter));
+    }
+    // Marks of an earlier document replaced above told of nothing that is listed now.
+    pruneTimer_->stop();
+    tree_->expandAll();
+    if (!chapters_.empty()) emit EmptyChanged(false);
+}
+
+void TChapterList::Choose(QTreeWidgetItem* item, bool focusBox) {
+    for (const auto& chapter : chapters_) {
+        if (chapter->item != item || !chapter->alive) continue;
+        QTextCursor caret(chapter->start.block());
+        box_->setTextCursor(caret);
+        box_->ensureCursorVisible();
+        if (focusBox) box_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+}
+
+std::vector<std::pair<int, int>> TChapterList::SkippedParagraphs() const {
+    std::vector<std::pair<int, int>> skipped;
+    for (size_t i = 0; i < chapters_.size(); ++i) {
+        const Chapter& c = *chapters_[i];
+        if (!c.alive || c.item->checkState(0) == Qt::Checked) continue;
+        const int first = c.start.block().blockNumber();
+        int end = box_->document()->blockCount();
+        for (size_t k = i + 1; k < chapters_.size(); ++k)
+            if (chapters_[k]->alive) {
+                end = chapters_[k]->start.block().blockNumber();
+                break;
+            }
+        if (end <= first) continue;
+        if (!skipped.empty() && skipped.back().second >= first)
+            skipped.back().second = std::max(skipped.back().second, end);
+        else
+            skipped.emplace_back(first, end);
+    }
+    return skipped;
+}
+
+void TChapterList::Prune() {
+    QTreeWidgetItem* current = tree_->currentItem();
+    for (auto it = chapters_.begin(); it != chapters_.end();) {
+        if ((*it)->alive) {
+            ++it;
+            continue;
+        }
+        QTreeWidgetItem* item = (*it)->item;
+        // Its sub-chapters move up to its parent.
+        QTreeWidgetItem* parent = item->parent();
+        const QList<QTreeWidgetItem*> children = item->takeChildren();
+        const int index = parent ? parent->indexOfChild(item) : tree_->indexOfTopLevelItem(item);
+        if (parent)
+            parent->insertChildren(index + 1, children);
+        else
+            tree_->insertTopLevelItems(index + 1, children);
+        if (item == current) current = nullptr;
+        delete item;
+        it = chapters_.erase(it);
+    }
+    if (chapters_.empty()) {
+        tree_->clear();
+        emit EmptyChanged(true);
+    }
+}
