@@ -20,7 +20,7 @@ mkdir -p "$WORK"
 (
     source "$ROOT/scripts/common.sh"
     install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time flite lame \
-        vorbis-tools flac
+        vorbis-tools flac pandoc poppler-utils
 ) >>"$LOG" 2>&1 || echo "bench.sh: could not install the packages it needs (see $LOG)" >&2
 
 log() { echo "$*" >>"$LOG"; }
@@ -54,11 +54,11 @@ measure() {
 
 ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_espeak_cli_one_core
 render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_pipeline
-render_flac_vs_pipeline first_audio_ms_1MB
+render_flac_vs_pipeline import_pdf_300_pages_vs_pdftotext import_epub_1MB_vs_pandoc first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms resume_start_after_sound_ms
 render_peak_rss_mib_3500KB
 render_peak_rss_mib_one_word startup_ms_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
-stall_rendering_ms window_word_sync_error_ms_p95 list_voices_ms festival_first_audio_ms_1MB
+stall_rendering_ms stall_load_5MB_document_ms window_word_sync_error_ms_p95 list_voices_ms festival_first_audio_ms_1MB
 render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave"
 
 fail_all() {
@@ -70,7 +70,7 @@ fail_all() {
 {
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARLEN_WERROR=ON \
         -DPARLEN_TESTS=OFF &&
-        ninja -C "$BUILD" -j2 parlen-say bench_speech bench_window
+        ninja -C "$BUILD" -j2 parlen-say bench_speech bench_window bench_make_pdf parlen_pdf
 } >>"$LOG" 2>&1 || fail_all "build failed (see $LOG)"
 SAY="$BUILD/bin/parlen-say"
 
@@ -176,6 +176,29 @@ compressed_speed() {
 }
 measure "render_mp3_vs_pipeline render_ogg_vs_pipeline render_flac_vs_pipeline" compressed_speed
 
+# --- importing documents, against pdftotext and pandoc ------------------------------
+# A 300-page PDF with a running head and page numbers, and an EPUB of 1 MB of text in
+# chapters (made by pandoc from Markdown), each read into plain text on both sides.
+import_speed() {
+    local book="$WORK/book.md" chapter=0
+    "$BUILD/bin/bench_make_pdf" "$GPL" 300 "$WORK/book.pdf" || return 1
+    : >"$book"
+    while [ "$(stat -c %s "$book")" -lt 1048576 ]; do
+        chapter=$((chapter + 1))
+        printf '# Chapter %d\n\n' "$chapter" >>"$book"
+        head -c 30000 "$GPL" | sed 's/[<>*_#`\\[]/ /g' >>"$book"
+        printf '\n\n' >>"$book"
+    done
+    pandoc -f markdown -o "$WORK/book.epub" "$book" || return 1
+    pdftotext_pdf() { pdftotext "$WORK/book.pdf" "$WORK/peer.txt"; }
+    ours_pdf() { "$SAY" --print-text "$WORK/book.pdf" >"$WORK/ours.txt"; }
+    pandoc_epub() { pandoc -t plain -o "$WORK/peer.txt" "$WORK/book.epub"; }
+    ours_epub() { "$SAY" --print-text "$WORK/book.epub" >"$WORK/ours.txt"; }
+    paired_ratio import_pdf_300_pages_vs_pdftotext pdftotext_pdf ours_pdf &&
+        paired_ratio import_epub_1MB_vs_pandoc pandoc_epub ours_epub
+}
+measure "import_pdf_300_pages_vs_pdftotext import_epub_1MB_vs_pandoc" import_speed
+
 # --- speaking aloud ----------------------------------------------------------------
 SPEECH=("$BUILD/bin/bench_speech")
 measure first_audio_ms_1MB "${SPEECH[@]}" first-audio --voice "$VOICE" --text "$GPL" --dir "$WORK"
@@ -186,7 +209,7 @@ measure "pause_to_silence_ms stop_to_silence_ms resume_start_after_sound_ms" "${
 
 # --- the window: a 5 MB text, and the word highlight against the voice -------------
 measure "stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
-stall_rendering_ms" env QT_QPA_PLATFORM=offscreen "$BUILD/bin/bench_window" stalls \
+stall_rendering_ms stall_load_5MB_document_ms" env QT_QPA_PLATFORM=offscreen "$BUILD/bin/bench_window" stalls \
     --voice "$VOICE" --text "$GPL" --dir "$WORK"
 measure window_word_sync_error_ms_p95 env QT_QPA_PLATFORM=offscreen "$BUILD/bin/bench_window" \
     word-sync --voice "$VOICE" --dir "$WORK"

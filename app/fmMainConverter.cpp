@@ -12,6 +12,7 @@
 #include <QTextDocument>
 #include <algorithm>
 
+#include "app/DocumentLoader.h"
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
 #include "app/TextLayoutRunner.h"
@@ -72,6 +73,7 @@ enum { kSpeakWork, kConversionWork };
 }  // namespace
 
 void TFormMain::btTextClearClick() {
+    documentLoader_->Cancel();
     mmEditText->clear();
 }
 

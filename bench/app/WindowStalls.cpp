@@ -13,6 +13,7 @@
 
 #include "BenchStats.h"
 #include "WindowBench.h"
+#include "app/ChapterList.h"
 #include "app/fmMain.h"
 
 namespace {
@@ -57,7 +58,7 @@ int MeasureStalls(WindowBench& bench, const std::string& textPath, const std::st
     if (!bench.Error().empty()) {
         for (const char* name :
              {"stall_load_5MB_ms", "stall_speak_click_5MB_ms", "stall_save_click_5MB_ms",
-              "stall_speaking_ms", "stall_rendering_ms"})
+              "stall_speaking_ms", "stall_rendering_ms", "stall_load_5MB_document_ms"})
             bench.Print(name, 0);
         return 1;
     }
@@ -161,6 +162,41 @@ int MeasureStalls(WindowBench& bench, const std::string& textPath, const std::st
     form.btConverterCancel->click();
     run([&] { return form.pbConverter->isHidden(); }, 5000);
 
+    // 5. A 5 MB document (HTML, a chapter every 50 KB), imported and shown with its
+    // chapter list.
+    form.btTextClear->click();
+    const std::string documentPath = dir + "/document-5MB.html";
+    {
+        std::ofstream html(documentPath, std::ios::binary);
+        html << "<html><body>";
+        size_t written = 0, chapter = 0, next = 0;
+        for (size_t at = 0; written < (5u << 20);) {
+            if (written >= next) {
+                html << "<h1>Chapter " << ++chapter << "</h1>";
+                next = written + 50'000;
+            }
+            size_t end = prose.find("\n\n", at);
+            if (end == std::string::npos) end = prose.size();
+            std::string paragraph = prose.substr(at, end - at);
+            for (char& c : paragraph)
+                if (c == '<' || c == '>' || c == '&') c = ' ';
+            html << "<p>" << paragraph << "</p>\n";
+            written += paragraph.size();
+            at = end + 2 >= prose.size() ? 0 : end + 2;
+        }
+        html << "</body></html>";
+    }
+    bench.answers = {QString::fromStdString(documentPath)};
+    meter.Reset();
+    WindowBench::ClickLater(form.btTextLoad);
+    if (!run([&] { return !form.DocumentLoading() && form.gbEditChapters->isVisible(); }, 60000))
+        bench.Fail("the document was not loaded");
+    run([&] { return !form.TextLayoutPending(); }, 60000);
+    run(nullptr, 100);
+    const double documentLoad = meter.Worst();
+    std::fprintf(stderr, "document: %d characters, stall %.0f ms\n",
+                 form.mmEditText->document()->characterCount(), documentLoad);
+
     std::fprintf(stderr,
                  "load click %.0f / %.0f ms, load with layout %.0f ms; Speak %.0f early, %.0f "
                  "late; Save... %.0f early, %.0f late; rendering %.0f / %.0f ms\n",
@@ -171,5 +207,6 @@ int MeasureStalls(WindowBench& bench, const std::string& textPath, const std::st
     bench.Print("stall_save_click_5MB_ms", std::max(saveEarly, saveLate));
     bench.Print("stall_speaking_ms", speakingStall);
     bench.Print("stall_rendering_ms", std::max(renderingStall, renderingStall2));
+    bench.Print("stall_load_5MB_document_ms", documentLoad);
     return bench.Error().empty() ? 0 : 1;
 }
