@@ -385,3 +385,34 @@ TEST_F(Driver, ParsesItsOptionsAndPrintsHelpAndVersion) {
 }
 
 }  // namespace
+
+// A document is imported; its chapters are listed, chosen with --only and printed, and
+// a wrong chapter list is a usage error before anything is spoken.
+TEST_F(Driver, ADocumentsChaptersAreListedChosenAndPrinted) {
+    const QString book = WriteFile("book.md",
+                                   "# One\n\nFirst words here.\n\n## One and a half\n\nMiddle.\n\n"
+                                   "# Two\n\nLast *words*.\n");
+    Outcome r = Say({"--chapters", book});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ("1\t1\tbody\t4\tOne\n2\t2\tbody\t5\tOne and a half\n3\t1\tbody\t3\tTwo\n", r.out);
+    r = Say({"--print-text", "--only", "1,3", book});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ("One\nFirst words here.\nTwo\nLast words.\n", r.out);
+    EXPECT_TRUE(Matching(r, "TextData").empty()) << "printing speaks nothing";
+    // "Two" CR LF "Last words." CR LF and the NUL.
+    r = Say({"--only", "3", book});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(1u, Matching(r, "TextData(0,0,19,").size());
+    // A text file prints byte for byte.
+    r = Say({"--print-text", WriteFile("plain.txt", "a\r\nb")});
+    EXPECT_EQ("a\r\nb", r.out);
+    for (const QStringList& bad :
+         {QStringList{"--only", "4", book}, QStringList{"--only", "2-1", book},
+          QStringList{"--only", "1,", book}, QStringList{"--only", "x", book},
+          QStringList{"--chapters", WriteFile("p.txt", "x")},
+          QStringList{"--chapters", "--out", "o.wav", book}}) {
+        r = Say(bad);
+        EXPECT_EQ(2, r.code) << bad.join(' ').toStdString() << r.err;
+        EXPECT_TRUE(Matching(r, "TextData").empty());
+    }
+}
