@@ -3,8 +3,10 @@
 #include <QClipboard>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTreeWidget>
 
 #include "ConverterFixture.h"
+#include "app/ChapterList.h"
 #include "support/qt/MemoStrings.h"
 
 namespace {
@@ -163,6 +165,66 @@ TEST_F(Converter, ASelectionFarDownScrollsItsEndIntoView) {
     const QRect caret = form->mmEditText->cursorRect();
     EXPECT_TRUE(form->mmEditText->viewport()->rect().contains(caret.center()))
         << caret.y() << " of " << form->mmEditText->viewport()->height();
+}
+
+}  // namespace
+
+namespace {
+
+// A document's chapters: listed with front matter unticked, chosen from the keyboard with
+// the caret at the title, left out of Speak and Save... when unticked (the highlight
+// still on the box's words), and gone from the list with their first paragraph.
+TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
+    const QString book = ScratchDir() + "/book.html";
+    WriteFileBytes(book, "<html><body><section epub:type=\"toc\"><h1>Contents</h1><p>One Two "
+                         "Three</p></section><h1>One</h1><p>alpha beta</p><h1>Two</h1><p>gamma "
+                         "delta</p><h1>Three</h1><p>epsilon zeta</p></body></html>");
+    ui.answers = {book};
+    form->btTextLoad->click();
+    ASSERT_TRUE(WaitFor([&] { return form->gbEditChapters->isVisible(); }, 10000));
+    EXPECT_EQ(688 + 224, form->width());
+    QTreeWidget* tree = form->gbEditChapters->Tree();
+    ASSERT_EQ(4, tree->topLevelItemCount());
+    QStringList titles;
+    for (int i = 0; i < 4; ++i) titles << tree->topLevelItem(i)->text(0);
+    EXPECT_EQ((QStringList{"Contents", "One", "Two", "Three"}), titles);
+    EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(0)->checkState(0)) << "front matter";
+    // From the keyboard: down to "Two", Space unticks it, down to "Three".
+    tree->setFocus(Qt::OtherFocusReason);
+    tree->setCurrentItem(tree->topLevelItem(1));
+    QTest::keyClick(tree, Qt::Key_Down);
+    QTest::keyClick(tree, Qt::Key_Space);
+    EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(2)->checkState(0));
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ("Three", form->mmEditText->textCursor().block().text());
+    EXPECT_EQ(0, form->mmEditText->textCursor().positionInBlock());
+
+    form->btConverterSpeak->click();
+    const std::string spoken = speaker->texts.back();
+    EXPECT_EQ(std::string("One\r\nalpha beta\r\nThree\r\nepsilon zeta\r\n\0", 37), spoken);
+    speaker->FireAudioStart();
+    speaker->FireWordPosition(DWORD(spoken.find("zeta")));
+    speaker->FireVisual(0, nullptr);
+    EXPECT_EQ("zeta", Selected());
+    EXPECT_EQ(form->mmEditText->toPlainText().indexOf("zeta"), SelectionStart());
+    form->btConverterStop->click();
+    speaker->FireAudioStop();
+    ui.answers = {ScratchDir() + "/book.wav"};
+    form->btConverterSave->click();
+    EXPECT_EQ(spoken, LastCentral()->texts.back());
+    LastCentral()->FireAudioStop();
+
+    // Deleting "Three" and its line break takes the chapter out of the list.
+    QTextCursor cut(form->mmEditText->document()->findBlockByNumber(6));
+    cut.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    cut.removeSelectedText();
+    WaitFor(nullptr, 20);
+    EXPECT_EQ(3, tree->topLevelItemCount());
+    // Plain text has no chapters: the list goes and the window is as before.
+    form->btTextClear->click();
+    WaitFor(nullptr, 20);
+    EXPECT_FALSE(form->gbEditChapters->isVisible());
+    EXPECT_EQ(688, form->width());
 }
 
 }  // namespace
