@@ -74,6 +74,32 @@ std::string ZipReason(int code) {
     return reason;
 }
 
+uint64_t Little(std::string_view bytes, size_t at, size_t size) {
+    uint64_t v = 0;
+    for (size_t i = size; i-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+}
+
+// How many entries the end of the central directory declares, as libzip would read them
+// all into memory on opening; 0 when there is no such record (libzip then says why).
+uint64_t DeclaredEntries(std::string_view bytes) {
+    constexpr size_t kRecord = 22;
+    if (bytes.size() < kRecord) return 0;
+    const size_t earliest = bytes.size() > kRecord + 65535 ? bytes.size() - kRecord - 65535 : 0;
+    for (size_t at = bytes.size() - kRecord + 1; at-- > earliest;) {
+        if (bytes.compare(at, 4, "PK\x05\x06") != 0) continue;
+        uint64_t entries = Little(bytes, at + 10, 2);
+        // The ZIP64 record, located just before, holds the count of a large directory.
+        if (entries == 0xFFFF && at >= 20 && bytes.compare(at - 20, 4, "PK\x06\x07") == 0) {
+            const uint64_t record = Little(bytes, at - 20 + 8, 8);
+            if (record < bytes.size() && bytes.size() - record >= 40 && bytes.compare(record, 4, "PK\x06\x06") == 0)
+                entries = Little(bytes, record + 32, 8);
+        }
+        return entries;
+    }
+    return 0;
+}
+
 struct ZipFileCloser {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
@@ -82,6 +108,9 @@ struct ZipFileCloser {
 
 ZipArchive::ZipArchive(const Source& source) : source_(source), memory_(new ZipMemory) {
     memory_->bytes = source.bytes;
+    if (DeclaredEntries(source.bytes) > kMostEntries)
+        source.Refuse("its ZIP container declares more than " + std::to_string(kMostEntries) +
+                      " entries");
     zip_error_init(&memory_->error);
     zip_error_t error;
     zip_error_init(&error);

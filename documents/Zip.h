@@ -20,6 +20,7 @@ struct ZipMemory;
 
 inline constexpr size_t kLargestEntry = size_t{1} << 30;  // inflated
 inline constexpr size_t kLargestInflation = 200;          // inflated per compressed byte
+inline constexpr size_t kMostEntries = 100000;
 
 class ZipArchive {
   public:
