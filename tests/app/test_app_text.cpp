@@ -7,6 +7,7 @@
 
 #include "ConverterFixture.h"
 #include "app/ChapterList.h"
+#include "documents/DocumentFixtures.h"
 #include "support/qt/MemoStrings.h"
 
 namespace {
@@ -171,14 +172,12 @@ TEST_F(Converter, ASelectionFarDownScrollsItsEndIntoView) {
 
 namespace {
 
-// A document's chapters: listed with front matter unticked, chosen from the keyboard with
-// the caret at the title, left out of Speak and Save... when unticked (the highlight
-// still on the box's words), and gone from the list with their first paragraph.
+// A document's chapters: listed with front and back matter unticked, chosen from the
+// keyboard with the caret at the title, left out of Speak and Save... when unticked (the
+// highlight still on the box's words), and gone from the list with their first paragraph.
 TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
-    const QString book = ScratchDir() + "/book.html";
-    WriteFileBytes(book, "<html><body><section epub:type=\"toc\"><h1>Contents</h1><p>One Two "
-                         "Three</p></section><h1>One</h1><p>alpha beta</p><h1>Two</h1><p>gamma "
-                         "delta</p><h1>Three</h1><p>epsilon zeta</p></body></html>");
+    const QString book = ScratchDir() + "/book.epub";
+    WriteFileBytes(book, fixtures::Epub3Book().bytes);
     ui.answers = {book};
     form->btTextLoad->click();
     ASSERT_TRUE(WaitFor([&] { return form->gbEditChapters->isVisible(); }, 10000));
@@ -187,26 +186,30 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     ASSERT_EQ(4, tree->topLevelItemCount());
     QStringList titles;
     for (int i = 0; i < 4; ++i) titles << tree->topLevelItem(i)->text(0);
-    EXPECT_EQ((QStringList{"Contents", "One", "Two", "Three"}), titles);
+    EXPECT_EQ((QStringList{"Cover", "Chapter One", "Chapter Two & the \u201cSea\u201d", "Appendix"}),
+              titles);
     EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(0)->checkState(0)) << "front matter";
-    // From the keyboard: down to "Two", Space unticks it, down to "Three".
+    EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(3)->checkState(0)) << "back matter";
+    // From the keyboard: Space unticks "Chapter One", Down passes its part to "Chapter Two".
     tree->setFocus(Qt::OtherFocusReason);
     tree->setCurrentItem(tree->topLevelItem(1));
-    QTest::keyClick(tree, Qt::Key_Down);
     QTest::keyClick(tree, Qt::Key_Space);
-    EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(2)->checkState(0));
+    EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(1)->checkState(0));
     QTest::keyClick(tree, Qt::Key_Down);
-    EXPECT_EQ("Three", form->mmEditText->textCursor().block().text());
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ(titles[2], form->mmEditText->textCursor().block().text());
     EXPECT_EQ(0, form->mmEditText->textCursor().positionInBlock());
 
     form->btConverterSpeak->click();
     const std::string spoken = speaker->texts.back();
-    EXPECT_EQ(std::string("One\r\nalpha beta\r\nThree\r\nepsilon zeta\r\n\0", 37), spoken);
+    EXPECT_EQ(0u, spoken.rfind("The Second Part\r\n", 0));
+    for (const char* unheard : {"A Harbour", "Chapter One", "Paragraph 7 ", "Appendix"})
+        EXPECT_EQ(std::string::npos, spoken.find(unheard)) << unheard;
     speaker->FireAudioStart();
-    speaker->FireWordPosition(DWORD(spoken.find("zeta")));
+    speaker->FireWordPosition(DWORD(spoken.find("Paragraph 15")));
     speaker->FireVisual(0, nullptr);
-    EXPECT_EQ("zeta", Selected());
-    EXPECT_EQ(form->mmEditText->toPlainText().indexOf("zeta"), SelectionStart());
+    EXPECT_EQ("Paragraph", Selected());
+    EXPECT_EQ(form->mmEditText->toPlainText().indexOf("Paragraph 15"), SelectionStart());
     form->btConverterStop->click();
     speaker->FireAudioStop();
     ui.answers = {ScratchDir() + "/book.wav"};
@@ -214,8 +217,8 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     EXPECT_EQ(spoken, LastCentral()->texts.back());
     LastCentral()->FireAudioStop();
 
-    // Deleting "Three" and its line break takes the chapter out of the list.
-    QTextCursor cut(form->mmEditText->document()->findBlockByNumber(6));
+    // Deleting the title of "Chapter Two" with its line break takes it out of the list.
+    QTextCursor cut(form->mmEditText->textCursor().block());
     cut.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
     cut.removeSelectedText();
     WaitFor(nullptr, 20);
