@@ -3,8 +3,8 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QTextBlock>
-#include <QTextBlockUserData>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -13,31 +13,12 @@
 struct TChapterList::Chapter {
     QTreeWidgetItem* item = nullptr;
     QTextCursor start;  // moves with the text; its paragraph is the chapter's first
+    // Where that paragraph started and ended before the latest change.
+    int first = 0, end = 0;
     bool alive = true;
 };
 
 namespace {
-// Marks the first paragraph of one or more chapters; the box deletes it with the
-// paragraph, and the chapters go with it.
-class ChapterMark : public QTextBlockUserData {
-  public:
-    explicit ChapterMark(QTimer* prune) : prune_(prune) {}
-    ~ChapterMark() override {
-        for (auto& weak : chapters_)
-            if (auto chapter = weak.lock()) {
-                chapter->alive = false;
-                prune_->start();
-            }
-    }
-    void Add(std::weak_ptr<TChapterList::Chapter> chapter) {
-        chapters_.push_back(std::move(chapter));
-    }
-
-  private:
-    std::vector<std::weak_ptr<TChapterList::Chapter>> chapters_;
-    QTimer* prune_;
-};
-
 QTreeWidgetItem* ItemOf(QTreeWidget* tree, QTreeWidgetItem* parent) {
     return parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
 }
@@ -60,6 +41,8 @@ TChapterList::TChapterList(QWidget* parent, QPlainTextEdit* box)
     pruneTimer_->setSingleShot(true);
     pruneTimer_->setInterval(0);
     connect(pruneTimer_, &QTimer::timeout, this, [this] { Prune(); });
+    connect(box_->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int removed, int) { Edited(position, removed); });
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { Choose(item, false); });
     connect(tree_, &QTreeWidget::itemActivated, this,
@@ -80,8 +63,6 @@ void TChapterList::Show(const documents::Document& document) {
     // A chapter's paragraph: the line breaks before its offset.
     size_t paragraph = 0, counted = 0;
     std::vector<QTreeWidgetItem*> parents;  // the last item of each level above
-    ChapterMark* lastMark = nullptr;
-    int lastMarked = -1;
     for (const documents::Chapter& c : document.chapters) {
         paragraph += static_cast<size_t>(
             std::count(document.text.begin() + static_cast<std::ptrdiff_t>(counted),
@@ -100,16 +81,9 @@ void TChapterList::Show(const documents::Document& document) {
         chapter->item->setCheckState(
             0, c.kind == documents::ChapterKind::Body ? Qt::Checked : Qt::Unchecked);
         chapter->start = QTextCursor(block);
-        if (lastMarked != block.blockNumber()) {
-            lastMark = new ChapterMark(pruneTimer_);
-            block.setUserData(lastMark);
-            lastMarked = block.blockNumber();
-        }
-        lastMark->Add(chapter);
         chapters_.push_back(std::move(chapter));
     }
-    // Marks of an earlier document replaced above told of nothing that is listed now.
-    pruneTimer_->stop();
+    Remember();
     tree_->expandAll();
     if (!chapters_.empty()) emit EmptyChanged(false);
 }
@@ -144,6 +118,29 @@ std::vector<std::pair<int, int>> TChapterList::SkippedParagraphs() const {
             skipped.emplace_back(first, end);
     }
     return skipped;
+}
+
+void TChapterList::Remember() {
+    for (auto& chapter : chapters_) {
+        const QTextBlock block = chapter->start.block();
+        chapter->first = block.position();
+        chapter->end = block.position() + block.length() - 1;
+    }
+}
+
+void TChapterList::Edited(int position, int removed) {
+    if (chapters_.empty()) return;
+    const int removedEnd = position + removed;
+    for (auto& chapter : chapters_) {
+        // Its start is gone when the break before it went (it no longer starts a
+        // paragraph) or its whole first paragraph did.
+        if (removed > 0 && ((position < chapter->first && removedEnd >= chapter->first) ||
+                            (position <= chapter->first && removedEnd >= chapter->end)))
+            chapter->alive = false;
+    }
+    Remember();
+    if (std::any_of(chapters_.begin(), chapters_.end(), [](const auto& c) { return !c->alive; }))
+        pruneTimer_->start();
 }
 
 void TChapterList::Prune() {

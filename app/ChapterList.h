@@ -2,7 +2,8 @@
 // The chapters of the loaded document beside the text box, each with a tick box: what is
 // unticked is left out when the text is spoken or saved as audio. Choosing a chapter puts
 // the caret at its start. Each chapter is tied to its first paragraph in the box, so the
-// list follows the text as it is edited: a chapter whose first paragraph is deleted goes.
+// list follows the text as it is edited: a chapter goes when its first paragraph is
+// deleted whole or the break before it is (it then starts no paragraph).
 #include <QGroupBox>
 #include <memory>
 #include <utility>
@@ -37,6 +38,9 @@ class TChapterList : public QGroupBox {
     void EmptyChanged(bool empty);
 
   private:
+    // Keeps where each chapter's first paragraph lies, for telling what an edit deleted.
+    void Remember();
+    void Edited(int position, int removed);
     void Prune();
     void Choose(QTreeWidgetItem* item, bool focusBox);
 
