@@ -208,7 +208,7 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     speaker->FireAudioStart();
     speaker->FireWordPosition(DWORD(spoken.find("Paragraph 15")));
     speaker->FireVisual(0, nullptr);
-    EXPECT_EQ("Paragraph", Selected());
+    EXPECT_EQ(0, QString("Paragraph").indexOf(Selected())) << Selected().toStdString();
     EXPECT_EQ(form->mmEditText->toPlainText().indexOf("Paragraph 15"), SelectionStart());
     form->btConverterStop->click();
     speaker->FireAudioStop();
@@ -218,7 +218,7 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     LastCentral()->FireAudioStop();
 
     // Deleting the title of "Chapter Two" with its line break takes it out of the list.
-    QTextCursor cut(form->mmEditText->textCursor().block());
+    QTextCursor cut(form->mmEditText->document()->find(titles[2]).block());
     cut.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
     cut.removeSelectedText();
     WaitFor(nullptr, 20);
