@@ -1,5 +1,7 @@
 // The command-line driver, run as a process over the recording speech service.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -11,12 +13,15 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "TinyDisk.h"
+#include "documents/DocumentFixtures.h"
+#include "documents/PdfFixtures.h"
 
 namespace {
 
@@ -414,5 +419,42 @@ TEST_F(Driver, ADocumentsChaptersAreListedChosenAndPrinted) {
         r = Say(bad);
         EXPECT_EQ(2, r.code) << bad.join(' ').toStdString() << r.err;
         EXPECT_TRUE(Matching(r, "TextData").empty());
+    }
+}
+
+// Every hostile or broken document: one message naming the file, exit status 1, nothing
+// spoken, and the program's peak memory under 200 MB.
+TEST_F(Driver, HostileDocumentsAreRefusedWithinBoundedMemory) {
+    pdf_fixtures::EnsureGuiApplication();
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& f : fixtures::HostileFixtures()) files.emplace_back(f.name, f.bytes);
+    files.emplace_back("locked.pdf", pdf_fixtures::MakeLockedPdf());
+    files.emplace_back("truncated.pdf", pdf_fixtures::MakeTruncatedPdf());
+    files.emplace_back("not-a-pdf.pdf", pdf_fixtures::MakeNotAPdf());
+    files.emplace_back("scanned.pdf", pdf_fixtures::MakeScannedPdf());
+    const char* bin = std::getenv("PARLEN_BIN_DIR");
+    const std::string program = std::string(bin ? bin : ".") + "/parlen-say-fake";
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const std::string path =
+            WriteFile(QString::fromStdString(name), QByteArray::fromStdString(bytes)).toStdString();
+        const std::string err = dir.filePath("err.txt").toStdString();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::freopen(err.c_str(), "w", stderr);
+            std::freopen("/dev/null", "w", stdout);
+            execl(program.c_str(), program.c_str(), path.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        ASSERT_EQ(child, wait4(child, &status, 0, &usage));
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(1, WEXITSTATUS(status));
+        const std::string message = ReadFile(QString::fromStdString(err)).toStdString();
+        EXPECT_NE(std::string::npos, message.find(path + ": ")) << message;
+        EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
+        EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "KiB";
     }
 }
