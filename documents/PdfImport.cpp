@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "documents/Importers.h"
+#include "documents/PdfPages.h"
 #include "documents/PdfText.h"
 #include "documents/pdf/PdfEntry.h"
 #include "support/BridgeLibrary.h"
@@ -89,14 +90,23 @@ Document ImportPdf(const Source& source) {
     const int count = reader->pageCount(document.get());
     if (count <= 0) source.Refuse("it is damaged: it has no pages");
 
-    std::vector<pdf_bridge::Page> pages(static_cast<size_t>(count));
-    bool anyText = false;
-    for (int i = 0; i < count; ++i) {
-        source.Progress(static_cast<double>(i) / count);
-        if (!reader->readPage(document.get(), i, pages[static_cast<size_t>(i)]))
-            source.Refuse("it is damaged: page " + std::to_string(i + 1) + " cannot be read");
-        anyText = anyText || !pages[static_cast<size_t>(i)].lines.empty();
-    }
+    const pdf_bridge::Info info = reader->info(document.get());
+    Metadata metadata;
+    metadata.title = info.title;
+    metadata.authors = Authors(info.author);
+    metadata.language = info.language.empty() ? CatalogLanguage(bytes) : info.language;
+    HyphenJudge judge(metadata.language);
+    // A word broken at a line's end among the first pages: the dictionary will be
+    // needed, and loads while the rest are read.
+    const auto loadDictionary = [&judge](const std::vector<pdf_bridge::Page>& pages, int read) {
+        for (int i = 0; i < read; ++i)
+            for (const pdf_bridge::Line& line : pages[static_cast<size_t>(i)].lines)
+                if (line.text.ends_with('-')) return static_cast<void>(judge.Dictionary());
+    };
+    const std::vector<pdf_bridge::Page> pages =
+        ReadPdfPages(*reader, document.get(), count, source, loadDictionary);
+    const bool anyText =
+        std::any_of(pages.begin(), pages.end(), [](const auto& p) { return !p.lines.empty(); });
     if (!anyText) {
         for (int i = 0; i < count; ++i)
             if (reader->pageHasImages(document.get(), i))
@@ -106,12 +116,6 @@ Document ImportPdf(const Source& source) {
         source.Refuse("it holds no text");
     }
 
-    const pdf_bridge::Info info = reader->info(document.get());
-    Metadata metadata;
-    metadata.title = info.title;
-    metadata.authors = Authors(info.author);
-    metadata.language = info.language.empty() ? CatalogLanguage(bytes) : info.language;
-    HyphenJudge judge(metadata.language);
     TextBuilder builder;
     BuildPdfText(pages, reader->outline(document.get()), judge, builder);
     source.Progress(1);

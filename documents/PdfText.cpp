@@ -174,15 +174,17 @@ bool IsLetter(char32_t c) {
            c != 0xF7;
 }
 
-// The letters that end text, and those that start it.
+// The letters that end text (read backwards: a paragraph may be long), and those that
+// start it.
 std::string_view TrailingLetters(std::string_view text) {
     size_t start = text.size();
-    for (size_t i = 0; i < text.size();) {
-        const size_t at = i;
-        if (!IsLetter(NextUtf8(text, i)))
-            start = text.size();
-        else if (start == text.size())
-            start = at;
+    while (start > 0) {
+        size_t at = start - 1;
+        while (at > 0 && start - at < 4 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+            --at;
+        size_t next = at;
+        if (!IsLetter(NextUtf8(text, next)) || next != start) break;
+        start = at;
     }
     return text.substr(start);
 }

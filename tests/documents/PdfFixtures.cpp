@@ -333,8 +333,13 @@ std::string MakeLongBook(int pages) {
             seed = seed * 1103515245u + 12345u;
             text += std::string(text.empty() ? "" : " ") + words[(seed >> 16) % std::size(words)];
         }
-        const bool last = (seed >> 8) % 7 == 0;
-        const auto [page, top] = printer.Line(last ? text.substr(0, 30) + "." : text, 0, 0);
+        // A paragraph's last line now and then, and a word broken at a line's end.
+        if ((seed >> 8) % 7 == 0)
+            text = text.substr(0, 30) + ".";
+        else if (line % 9 == 4)
+            text += " compre-";
+        if (line % 9 == 5) text = "hensive " + text;
+        const auto [page, top] = printer.Line(text, 0, 0);
         if (line % 340 == 0)
             marks.push_back({"Part " + std::to_string(line / 340 + 1), 1, page, top});
     }

@@ -1,0 +1,27 @@
+#pragma once
+// Reading a PDF's pages through the reader of libparlen_pdf.so. Poppler takes most of
+// an import's time; most of a long document is read by a child process (a fork, which
+// runs nothing but the reader and ends) while this one reads the first pages and then
+// loads what the text's clean-up needs (a dictionary takes as long as a hundred pages).
+#include <functional>
+#include <vector>
+
+#include "documents/Importers.h"
+#include "documents/pdf/PdfEntry.h"
+
+namespace documents {
+
+// Every page in order; refuses a page that cannot be read. Reports progress per page.
+// meanwhile is called with the pages this process read (the first ones) while the child
+// still reads the rest: work that needs no more than those can be done at the same time.
+std::vector<pdf_bridge::Page> ReadPdfPages(
+    const pdf_bridge::Entry& reader, pdf_bridge::Document* document, int count,
+    const Source& source,
+    const std::function<void(const std::vector<pdf_bridge::Page>&, int read)>& meanwhile);
+
+// A page as bytes and back, as the child hands its pages over; false for bytes that
+// do not hold a whole page.
+void AppendPage(std::string& out, const pdf_bridge::Page& page);
+bool TakePage(std::string_view& in, pdf_bridge::Page& page);
+
+}  // namespace documents
