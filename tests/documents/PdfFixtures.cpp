@@ -324,10 +324,10 @@ std::string MakeLongBook(int pages) {
         "listener", "hears",   "every",  "page",  "quietly", "with",    "care", "while",   "rain",
         "falls",    "outside", "window", "small", "engine",  "keeps",   "time"};
     Printer printer;
-    printer.SetLayout(34, 14, 10);
+    printer.SetLayout(30, 14.5, 10);
     unsigned seed = 12345;
     std::vector<OutlineMark> marks;
-    for (int line = 0; line < pages * 34; ++line) {
+    for (int line = 0; line < pages * 30; ++line) {
         std::string text;
         while (text.size() < 58) {
             seed = seed * 1103515245u + 12345u;
@@ -340,8 +340,8 @@ std::string MakeLongBook(int pages) {
             text += " compre-";
         if (line % 9 == 5) text = "hensive " + text;
         const auto [page, top] = printer.Line(text, 0, 0);
-        if (line % 340 == 0)
-            marks.push_back({"Part " + std::to_string(line / 340 + 1), 1, page, top});
+        if (line % 300 == 0)
+            marks.push_back({"Part " + std::to_string(line / 300 + 1), 1, page, top});
     }
     return AddOutline(printer.Finish(), marks, "A Long Book", "Ada Reader", "en-US");
 }

@@ -42,6 +42,7 @@ const fs::path& Fixtures() {
             for (const auto& c : book.chapters)
                 chapters += std::to_string(c.level) + "\t" + c.title + "\t" + c.firstLine + "\n";
             Write(dir / "chapters.txt", chapters);
+            Write(dir / "long.pdf", pdf_fixtures::MakeLongBook(30));
             Write(dir / "scanned.pdf", pdf_fixtures::MakeScannedPdf());
             Write(dir / "locked.pdf", pdf_fixtures::MakeLockedPdf());
             Write(dir / "truncated.pdf", pdf_fixtures::MakeTruncatedPdf());
@@ -99,6 +100,17 @@ TEST(PdfImport, ABookReadsAsItWasWritten) {
     EXPECT_EQ(progress.back(), 1.0);
     EXPECT_THROW(documents::ImportFile(file, [](double done) { return done < 0.5; }),
                  EDocumentCancelled);
+}
+
+// Read by two processes: the outline's parts lie in both halves.
+TEST(PdfImport, ALongBookLosesNoPage) {
+    const documents::Document doc = documents::ImportFile(Fixtures() / "long.pdf");
+    ASSERT_EQ(doc.chapters.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(doc.chapters[i].title, "Part " + std::to_string(i + 1));
+    EXPECT_GT(documents::CountWords(doc.text), 30u * 30 * 8);
+    EXPECT_EQ(doc.text.find("compre-"), std::string::npos);
+    EXPECT_NE(doc.text.find("comprehensive"), std::string::npos);
 }
 
 TEST(PdfImport, ABadFileGivesOneMessageWithItsNameAndTheReason) {
