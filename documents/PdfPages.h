@@ -1,8 +1,9 @@
 #pragma once
 // Reading a PDF's pages through the reader of libparlen_pdf.so. Poppler takes most of
-// an import's time; most of a long document is read by a child process (a fork, which
-// runs nothing but the reader and ends) while this one reads the first pages and then
-// loads what the text's clean-up needs (a dictionary takes as long as a hundred pages).
+// an import's time; with a processor free, most of a long document is read by a child
+// process (a fork, which runs nothing but the reader and ends) while this one reads the
+// first pages and then loads what the clean-up needs (a dictionary takes as long as
+// twenty pages).
 #include <functional>
 #include <vector>
 
