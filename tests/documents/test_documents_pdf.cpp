@@ -14,6 +14,7 @@
 #include "PdfFixtures.h"
 #include "documents/Import.h"
 #include "documents/PdfHyphens.h"
+#include "documents/PdfText.h"
 #include "support/Errors.h"
 
 namespace {
@@ -157,6 +158,40 @@ TEST(PdfHyphens, ABrokenWordIsJoinedOnlyWhenItIsOneWord) {
     for (const auto& [tag, name] : std::vector<std::pair<const char*, const char*>>{
              {"en-GB", "en_GB"}, {"de", "de"}, {"pt-br", "pt_BR"}, {"../../etc/x", ""}, {"x", ""}})
         EXPECT_EQ(documents::DictionaryName(tag), name) << tag;
+}
+
+// Pages laid out as a long report is: each chapter's title as the running head of its
+// own pages, a chapter's first page with its title at the head's height, and a list.
+TEST(PdfText, RunningHeadsOfEachChapterGoAndItsTitleStays) {
+    std::vector<pdf_bridge::Page> pages;
+    const auto chapter = [](int p) { return std::to_string(p / 6 + 1); };
+    for (int p = 0; p < 18; ++p) {
+        pdf_bridge::Page page{400, 600, {}};
+        const auto line = [&](double left, double top, std::string text, double width = 300) {
+            page.lines.push_back({std::move(text), {left, top, left + width, top + 10}, 10});
+        };
+        if (p % 6 == 0)
+            line(50, 40, "Chapter " + chapter(p));
+        else
+            line(200, 40,
+                 "The chapter called " + std::string(p < 6    ? "one"
+                                                     : p < 12 ? "two"
+                                                              : "three"));
+        line(50, 100, "Page " + std::to_string(p) + " says this:");
+        line(50, 112, "\u2022 an item");
+        line(60, 124, "and its second line.", 100);
+        line(190, 570, std::to_string(p + 1));
+        pages.push_back(std::move(page));
+    }
+    documents::HyphenJudge judge("en-US", "/nonexistent");
+    documents::TextBuilder builder;
+    documents::BuildPdfText(pages, {}, judge, builder);
+    const std::string text = builder.Finish().text;
+    std::string expected;
+    for (int p = 0; p < 18; ++p)
+        expected += (p % 6 ? "" : "Chapter " + chapter(p) + "\n") + "Page " + std::to_string(p) +
+                    " says this:\n\u2022 an item and its second line." + (p < 17 ? "\n" : "");
+    EXPECT_EQ(text, expected);
 }
 
 }  // namespace
