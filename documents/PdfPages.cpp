@@ -16,9 +16,6 @@ namespace {
 // Below this many pages a second process costs more than it saves.
 constexpr int kPagesWorthAChild = 24;
 
-// Each process parses the fonts and objects the pages share again: a second process
-// takes a quarter more processor time in all, and is worth it only on a processor that
-// would otherwise stay idle.
 bool ProcessorFree() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -45,6 +42,7 @@ bool Get(std::string_view& in, T& value) {
 class Child {
   public:
     Child(const pdf_bridge::Entry& reader, pdf_bridge::Document* document, int from, int to) {
+        if (from >= to) return;
         fd_ = ::memfd_create("parlen-pdf-pages", MFD_CLOEXEC);
         if (fd_ < 0) return;
         pid_ = ::fork();
@@ -135,9 +133,13 @@ bool TakePage(std::string_view& in, pdf_bridge::Page& page) {
 std::vector<pdf_bridge::Page> ReadPdfPages(
     const pdf_bridge::Entry& reader, pdf_bridge::Document* document, int count,
     const Source& source,
-    const std::function<void(const std::vector<pdf_bridge::Page>&, int read)>& meanwhile) {
+    const std::function<void(const std::vector<pdf_bridge::Page>&, int read)>& meanwhile,
+    Readers readers) {
     std::vector<pdf_bridge::Page> pages(static_cast<size_t>(count));
-    const int half = count >= kPagesWorthAChild && ProcessorFree() ? count * 2 / 5 : count;
+    const bool two =
+        count >= 2 && (readers == Readers::Two || (readers == Readers::AsTheMachineAllows &&
+                                                   count >= kPagesWorthAChild && ProcessorFree()));
+    const int half = two ? count * 2 / 5 : count;
     Child child(reader, document, half, count);
     const int mine = child.Started() ? half : count;
     const auto read = [&](int i) {

@@ -12,13 +12,19 @@
 
 namespace documents {
 
+// How many processes read: one, two, or two when the document is long and a processor
+// is free (each process parses the objects the pages share again: two take a quarter
+// more processor time in all, worth it only on a processor that would stay idle).
+enum class Readers { One, Two, AsTheMachineAllows };
+
 // Every page in order; refuses a page that cannot be read. Reports progress per page.
 // meanwhile is called with the pages this process read (the first ones) while the child
 // still reads the rest: work that needs no more than those can be done at the same time.
 std::vector<pdf_bridge::Page> ReadPdfPages(
     const pdf_bridge::Entry& reader, pdf_bridge::Document* document, int count,
     const Source& source,
-    const std::function<void(const std::vector<pdf_bridge::Page>&, int read)>& meanwhile);
+    const std::function<void(const std::vector<pdf_bridge::Page>&, int read)>& meanwhile,
+    Readers readers = Readers::AsTheMachineAllows);
 
 // A page as bytes and back, as the child hands its pages over; false for bytes that
 // do not hold a whole page.
