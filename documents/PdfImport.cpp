@@ -2,6 +2,7 @@
 // outline and the metadata; PdfText makes them a document's text.
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 #include "documents/Importers.h"
 #include "documents/PdfPages.h"
@@ -25,13 +26,16 @@ bool EndsAsPdf(std::string_view bytes) {
            std::string_view::npos;
 }
 
+// Mapped once, when the first PDF is opened; imports may run on several threads.
 const pdf_bridge::Entry* Reader(std::string& why) {
+    static std::mutex mutex;
     static const pdf_bridge::Entry* entry = nullptr;
-    if (entry) return entry;
+    const std::lock_guard lock(mutex);
     using EntryFunction = const pdf_bridge::Entry* (*)();
-    if (auto function = reinterpret_cast<EntryFunction>(
-            MapBridgeLibrary(kPdfLibraryName, kPdfEntrySymbol, why)))
-        entry = function();
+    if (!entry)
+        if (auto function = reinterpret_cast<EntryFunction>(
+                MapBridgeLibrary(kPdfLibraryName, kPdfEntrySymbol, why)))
+            entry = function();
     return entry;
 }
 
@@ -63,6 +67,13 @@ std::string CatalogLanguage(std::string_view bytes) {
     return isTag ? tag : std::string();
 }
 
+struct Closer {
+    const pdf_bridge::Entry* reader;
+    void operator()(pdf_bridge::Document* document) const {
+        WithPdfReader([&] { reader->close(document); });
+    }
+};
+
 std::vector<std::string> Authors(const std::string& author) {
     std::vector<std::string> authors;
     size_t start = 0;
@@ -83,14 +94,15 @@ Document ImportPdf(const Source& source) {
     if (!reader) source.Refuse("PDF files cannot be read, since the PDF reader is missing: " + why);
 
     pdf_bridge::Opened opened = pdf_bridge::Opened::Damaged;
-    const std::unique_ptr<pdf_bridge::Document, void (*)(pdf_bridge::Document*)> document(
-        reader->open(bytes.data(), bytes.size(), opened, why), reader->close);
+    const std::unique_ptr<pdf_bridge::Document, Closer> document(
+        WithPdfReader([&] { return reader->open(bytes.data(), bytes.size(), opened, why); }),
+        Closer{reader});
     if (opened == pdf_bridge::Opened::Locked) source.Refuse("it is protected by a password");
     if (!document) source.Refuse("it is damaged: " + why);
-    const int count = reader->pageCount(document.get());
+    const int count = WithPdfReader([&] { return reader->pageCount(document.get()); });
     if (count <= 0) source.Refuse("it is damaged: it has no pages");
 
-    const pdf_bridge::Info info = reader->info(document.get());
+    const pdf_bridge::Info info = WithPdfReader([&] { return reader->info(document.get()); });
     Metadata metadata;
     metadata.title = info.title;
     metadata.authors = Authors(info.author);
@@ -109,7 +121,7 @@ Document ImportPdf(const Source& source) {
         std::any_of(pages.begin(), pages.end(), [](const auto& p) { return !p.lines.empty(); });
     if (!anyText) {
         for (int i = 0; i < count; ++i)
-            if (reader->pageHasImages(document.get(), i))
+            if (WithPdfReader([&] { return reader->pageHasImages(document.get(), i); }))
                 source.Refuse(
                     "it holds only scanned pages, images without a text layer, so there is no text "
                     "to read");
@@ -117,7 +129,8 @@ Document ImportPdf(const Source& source) {
     }
 
     TextBuilder builder;
-    BuildPdfText(pages, reader->outline(document.get()), judge, builder);
+    const auto outline = WithPdfReader([&] { return reader->outline(document.get()); });
+    BuildPdfText(pages, outline, judge, builder);
     source.Progress(1);
     return builder.Finish(std::move(metadata));
 }

@@ -102,6 +102,11 @@ class Child {
 
 }  // namespace
 
+std::mutex& PdfReaderMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 void AppendPage(std::string& out, const pdf_bridge::Page& page) {
     Put(out, page.width);
     Put(out, page.height);
@@ -140,10 +145,12 @@ std::vector<pdf_bridge::Page> ReadPdfPages(
         count >= 2 && (readers == Readers::Two || (readers == Readers::AsTheMachineAllows &&
                                                    count >= kPagesWorthAChild && ProcessorFree()));
     const int half = two ? count * 2 / 5 : count;
-    Child child(reader, document, half, count);
+    // The fork happens with no other thread inside the reader.
+    Child child = WithPdfReader([&] { return Child(reader, document, half, count); });
     const int mine = child.Started() ? half : count;
     const auto read = [&](int i) {
-        if (!reader.readPage(document, i, pages[static_cast<size_t>(i)]))
+        if (!WithPdfReader(
+                [&] { return reader.readPage(document, i, pages[static_cast<size_t>(i)]); }))
             source.Refuse("it is damaged: page " + std::to_string(i + 1) + " cannot be read");
     };
     // The share of the pages this process has read: the child's half arrives at once.

@@ -5,6 +5,7 @@
 // first pages and then loads what the clean-up needs (a dictionary takes as long as
 // twenty pages).
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "documents/Importers.h"
@@ -25,6 +26,15 @@ std::vector<pdf_bridge::Page> ReadPdfPages(
     const Source& source,
     const std::function<void(const std::vector<pdf_bridge::Page>&, int read)>& meanwhile,
     Readers readers = Readers::AsTheMachineAllows);
+
+// Held by every call into the reader: a fork while another thread is inside poppler
+// would leave the child with poppler's locks taken for good.
+std::mutex& PdfReaderMutex();
+template <class Call>
+auto WithPdfReader(Call&& call) {
+    const std::lock_guard lock(PdfReaderMutex());
+    return call();
+}
 
 // A page as bytes and back, as the child hands its pages over; false for bytes that
 // do not hold a whole page.
