@@ -63,13 +63,23 @@ bool CommonEnding(std::string_view right) {
     return std::find(std::begin(kEndings), std::end(kEndings), right) != std::end(kEndings);
 }
 
+// The C library's tables of C.UTF-8 know the letter case of every script.
+bool InCase(char32_t c, bool upper) {
+    if (c < 0x80) return upper ? (c >= 'A' && c <= 'Z') : (c >= 'a' && c <= 'z');
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    const auto w = static_cast<wint_t>(c);
+    return c < kNotUtf8 && utf8 && (upper ? iswupper_l(w, utf8) : iswlower_l(w, utf8));
+}
+
 bool StartsLowerCase(std::string_view word) {
     size_t i = 0;
-    const char32_t c = NextUtf8(word, i);
-    if (c < 0x80) return c >= 'a' && c <= 'z';
-    // The C library's tables of C.UTF-8 know the letter case of every script.
-    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-    return c < kNotUtf8 && utf8 && iswlower_l(static_cast<wint_t>(c), utf8);
+    return InCase(NextUtf8(word, i), false);
+}
+
+bool AllCapitals(std::string_view word) {
+    for (size_t i = 0; i < word.size();)
+        if (!InCase(NextUtf8(word, i), true)) return false;
+    return !word.empty();
 }
 
 }  // namespace
@@ -148,9 +158,15 @@ const std::string& HyphenJudge::Dictionary() {
 }
 
 bool HyphenJudge::Join(std::string_view left, std::string_view right) {
-    if (left.empty() || right.empty() || !StartsLowerCase(right)) return false;
+    // A capital after the break starts a name ("Anglo-Saxon"), unless all is in capitals.
+    const bool capitals = AllCapitals(left) && AllCapitals(right);
+    if (left.empty() || right.empty() || !(capitals || StartsLowerCase(right))) return false;
     if (!loaded_) Load();
-    if (!speller_) return CommonEnding(right);
+    if (!speller_) {
+        std::string ending(right);
+        for (char& c : ending) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        return CommonEnding(ending);
+    }
     const std::string whole = std::string(left) + std::string(right);
     return speller_->Knows(whole) && !(speller_->Knows(left) && speller_->Knows(right));
 }

@@ -2,8 +2,10 @@
 // outline and the metadata; PdfText makes them a document's text.
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 #include "documents/Importers.h"
+#include "documents/PdfPages.h"
 #include "documents/PdfText.h"
 #include "documents/pdf/PdfEntry.h"
 #include "support/BridgeLibrary.h"
@@ -24,13 +26,16 @@ bool EndsAsPdf(std::string_view bytes) {
            std::string_view::npos;
 }
 
+// Mapped once, when the first PDF is opened; imports may run on several threads.
 const pdf_bridge::Entry* Reader(std::string& why) {
+    static std::mutex mutex;
     static const pdf_bridge::Entry* entry = nullptr;
-    if (entry) return entry;
+    const std::lock_guard lock(mutex);
     using EntryFunction = const pdf_bridge::Entry* (*)();
-    if (auto function = reinterpret_cast<EntryFunction>(
-            MapBridgeLibrary(kPdfLibraryName, kPdfEntrySymbol, why)))
-        entry = function();
+    if (!entry)
+        if (auto function = reinterpret_cast<EntryFunction>(
+                MapBridgeLibrary(kPdfLibraryName, kPdfEntrySymbol, why)))
+            entry = function();
     return entry;
 }
 
@@ -62,6 +67,13 @@ std::string CatalogLanguage(std::string_view bytes) {
     return isTag ? tag : std::string();
 }
 
+struct Closer {
+    const pdf_bridge::Entry* reader;
+    void operator()(pdf_bridge::Document* document) const {
+        WithPdfReader([&] { reader->close(document); });
+    }
+};
+
 std::vector<std::string> Authors(const std::string& author) {
     std::vector<std::string> authors;
     size_t start = 0;
@@ -82,38 +94,43 @@ Document ImportPdf(const Source& source) {
     if (!reader) source.Refuse("PDF files cannot be read, since the PDF reader is missing: " + why);
 
     pdf_bridge::Opened opened = pdf_bridge::Opened::Damaged;
-    const std::unique_ptr<pdf_bridge::Document, void (*)(pdf_bridge::Document*)> document(
-        reader->open(bytes.data(), bytes.size(), opened, why), reader->close);
+    const std::unique_ptr<pdf_bridge::Document, Closer> document(
+        WithPdfReader([&] { return reader->open(bytes.data(), bytes.size(), opened, why); }),
+        Closer{reader});
     if (opened == pdf_bridge::Opened::Locked) source.Refuse("it is protected by a password");
     if (!document) source.Refuse("it is damaged: " + why);
-    const int count = reader->pageCount(document.get());
+    const int count = WithPdfReader([&] { return reader->pageCount(document.get()); });
     if (count <= 0) source.Refuse("it is damaged: it has no pages");
 
-    std::vector<pdf_bridge::Page> pages(static_cast<size_t>(count));
-    bool anyText = false;
-    for (int i = 0; i < count; ++i) {
-        source.Progress(static_cast<double>(i) / count);
-        if (!reader->readPage(document.get(), i, pages[static_cast<size_t>(i)]))
-            source.Refuse("it is damaged: page " + std::to_string(i + 1) + " cannot be read");
-        anyText = anyText || !pages[static_cast<size_t>(i)].lines.empty();
-    }
+    const pdf_bridge::Info info = WithPdfReader([&] { return reader->info(document.get()); });
+    Metadata metadata;
+    metadata.title = info.title;
+    metadata.authors = Authors(info.author);
+    metadata.language = info.language.empty() ? CatalogLanguage(bytes) : info.language;
+    HyphenJudge judge(metadata.language);
+    // A word broken at a line's end among the first pages: the dictionary will be
+    // needed, and loads while the rest are read.
+    const auto loadDictionary = [&judge](const std::vector<pdf_bridge::Page>& pages, int read) {
+        for (int i = 0; i < read; ++i)
+            for (const pdf_bridge::Line& line : pages[static_cast<size_t>(i)].lines)
+                if (line.text.ends_with('-')) return static_cast<void>(judge.Dictionary());
+    };
+    const std::vector<pdf_bridge::Page> pages =
+        ReadPdfPages(*reader, document.get(), count, source, loadDictionary);
+    const bool anyText =
+        std::any_of(pages.begin(), pages.end(), [](const auto& p) { return !p.lines.empty(); });
     if (!anyText) {
         for (int i = 0; i < count; ++i)
-            if (reader->pageHasImages(document.get(), i))
+            if (WithPdfReader([&] { return reader->pageHasImages(document.get(), i); }))
                 source.Refuse(
                     "it holds only scanned pages, images without a text layer, so there is no text "
                     "to read");
         source.Refuse("it holds no text");
     }
 
-    const pdf_bridge::Info info = reader->info(document.get());
-    Metadata metadata;
-    metadata.title = info.title;
-    metadata.authors = Authors(info.author);
-    metadata.language = info.language.empty() ? CatalogLanguage(bytes) : info.language;
-    HyphenJudge judge(metadata.language);
     TextBuilder builder;
-    BuildPdfText(pages, reader->outline(document.get()), judge, builder);
+    const auto outline = WithPdfReader([&] { return reader->outline(document.get()); });
+    BuildPdfText(pages, outline, judge, builder);
     source.Progress(1);
     return builder.Finish(std::move(metadata));
 }

@@ -94,9 +94,12 @@ struct Occurrence {
     size_t line;
 };
 
-// Marks the occurrences of one key that stand at one height on enough pages.
+// Marks the occurrences of one key that stand at one height on enough pages: on a large
+// share of the pages (or of the odd or the even ones), or on three pages or more where
+// each has a neighbour among the next two pages with text that holds it too, as a
+// chapter's own running head does. ordinal numbers the pages with text.
 void MarkRepeats(std::vector<Occurrence>& found, int textPages, const int textPagesOf[2],
-                 std::vector<std::vector<bool>>& running) {
+                 const std::vector<int>& ordinal, std::vector<std::vector<bool>>& running) {
     std::sort(found.begin(), found.end(),
               [](const auto& a, const auto& b) { return a.ref < b.ref; });
     for (size_t start = 0; start < found.size();) {
@@ -108,12 +111,19 @@ void MarkRepeats(std::vector<Occurrence>& found, int textPages, const int textPa
         std::sort(pages.begin(), pages.end());
         pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
         int ofParity[2] = {0, 0};
-        for (const int page : pages) ++ofParity[page % 2];
+        for (int& page : pages) ++ofParity[page % 2], page = ordinal[page];
         const auto enough = [](int count, int of) { return count >= 2 && count >= 0.4 * of; };
         const int all = static_cast<int>(pages.size());
-        if (enough(all, textPages) || enough(ofParity[0], textPagesOf[0]) ||
-            enough(ofParity[1], textPagesOf[1]))
-            for (size_t i = start; i < end; ++i) running[found[i].page][found[i].line] = true;
+        const bool everywhere = enough(all, textPages) || enough(ofParity[0], textPagesOf[0]) ||
+                                enough(ofParity[1], textPagesOf[1]);
+        const auto near = [&](int page) {
+            const auto at = std::lower_bound(pages.begin(), pages.end(), page);
+            return (at != pages.begin() && page - *(at - 1) <= 2) ||
+                   (at + 1 != pages.end() && *(at + 1) - page <= 2);
+        };
+        for (size_t i = start; i < end; ++i)
+            if (everywhere || (all >= 3 && near(ordinal[found[i].page])))
+                running[found[i].page][found[i].line] = true;
         start = end;
     }
 }
@@ -125,11 +135,12 @@ std::vector<std::vector<bool>> FindRunningLines(const std::vector<Page>& pages) 
     std::unordered_map<std::string, std::vector<Occurrence>> byKey;
     // Pages without text (a cover that is only an image) count for neither side.
     int textPages = 0, textPagesOf[2] = {0, 0};
+    std::vector<int> ordinal(pages.size(), 0);
     for (size_t p = 0; p < pages.size(); ++p) {
         const Page& page = pages[p];
         running[p].assign(page.lines.size(), false);
         if (page.lines.empty()) continue;
-        ++textPages;
+        ordinal[p] = textPages++;
         ++textPagesOf[p % 2];
         const double height = Height(page);
         for (size_t l = 0; l < page.lines.size(); ++l) {
@@ -139,7 +150,7 @@ std::vector<std::vector<bool>> FindRunningLines(const std::vector<Page>& pages) 
             if (!key.empty()) byKey[std::move(key)].push_back({ref, static_cast<int>(p), l});
         }
     }
-    for (auto& [key, found] : byKey) MarkRepeats(found, textPages, textPagesOf, running);
+    for (auto& [key, found] : byKey) MarkRepeats(found, textPages, textPagesOf, ordinal, running);
 
     // A page number alone at the page's edge, with no kept line beyond it.
     for (size_t p = 0; p < pages.size(); ++p) {
@@ -174,15 +185,17 @@ bool IsLetter(char32_t c) {
            c != 0xF7;
 }
 
-// The letters that end text, and those that start it.
+// The letters that end text (read backwards: a paragraph may be long), and those that
+// start it.
 std::string_view TrailingLetters(std::string_view text) {
     size_t start = text.size();
-    for (size_t i = 0; i < text.size();) {
-        const size_t at = i;
-        if (!IsLetter(NextUtf8(text, i)))
-            start = text.size();
-        else if (start == text.size())
-            start = at;
+    while (start > 0) {
+        size_t at = start - 1;
+        while (at > 0 && start - at < 4 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+            --at;
+        size_t next = at;
+        if (!IsLetter(NextUtf8(text, next)) || next != start) break;
+        start = at;
     }
     return text.substr(start);
 }
@@ -191,6 +204,23 @@ std::string_view LeadingLetters(std::string_view text) {
     size_t i = 0, end = 0;
     while (i < text.size() && IsLetter(NextUtf8(text, i))) end = i;
     return text.substr(0, end);
+}
+
+// A list's item: a line that starts with a bullet.
+bool StartsItem(std::string_view text) {
+    for (const std::string_view bullet :
+         {"\u2022", "\u25E6", "\u25AA", "\u2023", "\u25CF", "\u25A0", "\u25CB", "\u2219"})
+        if (text.starts_with(bullet)) return true;
+    return false;
+}
+
+// An entry of a table of contents: dot leaders, then a page number.
+bool EndsEntry(std::string_view text) {
+    const size_t last = text.find_last_of(' ');
+    if (last == std::string_view::npos) return false;
+    text = text.substr(0, last);
+    while (text.ends_with(' ')) text.remove_suffix(1);
+    return text.ends_with("...") || text.ends_with(". . .");
 }
 
 bool EndsSentence(std::string_view text) {
@@ -237,13 +267,16 @@ class Layout {
         const Line &a = *lines_[i - 1].line, &b = *lines_[i].line;
         const double ha = Size(a), hb = Size(b);
         if (std::abs(ha - hb) > 0.15 * std::max(ha, hb)) return true;
+        if (StartsItem(b.text) || EndsEntry(a.text)) return true;
         const bool samePage = lines_[i - 1].page == lines_[i].page;
         if (samePage && b.box.top > a.box.top + 0.5 * ha &&
             b.box.top - a.box.top > 1.4 * spacing_ * ha)
             return true;
         const double left = bodyLeft_[lines_[i].page];
+        // An item's next line hangs under its text, right of the bullet: no indentation.
+        const bool hangs = StartsItem(a.text) && b.box.left > a.box.left;
         const bool indented = b.box.left > left + 0.6 * hb && b.box.left < left + 8 * hb &&
-                              std::abs(b.box.left - a.box.left) > 0.3 * hb;
+                              std::abs(b.box.left - a.box.left) > 0.3 * hb && !hangs;
         if (indented) return true;
         double from = a.box.left, to = a.box.right;
         ColumnOf(i - 1, from, to);

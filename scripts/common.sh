@@ -8,7 +8,7 @@ RUNTIME_PACKAGES=(qt6-base-dev libespeak-ng-dev espeak-ng-data flite1-dev libpul
                   cmake ninja-build g++ pkg-config fonts-liberation2 librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev pulseaudio pulseaudio-utils sox espeak-ng flite
                binutils-mingw-w64-x86-64 desktop-file-utils appstream file dpkg-dev
-               xvfb x11-utils xdotool libx11-dev ffmpeg hunspell-en-us
+               xvfb x11-utils xdotool libx11-dev ffmpeg hunspell-en-us poppler-utils
                at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0)
 # Only the fuzz targets (scripts/fuzz.sh) are built with clang and its libFuzzer.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)

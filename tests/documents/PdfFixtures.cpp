@@ -324,19 +324,24 @@ std::string MakeLongBook(int pages) {
         "listener", "hears",   "every",  "page",  "quietly", "with",    "care", "while",   "rain",
         "falls",    "outside", "window", "small", "engine",  "keeps",   "time"};
     Printer printer;
-    printer.SetLayout(34, 14, 10);
+    printer.SetLayout(30, 14.5, 10);
     unsigned seed = 12345;
     std::vector<OutlineMark> marks;
-    for (int line = 0; line < pages * 34; ++line) {
+    for (int line = 0; line < pages * 30; ++line) {
         std::string text;
         while (text.size() < 58) {
             seed = seed * 1103515245u + 12345u;
             text += std::string(text.empty() ? "" : " ") + words[(seed >> 16) % std::size(words)];
         }
-        const bool last = (seed >> 8) % 7 == 0;
-        const auto [page, top] = printer.Line(last ? text.substr(0, 30) + "." : text, 0, 0);
-        if (line % 340 == 0)
-            marks.push_back({"Part " + std::to_string(line / 340 + 1), 1, page, top});
+        // A paragraph's last line now and then, and a word broken at a line's end.
+        if ((seed >> 8) % 7 == 0)
+            text = text.substr(0, 30) + ".";
+        else if (line % 9 == 4)
+            text += " compre-";
+        if (line % 9 == 5) text = "hensive " + text;
+        const auto [page, top] = printer.Line(text, 0, 0);
+        if (line % 300 == 0)
+            marks.push_back({"Part " + std::to_string(line / 300 + 1), 1, page, top});
     }
     return AddOutline(printer.Finish(), marks, "A Long Book", "Ada Reader", "en-US");
 }

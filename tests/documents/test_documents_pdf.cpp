@@ -14,6 +14,9 @@
 #include "PdfFixtures.h"
 #include "documents/Import.h"
 #include "documents/PdfHyphens.h"
+#include "documents/PdfPages.h"
+#include "documents/PdfText.h"
+#include "support/BridgeLibrary.h"
 #include "support/Errors.h"
 
 namespace {
@@ -42,6 +45,7 @@ const fs::path& Fixtures() {
             for (const auto& c : book.chapters)
                 chapters += std::to_string(c.level) + "\t" + c.title + "\t" + c.firstLine + "\n";
             Write(dir / "chapters.txt", chapters);
+            Write(dir / "long.pdf", pdf_fixtures::MakeLongBook(30));
             Write(dir / "scanned.pdf", pdf_fixtures::MakeScannedPdf());
             Write(dir / "locked.pdf", pdf_fixtures::MakeLockedPdf());
             Write(dir / "truncated.pdf", pdf_fixtures::MakeTruncatedPdf());
@@ -101,6 +105,38 @@ TEST(PdfImport, ABookReadsAsItWasWritten) {
                  EDocumentCancelled);
 }
 
+// The outline's parts and the words broken at line ends lie all over a long book.
+TEST(PdfImport, ALongBookLosesNoPage) {
+    const documents::Document doc = documents::ImportFile(Fixtures() / "long.pdf");
+    ASSERT_EQ(doc.chapters.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(doc.chapters[i].title, "Part " + std::to_string(i + 1));
+    EXPECT_GT(documents::CountWords(doc.text), 30u * 30 * 8);
+    EXPECT_EQ(doc.text.find("compre-"), std::string::npos);
+
+    // A second process reads the same pages as one does.
+    std::string why;
+    const auto entry = reinterpret_cast<const pdf_bridge::Entry* (*)()>(
+        MapBridgeLibrary(kPdfLibraryName, kPdfEntrySymbol, why));
+    ASSERT_TRUE(entry) << why;
+    const pdf_bridge::Entry& reader = *entry();
+    const std::string bytes = Read(Fixtures() / "long.pdf");
+    pdf_bridge::Opened opened{};
+    pdf_bridge::Document* document = reader.open(bytes.data(), bytes.size(), opened, why);
+    ASSERT_TRUE(document) << why;
+    const documents::Source source{"long.pdf", bytes};
+    std::vector<pdf_bridge::Page> pages[2];
+    for (const auto readers : {documents::Readers::One, documents::Readers::Two})
+        pages[readers == documents::Readers::Two] =
+            documents::ReadPdfPages(reader, document, 30, source, {}, readers);
+    reader.close(document);
+    std::string one, two;
+    for (const auto& page : pages[0]) documents::AppendPage(one, page);
+    for (const auto& page : pages[1]) documents::AppendPage(two, page);
+    EXPECT_EQ(one, two);
+    EXPECT_EQ(pages[1].size(), 30u);
+}
+
 TEST(PdfImport, ABadFileGivesOneMessageWithItsNameAndTheReason) {
     const struct {
         const char* file;
@@ -145,6 +181,40 @@ TEST(PdfHyphens, ABrokenWordIsJoinedOnlyWhenItIsOneWord) {
     for (const auto& [tag, name] : std::vector<std::pair<const char*, const char*>>{
              {"en-GB", "en_GB"}, {"de", "de"}, {"pt-br", "pt_BR"}, {"../../etc/x", ""}, {"x", ""}})
         EXPECT_EQ(documents::DictionaryName(tag), name) << tag;
+}
+
+// Pages laid out as a long report is: each chapter's title as the running head of its
+// own pages, a chapter's first page with its title at the head's height, and a list.
+TEST(PdfText, RunningHeadsOfEachChapterGoAndItsTitleStays) {
+    std::vector<pdf_bridge::Page> pages;
+    const auto chapter = [](int p) { return std::to_string(p / 6 + 1); };
+    for (int p = 0; p < 18; ++p) {
+        pdf_bridge::Page page{400, 600, {}};
+        const auto line = [&](double left, double top, std::string text, double width = 300) {
+            page.lines.push_back({std::move(text), {left, top, left + width, top + 10}, 10});
+        };
+        if (p % 6 == 0)
+            line(50, 40, "Chapter " + chapter(p));
+        else
+            line(200, 40,
+                 "The chapter called " + std::string(p < 6    ? "one"
+                                                     : p < 12 ? "two"
+                                                              : "three"));
+        line(50, 100, "Page " + std::to_string(p) + " says this:");
+        line(50, 112, "\u2022 an item");
+        line(60, 124, "and its second line.", 100);
+        line(190, 570, std::to_string(p + 1));
+        pages.push_back(std::move(page));
+    }
+    documents::HyphenJudge judge("en-US", "/nonexistent");
+    documents::TextBuilder builder;
+    documents::BuildPdfText(pages, {}, judge, builder);
+    const std::string text = builder.Finish().text;
+    std::string expected;
+    for (int p = 0; p < 18; ++p)
+        expected += (p % 6 ? "" : "Chapter " + chapter(p) + "\n") + "Page " + std::to_string(p) +
+                    " says this:\n\u2022 an item and its second line." + (p < 17 ? "\n" : "");
+    EXPECT_EQ(text, expected);
 }
 
 }  // namespace
