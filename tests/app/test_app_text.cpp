@@ -1,6 +1,8 @@
 // The text group and the word highlight over the recording speech service: loading
 // and saving text files with their errors, and where each reported word is selected.
 #include <QClipboard>
+#include <QMimeData>
+#include <QUrl>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -228,6 +230,17 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     WaitFor(nullptr, 20);
     EXPECT_FALSE(form->gbEditChapters->isVisible());
     EXPECT_EQ(688, form->width());
+    // A document dropped on the box is loaded, not inserted as its name.
+    const QString notes = ScratchDir() + "/notes.md";
+    WriteFileBytes(notes, fixtures::MarkdownText().bytes);
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(notes)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->mmEditText->viewport(), &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->mmEditText->viewport(), &drop);
+    ASSERT_TRUE(WaitFor([&] { return form->gbEditChapters->isVisible(); }, 10000));
+    EXPECT_FALSE(form->mmEditText->toPlainText().contains("notes.md"));
 }
 
 }  // namespace
