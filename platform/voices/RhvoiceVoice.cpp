@@ -223,11 +223,12 @@ std::string RhvoiceVoice::Version() {
 RhvoiceVoice::RhvoiceVoice(std::string name) : name_(std::move(name)) {}
 
 VoiceLimits RhvoiceVoice::Limits() const {
-    // RHVoice keeps its relative rate within what it allows a voice (about a fifth to
-    // two and a half times) and its pitch within half to twice the voice's own.
+    // RHVoice keeps its rate within half to twice the voice's own (its default settings):
+    // 87 sounds as 87.5, the first speed it honours is 88, and 350 is twice 175. Its
+    // pitch is honoured over our whole range (half to nearly twice the voice's).
     VoiceLimits limits;
-    limits.speedMin = 80;
-    limits.speedMax = 440;
+    limits.speedMin = 88;
+    limits.speedMax = 350;
     return limits;
 }
 
@@ -254,20 +255,24 @@ bool RhvoiceVoice::Render(std::string_view text, TextPiece piece,
     }
     // A piece that goes on with a sentence the last one began starts without the
     // pause RHVoice opens each message with, as the sentence said whole would.
+    const size_t opening = QuietRun(out.samples, false);
     size_t lead = 0;
     if (piece.begin > 0 && KindOfPieceEnd(text, piece.begin) == PieceEndKind::Piece) {
-        lead = std::min(QuietRun(out.samples, false), m.words.empty() ? 0 : m.words.front().first);
+        lead = opening;
         out.samples.erase(out.samples.begin(), out.samples.begin() + static_cast<ptrdiff_t>(lead));
     }
-    // Word offsets into the whole text, only ever forward.
+    // Word offsets into the whole text, only ever forward. RHVoice tells a word as it
+    // starts working on it, in steps of a tenth of a second of audio and ahead of the
+    // word's sound: the first word starts where the message's sound does, and no word
+    // before it.
+    const uint64_t last = out.samples.empty() ? 0 : out.samples.size() - 1;
     for (const auto& [frame, position] : m.words) {
         if (wordStarts.empty()) break;
         const uint32_t offset =
             WordStartAtOrBefore(wordStarts, static_cast<uint32_t>(piece.begin + position));
         if (!out.events.empty() && offset <= out.events.back().offset) continue;
-        const uint64_t at = std::min<uint64_t>(frame > lead ? frame - lead : 0,
-                                               out.samples.empty() ? 0 : out.samples.size() - 1);
-        out.events.push_back(SynthEvent{SynthEvent::Kind::Word, at, offset, {}, 0});
+        const uint64_t at = std::max<uint64_t>(frame, opening) - lead;
+        out.events.push_back(SynthEvent{SynthEvent::Kind::Word, std::min(at, last), offset, {}, 0});
     }
     // The silence after the last word's speech is the pause after the piece.
     const uint64_t lastWord = out.events.empty() ? 0 : out.events.back().frame;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "EngineTestKit.h"
+#include "engines/RhvoiceRows.h"
 #include "platform/ClassRegistry.h"
 #include "platform/render/ParallelRender.h"
 #include "platform/service/SpeechService.h"
@@ -112,7 +113,7 @@ TEST(ServiceFile, APausedSpeechAndAWavRenderBothComplete) {
 
 TEST(ServiceDevice, SpeaksInRealTimeWithStartWordsAndStop) {
     if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private sound server";
-    for (const char* mode : {kEspeak, "slt (US English female, HTS) - festival"}) {
+    for (const char* mode : WithRhvoice({kEspeak, "slt (US English female, HTS) - festival"})) {
         ServiceEngine e;
         ASSERT_TRUE(e.Select(mode, CLSID_MMAudioDest));
         QElapsedTimer timer;
