@@ -25,11 +25,11 @@ std::string RhvoiceVoice::Describe(const std::string& language, const std::strin
                                    unsigned gender) {
     // The languages RHVoice has voices for, by their ISO 639 codes.
     static const std::map<std::string, std::string> languages{
-        {"en", "English"},    {"ru", "Russian"},   {"uk", "Ukrainian"}, {"ky", "Kyrgyz"},
-        {"tt", "Tatar"},      {"ka", "Georgian"},  {"eo", "Esperanto"}, {"pt", "Portuguese"},
-        {"pl", "Polish"},     {"cs", "Czech"},     {"sk", "Slovak"},    {"mk", "Macedonian"},
-        {"sq", "Albanian"},   {"vi", "Vietnamese"}, {"uz", "Uzbek"},    {"be", "Belarusian"},
-        {"sr", "Serbian"},    {"hr", "Croatian"},  {"bs", "Bosnian"},   {"sl", "Slovenian"}};
+        {"en", "English"},  {"ru", "Russian"},    {"uk", "Ukrainian"}, {"ky", "Kyrgyz"},
+        {"tt", "Tatar"},    {"ka", "Georgian"},   {"eo", "Esperanto"}, {"pt", "Portuguese"},
+        {"pl", "Polish"},   {"cs", "Czech"},      {"sk", "Slovak"},    {"mk", "Macedonian"},
+        {"sq", "Albanian"}, {"vi", "Vietnamese"}, {"uz", "Uzbek"},     {"be", "Belarusian"},
+        {"sr", "Serbian"},  {"hr", "Croatian"},   {"bs", "Bosnian"},   {"sl", "Slovenian"}};
     static const std::map<std::string, std::string> countries{
         {"us", "US"}, {"gb", "British"}, {"br", "Brazilian"}, {"pt", "European"}};
     const auto name = languages.find(Lower(language));
@@ -158,9 +158,9 @@ bool Speak(const std::string& voice, const std::string& text, const VoiceSetting
     Engine& e = TheEngine();
     if (!e.engine || text.empty()) return false;
     const RHVoice_synth_params params = Params(voice, settings);
-    RHVoice_message message = e.api.newMessage(e.engine, text.data(),
-                                               static_cast<unsigned>(text.size()),
-                                               RHVoice_message_text, &params, &m);
+    RHVoice_message message =
+        e.api.newMessage(e.engine, text.data(), static_cast<unsigned>(text.size()),
+                         RHVoice_message_text, &params, &m);
     if (!message) return false;
     const bool spoken = e.api.speak(message) != 0;
     e.api.deleteMessage(message);
@@ -207,7 +207,7 @@ std::vector<RhvoiceVoiceInfo> RhvoiceVoice::Voices() {
         v.speaker = Lower(v.name);
         v.gender = info[i].gender == RHVoice_voice_gender_female ? 1
                    : info[i].gender == RHVoice_voice_gender_male ? 2
-                                                                  : 0;
+                                                                 : 0;
         v.description = Describe(language, country, v.gender);
         v.language = LanguageTag(language, country);
         out.push_back(std::move(v));
@@ -274,9 +274,17 @@ bool RhvoiceVoice::Render(std::string_view text, TextPiece piece,
         const uint64_t at = std::max<uint64_t>(frame, opening) - lead;
         out.events.push_back(SynthEvent{SynthEvent::Kind::Word, std::min(at, last), offset, {}, 0});
     }
-    // The silence after the last word's speech is the pause after the piece.
-    const uint64_t lastWord = out.events.empty() ? 0 : out.events.back().frame;
-    out.pause = std::min<size_t>(QuietRun(out.samples, true), out.samples.size() - lastWord);
+    // The silence after the last word's speech is the pause after the piece; where the
+    // sentence goes on into the next piece it is not heard, as in the sentence said whole.
+    const size_t kept = out.events.empty() ? 0 : out.events.back().frame + 1;  // the last word's
+    out.pause = out.samples.size() <= kept
+                    ? 0
+                    : std::min(QuietRun(out.samples, true), out.samples.size() - kept);
+    if (piece.end < text.size() && KindOfPieceEnd(text, piece.end) == PieceEndKind::Piece &&
+        HoldsText(text, {piece.end, text.size()})) {
+        out.samples.resize(out.samples.size() - out.pause);
+        out.pause = 0;
+    }
     return true;
 }
 

@@ -44,7 +44,7 @@ class RhvoiceVoice : public VoiceBackend {
     // RHVoice renders an English sentence some 30 times faster than real time: the
     // first piece is a word or two, heard at once; the ones after it are sentences, since
     // RHVoice says each message as an utterance with its own pauses.
-    PieceSize FirstPieceSize() const override { return {12, 40}; }
+    PieceSize FirstPieceSize() const override { return {4, 24}; }
     PieceSize NextPieceSize() const override { return {400, 1200}; }
     bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
                 const VoiceSettings& settings, const std::function<bool()>& aborted,

@@ -106,11 +106,13 @@ std::vector<VoiceMode> ReadModes() {
     for (const auto& v : rhvoice) {
         const std::string name = v.speaker + " (" + v.description + ") - RHVoice";
         if (!names.insert(name).second) continue;
-        modes.push_back(VoiceMode{
-            VoiceMode::Engine::Rhvoice, v.name, v.language,
-            Record("RHVoice", "RHVoice/" + v.name, name, "RHVoice project",
-                   "RHVoice " + rhvoiceVersion, v.language, v.speaker, "HTS",
-                   static_cast<WORD>(v.gender), 0)});
+        VoiceMode mode{VoiceMode::Engine::Rhvoice, v.name, v.language,
+                       Record("RHVoice", "RHVoice/" + v.name, name, "RHVoice project",
+                              "RHVoice " + rhvoiceVersion, v.language, v.speaker, "HTS",
+                              static_cast<WORD>(v.gender), 0)};
+        // RHVoice tells no phonemes: its voices show no mouth shapes.
+        mode.info.dwFeatures &= ~kFeatureVisual;
+        modes.push_back(std::move(mode));
     }
     return modes;
 }
@@ -173,6 +175,7 @@ std::unique_ptr<VoiceBackend> MakeVoiceBackend(const VoiceMode& mode) {
     if (mode.engine == VoiceMode::Engine::Espeak) return std::make_unique<EspeakVoice>(mode.voice);
     if (mode.engine == VoiceMode::Engine::Festival)
         return std::make_unique<FestivalVoice>(mode.voice, mode.rate, mode.latin1);
-    if (mode.engine == VoiceMode::Engine::Rhvoice) return std::make_unique<RhvoiceVoice>(mode.voice);
+    if (mode.engine == VoiceMode::Engine::Rhvoice)
+        return std::make_unique<RhvoiceVoice>(mode.voice);
     return std::make_unique<FliteVoice>(mode.voice);
 }

@@ -12,11 +12,11 @@
 #include <set>
 
 #include "EngineTestKit.h"
+#include "engines/RhvoiceRows.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Guid.h"
 #include "platform/voices/EspeakVoiceCache.h"
 #include "platform/voices/FestivalVoices.h"
-#include "engines/RhvoiceRows.h"
 #include "support/FileReplace.h"
 
 namespace {
@@ -66,7 +66,8 @@ TEST(Catalogue, ListsEveryVoiceOnceWithUniqueReadableNames) {
 TEST(Catalogue, RhvoiceVoicesFollowTheOtherFamilies) {
     if (!RhvoiceInstalled()) GTEST_SKIP() << "RHVoice is not installed";
     const auto names = Enumerate();
-    const auto festival = std::find(names.begin(), names.end(), "kal (US English male, diphone) - festival");
+    const auto festival =
+        std::find(names.begin(), names.end(), "kal (US English male, diphone) - festival");
     for (const char* expected :
          {"alan (US English male) - RHVoice", "bdl (US English male) - RHVoice",
           "clb (US English female) - RHVoice", "slt (US English female) - RHVoice",
