@@ -222,6 +222,13 @@ std::string RhvoiceVoice::Version() {
 
 RhvoiceVoice::RhvoiceVoice(std::string name) : name_(std::move(name)) {}
 
+void RhvoiceVoice::Prepare(std::string_view, const std::vector<TextPiece>&,
+                           const VoiceSettings& settings) {
+    // A message without a place for its samples stops at its first ones, the voice loaded.
+    Message m;
+    Speak(name_, "a", settings, m);
+}
+
 VoiceLimits RhvoiceVoice::Limits() const {
     // RHVoice keeps its rate within half to twice the voice's own (its default settings):
     // 87 sounds as 87.5, the first speed it honours is 88, and 350 is twice 175. Its
@@ -303,6 +310,8 @@ RhvoiceVoice::RhvoiceVoice(std::string name) : name_(std::move(name)) {}
 VoiceLimits RhvoiceVoice::Limits() const {
     return VoiceLimits{};
 }
+
+void RhvoiceVoice::Prepare(std::string_view, const std::vector<TextPiece>&, const VoiceSettings&) {}
 
 bool RhvoiceVoice::Render(std::string_view, TextPiece, const std::vector<uint32_t>&,
                           const VoiceSettings&, const std::function<bool()>&, RenderedPiece&) {

@@ -49,6 +49,10 @@ class RhvoiceVoice : public VoiceBackend {
     bool Render(std::string_view text, TextPiece piece, const std::vector<uint32_t>& wordStarts,
                 const VoiceSettings& settings, const std::function<bool()>& aborted,
                 RenderedPiece& out) override;
+    // Loads the voice before worker processes are forked, so that each of them finds it
+    // ready rather than loading it on its own.
+    void Prepare(std::string_view text, const std::vector<TextPiece>& pieces,
+                 const VoiceSettings& settings) override;
 
   private:
     std::string name_;

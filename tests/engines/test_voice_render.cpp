@@ -304,6 +304,28 @@ TEST(Pieces, LongTextLastsAsEspeakRendersIt) {
 // A run without blanks longer than a piece is said whole, as the engines' own programs
 // say it (espeak-ng reads only about 160 bytes of one word, so zero-length breaks make
 // it read every part), and word positions stay true past it.
+// RHVoice says each piece as a message of its own, with pauses around it; cut into pieces,
+// a text still lasts as RHVoice's own command line says it whole.
+TEST(Pieces, RhvoiceTextLastsAsRhvoiceTestRendersIt) {
+    if (!RhvoiceInstalled()) GTEST_SKIP() << "RHVoice is not installed";
+    QFile file("/usr/share/common-licenses/GPL-3");
+    if (!file.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no GPL-3 text on this machine";
+    const QByteArray head = file.read(5000);
+    const QByteArray text = head.left(head.lastIndexOf("\n\n") + 2);  // whole paragraphs
+    const double ours = static_cast<double>(RenderText(kRhvoiceSlt, text.toStdString()).size());
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.txt"), wav = dir.filePath("out.wav");
+    QFile in(input);
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    in.write(text);
+    in.close();
+    QProcess cli;
+    cli.start("RHVoice-test", {"-p", "slt", "-i", input, "-o", wav});
+    ASSERT_TRUE(cli.waitForFinished(60000) && cli.exitCode() == 0) << "RHVoice-test (rhvoice)";
+    // 16-bit mono: the data follows a 44-byte header.
+    EXPECT_NEAR(ours / (static_cast<double>(QFileInfo(wav).size() - 44) / 2.0), 1.0, 0.03);
+}
+
 TEST(Pieces, BlankFreeRunsAreSpokenWhole) {
     std::string run;
     for (int i = 0; i < 40; ++i) run += "abcdefghij";
