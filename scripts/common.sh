@@ -41,12 +41,14 @@ install_missing() {
 
 # True when apt already reads Debian's non-free component from some source.
 nonfree_enabled() {
-    apt-get indextargets --no-release-info --format '$(COMPONENT)' 2>/dev/null | grep -qx non-free
+    local components
+    components="$(apt-get indextargets --no-release-info --format '$(COMPONENT)' 2>/dev/null)" || true
+    grep -qx non-free <<<"$components"
 }
 
 # How a user adds the non-free component, in one line.
 nonfree_hint() {
-    echo "RHVoice's voices are not installed: they are in Debian's non-free section; enable it (add 'non-free' to Components in /etc/apt/sources.list.d/debian.sources), then run this again." >&2
+    echo "RHVoice's voices are not installed: they are in Debian's non-free section; to add them, put 'non-free' beside 'main' in Debian's entry in /etc/apt/sources.list.d/debian.sources (or /etc/apt/sources.list) and run this again." >&2
 }
 
 # Enables the non-free component in a sources file of our own where no source has it yet;
