@@ -257,9 +257,18 @@ bool RhvoiceVoice::Render(std::string_view text, TextPiece piece,
     if (!Speak(name_, utf8.text, settings, m) || m.stopped) return false;
     // RHVoice tells a word when its sound enters RHVoice's output buffer, which hands the
     // audio on a tenth of a second at a time: the word starts within the tenth of a second
-    // after the samples handed on before it, and is placed in the middle of it (at most
-    // 50 ms off rather than up to 100 ms early).
-    for (auto& word : m.words) word.first += static_cast<uint64_t>(std::max(m.rate, 0)) / 20;
+    // after the samples handed on before it. The words told in one tenth share it in
+    // order, each placed in the middle of its share (one alone at most 50 ms off rather
+    // than up to 100 ms early).
+    const uint64_t tenth = static_cast<uint64_t>(std::max(m.rate, 0)) / 10;
+    for (size_t first = 0, next; first < m.words.size(); first = next) {
+        for (next = first + 1;
+             next < m.words.size() && m.words[next].first == m.words[first].first;)
+            ++next;
+        const uint64_t count = next - first;
+        for (size_t i = first; i < next; ++i)
+            m.words[i].first += (2 * (i - first) + 1) * tenth / (2 * count);
+    }
     // RHVoice speaks at the rate its settings choose (16 kHz at its lowest quality).
     if (m.rate > 0 && static_cast<unsigned>(m.rate) != rate_) {
         if (!Resample(out.samples, m.rate, rate_)) return false;
