@@ -19,8 +19,9 @@ mkdir -p "$WORK"
 # encoders' command lines as the peers of compressed renders.
 (
     source "$ROOT/scripts/common.sh"
-    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" bc time flite lame \
-        vorbis-tools flac pandoc poppler-utils
+    enable_nonfree
+    install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${RHVOICE_PACKAGES[@]}" \
+        "${RHVOICE_TEST_PACKAGES[@]}" bc time flite lame vorbis-tools flac pandoc poppler-utils
 ) >>"$LOG" 2>&1 || echo "bench.sh: could not install the packages it needs (see $LOG)" >&2
 
 log() { echo "$*" >>"$LOG"; }
@@ -59,7 +60,9 @@ word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms resume_start_after
 render_peak_rss_mib_3500KB
 render_peak_rss_mib_one_word startup_ms_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
 stall_rendering_ms stall_load_5MB_document_ms window_word_sync_error_ms_p95 list_voices_ms festival_first_audio_ms_1MB
-render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave"
+render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave
+first_audio_ms_1MB_rhvoice render_speed_vs_rhvoice_test_one_core rhvoice_duration_ratio
+render_speed_vs_rhvoice_test"
 
 fail_all() {
     for name in $ALL_FIGURES; do echo "$name: error $1"; done
@@ -301,5 +304,38 @@ festival_speed() {
     printf 'festival_duration_ratio: %.4f x\n' "$(echo "$do / $dt" | bc -l)"
     paired_ratio render_speed_vs_text2wave text2wave_gpl ours_festival
 }
-measure "render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave" \
+measure "render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave
+first_audio_ms_1MB_rhvoice render_speed_vs_rhvoice_test_one_core rhvoice_duration_ratio
+render_speed_vs_rhvoice_test" \
     festival_speed
+
+# --- RHVoice: first audio, and its own command line (RHVoice-test) with the same voice --
+# RHVoice-test speaks at RHVoice's own rate, pitch and volume (100 %), as our defaults do.
+RHV_VOICE="$("$SAY" --list 2>/dev/null | cut -f2 | grep -m1 '^slt (.*) - RHVoice$')"
+log "RHVoice voice: ${RHV_VOICE:-none}"
+rhvoice_first_audio() {
+    [ -n "$RHV_VOICE" ] || { echo "no RHVoice slt voice" >&2; return 1; }
+    "${SPEECH[@]}" first-audio --voice "$RHV_VOICE" --text "$GPL" --dir "$WORK" |
+        sed 's/^first_audio_ms_1MB:/first_audio_ms_1MB_rhvoice:/'
+}
+measure first_audio_ms_1MB_rhvoice rhvoice_first_audio
+
+rhvoice_test_gpl() { RHVoice-test -p slt -i "$GPL" -o "$WORK/rhv-test.wav"; }
+rhvoice_test_one_core() { taskset -c 0 RHVoice-test -p slt -i "$GPL" -o "$WORK/rhv-test.wav"; }
+ours_rhvoice_one_core() {
+    taskset -c 0 "$SAY" --out "$WORK/ours-rhv.wav" --jobs 1 --voice "$RHV_VOICE" "$GPL"
+}
+ours_rhvoice() { "$SAY" --out "$WORK/ours-rhv.wav" --voice "$RHV_VOICE" "$GPL"; }
+# Each side renders about half a minute of GPL-3 or more: three pairs each.
+rhvoice_speed() {
+    [ -n "$RHV_VOICE" ] || { echo "no RHVoice slt voice" >&2; return 1; }
+    local PAIRS=3 dt do
+    paired_ratio render_speed_vs_rhvoice_test_one_core rhvoice_test_one_core \
+        ours_rhvoice_one_core || return 1
+    dt=$(soxi -D "$WORK/rhv-test.wav") && do=$(soxi -D "$WORK/ours-rhv.wav") || return 1
+    echo "durations: RHVoice-test $dt s, parlen-say $do s" >&2
+    printf 'rhvoice_duration_ratio: %.4f x\n' "$(echo "$do / $dt" | bc -l)"
+    paired_ratio render_speed_vs_rhvoice_test rhvoice_test_gpl ours_rhvoice
+}
+measure "render_speed_vs_rhvoice_test_one_core rhvoice_duration_ratio render_speed_vs_rhvoice_test" \
+    rhvoice_speed

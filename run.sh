@@ -2,6 +2,8 @@
 # Installs what is missing, builds and starts Parlen Maker.
 source "$(dirname "$0")/scripts/common.sh"
 install_missing "${RUNTIME_PACKAGES[@]}"
+# RHVoice only from a non-free section the machine already has: this script never adds one.
+if nonfree_enabled; then install_missing "${RHVOICE_PACKAGES[@]}"; else nonfree_hint; fi
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ -x "$ROOT/build/bin/parlenmaker" ]; then
     # Without a display the window cannot open; Qt would end in an abort message.

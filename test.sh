@@ -21,7 +21,10 @@ closing_note() {
 }
 trap closing_note EXIT
 
-stage install install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+# The suite tests RHVoice's voices too: non-free is enabled for them where it is not.
+enable_nonfree
+stage install install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" \
+    "${RHVOICE_PACKAGES[@]}" "${RHVOICE_TEST_PACKAGES[@]}"
 # Line tables only (-g1): a failure's backtrace still names files and lines, and the
 # build takes about a quarter less time than with full debug information.
 stage configure configure_tree "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLEN_WERROR=ON \

@@ -71,4 +71,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "qt6-qpa-plugins, fonts-liberation2, pulseaudio | pipewire-pulse, festival, festvox-us-slt-hts, festvox-kallpc16k")
+# RHVoice's voices are in Debian's non-free section: suggested, never depended on (the
+# programs map its library when present and do without it).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "rhvoice-english")
 include(CPack)

@@ -10,6 +10,12 @@ TEST_PACKAGES=(libgtest-dev pulseaudio pulseaudio-utils sox espeak-ng flite
                binutils-mingw-w64-x86-64 desktop-file-utils appstream file dpkg-dev
                xvfb x11-utils xdotool libx11-dev ffmpeg hunspell-en-us poppler-utils
                at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0)
+# RHVoice's voices come from Debian's non-free section: its library and header (the build
+# compiles the family only where the header is found) and its English voices; RHVoice-test
+# (in rhvoice) is the reference of its test and benchmarks.
+RHVOICE_PACKAGES=(librhvoice-dev rhvoice-english)
+RHVOICE_TEST_PACKAGES=(rhvoice)
+NONFREE_SOURCES=/etc/apt/sources.list.d/parlenmaker-non-free.sources
 # Only the fuzz targets (scripts/fuzz.sh) are built with clang and its libFuzzer.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
@@ -31,6 +37,33 @@ install_missing() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -qq \
         --no-install-recommends "${missing[@]}"
+}
+
+# True when apt already reads Debian's non-free component from some source.
+nonfree_enabled() {
+    local components
+    components="$(apt-get indextargets --no-release-info --format '$(COMPONENT)' 2>/dev/null)" || true
+    grep -qx non-free <<<"$components"
+}
+
+# How a user adds the non-free component, in one line.
+nonfree_hint() {
+    echo "RHVoice's voices are not installed: they are in Debian's non-free section; to add them, put 'non-free' beside 'main' in Debian's entry in /etc/apt/sources.list.d/debian.sources (or /etc/apt/sources.list) and run this again." >&2
+}
+
+# Enables the non-free component in a sources file of our own where no source has it yet;
+# apt's lists are read again by install_missing, which then has packages to install.
+enable_nonfree() {
+    nonfree_enabled && return 0
+    local codename
+    codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+    if [ -z "$codename" ] || ! grep -qx 'ID=debian' /etc/os-release; then
+        echo "Not Debian: RHVoice's voices are not installed" >&2
+        return 0
+    fi
+    echo "Enabling Debian's non-free component in $NONFREE_SOURCES (for RHVoice)"
+    printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: non-free\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$codename" "$codename" | as_root tee "$NONFREE_SOURCES" >/dev/null
 }
 
 configure_tree() {

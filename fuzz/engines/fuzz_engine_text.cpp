@@ -30,7 +30,8 @@ constexpr size_t kMaxText = 64;
 // The voices of each family, in the catalogue's order.
 const std::vector<std::vector<const VoiceMode*>>& Families() {
     static const auto families = [] {
-        std::vector<std::vector<const VoiceMode*>> byEngine(3);
+        std::vector<std::vector<const VoiceMode*>> byEngine(
+            static_cast<size_t>(VoiceMode::Engine::Rhvoice) + 1);
         for (const VoiceMode& mode : AllVoiceModes())
             byEngine[static_cast<size_t>(mode.engine)].push_back(&mode);
         std::erase_if(byEngine, [](const auto& family) { return family.empty(); });

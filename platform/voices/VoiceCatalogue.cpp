@@ -11,6 +11,7 @@
 #include "platform/voices/FestivalVoice.h"
 #include "platform/voices/FestivalVoices.h"
 #include "platform/voices/FliteVoice.h"
+#include "platform/voices/RhvoiceVoice.h"
 #include "platform/voices/SynthesisWorker.h"
 
 namespace {
@@ -53,9 +54,13 @@ TTSMODEINFOA Record(std::string_view engine, std::string_view modeKey, const std
 std::vector<VoiceMode> ReadModes() {
     std::vector<EspeakVoiceInfo> espeak;
     std::string espeakVersion;
+    std::vector<RhvoiceVoiceInfo> rhvoice;
+    std::string rhvoiceVersion;
     SynthesisWorker::Instance().RunSync([&] {
         espeak = EspeakVoice::ListVoices();
         espeakVersion = EspeakVoice::Version();
+        rhvoice = RhvoiceVoice::Voices();
+        rhvoiceVersion = RhvoiceVoice::Version();
     });
     std::vector<VoiceMode> modes;
     modes.reserve(espeak.size() + FliteVoice::Voices().size() + 16);
@@ -95,6 +100,18 @@ std::vector<VoiceMode> ReadModes() {
                               static_cast<WORD>(v.gender), 0)};
         mode.rate = v.rate;
         mode.latin1 = v.latin1;
+        modes.push_back(std::move(mode));
+    }
+    // RHVoice's own list: none where RHVoice is not installed.
+    for (const auto& v : rhvoice) {
+        const std::string name = v.speaker + " (" + v.description + ") - RHVoice";
+        if (!names.insert(name).second) continue;
+        VoiceMode mode{VoiceMode::Engine::Rhvoice, v.name, v.language,
+                       Record("RHVoice", "RHVoice/" + v.name, name, "RHVoice project",
+                              "RHVoice " + rhvoiceVersion, v.language, v.speaker, "HTS",
+                              static_cast<WORD>(v.gender), 0)};
+        // RHVoice tells no phonemes: its voices show no mouth shapes.
+        mode.info.dwFeatures &= ~kFeatureVisual;
         modes.push_back(std::move(mode));
     }
     return modes;
@@ -158,5 +175,7 @@ std::unique_ptr<VoiceBackend> MakeVoiceBackend(const VoiceMode& mode) {
     if (mode.engine == VoiceMode::Engine::Espeak) return std::make_unique<EspeakVoice>(mode.voice);
     if (mode.engine == VoiceMode::Engine::Festival)
         return std::make_unique<FestivalVoice>(mode.voice, mode.rate, mode.latin1);
+    if (mode.engine == VoiceMode::Engine::Rhvoice)
+        return std::make_unique<RhvoiceVoice>(mode.voice);
     return std::make_unique<FliteVoice>(mode.voice);
 }

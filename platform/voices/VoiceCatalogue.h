@@ -1,10 +1,11 @@
 #pragma once
-// The engine modes of the speech service: one per voice of espeak-ng, flite and
-// Festival, with their mode records, ordered for the user's locale.
+// The engine modes of the speech service: one per voice of espeak-ng, flite, Festival
+// and RHVoice, with their mode records, ordered for the user's locale.
 //
 // Mode names read "<voice> - espeak-ng" (e.g. "English (America) - espeak-ng") and
 // "<voice> (<description>) - flite" (e.g. "slt (US English female) - flite"), and
-// the same for Festival ("slt (US English female, HTS) - festival"). Mode
+// the same for Festival ("slt (US English female, HTS) - festival") and RHVoice ("slt
+// (US English female) - RHVoice"). Mode
 // and engine identifiers are name-based, the same on every machine and run.
 #include <memory>
 #include <string>
@@ -15,17 +16,17 @@
 #include "speech/speech.h"
 
 struct VoiceMode {
-    enum class Engine { Espeak, Flite, Festival };
+    enum class Engine { Espeak, Flite, Festival, Rhvoice };
     Engine engine;
-    std::string voice;     // espeak-ng identifier, flite or Festival voice name
+    std::string voice;     // espeak-ng identifier, flite, Festival or RHVoice voice name
     std::string language;  // language tag, "en-us", "de", ...
     TTSMODEINFOA info;
     unsigned rate = 0;    // Festival: samples per second to render at
     bool latin1 = false;  // Festival: the voice reads ISO-8859-1
 };
 
-// Every installed mode in the stable base order (espeak-ng's list, flite's, then
-// Festival's).
+// Every installed mode in the stable base order (espeak-ng's list, flite's, Festival's,
+// then RHVoice's).
 // Read once per process, through the synthesis worker.
 const std::vector<VoiceMode>& AllVoiceModes();
 

@@ -21,6 +21,9 @@ deb="${debs[0]}"
 # Each shared library the two programs need belongs to a package the .deb depends on.
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
+# RHVoice is in Debian's non-free section: suggested at most, never required.
+! grep -qi rhvoice <<<"$depends $(dpkg-deb -f "$deb" Recommends)" ||
+    fail "the package depends on or recommends RHVoice, which is non-free"
 # One package name a line, without version constraints.
 depend_names="$(sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$depends")"
 known_libs="$(ldconfig -p)"

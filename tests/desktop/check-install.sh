@@ -45,6 +45,13 @@ grep -q ' - festival' "$scratch/voices" || fail "parlen-say lists no Festival vo
 festival="$(cut -f2 "$scratch/voices" | grep -m1 ' - festival$')"
 echo one | "$prefix/bin/parlen-say" --voice "$festival" --out "$scratch/one.wav" - ||
     fail "the installed parlen-say cannot speak with $festival"
+# RHVoice's library is mapped from the system where it is installed, as the build found it.
+if "$BUILD/bin/parlen-say" --list 2>/dev/null | grep -q ' - RHVoice$'; then
+    rhvoice="$(cut -f2 "$scratch/voices" | grep -m1 ' - RHVoice$')" ||
+        fail "the installed parlen-say lists no RHVoice voice"
+    echo one | "$prefix/bin/parlen-say" --voice "$rhvoice" --out "$scratch/one.wav" - ||
+        fail "the installed parlen-say cannot speak with $rhvoice"
+fi
 
 # The desktop entry names what is installed.
 entry="$prefix/share/applications/$APP_ID.desktop"

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "EngineTestKit.h"
+#include "engines/RhvoiceRows.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Guid.h"
 #include "platform/voices/EspeakVoiceCache.h"
@@ -58,6 +59,28 @@ TEST(Catalogue, ListsEveryVoiceOnceWithUniqueReadableNames) {
           "slt (US English female, HTS) - festival", "kal (US English male, diphone) - festival"})
         EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
     EXPECT_EQ(std::find(names.begin(), names.end(), std::string("time_awb - flite")), names.end());
+}
+
+// Every voice of Debian's English package, named as the other families' are, after them
+// in the base order.
+TEST(Catalogue, RhvoiceVoicesFollowTheOtherFamilies) {
+    if (!RhvoiceInstalled()) GTEST_SKIP() << "RHVoice is not installed";
+    const auto names = Enumerate();
+    const auto festival =
+        std::find(names.begin(), names.end(), "kal (US English male, diphone) - festival");
+    for (const char* expected :
+         {"alan (US English male) - RHVoice", "bdl (US English male) - RHVoice",
+          "clb (US English female) - RHVoice", "slt (US English female) - RHVoice",
+          "evgeniy-eng (US English male) - RHVoice", "lyubov (US English female) - RHVoice"}) {
+        const auto at = std::find(names.begin(), names.end(), expected);
+        ASSERT_NE(at, names.end()) << expected;
+        EXPECT_GT(at, festival) << expected;
+    }
+    const VoiceMode* slt = FindMode(kRhvoiceSlt);
+    ASSERT_TRUE(slt);
+    EXPECT_EQ(slt->info.wGender, GENDER_FEMALE);
+    EXPECT_STREQ(slt->info.language.szDialect, "en-us");
+    EXPECT_EQ(slt->info.gModeID, GuidFromName("RHVoice/Slt"));
 }
 
 TEST(Catalogue, RecordsCarryStableIdentifiersAndDescriptions) {
@@ -204,6 +227,7 @@ TEST(Catalogue, EveryModeCanBeSelected) {
         EXPECT_EQ(dest->Opens(), 1);
         EXPECT_EQ(dest->Rate(), m.engine == VoiceMode::Engine::Espeak     ? 22050u
                                 : m.engine == VoiceMode::Engine::Festival ? m.rate
+                                : m.engine == VoiceMode::Engine::Rhvoice  ? 24000u
                                 : m.voice == "kal"                        ? 8000u
                                                                           : 16000u);
         TTSMODEINFOA r{};

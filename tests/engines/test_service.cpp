@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "EngineTestKit.h"
+#include "engines/RhvoiceRows.h"
 #include "platform/ClassRegistry.h"
 #include "platform/render/ParallelRender.h"
 #include "platform/service/SpeechService.h"
@@ -112,7 +113,7 @@ TEST(ServiceFile, APausedSpeechAndAWavRenderBothComplete) {
 
 TEST(ServiceDevice, SpeaksInRealTimeWithStartWordsAndStop) {
     if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private sound server";
-    for (const char* mode : {kEspeak, "slt (US English female, HTS) - festival"}) {
+    for (const char* mode : WithRhvoice({kEspeak, "slt (US English female, HTS) - festival"})) {
         ServiceEngine e;
         ASSERT_TRUE(e.Select(mode, CLSID_MMAudioDest));
         QElapsedTimer timer;
@@ -131,27 +132,29 @@ TEST(ServiceDevice, SpeaksInRealTimeWithStartWordsAndStop) {
 
 TEST(ServiceDevice, PauseResumeAndStopFollowWhatIsHeard) {
     if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private sound server";
-    ServiceEngine e;
-    ASSERT_TRUE(e.Select(kEspeak, CLSID_MMAudioDest));
-    ASSERT_EQ(e.Speak("One two three four five six seven eight nine ten eleven twelve."), S_OK);
-    ASSERT_TRUE(PumpUntil([&] { return e.log.Words().size() >= 2; }, 5000));
-    ASSERT_EQ(e.central->AudioPause(), S_OK);
-    PumpUntil([] { return false; }, 300);  // what was heard before the pause arrives
-    const size_t seen = e.log.lines.size();
-    PumpUntil([] { return false; }, 500);
-    EXPECT_EQ(e.log.lines.size(), seen);  // nothing is heard while paused
-    ASSERT_EQ(e.central->AudioResume(), S_OK);
-    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("start") == 2; }, 10000));
-    ASSERT_TRUE(PumpUntil([&] { return e.log.Words().size() >= 5; }, 5000));
-    // Stop, then at once the next text: its start comes after the stop of the first.
-    ASSERT_EQ(e.central->AudioReset(), S_OK);
-    ASSERT_EQ(e.Speak("1 2 3"), S_OK);
-    ASSERT_TRUE(PumpUntil([&] { return e.log.Count("stop") == 2; }, 10000));
-    const auto& l = e.log.lines;
-    const auto firstStop = std::find(l.begin(), l.end(), "stop");
-    const auto lastStart = std::find(l.rbegin(), l.rend(), "start").base() - 1;
-    EXPECT_LT(firstStop, lastStart);
-    EXPECT_EQ(e.log.Count("start"), 3);
+    for (const char* mode : WithRhvoice({kEspeak})) {
+        ServiceEngine e;
+        ASSERT_TRUE(e.Select(mode, CLSID_MMAudioDest)) << mode;
+        ASSERT_EQ(e.Speak("One two three four five six seven eight nine ten eleven twelve."), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return e.log.Words().size() >= 2; }, 5000));
+        ASSERT_EQ(e.central->AudioPause(), S_OK);
+        PumpUntil([] { return false; }, 300);  // what was heard before the pause arrives
+        const size_t seen = e.log.lines.size();
+        PumpUntil([] { return false; }, 500);
+        EXPECT_EQ(e.log.lines.size(), seen);  // nothing is heard while paused
+        ASSERT_EQ(e.central->AudioResume(), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return e.log.Count("start") == 2; }, 10000));
+        ASSERT_TRUE(PumpUntil([&] { return e.log.Words().size() >= 5; }, 5000));
+        // Stop, then at once the next text: its start comes after the stop of the first.
+        ASSERT_EQ(e.central->AudioReset(), S_OK);
+        ASSERT_EQ(e.Speak("1 2 3"), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return e.log.Count("stop") == 2; }, 10000));
+        const auto& l = e.log.lines;
+        const auto firstStop = std::find(l.begin(), l.end(), "stop");
+        const auto lastStart = std::find(l.rbegin(), l.rend(), "start").base() - 1;
+        EXPECT_LT(firstStop, lastStart);
+        EXPECT_EQ(e.log.Count("start"), 3) << mode;
+    }
 }
 
 // The workers wait while the spools hold their budget: they hold at most the budget and

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "EngineTestKit.h"
+#include "engines/RhvoiceRows.h"
 #include "platform/service/SpeechService.h"
 #include "platform/voices/TextScan.h"
 #include "speech/mSpeech.h"
@@ -128,7 +129,7 @@ TEST(VoiceParameters, ProbedLimitsHoldInTheRenderedAudio) {
         const char* keyword;
         uint64_t min, max, top;  // top: the largest value the component's tag carries
     };
-    for (const char* mode : {kEspeak, kSlt, kKal, kFestivalKal}) {
+    for (const char* mode : WithRhvoice({kEspeak, kSlt, kKal, kFestivalKal})) {
         const TMSpeechEngineInfo info = ProbedLimits(mode);
         const auto at = [&](const char* keyword, uint64_t value) {
             return FreshRender(mode, "Hello world", {Tag(keyword, value)});
@@ -155,11 +156,12 @@ TEST(VoiceParameters, ProbedLimitsHoldInTheRenderedAudio) {
 
 TEST(VoiceParameters, TagsChangePitchSpeedAndVolumeMeasurably) {
     const std::string text = "Hello world, this is a test of the voice.";
-    for (const char* mode : {kEspeak, kSlt, kFestivalSlt, kFestivalKal}) {
+    for (const char* mode : WithRhvoice({kEspeak, kSlt, kFestivalSlt, kFestivalKal})) {
         const VoiceMode* found = FindMode(mode);
         ASSERT_TRUE(found) << mode;
         const unsigned rate = found->engine == VoiceMode::Engine::Espeak     ? 22050
                               : found->engine == VoiceMode::Engine::Festival ? found->rate
+                              : found->engine == VoiceMode::Engine::Rhvoice  ? 24000
                                                                              : 16000;
         const auto normal = FreshRender(mode, text);
         ASSERT_FALSE(normal.empty()) << mode;
@@ -185,7 +187,7 @@ TEST(WordPositions, FallOnWordStartsForUtf8AndHyphenatedText) {
         "The well-known caf\xC3\xA9 na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC r\xC3\xB4le, "
         "1 2 3.\r\nSecond line \xFF"
         "bad bytes here.\r\n";
-    for (const char* mode : {kEspeak, kSlt, kKal, kFestivalKal}) {
+    for (const char* mode : WithRhvoice({kEspeak, kSlt, kKal, kFestivalKal})) {
         std::vector<uint32_t> words;
         ASSERT_FALSE(RenderText(mode, text, {}, &words).empty()) << mode;
         ExpectWordStarts(text, words);
@@ -198,7 +200,7 @@ TEST(WordPositions, FallOnWordStartsForUtf8AndHyphenatedText) {
 }
 
 TEST(WordPositions, OneTwoThreeGivesOffsetsZeroTwoFour) {
-    for (const char* mode : {kEspeak, kSlt, kFestivalSlt}) {
+    for (const char* mode : WithRhvoice({kEspeak, kSlt, kFestivalSlt})) {
         std::vector<uint32_t> words;
         RenderText(mode, "1 2 3\r\n", {}, &words);
         EXPECT_EQ(words, (std::vector<uint32_t>{0, 2, 4})) << mode;
@@ -234,6 +236,19 @@ TEST(TextIsData, EmbeddedCommandsAreSpokenAsTextAndDoNotPersist) {
     const auto fresh = FreshRender(kEspeak, "hello there");
     EXPECT_NEAR(double(next.size()) / double(fresh.size()), 1.0, 0.03);
     EXPECT_NEAR(Rms(next) / Rms(fresh), 1.0, 0.1);
+}
+
+// RHVoice reads SSML when asked to: it is handed plain text, so markup is said, not obeyed
+// (an obeyed break would add five seconds of silence).
+TEST(TextIsData, RhvoiceSpeaksMarkupAsText) {
+    if (!RhvoiceInstalled()) GTEST_SKIP() << "RHVoice is not installed";
+    const std::string text = "<speak>Wait <break time=\"5s\"/> here</speak>";
+    std::vector<uint32_t> words;
+    const auto heard = RenderText(kRhvoiceSlt, text, {}, &words);
+    EXPECT_LT(heard.size(), 4u * 24000) << "the break was obeyed";
+    EXPECT_GT(VoicedLength(heard), 24000u) << "the markup was not said";
+    ExpectWordStarts(text, words);
+    EXPECT_TRUE(std::count(words.begin(), words.end(), uint32_t(text.find("<break"))));
 }
 
 // Festival's own language is Scheme: text that reads as Scheme is still only text.
@@ -289,6 +304,28 @@ TEST(Pieces, LongTextLastsAsEspeakRendersIt) {
 // A run without blanks longer than a piece is said whole, as the engines' own programs
 // say it (espeak-ng reads only about 160 bytes of one word, so zero-length breaks make
 // it read every part), and word positions stay true past it.
+// RHVoice says each piece as a message of its own, with pauses around it; cut into pieces,
+// a text still lasts as RHVoice's own command line says it whole.
+TEST(Pieces, RhvoiceTextLastsAsRhvoiceTestRendersIt) {
+    if (!RhvoiceInstalled()) GTEST_SKIP() << "RHVoice is not installed";
+    QFile file("/usr/share/common-licenses/GPL-3");
+    if (!file.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no GPL-3 text on this machine";
+    const QByteArray head = file.read(5000);
+    const QByteArray text = head.left(head.lastIndexOf("\n\n") + 2);  // whole paragraphs
+    const double ours = static_cast<double>(RenderText(kRhvoiceSlt, text.toStdString()).size());
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.txt"), wav = dir.filePath("out.wav");
+    QFile in(input);
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    in.write(text);
+    in.close();
+    QProcess cli;
+    cli.start("RHVoice-test", {"-p", "slt", "-i", input, "-o", wav});
+    ASSERT_TRUE(cli.waitForFinished(60000) && cli.exitCode() == 0) << "RHVoice-test (rhvoice)";
+    // 16-bit mono: the data follows a 44-byte header.
+    EXPECT_NEAR(ours / (static_cast<double>(QFileInfo(wav).size() - 44) / 2.0), 1.0, 0.03);
+}
+
 TEST(Pieces, BlankFreeRunsAreSpokenWhole) {
     std::string run;
     for (int i = 0; i < 40; ++i) run += "abcdefghij";
@@ -319,7 +356,7 @@ TEST(Pieces, BlankFreeRunsAreSpokenWhole) {
 // family; a word after them is still said, at its place.
 TEST(Pieces, PunctuationOnlySentencesRenderInEveryVoice) {
     const std::string texts[] = {".", "!", "\"", "(( ))", "...  Hello"};
-    for (const char* mode : {kEspeak, kSlt, kKal, kFestivalSlt, kFestivalKal}) {
+    for (const char* mode : WithRhvoice({kEspeak, kSlt, kKal, kFestivalSlt, kFestivalKal})) {
         TestEngine e;
         ASSERT_TRUE(e.Select(mode, false)) << mode;
         for (int i = 0; i < 5; ++i) {

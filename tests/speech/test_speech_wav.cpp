@@ -20,6 +20,7 @@
 
 #include "BenchStats.h"
 #include "RealService.h"
+#include "engines/RhvoiceRows.h"
 #include "platform/voices/EspeakVoice.h"
 #include "speech/mSpeech.h"
 
@@ -128,8 +129,8 @@ TEST(WavRender, EveryWordComesWithItsFirstSampleForOneWorkerOrSeveral) {
     StartRealService();
     QTemporaryDir dir;
     const QString wav = dir.filePath("words.wav");
-    for (const char* voice :
-         {kVoice, "slt (US English female) - flite", "kal (US English male, diphone) - festival"}) {
+    for (const char* voice : WithRhvoice({kVoice, "slt (US English female) - flite",
+                                          "kal (US English male, diphone) - festival"})) {
         sf_count_t oneWorker = 0;
         for (unsigned jobs : {1u, 3u}) {
             SetRenderJobs(jobs);
