@@ -119,6 +119,8 @@ Document ImportEpub(const Source& source) {
                       package.metadata.title.empty() ? path : package.metadata.title);
         for (const auto& entry : package.toc) {
             if (entry.place.path != path) continue;
+            // An entry for the printed table of contents would have no text of its own.
+            if (toc != printedToc.end() && entry.place.fragment == toc->second) continue;
             if (entry.place.fragment.empty()) file.wholeFile.push_back(&entry);
             else file.atFragment[entry.place.fragment].push_back({&entry});
         }

@@ -1,7 +1,9 @@
 // Markdown: headings (# and underlined) become chapters; the text is what a reader of
 // the rendered page sees: no emphasis markers, links as their text, no images or HTML
 // tags, code as it is written.
+#include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "documents/Importers.h"
 #include "documents/Markup.h"
@@ -25,10 +27,15 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+// Links, tags and references reach at most this far: text full of "[" or "<" must not be
+// searched to its end again and again.
+constexpr size_t kReach = 1024;
+
 // The index of the bracket closing the one at open, or npos.
 size_t Closing(std::string_view s, size_t open, char opener, char closer) {
     int depth = 0;
-    for (size_t i = open; i < s.size(); ++i) {
+    const size_t end = std::min(s.size(), open + kReach);
+    for (size_t i = open; i < end; ++i) {
         if (s[i] == '\\') {
             ++i;
         } else if (s[i] == opener) {
@@ -48,6 +55,7 @@ size_t LinkEnd(std::string_view s, size_t close) {
 }
 
 void StripInline(std::string_view s, std::string& out) {
+    std::set<size_t> unclosedRuns;  // lengths of backtick runs with no closing run after them
     for (size_t i = 0; i < s.size();) {
         const char c = s[i];
         if (c == '\\' && i + 1 < s.size() && IsPunct(s[i + 1])) {
@@ -56,8 +64,10 @@ void StripInline(std::string_view s, std::string& out) {
         } else if (c == '`') {
             size_t run = 0;
             while (i + run < s.size() && s[i + run] == '`') ++run;
-            const size_t close = s.find(std::string(run, '`'), i + run);
+            const size_t close = unclosedRuns.count(run) ? std::string_view::npos
+                                                         : s.find(std::string(run, '`'), i + run);
             if (close == std::string_view::npos) {
+                unclosedRuns.insert(run);
                 out.append(run, '`');
                 i += run;
             } else {
@@ -77,7 +87,8 @@ void StripInline(std::string_view s, std::string& out) {
             if (c == '[') StripInline(s.substr(open + 1, close - open - 1), out);
             i = end + 1;
         } else if (c == '<') {
-            const size_t close = s.find('>', i);
+            const size_t reach = s.substr(i, kReach).find('>');
+            const size_t close = reach == std::string_view::npos ? reach : i + reach;
             const std::string_view inner =
                 close == std::string_view::npos ? std::string_view() : s.substr(i + 1, close - i - 1);
             if (!inner.empty() && (inner.find("://") != std::string_view::npos ||
@@ -93,8 +104,8 @@ void StripInline(std::string_view s, std::string& out) {
                 ++i;
             }
         } else if (c == '&') {
-            const size_t semicolon = s.find(';', i);
-            const size_t end = semicolon == std::string_view::npos || semicolon - i > 40 ? i : semicolon;
+            const size_t reach = s.substr(i, 41).find(';');
+            const size_t end = reach == std::string_view::npos ? i : i + reach;
             AppendResolved(s.substr(i, end - i + 1), out);
             i = end + 1;
         } else if (c == '*' || c == '_' || c == '~') {

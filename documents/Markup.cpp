@@ -50,8 +50,10 @@ constexpr std::string_view kClosesParagraph[] = {
 // Resolves the reference at text[i] ('&'), advancing i past it; false (i unchanged) when
 // it is no reference that can be resolved.
 bool ResolveReference(std::string_view text, size_t& i, std::string& out) {
-    const size_t semicolon = text.find(';', i + 1);
-    if (semicolon == std::string_view::npos || semicolon - i > 40) return false;
+    // Only a short reach: text full of "&" with no ";" must not be searched again and again.
+    const size_t reach = text.substr(i + 1, 40).find(';');
+    if (reach == std::string_view::npos) return false;
+    const size_t semicolon = i + 1 + reach;
     const std::string_view body = text.substr(i + 1, semicolon - i - 1);
     if (body.empty()) return false;
     char32_t code = 0;

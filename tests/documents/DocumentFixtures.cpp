@@ -135,7 +135,7 @@ DocumentFixture Epub3Book() {
     files.push_back({"text/appendix.xhtml", Xhtml("Appendix", book.Take(), " epub:type=\"appendix\"")});
 
     const std::string nav = Xhtml("Contents", R"(<nav epub:type="toc" id="toc"><h1>Zanzibar</h1><ol>
-  <li><a href="cover.xhtml">Cover</a></li>
+  <li><a href="cover.xhtml">Cover</a></li><li><a href="nav.xhtml#toc">Zanzibar</a></li>
   <li><a href="text/ch1.xhtml"><span>Chapter</span> One</a><ol>
     <li><a href="text/ch1.xhtml#part2">The Second Part</a></li></ol></li>
   <li><a href="text/ch2.xhtml">Chapter Two &amp; the &#x201C;Sea&#8221;</a></li>
