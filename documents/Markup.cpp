@@ -374,6 +374,52 @@ class Walker {
 
 }  // namespace
 
+namespace {
+
+bool IsUtf8(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        if (NextUtf8(bytes, i) >= kNotUtf8) return false;
+    }
+    return true;
+}
+
+// The encoding the file declares near its start (XML declaration or HTML meta), lower case.
+std::string DeclaredEncoding(std::string_view bytes) {
+    const std::string_view head = bytes.substr(0, 2048);
+    for (std::string_view key : {"encoding=", "charset="}) {
+        const size_t at = FindIgnoringCase(head, 0, key);
+        if (at == std::string_view::npos) continue;
+        size_t i = at + key.size();
+        while (i < head.size() && (head[i] == '"' || head[i] == '\'' || IsSpace(head[i]))) ++i;
+        std::string name;
+        while (i < head.size() && (IsNameChar(head[i]) || head[i] == '_')) name += Lower(head[i++]);
+        return name;
+    }
+    return {};
+}
+
+// Windows-1252's characters for 0x80 to 0x9F; Latin-1 is the same elsewhere.
+constexpr char16_t kWindows1252[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+std::string FromWindows1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kWindows1252[b - 0x80] : b);
+    }
+    return out;
+}
+
+}  // namespace
+
 void WalkMarkup(std::string_view bytes, MarkupMode mode, MarkupHandler& handler) {
     if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
         const bool little = bytes[0] == '\xFF';
@@ -387,6 +433,20 @@ void WalkMarkup(std::string_view bytes, MarkupMode mode, MarkupHandler& handler)
         const std::string utf8 = Utf16ToUtf8(units);
         Walker(utf8, mode, handler).Run();
         return;
+    }
+    // Older files in a Western single-byte encoding: declared so, or (a web page) simply
+    // not UTF-8. A file declared so that is UTF-8 after all is read as UTF-8.
+    if (!IsUtf8(bytes)) {
+        const std::string encoding = DeclaredEncoding(bytes);
+        const bool western = encoding == "iso-8859-1" || encoding == "latin1" ||
+                             encoding == "windows-1252" || encoding == "cp1252" ||
+                             encoding == "iso-8859-15" || encoding == "us-ascii" ||
+                             (encoding.empty() && mode == MarkupMode::Html);
+        if (western) {
+            const std::string utf8 = FromWindows1252(bytes);
+            Walker(utf8, mode, handler).Run();
+            return;
+        }
     }
     Walker(bytes, mode, handler).Run();
 }

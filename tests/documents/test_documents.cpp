@@ -93,10 +93,20 @@ TEST(Documents, RefusesHostileFilesNamingThem) {
     }
 }
 
-TEST(Documents, MarkupKnowsXhtmlEntitiesAndNumericReferences) {
-    const std::string page = "<p>&hearts;&Yuml;&thetasym;&apos;&#65;&#x1F600;&#0;&bogus; &amp</p>";
-    const auto document = documents::ImportBytes("e.html", page, documents::Format::Html);
-    EXPECT_EQ(document.text, "\u2665\u0178\u03D1'A\U0001F600\uFFFD&bogus; &amp");
+// References resolved without any DTD, and pages in older encodings.
+TEST(Documents, HtmlTextIsDecoded) {
+    const struct {
+        const char* page;
+        const char* text;
+    } kPages[] = {
+        {"<p>&hearts;&Yuml;&thetasym;&apos;&#65;&#x1F600;&#0;&bogus; &amp</p>",
+         "\u2665\u0178\u03D1'A\U0001F600\uFFFD&bogus; &amp"},
+        {"<p>\x93" "Caf\xe9\x94 \x80</p>", "\u201cCaf\u00e9\u201d \u20ac"},
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><p>Caf\xe9</p>", "Caf\u00e9"},
+        {"<meta charset=utf-8><p>Caf\xc3\xa9 \xff</p>", "Caf\u00e9 \uFFFD"},
+    };
+    for (const auto& page : kPages)
+        EXPECT_EQ(documents::ImportBytes("e.html", page.page, documents::Format::Html).text, page.text);
 }
 
 TEST(Documents, CancelledImportStops) {
