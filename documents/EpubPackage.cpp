@@ -75,8 +75,8 @@ void RefuseProtected(const ZipArchive& zip, const Source& source,
 }
 
 std::string FindPackagePath(const ZipArchive& zip, const Source& source) {
-    const MarkupNode container = ReadTree(zip, source, "META-INF/container.xml",
-                                          "its container file", MarkupMode::Xml);
+    const MarkupNode container =
+        ReadTree(zip, source, "META-INF/container.xml", "its container file", MarkupMode::Xml);
     std::string path, first;
     container.ForEach("rootfile", [&](const MarkupNode& rootfile) {
         const std::string fullPath(rootfile.Attribute("full-path"));
@@ -85,7 +85,8 @@ std::string FindPackagePath(const ZipArchive& zip, const Source& source) {
             path = fullPath;
     });
     if (path.empty()) path = first;
-    if (path.empty()) source.Refuse("its container file META-INF/container.xml names no package document");
+    if (path.empty())
+        source.Refuse("its container file META-INF/container.xml names no package document");
     return path;
 }
 
@@ -99,7 +100,8 @@ void ReadNavList(const MarkupNode& list, const std::string& navPath, int level,
             entry.title = CleanLine(link->AllText());
             if (entry.title.empty()) entry.title = CleanLine(link->Attribute("title"));
             entry.level = level;
-            entry.place.path = ResolveEntryPath(navPath, link->Attribute("href"), &entry.place.fragment);
+            entry.place.path =
+                ResolveEntryPath(navPath, link->Attribute("href"), &entry.place.fragment);
             toc.push_back(std::move(entry));
         }
         if (const MarkupNode* sub = li.Child("ol")) ReadNavList(*sub, navPath, level + 1, toc);
@@ -109,16 +111,19 @@ void ReadNavList(const MarkupNode& list, const std::string& navPath, int level,
 void ReadNav(const ZipArchive& zip, const Source& source, const std::string& navPath,
              EpubPackage& package) {
     // A nav document is XHTML, read as leniently as the rest of the book's content.
-    const MarkupNode nav = ReadTree(zip, source, navPath, "its navigation document", MarkupMode::Html);
+    const MarkupNode nav =
+        ReadTree(zip, source, navPath, "its navigation document", MarkupMode::Html);
     nav.ForEach("nav", [&](const MarkupNode& node) {
         const std::string_view types = node.Attribute("type");
         if (HasToken(types, "toc") && package.toc.empty()) {
-            if (const MarkupNode* list = node.Child("ol")) ReadNavList(*list, navPath, 1, package.toc);
+            if (const MarkupNode* list = node.Child("ol"))
+                ReadNavList(*list, navPath, 1, package.toc);
         } else if (HasToken(types, "landmarks")) {
             node.ForEach("a", [&](const MarkupNode& a) {
                 EpubLandmark landmark;
                 landmark.types = a.Attribute("type");
-                landmark.place.path = ResolveEntryPath(navPath, a.Attribute("href"), &landmark.place.fragment);
+                landmark.place.path =
+                    ResolveEntryPath(navPath, a.Attribute("href"), &landmark.place.fragment);
                 package.landmarks.push_back(std::move(landmark));
             });
         }
@@ -135,7 +140,8 @@ void ReadNavPoints(const MarkupNode& parent, const std::string& ncxPath, int lev
             EpubTocEntry entry;
             entry.title = label ? CleanLine(label->AllText()) : std::string();
             entry.level = level;
-            entry.place.path = ResolveEntryPath(ncxPath, content->Attribute("src"), &entry.place.fragment);
+            entry.place.path =
+                ResolveEntryPath(ncxPath, content->Attribute("src"), &entry.place.fragment);
             toc.push_back(std::move(entry));
         }
         ReadNavPoints(point, ncxPath, level + 1, toc);
@@ -169,7 +175,8 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
             m.ForEach("title", [&](const MarkupNode& n) {
                 if (metadata.title.empty()) metadata.title = n.AllText();
             });
-            m.ForEach("creator", [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });
+            m.ForEach("creator",
+                      [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });
             m.ForEach("language", [&](const MarkupNode& n) {
                 if (metadata.language.empty()) metadata.language = n.AllText();
             });
@@ -206,14 +213,17 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
 
     if (!navPath.empty()) ReadNav(zip, source, navPath, package);
     if (package.toc.empty() && !ncxPath.empty() && zip.Has(ncxPath)) {
-        const MarkupNode ncx = ReadTree(zip, source, ncxPath, "its table of contents", MarkupMode::Xml);
-        ncx.ForEach("navMap", [&](const MarkupNode& map) { ReadNavPoints(map, ncxPath, 1, package.toc); });
+        const MarkupNode ncx =
+            ReadTree(zip, source, ncxPath, "its table of contents", MarkupMode::Xml);
+        ncx.ForEach("navMap",
+                    [&](const MarkupNode& map) { ReadNavPoints(map, ncxPath, 1, package.toc); });
     }
     opf.ForEach("guide", [&](const MarkupNode& guide) {
         guide.ForEach("reference", [&](const MarkupNode& ref) {
             EpubLandmark landmark;
             landmark.types = ref.Attribute("type");
-            landmark.place.path = ResolveEntryPath(opfPath, ref.Attribute("href"), &landmark.place.fragment);
+            landmark.place.path =
+                ResolveEntryPath(opfPath, ref.Attribute("href"), &landmark.place.fragment);
             package.landmarks.push_back(std::move(landmark));
         });
     });

@@ -9,39 +9,65 @@ namespace documents {
 namespace {
 
 constexpr std::string_view kBlocks[] = {
-    "address", "article", "blockquote", "body",   "br",      "caption", "center", "dd",
-    "details", "dialog",  "div",        "dl",     "dt",      "fieldset", "figcaption", "figure",
-    "footer",  "form",    "h1",         "h2",     "h3",      "h4",      "h5",     "h6",
-    "header",  "hgroup",  "hr",         "li",     "main",    "nav",     "ol",     "p",
-    "pre",     "section", "summary",    "table",  "td",      "th",      "tr",     "ul",
-    "legend",  "blockquote", "tbody",   "thead",  "tfoot",   "title"};
+    "address", "article",    "blockquote", "body",  "br",    "caption",  "center",     "dd",
+    "details", "dialog",     "div",        "dl",    "dt",    "fieldset", "figcaption", "figure",
+    "footer",  "form",       "h1",         "h2",    "h3",    "h4",       "h5",         "h6",
+    "header",  "hgroup",     "hr",         "li",    "main",  "nav",      "ol",         "p",
+    "pre",     "section",    "summary",    "table", "td",    "th",       "tr",         "ul",
+    "legend",  "blockquote", "tbody",      "thead", "tfoot", "title"};
 bool IsBlock(std::string_view name) {
     return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
 }
 
-constexpr std::string_view kLeftOutElements[] = {"script", "style", "template", "aside", "svg",
-                                                 "object", "iframe"};
+constexpr std::string_view kLeftOutElements[] = {"script", "style",  "template", "aside",
+                                                 "svg",    "object", "iframe"};
 // Notes and page-break markers: said where they belong, they would break the sentence.
-constexpr std::string_view kLeftOutTypes[] = {"footnote", "footnotes", "endnote", "rearnote",
-                                              "noteref",  "pagebreak", "doc-footnote",
-                                              "doc-endnote", "doc-noteref", "doc-pagebreak"};
+constexpr std::string_view kLeftOutTypes[] = {
+    "footnote",  "footnotes",    "endnote",     "rearnote",    "noteref",
+    "pagebreak", "doc-footnote", "doc-endnote", "doc-noteref", "doc-pagebreak"};
 // Navigation that a package marks as such, read as lists of links.
 constexpr std::string_view kNavigationTypes[] = {"toc", "landmarks", "page-list", "doc-toc",
                                                  "doc-pagelist"};
 
-constexpr std::string_view kFrontTypes[] = {
-    "cover",         "frontmatter", "titlepage",  "halftitlepage", "title-page",
-    "copyright-page", "seriespage", "toc",        "toc-brief",     "landmarks",
-    "loa",           "loi",         "lot",        "lov",           "dedication",
-    "epigraph",      "foreword",    "preface",    "abstract",      "acknowledgments",
-    "acknowledgements", "imprimatur", "contributors", "errata", "revision-history",
-    "halftitle",     "doc-cover",   "doc-toc",    "doc-dedication", "doc-foreword",
-    "doc-preface",   "doc-epigraph", "doc-acknowledgments", "doc-abstract"};
+constexpr std::string_view kFrontTypes[] = {"cover",
+                                            "frontmatter",
+                                            "titlepage",
+                                            "halftitlepage",
+                                            "title-page",
+                                            "copyright-page",
+                                            "seriespage",
+                                            "toc",
+                                            "toc-brief",
+                                            "landmarks",
+                                            "loa",
+                                            "loi",
+                                            "lot",
+                                            "lov",
+                                            "dedication",
+                                            "epigraph",
+                                            "foreword",
+                                            "preface",
+                                            "abstract",
+                                            "acknowledgments",
+                                            "acknowledgements",
+                                            "imprimatur",
+                                            "contributors",
+                                            "errata",
+                                            "revision-history",
+                                            "halftitle",
+                                            "doc-cover",
+                                            "doc-toc",
+                                            "doc-dedication",
+                                            "doc-foreword",
+                                            "doc-preface",
+                                            "doc-epigraph",
+                                            "doc-acknowledgments",
+                                            "doc-abstract"};
 constexpr std::string_view kBackTypes[] = {
-    "backmatter", "appendix", "index",     "glossary",   "bibliography", "colophon",
-    "endnotes",   "rearnotes", "afterword", "credits",   "other-credits", "notes",
-    "doc-appendix", "doc-index", "doc-glossary", "doc-bibliography", "doc-colophon",
-    "doc-endnotes", "doc-afterword", "doc-credits"};
+    "backmatter",       "appendix",     "index",        "glossary",      "bibliography",
+    "colophon",         "endnotes",     "rearnotes",    "afterword",     "credits",
+    "other-credits",    "notes",        "doc-appendix", "doc-index",     "doc-glossary",
+    "doc-bibliography", "doc-colophon", "doc-endnotes", "doc-afterword", "doc-credits"};
 
 template <size_t N>
 bool AnyToken(std::string_view list, const std::string_view (&tokens)[N]) {

@@ -101,7 +101,8 @@ Document ImportEpub(const Source& source) {
         kinds[landmark.place.path + "#" + landmark.place.fragment] = kind;
         if (landmark.place.fragment.empty() || !kinds.count(landmark.place.path + "#"))
             kinds.emplace(landmark.place.path + "#", kind);
-        if (HasToken(landmark.types, "toc")) printedToc[landmark.place.path] = landmark.place.fragment;
+        if (HasToken(landmark.types, "toc"))
+            printedToc[landmark.place.path] = landmark.place.fragment;
     }
 
     const bool haveToc = !package.toc.empty();
@@ -114,15 +115,16 @@ Document ImportEpub(const Source& source) {
         if (toc != printedToc.end() && toc->second.empty()) continue;
         const std::string bytes = zip.Read(path, "its content file");
         const auto kind = kinds.find(path + "#");
-        EpubFile file(builder, anyChapter,
-                      kind != kinds.end() ? kind->second : ChapterKind::Body, kinds,
-                      package.metadata.title.empty() ? path : package.metadata.title);
+        EpubFile file(builder, anyChapter, kind != kinds.end() ? kind->second : ChapterKind::Body,
+                      kinds, package.metadata.title.empty() ? path : package.metadata.title);
         for (const auto& entry : package.toc) {
             if (entry.place.path != path) continue;
             // An entry for the printed table of contents would have no text of its own.
             if (toc != printedToc.end() && entry.place.fragment == toc->second) continue;
-            if (entry.place.fragment.empty()) file.wholeFile.push_back(&entry);
-            else file.atFragment[entry.place.fragment].push_back({&entry});
+            if (entry.place.fragment.empty())
+                file.wholeFile.push_back(&entry);
+            else
+                file.atFragment[entry.place.fragment].push_back({&entry});
         }
         HtmlText reader(builder, &file);
         file.reader = &reader;
@@ -140,8 +142,10 @@ Document ImportEpub(const Source& source) {
 
     Metadata metadata = std::move(package.metadata);
     if (!package.coverPath.empty()) {
-        if (auto cover = zip.ReadIfPresent(package.coverPath)) metadata.cover = std::move(*cover);
-        else metadata.coverMediaType.clear();
+        if (auto cover = zip.ReadIfPresent(package.coverPath))
+            metadata.cover = std::move(*cover);
+        else
+            metadata.coverMediaType.clear();
     } else {
         metadata.coverMediaType.clear();
     }

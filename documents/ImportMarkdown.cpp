@@ -12,7 +12,9 @@
 namespace documents {
 namespace {
 
-bool IsPunct(char c) { return std::ispunct(static_cast<unsigned char>(c)) != 0; }
+bool IsPunct(char c) {
+    return std::ispunct(static_cast<unsigned char>(c)) != 0;
+}
 bool IsBlankAt(std::string_view s, size_t i) {
     return i >= s.size() || s[i] == ' ' || s[i] == '\t';
 }
@@ -23,7 +25,8 @@ bool IsWordChar(std::string_view s, size_t i) {
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -89,8 +92,9 @@ void StripInline(std::string_view s, std::string& out) {
         } else if (c == '<') {
             const size_t reach = s.substr(i, kReach).find('>');
             const size_t close = reach == std::string_view::npos ? reach : i + reach;
-            const std::string_view inner =
-                close == std::string_view::npos ? std::string_view() : s.substr(i + 1, close - i - 1);
+            const std::string_view inner = close == std::string_view::npos
+                                               ? std::string_view()
+                                               : s.substr(i + 1, close - i - 1);
             if (!inner.empty() && (inner.find("://") != std::string_view::npos ||
                                    (inner.find('@') != std::string_view::npos &&
                                     inner.find(' ') == std::string_view::npos))) {
@@ -114,7 +118,8 @@ void StripInline(std::string_view s, std::string& out) {
             const bool opens = !IsBlankAt(s, i + run);
             const bool closes = i > 0 && !IsBlankAt(s, i - 1);
             const bool intraword = IsWordChar(s, i + run) && i > 0 && IsWordChar(s, i - 1);
-            const bool marker = (opens || closes) && !(c == '_' && intraword) && !(c == '~' && run == 1);
+            const bool marker =
+                (opens || closes) && !(c == '_' && intraword) && !(c == '~' && run == 1);
             if (!marker) out.append(run, c);
             i += run;
         } else {
@@ -134,14 +139,17 @@ std::string Inline(std::string_view s) {
 bool IsBreak(std::string_view line, char c) {
     size_t count = 0;
     for (char x : line) {
-        if (x == c) ++count;
-        else if (x != ' ' && x != '\t') return false;
+        if (x == c)
+            ++count;
+        else if (x != ' ' && x != '\t')
+            return false;
     }
     return count >= 3;
 }
 
 bool IsTableDelimiter(std::string_view line) {
-    if (line.find('-') == std::string_view::npos || line.find('|') == std::string_view::npos) return false;
+    if (line.find('-') == std::string_view::npos || line.find('|') == std::string_view::npos)
+        return false;
     for (char x : line)
         if (x != '|' && x != '-' && x != ':' && x != ' ' && x != '\t') return false;
     return true;
@@ -152,7 +160,8 @@ size_t ListItemText(std::string_view line) {
     if (line.size() >= 2 && (line[0] == '-' || line[0] == '*' || line[0] == '+') && line[1] == ' ')
         return 2;
     size_t digits = 0;
-    while (digits < line.size() && digits < 9 && std::isdigit(static_cast<unsigned char>(line[digits])))
+    while (digits < line.size() && digits < 9 &&
+           std::isdigit(static_cast<unsigned char>(line[digits])))
         ++digits;
     if (digits > 0 && digits + 1 < line.size() && (line[digits] == '.' || line[digits] == ')') &&
         line[digits + 1] == ' ')
@@ -201,7 +210,8 @@ class MarkdownReader {
             return;
         }
         if (IsTableDelimiter(t)) return;
-        if (t[0] == '[' && t.find("]:") != std::string_view::npos && t.find("]:") == Closing(t, 0, '[', ']'))
+        if (t[0] == '[' && t.find("]:") != std::string_view::npos &&
+            t.find("]:") == Closing(t, 0, '[', ']'))
             return Flush();  // a link's reference definition
         if (t[0] == '|') {
             Flush();
@@ -273,8 +283,10 @@ Document ImportMarkdown(const Source& source) {
             const std::string_view block = rest.substr(0, end);
             const size_t at = block.find("\ntitle:");
             if (at != std::string_view::npos) {
-                std::string_view value = Trim(block.substr(at + 7, block.find('\n', at + 1) - at - 7));
-                if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+                std::string_view value =
+                    Trim(block.substr(at + 7, block.find('\n', at + 1) - at - 7));
+                if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') &&
+                    value.back() == value[0])
                     value = value.substr(1, value.size() - 2);
                 metadata.title = value;
             }
@@ -288,7 +300,8 @@ Document ImportMarkdown(const Source& source) {
         reader.Line(rest.substr(0, lf));
         rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
         if (++lines % 4096 == 0)
-            source.Progress(1.0 - static_cast<double>(rest.size()) / static_cast<double>(text.size() + 1));
+            source.Progress(1.0 - static_cast<double>(rest.size()) /
+                                      static_cast<double>(text.size() + 1));
     }
     reader.Flush();
     return builder.Finish(std::move(metadata));

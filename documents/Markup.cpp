@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "documents/MarkupEncoding.h"
 #include "support/Unicode.h"
 
 namespace documents {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 bool IsNameStart(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
            static_cast<unsigned char>(c) >= 0x80;
@@ -16,7 +19,9 @@ bool IsNameStart(char c) {
 bool IsNameChar(char c) {
     return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 bool StartsWithIgnoringCase(std::string_view text, size_t at, std::string_view prefix) {
     if (text.size() - at < prefix.size()) return false;
@@ -34,8 +39,8 @@ size_t FindIgnoringCase(std::string_view text, size_t from, std::string_view wha
     return std::string_view::npos;
 }
 
-constexpr std::string_view kVoidElements[] = {"area",  "base", "br",   "col",   "embed",
-                                              "hr",    "img",  "input", "link", "meta",
+constexpr std::string_view kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
+                                              "hr",    "img",    "input", "link", "meta",
                                               "param", "source", "track", "wbr"};
 bool IsVoid(std::string_view name) {
     return std::find(std::begin(kVoidElements), std::end(kVoidElements), name) !=
@@ -43,9 +48,9 @@ bool IsVoid(std::string_view name) {
 }
 // A start tag of one of these ends an open paragraph, as in HTML.
 constexpr std::string_view kClosesParagraph[] = {
-    "p",  "div", "h1", "h2", "h3",    "h4",    "h5",     "h6",      "ul",    "ol",  "dl",
-    "li", "pre", "table", "blockquote", "section", "article", "header", "footer", "hr", "nav",
-    "aside", "figure", "address", "main"};
+    "p",      "div", "h1",  "h2",    "h3",     "h4",         "h5",      "h6",      "ul",
+    "ol",     "dl",  "li",  "pre",   "table",  "blockquote", "section", "article", "header",
+    "footer", "hr",  "nav", "aside", "figure", "address",    "main"};
 
 // Resolves the reference at text[i] ('&'), advancing i past it; false (i unchanged) when
 // it is no reference that can be resolved.
@@ -63,19 +68,27 @@ bool ResolveReference(std::string_view text, size_t& i, std::string& out) {
         if (digits.empty()) return false;
         for (char c : digits) {
             int v;
-            if (c >= '0' && c <= '9') v = c - '0';
-            else if (hex && Lower(c) >= 'a' && Lower(c) <= 'f') v = Lower(c) - 'a' + 10;
-            else return false;
+            if (c >= '0' && c <= '9')
+                v = c - '0';
+            else if (hex && Lower(c) >= 'a' && Lower(c) <= 'f')
+                v = Lower(c) - 'a' + 10;
+            else
+                return false;
             code = code * (hex ? 16 : 10) + static_cast<char32_t>(v);
             if (code > 0x10FFFF) code = 0x110000;
         }
         if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
     } else {
-        if (body == "lt") code = '<';
-        else if (body == "gt") code = '>';
-        else if (body == "amp") code = '&';
-        else if (body == "quot") code = '"';
-        else code = NamedEntityCode(body);
+        if (body == "lt")
+            code = '<';
+        else if (body == "gt")
+            code = '>';
+        else if (body == "amp")
+            code = '&';
+        else if (body == "quot")
+            code = '"';
+        else
+            code = NamedEntityCode(body);
         if (code == 0) return false;
     }
     AppendUtf8(out, code);
@@ -156,8 +169,8 @@ class Walker {
                 quote = c;
             } else if (c == '[') {
                 const size_t close = in_.find(']', i);
-                const std::string_view subset =
-                    in_.substr(i, close == std::string_view::npos ? std::string_view::npos : close - i);
+                const std::string_view subset = in_.substr(
+                    i, close == std::string_view::npos ? std::string_view::npos : close - i);
                 if (subset.find("<!ENTITY") != std::string_view::npos ||
                     FindIgnoringCase(subset, 0, "<!entity") != std::string_view::npos)
                     Fail("its DTD declares entities, which are never expanded");
@@ -308,11 +321,12 @@ class Walker {
     // HTML's unclosed elements: a new paragraph, list item or cell ends the open one.
     void CloseImplied(const std::string& name) {
         if (open_.empty()) return;
-        if (open_.back() == "p" && std::find(std::begin(kClosesParagraph),
-                                             std::end(kClosesParagraph),
-                                             name) != std::end(kClosesParagraph))
+        if (open_.back() == "p" &&
+            std::find(std::begin(kClosesParagraph), std::end(kClosesParagraph), name) !=
+                std::end(kClosesParagraph))
             Pop();
-        auto closeUpTo = [this](std::string_view same, std::initializer_list<std::string_view> walls) {
+        auto closeUpTo = [this](std::string_view same,
+                                std::initializer_list<std::string_view> walls) {
             for (size_t i = open_.size(); i-- > 0;) {
                 if (std::find(walls.begin(), walls.end(), open_[i]) != walls.end()) return;
                 if (open_[i] == same) {
@@ -321,15 +335,18 @@ class Walker {
                 }
             }
         };
-        if (name == "li") closeUpTo("li", {"ul", "ol", "menu"});
+        if (name == "li")
+            closeUpTo("li", {"ul", "ol", "menu"});
         else if (name == "dt" || name == "dd") {
             closeUpTo("dt", {"dl"});
             closeUpTo("dd", {"dl"});
         } else if (name == "td" || name == "th") {
             closeUpTo("td", {"tr", "table"});
             closeUpTo("th", {"tr", "table"});
-        } else if (name == "tr") closeUpTo("tr", {"table"});
-        else if (name == "option") closeUpTo("option", {"select"});
+        } else if (name == "tr")
+            closeUpTo("tr", {"table"});
+        else if (name == "option")
+            closeUpTo("option", {"select"});
     }
 
     void Pop() {
@@ -351,7 +368,8 @@ class Walker {
         }
         if (!html_) {
             if (open_.empty() || open_.back() != name)
-                Fail("</" + name + "> closes " + (open_.empty() ? "nothing" : "<" + open_.back() + ">"));
+                Fail("</" + name + "> closes " +
+                     (open_.empty() ? "nothing" : "<" + open_.back() + ">"));
             Pop();
             return;
         }
@@ -374,79 +392,10 @@ class Walker {
 
 }  // namespace
 
-namespace {
-
-bool IsUtf8(std::string_view bytes) {
-    for (size_t i = 0; i < bytes.size();) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        if (NextUtf8(bytes, i) >= kNotUtf8) return false;
-    }
-    return true;
-}
-
-// The encoding the file declares near its start (XML declaration or HTML meta), lower case.
-std::string DeclaredEncoding(std::string_view bytes) {
-    const std::string_view head = bytes.substr(0, 2048);
-    for (std::string_view key : {"encoding=", "charset="}) {
-        const size_t at = FindIgnoringCase(head, 0, key);
-        if (at == std::string_view::npos) continue;
-        size_t i = at + key.size();
-        while (i < head.size() && (head[i] == '"' || head[i] == '\'' || IsSpace(head[i]))) ++i;
-        std::string name;
-        while (i < head.size() && (IsNameChar(head[i]) || head[i] == '_')) name += Lower(head[i++]);
-        return name;
-    }
-    return {};
-}
-
-// Windows-1252's characters for 0x80 to 0x9F; Latin-1 is the same elsewhere.
-constexpr char16_t kWindows1252[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
-std::string FromWindows1252(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kWindows1252[b - 0x80] : b);
-    }
-    return out;
-}
-
-}  // namespace
-
 void WalkMarkup(std::string_view bytes, MarkupMode mode, MarkupHandler& handler) {
-    if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
-        const bool little = bytes[0] == '\xFF';
-        std::u16string units;
-        units.reserve(bytes.size() / 2);
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            const auto a = static_cast<unsigned char>(bytes[i]);
-            const auto b = static_cast<unsigned char>(bytes[i + 1]);
-            units.push_back(static_cast<char16_t>(little ? a | b << 8 : b | a << 8));
-        }
-        const std::string utf8 = Utf16ToUtf8(units);
-        Walker(utf8, mode, handler).Run();
+    if (const auto utf8 = MarkupToUtf8(bytes, mode)) {
+        Walker(*utf8, mode, handler).Run();
         return;
-    }
-    // Older files in a Western single-byte encoding: declared so, or (a web page) simply
-    // not UTF-8. A file declared so that is UTF-8 after all is read as UTF-8.
-    if (!IsUtf8(bytes)) {
-        const std::string encoding = DeclaredEncoding(bytes);
-        const bool western = encoding == "iso-8859-1" || encoding == "latin1" ||
-                             encoding == "windows-1252" || encoding == "cp1252" ||
-                             encoding == "iso-8859-15" || encoding == "us-ascii" ||
-                             (encoding.empty() && mode == MarkupMode::Html);
-        if (western) {
-            const std::string utf8 = FromWindows1252(bytes);
-            Walker(utf8, mode, handler).Run();
-            return;
-        }
     }
     Walker(bytes, mode, handler).Run();
 }

@@ -16,8 +16,10 @@ class TreeBuilder : public MarkupHandler {
     void EndElement(std::string_view) override { path_.pop_back(); }
     void Text(std::string_view text) override {
         auto& children = path_.back()->children;
-        if (!children.empty() && children.back().name.empty()) children.back().text += text;
-        else children.emplace_back().text = text;
+        if (!children.empty() && children.back().name.empty())
+            children.back().text += text;
+        else
+            children.emplace_back().text = text;
     }
 
   private:

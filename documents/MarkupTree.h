@@ -28,8 +28,10 @@ struct MarkupNode {
     void ForEach(std::string_view localName, F&& f) const {
         for (const auto& child : children) {
             if (child.name.empty()) continue;
-            if (LocalName(child.name) == localName) f(child);
-            else child.ForEach(localName, f);
+            if (LocalName(child.name) == localName)
+                f(child);
+            else
+                child.ForEach(localName, f);
         }
     }
 };

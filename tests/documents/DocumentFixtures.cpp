@@ -1,9 +1,9 @@
-#include "documents/DocumentFixturesCommon.h"
-
 #include <zip.h>
 
 #include <list>
 #include <stdexcept>
+
+#include "documents/DocumentFixturesCommon.h"
 
 namespace fixtures {
 using namespace fixtures_detail;
@@ -45,11 +45,12 @@ DocumentFixture Epub2Book() {
     // Not well-formed: unclosed paragraphs, a bare <br>, upper case, a stray end tag.
     book.Heading("Chapter One", 1);
     book.Heard("Chapter One", "<H1>", "</H1>");
-    for (int i = 0; i < 6; ++i) book.Heard(Sentence(i) + " and so on", "<P class=x>", "&nbsp;&mdash;");
+    for (int i = 0; i < 6; ++i)
+        book.Heard(Sentence(i) + " and so on", "<P class=x>", "&nbsp;&mdash;");
     book.Unheard("<br></span><p>Broken & open <i>tail");
     book.fixture.heard += "Broken & open tail\n";
-    files.push_back({"OEBPS/ch1.html",
-                     "<html><head><title>One</title></head><body>" + book.Take() + "</body></html>"});
+    files.push_back({"OEBPS/ch1.html", "<html><head><title>One</title></head><body>" + book.Take() +
+                                           "</body></html>"});
     book.Heading("Chapter Two", 1);
     book.Heard("Chapter Two", "<h1>", "</h1>");
     for (int i = 10; i < 16; ++i) book.Heard(Sentence(i));
@@ -87,14 +88,18 @@ DocumentFixture Epub2Book() {
 </package>)";
     // Every navPoint has the same id, as some tools write them.
     std::string points;
-    const char* const targets[][2] = {{"Cover", "cover.html"}, {"Chapter One", "ch1.html"},
-                                      {"Chapter Two", "ch2.html"}, {"Colophon", "colophon.html"}};
+    const char* const targets[][2] = {{"Cover", "cover.html"},
+                                      {"Chapter One", "ch1.html"},
+                                      {"Chapter Two", "ch2.html"},
+                                      {"Colophon", "colophon.html"}};
     for (const auto& t : targets)
         points += std::string("<navPoint id=\"np\" playOrder=\"1\"><navLabel><text>") + t[0] +
                   "</text></navLabel><content src=\"" + t[1] + "\"/></navPoint>\n";
-    const std::string ncx = "<?xml version=\"1.0\"?>\n<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" "
-                            "version=\"2005-1\"><head/><docTitle><text>The Lantern Keeper</text></docTitle>"
-                            "<navMap>" + points + "</navMap></ncx>";
+    const std::string ncx =
+        "<?xml version=\"1.0\"?>\n<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" "
+        "version=\"2005-1\"><head/><docTitle><text>The Lantern Keeper</text></docTitle>"
+        "<navMap>" +
+        points + "</navMap></ncx>";
     std::vector<ZipEntry> entries = {{"mimetype", "application/epub+zip", true},
                                      {"META-INF/container.xml", kContainer},
                                      {"OEBPS/content.opf", opf},
@@ -132,7 +137,8 @@ DocumentFixture Epub3Book() {
     book.Heading("Appendix", 1, ChapterKind::BackMatter);
     book.Heard("Appendix", "<h1>", "</h1>");
     book.Heard(Sentence(30));
-    files.push_back({"text/appendix.xhtml", Xhtml("Appendix", book.Take(), " epub:type=\"appendix\"")});
+    files.push_back(
+        {"text/appendix.xhtml", Xhtml("Appendix", book.Take(), " epub:type=\"appendix\"")});
 
     const std::string nav = Xhtml("Contents", R"(<nav epub:type="toc" id="toc"><h1>Zanzibar</h1><ol>
   <li><a href="cover.xhtml">Cover</a></li><li><a href="nav.xhtml#toc">Zanzibar</a></li>
@@ -163,7 +169,8 @@ DocumentFixture Epub3Book() {
 <spine><itemref idref="cover"/><itemref idref="nav"/><itemref idref="c1"/><itemref idref="c1b"/>
   <itemref idref="c2"/><itemref idref="app" linear="yes"/></spine>
 </package>)";
-    const std::string encryption = R"(<encryption xmlns="urn:oasis:names:tc:opendocument:xmlns:container"
+    const std::string encryption =
+        R"(<encryption xmlns="urn:oasis:names:tc:opendocument:xmlns:container"
   xmlns:enc="http://www.w3.org/2001/04/xmlenc#"><enc:EncryptedData>
   <enc:EncryptionMethod Algorithm="http://www.idpf.org/2008/embedding"/>
   <enc:CipherData><enc:CipherReference URI="OEBPS/fonts/serif.otf"/></enc:CipherData>
@@ -185,7 +192,8 @@ namespace {
 // A book of one content file, text.xhtml, with any other entries.
 std::string SmallEpub(const std::string& content, std::vector<ZipEntry> extra = {},
                       bool withContent = true, std::string opf = {}) {
-    if (opf.empty()) opf = R"(<package xmlns="http://www.idpf.org/2007/opf" version="3.0">
+    if (opf.empty())
+        opf = R"(<package xmlns="http://www.idpf.org/2007/opf" version="3.0">
 <metadata xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:title>Small</dc:title></metadata>
 <manifest><item id="t" href="text.xhtml" media-type="application/xhtml+xml"/></manifest>
 <spine><itemref idref="t"/></spine></package>)";
@@ -199,8 +207,10 @@ std::string SmallEpub(const std::string& content, std::vector<ZipEntry> extra = 
 
 std::string Encryption(const std::string& algorithm, const std::string& uri) {
     return "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
-           "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData><enc:EncryptionMethod "
-           "Algorithm=\"" + algorithm + "\"/><enc:CipherData><enc:CipherReference URI=\"" + uri +
+           "xmlns:enc=\"http://www.w3.org/2001/04/"
+           "xmlenc#\"><enc:EncryptedData><enc:EncryptionMethod "
+           "Algorithm=\"" +
+           algorithm + "\"/><enc:CipherData><enc:CipherReference URI=\"" + uri +
            "\"/></enc:CipherData></enc:EncryptedData></encryption>";
 }
 
@@ -210,8 +220,9 @@ std::vector<HostileFixture> HostileFixtures() {
     const std::string text = Xhtml("Text", "<p>" + Sentence(1) + "</p>");
     // Blanks inflate about a thousand times: the bound stops them long before the end.
     const std::string bomb = "<html><body><p>" + std::string(size_t{16} << 20, ' ');
-    const std::string entities = "<?xml version=\"1.0\"?><!DOCTYPE html [<!ENTITY a \"aaaaaaaa\">"
-                                 "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]><html><body><p>&b;</p></body></html>";
+    const std::string entities =
+        "<?xml version=\"1.0\"?><!DOCTYPE html [<!ENTITY a \"aaaaaaaa\">"
+        "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]><html><body><p>&b;</p></body></html>";
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "<div>";
     const std::string epub3 = Epub3Book().bytes;
@@ -222,14 +233,16 @@ std::vector<HostileFixture> HostileFixtures() {
         {"entities.odt", Format::Odt, MakeZip({{"content.xml", entities}})},
         {"encrypted.epub", Format::Epub,
          SmallEpub(text, {{"META-INF/encryption.xml",
-                           Encryption("http://www.w3.org/2001/04/xmlenc#aes256-cbc", "OEBPS/text.xhtml")}})},
+                           Encryption("http://www.w3.org/2001/04/xmlenc#aes256-cbc",
+                                      "OEBPS/text.xhtml")}})},
         {"obfuscated-text.epub", Format::Epub,
          SmallEpub(text, {{"META-INF/encryption.xml",
                            Encryption("http://www.idpf.org/2008/embedding", "OEBPS/text.xhtml")}})},
         {"rights.epub", Format::Epub,
-         SmallEpub(text, {{"META-INF/rights.xml",
-                           "<adept:rights xmlns:adept=\"http://ns.adobe.com/adept\"><adept:licenseToken>"
-                           "<adept:user>u</adept:user></adept:licenseToken></adept:rights>"}})},
+         SmallEpub(text,
+                   {{"META-INF/rights.xml",
+                     "<adept:rights xmlns:adept=\"http://ns.adobe.com/adept\"><adept:licenseToken>"
+                     "<adept:user>u</adept:user></adept:licenseToken></adept:rights>"}})},
         {"truncated.epub", Format::Epub, epub3.substr(0, epub3.size() * 3 / 5)},
         {"missing-spine.epub", Format::Epub, SmallEpub(text, {}, false)},
         {"no-container.epub", Format::Epub, MakeZip({{"mimetype", "application/epub+zip", true}})},
@@ -249,24 +262,28 @@ std::string LargeEpub(size_t textBytes) {
     size_t written = 0;
     for (int chapter = 0; written < textBytes; ++chapter) {
         const std::string id = "c" + std::to_string(chapter);
-        std::string body = "<section epub:type=\"chapter\"><h1>Chapter " + std::to_string(chapter) + "</h1>\n";
+        std::string body =
+            "<section epub:type=\"chapter\"><h1>Chapter " + std::to_string(chapter) + "</h1>\n";
         for (int n = 0; n < 150 && written < textBytes; ++n) {
             const std::string sentence = Sentence(chapter * 150 + n);
-            body += "<p class=\"body\">" + sentence + " <em>" + kWords[n % 12] + "</em> " + sentence +
-                    "<span epub:type=\"pagebreak\" id=\"p" + std::to_string(n) + "\"/></p>\n";
+            body += "<p class=\"body\">" + sentence + " <em>" + kWords[n % 12] + "</em> " +
+                    sentence + "<span epub:type=\"pagebreak\" id=\"p" + std::to_string(n) +
+                    "\"/></p>\n";
             written += 2 * sentence.size() + 10;
         }
         entries.push_back({"OEBPS/" + id + ".xhtml", Xhtml(id, body + "</section>")});
-        manifest += "<item id=\"" + id + "\" href=\"" + id + ".xhtml\" media-type=\"application/xhtml+xml\"/>";
+        manifest += "<item id=\"" + id + "\" href=\"" + id +
+                    ".xhtml\" media-type=\"application/xhtml+xml\"/>";
         spine += "<itemref idref=\"" + id + "\"/>";
         nav += "<li><a href=\"" + id + ".xhtml\">Chapter " + std::to_string(chapter) + "</a></li>";
     }
-    entries.push_back({"OEBPS/nav.xhtml", Xhtml("Contents", "<nav epub:type=\"toc\"><ol>" + nav + "</ol></nav>")});
+    entries.push_back({"OEBPS/nav.xhtml",
+                       Xhtml("Contents", "<nav epub:type=\"toc\"><ol>" + nav + "</ol></nav>")});
     entries.push_back({"OEBPS/content.opf",
                        "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\"><metadata/>"
                        "<manifest><item id=\"nav\" href=\"nav.xhtml\" properties=\"nav\" "
-                       "media-type=\"application/xhtml+xml\"/>" + manifest + "</manifest><spine>" +
-                           spine + "</spine></package>"});
+                       "media-type=\"application/xhtml+xml\"/>" +
+                           manifest + "</manifest><spine>" + spine + "</spine></package>"});
     return MakeZip(entries);
 }
 

@@ -3,6 +3,8 @@
 
 namespace documents {
 
-Document ImportPdf(const Source& source) { source.Refuse("PDF files cannot be imported by this build"); }
+Document ImportPdf(const Source& source) {
+    source.Refuse("PDF files cannot be imported by this build");
+}
 
 }  // namespace documents
