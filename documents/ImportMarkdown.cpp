@@ -30,14 +30,18 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// Links, tags and references reach at most this far: text full of "[" or "<" must not be
-// searched to its end again and again.
+// Links, tags and references reach at most this far, and the searches for the brackets of
+// one paragraph's links look at most a few times at each byte: text full of "[" or "<"
+// must not be searched to its end again and again.
 constexpr size_t kReach = 1024;
+constexpr size_t kLooksPerByte = 8;
 
-// The index of the bracket closing the one at open, or npos.
-size_t Closing(std::string_view s, size_t open, char opener, char closer) {
+// The index of the bracket closing the one at open, or npos; budget is what is left of the
+// looks the paragraph may take.
+size_t Closing(std::string_view s, size_t open, char opener, char closer, size_t& budget) {
     int depth = 0;
-    const size_t end = std::min(s.size(), open + kReach);
+    const size_t end = std::min({s.size(), open + kReach, open + budget});
+    budget -= end > open ? end - open : 0;
     for (size_t i = open; i < end; ++i) {
         if (s[i] == '\\') {
             ++i;
@@ -51,14 +55,15 @@ size_t Closing(std::string_view s, size_t open, char opener, char closer) {
 }
 
 // After "[text]" at close: the end of "(url)" or "[ref]" that makes it a link, or npos.
-size_t LinkEnd(std::string_view s, size_t close) {
-    if (close + 1 < s.size() && s[close + 1] == '(') return Closing(s, close + 1, '(', ')');
-    if (close + 1 < s.size() && s[close + 1] == '[') return Closing(s, close + 1, '[', ']');
+size_t LinkEnd(std::string_view s, size_t close, size_t& budget) {
+    if (close + 1 < s.size() && s[close + 1] == '(') return Closing(s, close + 1, '(', ')', budget);
+    if (close + 1 < s.size() && s[close + 1] == '[') return Closing(s, close + 1, '[', ']', budget);
     return std::string_view::npos;
 }
 
 void StripInline(std::string_view s, std::string& out) {
     std::set<size_t> unclosedRuns;  // lengths of backtick runs with no closing run after them
+    size_t budget = kLooksPerByte * s.size() + kReach;
     for (size_t i = 0; i < s.size();) {
         const char c = s[i];
         if (c == '\\' && i + 1 < s.size() && IsPunct(s[i + 1])) {
@@ -79,8 +84,8 @@ void StripInline(std::string_view s, std::string& out) {
             }
         } else if ((c == '!' && i + 1 < s.size() && s[i + 1] == '[') || c == '[') {
             const size_t open = c == '!' ? i + 1 : i;
-            const size_t close = Closing(s, open, '[', ']');
-            const size_t end = close == std::string_view::npos ? close : LinkEnd(s, close);
+            const size_t close = Closing(s, open, '[', ']', budget);
+            const size_t end = close == std::string_view::npos ? close : LinkEnd(s, close, budget);
             if (end == std::string_view::npos) {
                 out += c;
                 ++i;
@@ -210,8 +215,9 @@ class MarkdownReader {
             return;
         }
         if (IsTableDelimiter(t)) return;
+        size_t budget = kReach;
         if (t[0] == '[' && t.find("]:") != std::string_view::npos &&
-            t.find("]:") == Closing(t, 0, '[', ']'))
+            t.find("]:") == Closing(t, 0, '[', ']', budget))
             return Flush();  // a link's reference definition
         if (t[0] == '|') {
             Flush();
