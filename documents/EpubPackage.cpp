@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "documents/MarkupTree.h"
 #include "documents/TextBuilder.h"
@@ -41,6 +42,8 @@ bool IsFont(const std::string& path, const std::string& mediaType) {
 
 void RefuseProtected(const ZipArchive& zip, const Source& source,
                      const std::map<std::string, ManifestItem>& manifest) {
+    std::map<std::string_view, std::string_view> mediaTypes;  // by path
+    for (const auto& [id, item] : manifest) mediaTypes.emplace(item.path, item.mediaType);
     if (zip.Has("META-INF/rights.xml")) {
         const MarkupNode rights =
             ReadTree(zip, source, "META-INF/rights.xml", "its rights file", MarkupMode::Xml);
@@ -66,10 +69,9 @@ void RefuseProtected(const ZipArchive& zip, const Source& source,
                                            algorithm) != std::end(kObfuscations);
         if (!obfuscation)
             source.Refuse("its content is encrypted (DRM): " + (path.empty() ? algorithm : path));
-        std::string mediaType;
-        for (const auto& [id, item] : manifest)
-            if (item.path == path) mediaType = item.mediaType;
-        if (!IsFont(path, mediaType))
+        const auto mediaType = mediaTypes.find(path);
+        if (!IsFont(path,
+                    mediaType == mediaTypes.end() ? std::string() : std::string(mediaType->second)))
             source.Refuse("its entry " + path + " is obfuscated, which only fonts may be");
     });
 }
@@ -195,6 +197,7 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
         if (metadata.coverMediaType.rfind("image/", 0) != 0) package.coverPath.clear();
     }
 
+    std::set<std::string> inSpine;
     opf.ForEach("spine", [&](const MarkupNode& spine) {
         const auto toc = manifest.find(std::string(spine.Attribute("toc")));
         if (toc != manifest.end()) ncxPath = toc->second.path;
@@ -204,9 +207,7 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
             if (it == manifest.end())
                 source.Refuse("its spine names an item \"" + idref + "\" that its manifest lacks");
             // A file listed again (once per fragment) is read once, where it first stands.
-            if (std::find(package.spine.begin(), package.spine.end(), it->second.path) ==
-                package.spine.end())
-                package.spine.push_back(it->second.path);
+            if (inSpine.insert(it->second.path).second) package.spine.push_back(it->second.path);
         });
     });
     if (package.spine.empty()) source.Refuse("its package document " + opfPath + " has no spine");

@@ -106,6 +106,8 @@ Document ImportEpub(const Source& source) {
     }
 
     const bool haveToc = !package.toc.empty();
+    std::multimap<std::string_view, const EpubTocEntry*> tocByFile;  // in the toc's order
+    for (const auto& entry : package.toc) tocByFile.emplace(entry.place.path, &entry);
     TextBuilder builder;
     bool anyChapter = false;
     for (size_t i = 0; i < package.spine.size(); ++i) {
@@ -117,8 +119,9 @@ Document ImportEpub(const Source& source) {
         const auto kind = kinds.find(path + "#");
         EpubFile file(builder, anyChapter, kind != kinds.end() ? kind->second : ChapterKind::Body,
                       kinds, package.metadata.title.empty() ? path : package.metadata.title);
-        for (const auto& entry : package.toc) {
-            if (entry.place.path != path) continue;
+        const auto [first, last] = tocByFile.equal_range(path);
+        for (auto at = first; at != last; ++at) {
+            const EpubTocEntry& entry = *at->second;
             // An entry for the printed table of contents would have no text of its own.
             if (toc != printedToc.end() && entry.place.fragment == toc->second) continue;
             if (entry.place.fragment.empty())
