@@ -25,6 +25,8 @@ constexpr std::string_view kLeftOutElements[] = {"script", "style",  "template",
 constexpr std::string_view kLeftOutTypes[] = {
     "footnote",  "footnotes",    "endnote",     "rearnote",    "noteref",
     "pagebreak", "doc-footnote", "doc-endnote", "doc-noteref", "doc-pagebreak"};
+constexpr std::string_view kNoteClasses[] = {"footnote", "footnotes", "footnote-ref",
+                                             "footnote-back", "noteref"};
 // Navigation that a package marks as such, read as lists of links.
 constexpr std::string_view kNavigationTypes[] = {"toc", "landmarks", "page-list", "doc-toc",
                                                  "doc-pagelist"};
@@ -114,6 +116,8 @@ bool HtmlText::LeftOut(std::string_view name, const MarkupAttributes& attributes
     if (HasAttribute(attributes, "hidden") || HiddenByStyle(AttributeValue(attributes, "style")))
         return true;
     if (!skipId.empty() && AttributeValue(attributes, "id") == skipId) return true;
+    // Books without structural semantics often mark their notes by class alone.
+    if (AnyToken(AttributeValue(attributes, "class"), kNoteClasses)) return true;
     const std::string types = TypesOf(attributes);
     if (types.empty()) return false;
     return AnyToken(types, kLeftOutTypes) || (name == "nav" && AnyToken(types, kNavigationTypes));

@@ -82,6 +82,9 @@ void StripInline(std::string_view s, std::string& out) {
                 out += Trim(s.substr(i + run, close - i - run));
                 i = close + run;
             }
+        } else if (c == '[' && i + 1 < s.size() && s[i + 1] == '^' &&
+                   s.substr(i, kReach).find(']') != std::string_view::npos) {
+            i = s.find(']', i) + 1;  // a note's reference: notes are not read
         } else if ((c == '!' && i + 1 < s.size() && s[i + 1] == '[') || c == '[') {
             const size_t open = c == '!' ? i + 1 : i;
             const size_t close = Closing(s, open, '[', ']', budget);

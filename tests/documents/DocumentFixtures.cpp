@@ -55,6 +55,9 @@ DocumentFixture Epub2Book() {
     book.Heard("Chapter Two", "<h1>", "</h1>");
     for (int i = 10; i < 16; ++i) book.Heard(Sentence(i));
     HiddenParts(book, 1);
+    book.Heard("A note marked by class alone", "<p>",
+               "<a class=\"footnote-ref\" href=\"#f\"><sup>Zanzibar</sup></a></p>");
+    book.Unheard("<div class=\"footnotes\"><ol><li id=\"f\">Zanzibar</li></ol></div>");
     files.push_back({"OEBPS/ch2.html", Xhtml("Two", book.Take())});
     // No entry in the NCX: it continues chapter two.
     for (int i = 20; i < 26; ++i) book.Heard(Sentence(i));

@@ -181,10 +181,10 @@ DocumentFixture MarkdownText() {
         "Next Steps\nOne item\nTwo item\nsome code here\nname value\nAfter the break\n";
     book.fixture.bytes =
         "---\ntitle: \"Guide\"\n---\n# Getting *Started* #\n\nRead the [guide](http://x/y) "
-        "and ![Zanzibar](z.png) the `code`\n**carefully**.<!-- Zanzibar\n-->\n\n"
+        "and ![Zanzibar](z.png) the `code`[^n]\n**carefully**.<!-- Zanzibar\n-->\n\n"
         "Next Steps\n----------\n- One item\n1. Two item\n\n```cpp\nsome code here\n```\n"
         "| name | value |\n|---|---|\n\n***\n<span>After</span> the break\n"
-        "[Zanzibar]: http://example.com\n";
+        "[Zanzibar]: http://example.com\n[^n]: Zanzibar\n";
     return book.fixture;
 }
 
