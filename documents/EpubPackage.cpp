@@ -206,11 +206,15 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
             const auto it = manifest.find(idref);
             if (it == manifest.end())
                 source.Refuse("its spine names an item \"" + idref + "\" that its manifest lacks");
+            // A picture in the spine (a cover) has no text to read.
+            const std::string& type = it->second.mediaType;
+            if (type.rfind("image/", 0) == 0 && type != "image/svg+xml") return;
             // A file listed again (once per fragment) is read once, where it first stands.
             if (inSpine.insert(it->second.path).second) package.spine.push_back(it->second.path);
         });
     });
-    if (package.spine.empty()) source.Refuse("its package document " + opfPath + " has no spine");
+    if (package.spine.empty())
+        source.Refuse("its package document " + opfPath + " lists no text in its spine");
 
     if (!navPath.empty()) ReadNav(zip, source, navPath, package);
     if (package.toc.empty() && !ncxPath.empty() && zip.Has(ncxPath)) {

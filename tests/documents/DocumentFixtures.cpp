@@ -83,7 +83,7 @@ DocumentFixture Epub2Book() {
   <item id="c2b" href="ch2b.html" media-type="application/xhtml+xml"/>
   <item id="colophon" href="colophon.html" media-type="application/xhtml+xml"/>
 </manifest>
-<spine toc="ncx"><itemref idref="cover"/><itemref idref="contents"/><itemref idref="c1"/>
+<spine toc="ncx"><itemref idref="cover-image"/><itemref idref="cover"/><itemref idref="contents"/><itemref idref="c1"/>
   <itemref idref="c2"/><itemref idref="c2b"/><itemref idref="colophon"/></spine>
 <guide><reference type="cover" href="cover.html" title="Cover"/>
   <reference type="toc" href="contents.html" title="Contents"/>
