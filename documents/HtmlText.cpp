@@ -153,10 +153,8 @@ void HtmlText::StartElement(std::string_view name, const MarkupAttributes& attri
     }
     if (listener_) {
         const std::string_view id = AttributeValue(attributes, "id");
-        if (!id.empty()) {
-            if (heading_ == 0) builder_.EndParagraph();
-            listener_->ElementWithId(id);
-        }
+        // A chapter starting here ends the paragraph; an anchor alone does not.
+        if (!id.empty()) listener_->ElementWithId(id);
     }
     if (heading_ > 0) {
         // Blocks within a heading are part of its one line.
@@ -189,7 +187,6 @@ void HtmlText::EndElement(std::string_view name) {
         if (!line.empty()) {
             if (listener_ && !sawText_) listener_->BeforeText();
             sawText_ = true;
-            if (firstHeading_.empty()) firstHeading_ = line;
             builder_.StartChapter(line, heading_);
             builder_.Append(line);
         }

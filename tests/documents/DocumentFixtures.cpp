@@ -135,6 +135,8 @@ DocumentFixture Epub3Book() {
                                "Chapter Two & the \u201cSea\u201d\n");
     book.fixture.chapters.back().first = "Chapter Two & the \u201cSea\u201d";
     for (int i = 14; i < 22; ++i) book.Heard(Sentence(i));
+    book.Heard("An anchor within", "<p>", " <a id=\"anchor\"/>its paragraph</p>");
+    book.fixture.heard.insert(book.fixture.heard.size() - 1, " its paragraph");
     HiddenParts(book, 2);
     files.push_back({"text/ch2.xhtml", Xhtml("Two", book.Take())});
     book.Heading("Appendix", 1, ChapterKind::BackMatter);
