@@ -36,13 +36,14 @@ class EpubFile : public HtmlTextListener {
     void ElementWithId(std::string_view id) override {
         const auto it = atFragment.find(std::string(id));
         if (it == atFragment.end()) return;
-        StartFile();
+        StartFile(false);  // a chapter starts here: the file's text needs no other
         for (auto& pending : it->second) Start(pending);
     }
 
-    // Chapters whose place never came start where the next file's text does.
+    // Chapters whose place never came start where the next file's text does (the table of
+    // contents keeps its titles even for a file without text, such as a picture's page).
     void Finish() {
-        StartFile();
+        StartFile(false);
         std::vector<PendingChapter*> left;
         for (auto& [id, list] : atFragment)
             for (auto& pending : list)
@@ -52,7 +53,7 @@ class EpubFile : public HtmlTextListener {
     }
 
   private:
-    void StartFile() {
+    void StartFile(bool withText = true) {
         if (fileStarted_) return;
         fileStarted_ = true;
         const ChapterKind kind =
@@ -62,7 +63,7 @@ class EpubFile : public HtmlTextListener {
             anyChapter_ = true;
         }
         // Text before the first chapter of the book still belongs to one.
-        if (!anyChapter_) {
+        if (!anyChapter_ && withText) {
             std::string title = CleanLine(reader->Title());
             builder_.StartChapter(title.empty() ? fallbackTitle_ : title, 1, kind);
             anyChapter_ = true;

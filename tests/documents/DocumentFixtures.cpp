@@ -38,7 +38,7 @@ DocumentFixture Epub2Book() {
     book.fixture = {"book2.epub", Format::Epub, {}, {}, {}, {}};
     std::vector<ZipEntry> files;
     book.Heading("Cover", 1, ChapterKind::FrontMatter);
-    book.Heard("The Lantern Keeper");
+    book.Heard("The Lantern Keeper", "<p id=\"top\">", "</p>");
     files.push_back({"OEBPS/cover.html", Xhtml("Cover", book.Take())});
     book.Unheard("<h1>Contents Zanzibar</h1><p><a href=\"ch1.html\">Zanzibar One</a></p>");
     files.push_back({"OEBPS/contents.html", Xhtml("Contents", book.Take())});
@@ -91,7 +91,7 @@ DocumentFixture Epub2Book() {
 </package>)";
     // Every navPoint has the same id, as some tools write them.
     std::string points;
-    const char* const targets[][2] = {{"Cover", "cover.html"},
+    const char* const targets[][2] = {{"Cover", "cover.html#top"},
                                       {"Chapter One", "ch1.html"},
                                       {"Chapter Two", "ch2.html"},
                                       {"Colophon", "colophon.html"}};
