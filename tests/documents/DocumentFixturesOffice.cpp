@@ -43,6 +43,10 @@ DocumentFixture DocxDocument() {
         WordParagraph(Styled("TOC1"), Run("Zanzibar Introduction 2")) +
         "<w:p><w:r><w:t>Zanzibar 3</w:t></w:r><w:r><w:fldChar "
         "w:fldCharType=\"end\"/></w:r></w:p>\n";
+    book.body +=
+        "<w:sdt><w:sdtPr><w:docPartObj><w:docPartGallery w:val=\"Table of Contents\"/>"
+        "</w:docPartObj></w:sdtPr><w:sdtContent>" +
+        WordParagraph("", Run("Zanzibar Contents")) + "</w:sdtContent></w:sdt>";
     heading("1 Introduction", 1, Styled("Heading1"), "Introduction");
     for (int i = 0; i < 4; ++i) paragraph(i);
     // Deleted, hidden, a note reference, a field's instruction; tabs and breaks are blanks.
