@@ -22,7 +22,7 @@ constexpr std::string_view kObfuscations[] = {"http://www.idpf.org/2008/embeddin
 
 MarkupNode ReadTree(const ZipArchive& zip, const Source& source, const std::string& entry,
                     std::string_view what, MarkupMode mode) {
-    const std::string bytes = zip.Read(entry, what);
+    const std::string bytes = zip.Read(entry, what, kLargestPart);
     try {
         return ReadMarkupTree(bytes, mode);
     } catch (const MarkupError& error) {

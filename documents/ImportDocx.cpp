@@ -179,7 +179,7 @@ class DocxText : public MarkupHandler {
 };
 
 MarkupNode ReadPart(const ZipArchive& zip, const Source& source, const std::string& entry) {
-    const auto bytes = zip.ReadIfPresent(entry);
+    const auto bytes = zip.ReadIfPresent(entry, kLargestPart);
     if (!bytes) return {};
     try {
         return ReadMarkupTree(*bytes, MarkupMode::Xml);
@@ -219,7 +219,7 @@ Document ImportDocx(const Source& source) {
     DocxStyles styles(ReadPart(zip, source, stylesPath), ReadPart(zip, source, numberingPath));
     source.Progress(0.1);
 
-    const std::string bytes = zip.Read(documentPath, "its main part");
+    const std::string bytes = zip.Read(documentPath, "its main part", kLargestContent);
     TextBuilder builder;
     DocxText text(builder, styles);
     try {

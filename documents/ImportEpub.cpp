@@ -116,7 +116,7 @@ Document ImportEpub(const Source& source) {
         const auto toc = printedToc.find(path);
         // A printed table of contents is not read as text: the chapters stand for it.
         if (toc != printedToc.end() && toc->second.empty()) continue;
-        const std::string bytes = zip.Read(path, "its content file");
+        const std::string bytes = zip.Read(path, "its content file", kLargestContent);
         const auto kind = kinds.find(path + "#");
         EpubFile file(builder, anyChapter, kind != kinds.end() ? kind->second : ChapterKind::Body,
                       kinds, package.metadata.title.empty() ? path : package.metadata.title);
@@ -146,7 +146,7 @@ Document ImportEpub(const Source& source) {
 
     Metadata metadata = std::move(package.metadata);
     if (!package.coverPath.empty()) {
-        if (auto cover = zip.ReadIfPresent(package.coverPath))
+        if (auto cover = zip.ReadIfPresent(package.coverPath, kLargestPicture))
             metadata.cover = std::move(*cover);
         else
             metadata.coverMediaType.clear();

@@ -167,7 +167,7 @@ class OdtText : public MarkupHandler {
 };
 
 MarkupNode ReadPart(const ZipArchive& zip, const Source& source, const std::string& entry) {
-    const auto bytes = zip.ReadIfPresent(entry);
+    const auto bytes = zip.ReadIfPresent(entry, kLargestPart);
     if (!bytes) return {};
     try {
         return ReadMarkupTree(*bytes, MarkupMode::Xml);
@@ -199,7 +199,7 @@ Document ImportOdt(const Source& source) {
     const ZipArchive zip(source);
     const Outline outline = ReadOutline(ReadPart(zip, source, "styles.xml"));
     source.Progress(0.1);
-    const std::string content = zip.Read("content.xml", "its content part");
+    const std::string content = zip.Read("content.xml", "its content part", kLargestContent);
     TextBuilder builder;
     OdtText text(builder, outline);
     try {

@@ -8,6 +8,7 @@ class TreeBuilder : public MarkupHandler {
     explicit TreeBuilder(MarkupNode& root) : path_{&root} {}
 
     void StartElement(std::string_view name, const MarkupAttributes& attributes) override {
+        Count();
         MarkupNode& node = path_.back()->children.emplace_back();
         node.name = name;
         for (const auto& a : attributes) node.attributes.emplace_back(a.name, a.value);
@@ -23,6 +24,15 @@ class TreeBuilder : public MarkupHandler {
     }
 
   private:
+    // A tree takes a few hundred bytes a node: small parts with many nodes are refused
+    // rather than let grow.
+    void Count() {
+        if (++nodes_ > kMostMarkupNodes)
+            throw MarkupError("it holds more than " + std::to_string(kMostMarkupNodes) +
+                              " elements and texts");
+    }
+
+    size_t nodes_ = 0;
     // Pointers stay valid: a node's children grow only while it is the last in the path.
     std::vector<MarkupNode*> path_;
 };

@@ -36,7 +36,10 @@ struct MarkupNode {
     }
 };
 
-// The document as a tree whose children are its top elements; throws MarkupError.
+inline constexpr size_t kMostMarkupNodes = 250000;
+
+// The document as a tree whose children are its top elements; throws MarkupError, also
+// past kMostMarkupNodes nodes.
 MarkupNode ReadMarkupTree(std::string_view bytes, MarkupMode mode);
 
 }  // namespace documents

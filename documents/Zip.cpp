@@ -155,14 +155,14 @@ bool ZipArchive::Has(std::string_view entry) const {
     return Locate(entry).has_value();
 }
 
-std::string ZipArchive::Read(std::string_view entry, std::string_view what) const {
-    auto bytes = ReadIfPresent(entry);
+std::string ZipArchive::Read(std::string_view entry, std::string_view what, size_t limit) const {
+    auto bytes = ReadIfPresent(entry, limit);
     if (!bytes)
         source_.Refuse(std::string(what) + " " + std::string(entry) + " is missing from it");
     return std::move(*bytes);
 }
 
-std::optional<std::string> ZipArchive::ReadIfPresent(std::string_view entry) const {
+std::optional<std::string> ZipArchive::ReadIfPresent(std::string_view entry, size_t limit) const {
     const auto index = Locate(entry);
     if (!index) return std::nullopt;
     const std::string name(entry);
@@ -192,6 +192,9 @@ std::optional<std::string> ZipArchive::ReadIfPresent(std::string_view entry) con
         const zip_uint64_t used = std::max<zip_uint64_t>(memory_->readCount - readBefore, 4096);
         if (bytes.size() > kLargestEntry)
             source_.Refuse("its entry " + name + " inflates past 1 GiB (a ZIP bomb)");
+        if (bytes.size() > limit)
+            source_.Refuse("its entry " + name + " is larger than " + std::to_string(limit >> 20) +
+                           " MiB, more than such a part of a document holds");
         if (bytes.size() > kLargestInflation * used ||
             (compressed > 0 &&
              bytes.size() > kLargestInflation * std::max<zip_uint64_t>(compressed, 4096)))
