@@ -231,6 +231,13 @@ std::vector<HostileFixture> HostileFixtures() {
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "<div>";
     const std::string epub3 = Epub3Book().bytes;
+    // A package document of more nodes than any real one, stored: no bomb, only many.
+    std::string manyNodes = "<package><metadata>";
+    for (int i = 0; i < 260000; ++i) manyNodes += "<meta/>";
+    manyNodes +=
+        "</metadata><manifest><item id=\"t\" href=\"text.xhtml\" "
+        "media-type=\"application/xhtml+xml\"/></manifest><spine><itemref idref=\"t\"/>"
+        "</spine></package>";
     return {
         {"bomb.epub", Format::Epub, SmallEpub(bomb)},
         {"bomb.docx", Format::Docx, MakeZip({{"word/document.xml", bomb}})},
@@ -256,6 +263,10 @@ std::vector<HostileFixture> HostileFixtures() {
         {"deep.html", Format::Html, deep},
         {"deep.epub", Format::Epub, SmallEpub(deep)},
         {"not-a-zip.epub", Format::Epub, "This is plain text and no container at all."},
+        {"many-nodes.epub", Format::Epub,
+         MakeZip({{"META-INF/container.xml", kContainer},
+                  {"OEBPS/content.opf", manyNodes, true},
+                  {"OEBPS/text.xhtml", text}})},
         {"broken-package.epub", Format::Epub, SmallEpub(text, {}, true, "<package><x></package>")},
     };
 }
