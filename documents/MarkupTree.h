@@ -36,7 +36,7 @@ struct MarkupNode {
     }
 };
 
-inline constexpr size_t kMostMarkupNodes = 250000;
+inline constexpr size_t kMostMarkupNodes = 500000;
 
 // The document as a tree whose children are its top elements; throws MarkupError, also
 // past kMostMarkupNodes nodes.

@@ -233,7 +233,7 @@ std::vector<HostileFixture> HostileFixtures() {
     const std::string epub3 = Epub3Book().bytes;
     // A package document of more nodes than any real one, stored: no bomb, only many.
     std::string manyNodes = "<package><metadata>";
-    for (int i = 0; i < 260000; ++i) manyNodes += "<meta/>";
+    for (int i = 0; i < 510000; ++i) manyNodes += "<meta/>";
     manyNodes +=
         "</metadata><manifest><item id=\"t\" href=\"text.xhtml\" "
         "media-type=\"application/xhtml+xml\"/></manifest><spine><itemref idref=\"t\"/>"
