@@ -196,6 +196,14 @@ class MarkdownReader {
         std::string_view t = Trim(line);
         while (!t.empty() && t[0] == '>') t = Trim(t.substr(1));  // quotes read as text
         if (t.empty()) return Flush();
+        // Indented code, outside a paragraph and a list: each line as it is written.
+        const bool indented = line.substr(0, 4) == "    " || line[0] == '\t';
+        if (indented && paragraph_.empty() && !inList_) {
+            builder_.Append(t);
+            builder_.EndParagraph();
+            return;
+        }
+        if (!indented) inList_ = false;
         if (t[0] == '#') {
             size_t level = 0;
             while (level < t.size() && t[level] == '#') ++level;
@@ -232,6 +240,7 @@ class MarkdownReader {
         }
         if (const size_t item = ListItemText(t); item != std::string_view::npos) {
             Flush();
+            inList_ = true;
             t = Trim(t.substr(item));
         }
         if (!paragraph_.empty()) paragraph_ += ' ';
@@ -258,6 +267,7 @@ class MarkdownReader {
 
     TextBuilder& builder_;
     std::string paragraph_;
+    bool inList_ = false;  // indented lines continue its items
     char fence_ = 0;
     size_t fenceLength_ = 0;
 };

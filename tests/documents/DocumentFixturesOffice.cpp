@@ -182,11 +182,14 @@ DocumentFixture MarkdownText() {
     book.fixture.heard = "Getting Started\nRead the guide and the code carefully.\n";
     book.Heading("Next Steps", 2);
     book.fixture.heard +=
-        "Next Steps\nOne item\nTwo item\nsome code here\nname value\nAfter the break\n";
+        "Next Steps\nOne item\nTwo item still two\nsome code here\n# indented code\nname "
+        "value\nAfter the break\n";
     book.fixture.bytes =
         "---\ntitle: \"Guide\"\n---\n# Getting *Started* #\n\nRead the [guide](http://x/y) "
         "and ![Zanzibar](z.png) the `code`[^n]\n**carefully**.<!-- Zanzibar\n-->\n\n"
-        "Next Steps\n----------\n- One item\n1. Two item\n\n```cpp\nsome code here\n```\n"
+        "Next Steps\n----------\n- One item\n1. Two item\n    still two\n\n```cpp\nsome code "
+        "here\n```\n\n"
+        "    # indented code\n"
         "| name | value |\n|---|---|\n\n***\n<span>After</span> the break\n"
         "[Zanzibar]: http://example.com\n[^n]: Zanzibar\n";
     return book.fixture;
