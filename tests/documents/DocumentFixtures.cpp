@@ -231,6 +231,9 @@ std::vector<HostileFixture> HostileFixtures() {
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "<div>";
     const std::string epub3 = Epub3Book().bytes;
+    // A stored content file whose bytes no longer match its checksum.
+    std::string corrupt = SmallEpub("", {{"OEBPS/text.xhtml", text, true}}, false);
+    corrupt[corrupt.find("Paragraph 1")] = 'p';
     // A package document of more nodes than any real one, stored: no bomb, only many.
     std::string manyNodes = "<package><metadata>";
     for (int i = 0; i < 510000; ++i) manyNodes += "<meta/>";
@@ -263,6 +266,7 @@ std::vector<HostileFixture> HostileFixtures() {
         {"deep.html", Format::Html, deep},
         {"deep.epub", Format::Epub, SmallEpub(deep)},
         {"not-a-zip.epub", Format::Epub, "This is plain text and no container at all."},
+        {"corrupt.epub", Format::Epub, corrupt},
         {"many-nodes.epub", Format::Epub,
          MakeZip({{"META-INF/container.xml", kContainer},
                   {"OEBPS/content.opf", manyNodes, true},
