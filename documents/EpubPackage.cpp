@@ -81,7 +81,7 @@ std::string FindPackagePath(const ZipArchive& zip, const Source& source) {
         ReadTree(zip, source, "META-INF/container.xml", "its container file", MarkupMode::Xml);
     std::string path, first;
     container.ForEach("rootfile", [&](const MarkupNode& rootfile) {
-        const std::string fullPath(rootfile.Attribute("full-path"));
+        const std::string fullPath = ResolveEntryPath("", rootfile.Attribute("full-path"));
         if (first.empty()) first = fullPath;
         if (path.empty() && rootfile.Attribute("media-type") == "application/oebps-package+xml")
             path = fullPath;

@@ -147,6 +147,12 @@ std::optional<std::uint64_t> ZipArchive::Locate(std::string_view entry) const {
     zip_int64_t index = zip_name_locate(archive_, name.c_str(), ZIP_FL_ENC_RAW);
     // Untidy packages refer to their entries in another letter case.
     if (index < 0) index = zip_name_locate(archive_, name.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
+    // Some tools on Windows store their folders with backslashes.
+    if (index < 0 && name.find('/') != std::string::npos) {
+        std::string windows = name;
+        std::replace(windows.begin(), windows.end(), '/', '\\');
+        index = zip_name_locate(archive_, windows.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
+    }
     if (index < 0) return std::nullopt;
     return static_cast<zip_uint64_t>(index);
 }
