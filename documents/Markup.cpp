@@ -52,50 +52,6 @@ constexpr std::string_view kClosesParagraph[] = {
     "ol",     "dl",  "li",  "pre",   "table",  "blockquote", "section", "article", "header",
     "footer", "hr",  "nav", "aside", "figure", "address",    "main"};
 
-// Resolves the reference at text[i] ('&'), advancing i past it; false (i unchanged) when
-// it is no reference that can be resolved.
-bool ResolveReference(std::string_view text, size_t& i, std::string& out) {
-    // Only a short reach: text full of "&" with no ";" must not be searched again and again.
-    const size_t reach = text.substr(i + 1, 40).find(';');
-    if (reach == std::string_view::npos) return false;
-    const size_t semicolon = i + 1 + reach;
-    const std::string_view body = text.substr(i + 1, semicolon - i - 1);
-    if (body.empty()) return false;
-    char32_t code = 0;
-    if (body[0] == '#') {
-        const bool hex = body.size() > 1 && (body[1] == 'x' || body[1] == 'X');
-        const std::string_view digits = body.substr(hex ? 2 : 1);
-        if (digits.empty()) return false;
-        for (char c : digits) {
-            int v;
-            if (c >= '0' && c <= '9')
-                v = c - '0';
-            else if (hex && Lower(c) >= 'a' && Lower(c) <= 'f')
-                v = Lower(c) - 'a' + 10;
-            else
-                return false;
-            code = code * (hex ? 16 : 10) + static_cast<char32_t>(v);
-            if (code > 0x10FFFF) code = 0x110000;
-        }
-        if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-    } else {
-        if (body == "lt")
-            code = '<';
-        else if (body == "gt")
-            code = '>';
-        else if (body == "amp")
-            code = '&';
-        else if (body == "quot")
-            code = '"';
-        else
-            code = NamedEntityCode(body);
-        if (code == 0) return false;
-    }
-    AppendUtf8(out, code);
-    i = semicolon + 1;
-    return true;
-}
-
 class Walker {
   public:
     Walker(std::string_view bytes, MarkupMode mode, MarkupHandler& handler)
@@ -398,47 +354,6 @@ void WalkMarkup(std::string_view bytes, MarkupMode mode, MarkupHandler& handler)
         return;
     }
     Walker(bytes, mode, handler).Run();
-}
-
-std::string_view LocalName(std::string_view name) {
-    const size_t colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-std::string_view AttributeValue(const MarkupAttributes& attributes, std::string_view localName) {
-    for (const auto& a : attributes)
-        if (LocalName(a.name) == localName) return a.value;
-    return {};
-}
-
-bool HasAttribute(const MarkupAttributes& attributes, std::string_view localName) {
-    for (const auto& a : attributes)
-        if (LocalName(a.name) == localName) return true;
-    return false;
-}
-
-bool HasToken(std::string_view list, std::string_view token) {
-    for (size_t i = 0; i < list.size();) {
-        while (i < list.size() && IsSpace(list[i])) ++i;
-        size_t end = i;
-        while (end < list.size() && !IsSpace(list[end])) ++end;
-        if (end > i && list.substr(i, end - i) == token) return true;
-        i = end;
-    }
-    return false;
-}
-
-void AppendResolved(std::string_view text, std::string& out) {
-    for (size_t i = 0; i < text.size();) {
-        const size_t amp = text.find('&', i);
-        out.append(text.substr(i, amp == std::string_view::npos ? amp : amp - i));
-        if (amp == std::string_view::npos) break;
-        i = amp;
-        if (!ResolveReference(text, i, out)) {
-            out += '&';
-            ++i;
-        }
-    }
 }
 
 }  // namespace documents
