@@ -61,7 +61,8 @@ DocxStyles::DocxStyles(const MarkupNode& styles, const MarkupNode& numbering) {
     });
     numbering.ForEach("num", [&](const MarkupNode& node) {
         List& list = lists_[IntValue(node.Attribute("numId"), -1)];
-        list.abstractId = node.Child("abstractNumId") ? node.Child("abstractNumId")->Attribute("val") : "";
+        list.abstractId =
+            node.Child("abstractNumId") ? node.Child("abstractNumId")->Attribute("val") : "";
         node.ForEach("lvlOverride", [&](const MarkupNode& o) {
             if (const auto* start = o.Child("startOverride"))
                 list.startOverride[IntValue(o.Attribute("ilvl"), 0)] = ValOf(start, 1);
@@ -80,8 +81,10 @@ DocxParagraphStyle DocxStyles::Paragraph(std::string_view styleId) const {
         if (style.name.rfind("toc ", 0) == 0 || style.name == "toc heading") out.toc = true;
         if (outline < 0 && style.outline >= 0) outline = style.outline;
         if (outline < 0 && out.level == 0) {
-            if (style.name.rfind("heading ", 0) == 0) out.level = IntValue(style.name.substr(8), 0);
-            else if (style.name == "title") out.level = 1;
+            if (style.name.rfind("heading ", 0) == 0)
+                out.level = IntValue(style.name.substr(8), 0);
+            else if (style.name == "title")
+                out.level = 1;
         }
         if (out.numId < 0 && style.numId >= 0) {
             out.numId = style.numId;
@@ -111,7 +114,8 @@ std::string DocxStyles::Number(int numId, int level, std::string_view styleId) {
     counters.resize(kLevels, 0);
     auto startOf = [&](int i) {
         const auto o = list->second.startOverride.find(i);
-        return o != list->second.startOverride.end() ? o->second : levels[static_cast<size_t>(i)].start;
+        return o != list->second.startOverride.end() ? o->second
+                                                     : levels[static_cast<size_t>(i)].start;
     };
     if (!list->second.overrideApplied && !list->second.startOverride.empty()) {
         // A list that restarts its numbering starts over where it is first used.
@@ -130,8 +134,8 @@ std::string DocxStyles::Number(int numId, int level, std::string_view styleId) {
         if (c == '%' && i + 1 < shown.text.size() && shown.text[i + 1] >= '1' &&
             shown.text[i + 1] <= '9') {
             const int of = shown.text[++i] - '1';
-            const int value = counters[static_cast<size_t>(of)] ? counters[static_cast<size_t>(of)]
-                                                                : startOf(of);
+            const int value =
+                counters[static_cast<size_t>(of)] ? counters[static_cast<size_t>(of)] : startOf(of);
             out += FormatListNumber(value, levels[static_cast<size_t>(of)].format);
         } else {
             out += c;

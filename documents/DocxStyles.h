@@ -12,10 +12,10 @@
 namespace documents {
 
 struct DocxParagraphStyle {
-    int level = 0;        // heading level, 0 for body text
-    bool toc = false;     // a line of a printed table of contents
-    int numId = -1;       // numbering the style gives, -1 for none
-    int numLevel = -1;    // its level, -1 when the style does not say
+    int level = 0;      // heading level, 0 for body text
+    bool toc = false;   // a line of a printed table of contents
+    int numId = -1;     // numbering the style gives, -1 for none
+    int numLevel = -1;  // its level, -1 when the style does not say
 };
 
 class DocxStyles {

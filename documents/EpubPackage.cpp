@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "documents/MarkupTree.h"
 #include "documents/TextBuilder.h"
@@ -21,7 +22,7 @@ constexpr std::string_view kObfuscations[] = {"http://www.idpf.org/2008/embeddin
 
 MarkupNode ReadTree(const ZipArchive& zip, const Source& source, const std::string& entry,
                     std::string_view what, MarkupMode mode) {
-    const std::string bytes = zip.Read(entry, what);
+    const std::string bytes = zip.Read(entry, what, kLargestPart);
     try {
         return ReadMarkupTree(bytes, mode);
     } catch (const MarkupError& error) {
@@ -41,6 +42,8 @@ bool IsFont(const std::string& path, const std::string& mediaType) {
 
 void RefuseProtected(const ZipArchive& zip, const Source& source,
                      const std::map<std::string, ManifestItem>& manifest) {
+    std::map<std::string_view, std::string_view> mediaTypes;  // by path
+    for (const auto& [id, item] : manifest) mediaTypes.emplace(item.path, item.mediaType);
     if (zip.Has("META-INF/rights.xml")) {
         const MarkupNode rights =
             ReadTree(zip, source, "META-INF/rights.xml", "its rights file", MarkupMode::Xml);
@@ -66,26 +69,26 @@ void RefuseProtected(const ZipArchive& zip, const Source& source,
                                            algorithm) != std::end(kObfuscations);
         if (!obfuscation)
             source.Refuse("its content is encrypted (DRM): " + (path.empty() ? algorithm : path));
-        std::string mediaType;
-        for (const auto& [id, item] : manifest)
-            if (item.path == path) mediaType = item.mediaType;
-        if (!IsFont(path, mediaType))
+        const auto mediaType = mediaTypes.find(path);
+        if (!IsFont(path,
+                    mediaType == mediaTypes.end() ? std::string() : std::string(mediaType->second)))
             source.Refuse("its entry " + path + " is obfuscated, which only fonts may be");
     });
 }
 
 std::string FindPackagePath(const ZipArchive& zip, const Source& source) {
-    const MarkupNode container = ReadTree(zip, source, "META-INF/container.xml",
-                                          "its container file", MarkupMode::Xml);
+    const MarkupNode container =
+        ReadTree(zip, source, "META-INF/container.xml", "its container file", MarkupMode::Xml);
     std::string path, first;
     container.ForEach("rootfile", [&](const MarkupNode& rootfile) {
-        const std::string fullPath(rootfile.Attribute("full-path"));
+        const std::string fullPath = ResolveEntryPath("", rootfile.Attribute("full-path"));
         if (first.empty()) first = fullPath;
         if (path.empty() && rootfile.Attribute("media-type") == "application/oebps-package+xml")
             path = fullPath;
     });
     if (path.empty()) path = first;
-    if (path.empty()) source.Refuse("its container file META-INF/container.xml names no package document");
+    if (path.empty())
+        source.Refuse("its container file META-INF/container.xml names no package document");
     return path;
 }
 
@@ -99,7 +102,8 @@ void ReadNavList(const MarkupNode& list, const std::string& navPath, int level,
             entry.title = CleanLine(link->AllText());
             if (entry.title.empty()) entry.title = CleanLine(link->Attribute("title"));
             entry.level = level;
-            entry.place.path = ResolveEntryPath(navPath, link->Attribute("href"), &entry.place.fragment);
+            entry.place.path =
+                ResolveEntryPath(navPath, link->Attribute("href"), &entry.place.fragment);
             toc.push_back(std::move(entry));
         }
         if (const MarkupNode* sub = li.Child("ol")) ReadNavList(*sub, navPath, level + 1, toc);
@@ -109,16 +113,19 @@ void ReadNavList(const MarkupNode& list, const std::string& navPath, int level,
 void ReadNav(const ZipArchive& zip, const Source& source, const std::string& navPath,
              EpubPackage& package) {
     // A nav document is XHTML, read as leniently as the rest of the book's content.
-    const MarkupNode nav = ReadTree(zip, source, navPath, "its navigation document", MarkupMode::Html);
+    const MarkupNode nav =
+        ReadTree(zip, source, navPath, "its navigation document", MarkupMode::Html);
     nav.ForEach("nav", [&](const MarkupNode& node) {
         const std::string_view types = node.Attribute("type");
         if (HasToken(types, "toc") && package.toc.empty()) {
-            if (const MarkupNode* list = node.Child("ol")) ReadNavList(*list, navPath, 1, package.toc);
+            if (const MarkupNode* list = node.Child("ol"))
+                ReadNavList(*list, navPath, 1, package.toc);
         } else if (HasToken(types, "landmarks")) {
             node.ForEach("a", [&](const MarkupNode& a) {
                 EpubLandmark landmark;
                 landmark.types = a.Attribute("type");
-                landmark.place.path = ResolveEntryPath(navPath, a.Attribute("href"), &landmark.place.fragment);
+                landmark.place.path =
+                    ResolveEntryPath(navPath, a.Attribute("href"), &landmark.place.fragment);
                 package.landmarks.push_back(std::move(landmark));
             });
         }
@@ -135,7 +142,8 @@ void ReadNavPoints(const MarkupNode& parent, const std::string& ncxPath, int lev
             EpubTocEntry entry;
             entry.title = label ? CleanLine(label->AllText()) : std::string();
             entry.level = level;
-            entry.place.path = ResolveEntryPath(ncxPath, content->Attribute("src"), &entry.place.fragment);
+            entry.place.path =
+                ResolveEntryPath(ncxPath, content->Attribute("src"), &entry.place.fragment);
             toc.push_back(std::move(entry));
         }
         ReadNavPoints(point, ncxPath, level + 1, toc);
@@ -169,7 +177,8 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
             m.ForEach("title", [&](const MarkupNode& n) {
                 if (metadata.title.empty()) metadata.title = n.AllText();
             });
-            m.ForEach("creator", [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });
+            m.ForEach("creator",
+                      [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });
             m.ForEach("language", [&](const MarkupNode& n) {
                 if (metadata.language.empty()) metadata.language = n.AllText();
             });
@@ -188,6 +197,7 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
         if (metadata.coverMediaType.rfind("image/", 0) != 0) package.coverPath.clear();
     }
 
+    std::set<std::string> inSpine;
     opf.ForEach("spine", [&](const MarkupNode& spine) {
         const auto toc = manifest.find(std::string(spine.Attribute("toc")));
         if (toc != manifest.end()) ncxPath = toc->second.path;
@@ -196,24 +206,29 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
             const auto it = manifest.find(idref);
             if (it == manifest.end())
                 source.Refuse("its spine names an item \"" + idref + "\" that its manifest lacks");
+            // A picture in the spine (a cover) has no text to read.
+            const std::string& type = it->second.mediaType;
+            if (type.rfind("image/", 0) == 0 && type != "image/svg+xml") return;
             // A file listed again (once per fragment) is read once, where it first stands.
-            if (std::find(package.spine.begin(), package.spine.end(), it->second.path) ==
-                package.spine.end())
-                package.spine.push_back(it->second.path);
+            if (inSpine.insert(it->second.path).second) package.spine.push_back(it->second.path);
         });
     });
-    if (package.spine.empty()) source.Refuse("its package document " + opfPath + " has no spine");
+    if (package.spine.empty())
+        source.Refuse("its package document " + opfPath + " lists no text in its spine");
 
     if (!navPath.empty()) ReadNav(zip, source, navPath, package);
     if (package.toc.empty() && !ncxPath.empty() && zip.Has(ncxPath)) {
-        const MarkupNode ncx = ReadTree(zip, source, ncxPath, "its table of contents", MarkupMode::Xml);
-        ncx.ForEach("navMap", [&](const MarkupNode& map) { ReadNavPoints(map, ncxPath, 1, package.toc); });
+        const MarkupNode ncx =
+            ReadTree(zip, source, ncxPath, "its table of contents", MarkupMode::Xml);
+        ncx.ForEach("navMap",
+                    [&](const MarkupNode& map) { ReadNavPoints(map, ncxPath, 1, package.toc); });
     }
     opf.ForEach("guide", [&](const MarkupNode& guide) {
         guide.ForEach("reference", [&](const MarkupNode& ref) {
             EpubLandmark landmark;
             landmark.types = ref.Attribute("type");
-            landmark.place.path = ResolveEntryPath(opfPath, ref.Attribute("href"), &landmark.place.fragment);
+            landmark.place.path =
+                ResolveEntryPath(opfPath, ref.Attribute("href"), &landmark.place.fragment);
             package.landmarks.push_back(std::move(landmark));
         });
     });

@@ -27,8 +27,8 @@ struct EpubLandmark {
 };
 
 struct EpubPackage {
-    Metadata metadata;      // without the cover's bytes
-    std::string coverPath;  // the cover image's entry, or ""
+    Metadata metadata;               // without the cover's bytes
+    std::string coverPath;           // the cover image's entry, or ""
     std::vector<std::string> spine;  // content files in reading order, each once
     std::vector<EpubTocEntry> toc;
     std::vector<EpubLandmark> landmarks;

@@ -9,39 +9,67 @@ namespace documents {
 namespace {
 
 constexpr std::string_view kBlocks[] = {
-    "address", "article", "blockquote", "body",   "br",      "caption", "center", "dd",
-    "details", "dialog",  "div",        "dl",     "dt",      "fieldset", "figcaption", "figure",
-    "footer",  "form",    "h1",         "h2",     "h3",      "h4",      "h5",     "h6",
-    "header",  "hgroup",  "hr",         "li",     "main",    "nav",     "ol",     "p",
-    "pre",     "section", "summary",    "table",  "td",      "th",      "tr",     "ul",
-    "legend",  "blockquote", "tbody",   "thead",  "tfoot",   "title"};
+    "address", "article",    "blockquote", "body",  "br",    "caption",  "center",     "dd",
+    "details", "dialog",     "div",        "dl",    "dt",    "fieldset", "figcaption", "figure",
+    "footer",  "form",       "h1",         "h2",    "h3",    "h4",       "h5",         "h6",
+    "header",  "hgroup",     "hr",         "li",    "main",  "nav",      "ol",         "p",
+    "pre",     "section",    "summary",    "table", "td",    "th",       "tr",         "ul",
+    "legend",  "blockquote", "tbody",      "thead", "tfoot", "title"};
 bool IsBlock(std::string_view name) {
     return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
 }
 
-constexpr std::string_view kLeftOutElements[] = {"script", "style", "template", "aside", "svg",
-                                                 "object", "iframe"};
+constexpr std::string_view kLeftOutElements[] = {"script", "style",  "template", "aside",
+                                                 "svg",    "object", "iframe"};
 // Notes and page-break markers: said where they belong, they would break the sentence.
-constexpr std::string_view kLeftOutTypes[] = {"footnote", "footnotes", "endnote", "rearnote",
-                                              "noteref",  "pagebreak", "doc-footnote",
-                                              "doc-endnote", "doc-noteref", "doc-pagebreak"};
+constexpr std::string_view kLeftOutTypes[] = {
+    "footnote",  "footnotes",    "endnote",     "rearnote",    "noteref",
+    "pagebreak", "doc-footnote", "doc-endnote", "doc-noteref", "doc-pagebreak"};
+constexpr std::string_view kNoteClasses[] = {"footnote", "footnotes", "footnote-ref",
+                                             "footnote-back", "noteref"};
 // Navigation that a package marks as such, read as lists of links.
 constexpr std::string_view kNavigationTypes[] = {"toc", "landmarks", "page-list", "doc-toc",
                                                  "doc-pagelist"};
 
-constexpr std::string_view kFrontTypes[] = {
-    "cover",         "frontmatter", "titlepage",  "halftitlepage", "title-page",
-    "copyright-page", "seriespage", "toc",        "toc-brief",     "landmarks",
-    "loa",           "loi",         "lot",        "lov",           "dedication",
-    "epigraph",      "foreword",    "preface",    "abstract",      "acknowledgments",
-    "acknowledgements", "imprimatur", "contributors", "errata", "revision-history",
-    "halftitle",     "doc-cover",   "doc-toc",    "doc-dedication", "doc-foreword",
-    "doc-preface",   "doc-epigraph", "doc-acknowledgments", "doc-abstract"};
+constexpr std::string_view kFrontTypes[] = {"cover",
+                                            "frontmatter",
+                                            "titlepage",
+                                            "halftitlepage",
+                                            "title-page",
+                                            "copyright-page",
+                                            "seriespage",
+                                            "toc",
+                                            "toc-brief",
+                                            "landmarks",
+                                            "loa",
+                                            "loi",
+                                            "lot",
+                                            "lov",
+                                            "dedication",
+                                            "epigraph",
+                                            "foreword",
+                                            "preface",
+                                            "abstract",
+                                            "acknowledgments",
+                                            "acknowledgements",
+                                            "imprimatur",
+                                            "contributors",
+                                            "errata",
+                                            "revision-history",
+                                            "halftitle",
+                                            "doc-cover",
+                                            "doc-toc",
+                                            "doc-dedication",
+                                            "doc-foreword",
+                                            "doc-preface",
+                                            "doc-epigraph",
+                                            "doc-acknowledgments",
+                                            "doc-abstract"};
 constexpr std::string_view kBackTypes[] = {
-    "backmatter", "appendix", "index",     "glossary",   "bibliography", "colophon",
-    "endnotes",   "rearnotes", "afterword", "credits",   "other-credits", "notes",
-    "doc-appendix", "doc-index", "doc-glossary", "doc-bibliography", "doc-colophon",
-    "doc-endnotes", "doc-afterword", "doc-credits"};
+    "backmatter",       "appendix",     "index",        "glossary",      "bibliography",
+    "colophon",         "endnotes",     "rearnotes",    "afterword",     "credits",
+    "other-credits",    "notes",        "doc-appendix", "doc-index",     "doc-glossary",
+    "doc-bibliography", "doc-colophon", "doc-endnotes", "doc-afterword", "doc-credits"};
 
 template <size_t N>
 bool AnyToken(std::string_view list, const std::string_view (&tokens)[N]) {
@@ -88,6 +116,8 @@ bool HtmlText::LeftOut(std::string_view name, const MarkupAttributes& attributes
     if (HasAttribute(attributes, "hidden") || HiddenByStyle(AttributeValue(attributes, "style")))
         return true;
     if (!skipId.empty() && AttributeValue(attributes, "id") == skipId) return true;
+    // Books without structural semantics often mark their notes by class alone.
+    if (AnyToken(AttributeValue(attributes, "class"), kNoteClasses)) return true;
     const std::string types = TypesOf(attributes);
     if (types.empty()) return false;
     return AnyToken(types, kLeftOutTypes) || (name == "nav" && AnyToken(types, kNavigationTypes));
@@ -123,10 +153,8 @@ void HtmlText::StartElement(std::string_view name, const MarkupAttributes& attri
     }
     if (listener_) {
         const std::string_view id = AttributeValue(attributes, "id");
-        if (!id.empty()) {
-            if (heading_ == 0) builder_.EndParagraph();
-            listener_->ElementWithId(id);
-        }
+        // A chapter starting here ends the paragraph; an anchor alone does not.
+        if (!id.empty()) listener_->ElementWithId(id);
     }
     if (heading_ > 0) {
         // Blocks within a heading are part of its one line.
@@ -159,7 +187,6 @@ void HtmlText::EndElement(std::string_view name) {
         if (!line.empty()) {
             if (listener_ && !sawText_) listener_->BeforeText();
             sawText_ = true;
-            if (firstHeading_.empty()) firstHeading_ = line;
             builder_.StartChapter(line, heading_);
             builder_.Append(line);
         }

@@ -36,8 +36,6 @@ class HtmlText : public MarkupHandler {
     const std::vector<std::string>& Authors() const { return authors_; }
     // The epub:type values of the elements around the file's first text (body, section).
     const std::string& OuterTypes() const { return outerTypes_; }
-    // The first heading's text, for a file that starts a chapter of its own.
-    const std::string& FirstHeading() const { return firstHeading_; }
 
     void StartElement(std::string_view name, const MarkupAttributes& attributes) override;
     void EndElement(std::string_view name) override;
@@ -55,7 +53,7 @@ class HtmlText : public MarkupHandler {
     std::string headingText_;
     bool inTitle_ = false;
     bool sawText_ = false;
-    std::string title_, language_, outerTypes_, firstHeading_;
+    std::string title_, language_, outerTypes_;
     std::vector<std::string> authors_;
 };
 

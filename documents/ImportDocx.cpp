@@ -12,12 +12,23 @@ namespace documents {
 namespace {
 
 // Elements whose content is never text of the document.
-constexpr std::string_view kLeftOut[] = {
-    "del",         "moveFrom",    "delText",    "footnoteReference", "endnoteReference",
-    "commentReference", "pPrChange", "rPrChange", "Fallback", "annotationRef",
-    "footnoteRef", "endnoteRef", "sectPr"};
+constexpr std::string_view kLeftOut[] = {"del",
+                                         "moveFrom",
+                                         "delText",
+                                         "footnoteReference",
+                                         "endnoteReference",
+                                         "commentReference",
+                                         "pPrChange",
+                                         "rPrChange",
+                                         "Fallback",
+                                         "annotationRef",
+                                         "footnoteRef",
+                                         "endnoteRef",
+                                         "sectPr"};
 
-bool IsOff(std::string_view val) { return val == "0" || val == "false" || val == "off"; }
+bool IsOff(std::string_view val) {
+    return val == "0" || val == "false" || val == "off";
+}
 
 class DocxText : public MarkupHandler {
   public:
@@ -39,10 +50,14 @@ class DocxText : public MarkupHandler {
         } else if (local == "pPr") {
             if (p) p->inProperties = true;
         } else if (p && p->inProperties) {
-            if (local == "pStyle") p->style = AttributeValue(attributes, "val");
-            else if (local == "outlineLvl") p->outline = Int(AttributeValue(attributes, "val"));
-            else if (local == "numId") p->numId = Int(AttributeValue(attributes, "val"));
-            else if (local == "ilvl") p->numLevel = Int(AttributeValue(attributes, "val"));
+            if (local == "pStyle")
+                p->style = AttributeValue(attributes, "val");
+            else if (local == "outlineLvl")
+                p->outline = Int(AttributeValue(attributes, "val"));
+            else if (local == "numId")
+                p->numId = Int(AttributeValue(attributes, "val"));
+            else if (local == "ilvl")
+                p->numLevel = Int(AttributeValue(attributes, "val"));
         } else if (local == "r") {
             hiddenRun_ = false;
         } else if (local == "vanish") {
@@ -57,15 +72,17 @@ class DocxText : public MarkupHandler {
             Write("-");
         } else if (local == "fldChar") {
             const std::string_view type = AttributeValue(attributes, "fldCharType");
-            if (type == "begin") fields_.push_back({});
-            else if (type == "end" && !fields_.empty()) fields_.pop_back();
+            if (type == "begin")
+                fields_.push_back({});
+            else if (type == "end" && !fields_.empty())
+                fields_.pop_back();
         } else if (local == "fldSimple") {
             if (IsTocField(AttributeValue(attributes, "instr"))) skipDepth_ = 1;
         } else if (local == "sdt") {
             sdts_.push_back(false);
         } else if (local == "docPartGallery") {
-            if (!sdts_.empty() &&
-                AttributeValue(attributes, "val").find("Table of Contents") != std::string_view::npos)
+            if (!sdts_.empty() && AttributeValue(attributes, "val").find("Table of Contents") !=
+                                      std::string_view::npos)
                 sdts_.back() = true;
         } else if (local == "sdtContent") {
             if (!sdts_.empty() && sdts_.back()) skipDepth_ = 1;
@@ -141,7 +158,8 @@ class DocxText : public MarkupHandler {
         const int numId = p.numId >= 0 ? p.numId : style.numId;
         const int numLevel = p.numId >= 0 ? p.numLevel : style.numLevel;
         std::string line = CleanLine(p.text);
-        const std::string number = numId > 0 ? CleanLine(styles_.Number(numId, numLevel, p.style)) : "";
+        const std::string number =
+            numId > 0 ? CleanLine(styles_.Number(numId, numLevel, p.style)) : "";
         if (line.empty()) return;
         if (!number.empty()) line = number + " " + line;
         if (level > 0) builder_.StartChapter(line, level);
@@ -161,7 +179,7 @@ class DocxText : public MarkupHandler {
 };
 
 MarkupNode ReadPart(const ZipArchive& zip, const Source& source, const std::string& entry) {
-    const auto bytes = zip.ReadIfPresent(entry);
+    const auto bytes = zip.ReadIfPresent(entry, kLargestPart);
     if (!bytes) return {};
     try {
         return ReadMarkupTree(*bytes, MarkupMode::Xml);
@@ -171,7 +189,8 @@ MarkupNode ReadPart(const ZipArchive& zip, const Source& source, const std::stri
 }
 
 // The target of the first relationship of this type ("officeDocument", "styles").
-std::string RelationshipTarget(const MarkupNode& rels, std::string_view from, std::string_view type) {
+std::string RelationshipTarget(const MarkupNode& rels, std::string_view from,
+                               std::string_view type) {
     std::string target;
     rels.ForEach("Relationship", [&](const MarkupNode& r) {
         const std::string_view t = r.Attribute("Type");
@@ -186,11 +205,13 @@ std::string RelationshipTarget(const MarkupNode& rels, std::string_view from, st
 
 Document ImportDocx(const Source& source) {
     const ZipArchive zip(source);
-    std::string documentPath = RelationshipTarget(ReadPart(zip, source, "_rels/.rels"), "", "officeDocument");
+    std::string documentPath =
+        RelationshipTarget(ReadPart(zip, source, "_rels/.rels"), "", "officeDocument");
     if (documentPath.empty() || !zip.Has(documentPath)) documentPath = "word/document.xml";
     const size_t slash = documentPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : documentPath.substr(0, slash + 1);
-    const MarkupNode rels = ReadPart(zip, source, folder + "_rels/" + documentPath.substr(folder.size()) + ".rels");
+    const MarkupNode rels =
+        ReadPart(zip, source, folder + "_rels/" + documentPath.substr(folder.size()) + ".rels");
     std::string stylesPath = RelationshipTarget(rels, documentPath, "styles");
     std::string numberingPath = RelationshipTarget(rels, documentPath, "numbering");
     if (stylesPath.empty()) stylesPath = folder + "styles.xml";
@@ -198,7 +219,7 @@ Document ImportDocx(const Source& source) {
     DocxStyles styles(ReadPart(zip, source, stylesPath), ReadPart(zip, source, numberingPath));
     source.Progress(0.1);
 
-    const std::string bytes = zip.Read(documentPath, "its main part");
+    const std::string bytes = zip.Read(documentPath, "its main part", kLargestContent);
     TextBuilder builder;
     DocxText text(builder, styles);
     try {

@@ -36,13 +36,14 @@ class EpubFile : public HtmlTextListener {
     void ElementWithId(std::string_view id) override {
         const auto it = atFragment.find(std::string(id));
         if (it == atFragment.end()) return;
-        StartFile();
+        StartFile(false);  // a chapter starts here: the file's text needs no other
         for (auto& pending : it->second) Start(pending);
     }
 
-    // Chapters whose place never came start where the next file's text does.
+    // Chapters whose place never came start where the next file's text does (the table of
+    // contents keeps its titles even for a file without text, such as a picture's page).
     void Finish() {
-        StartFile();
+        StartFile(false);
         std::vector<PendingChapter*> left;
         for (auto& [id, list] : atFragment)
             for (auto& pending : list)
@@ -52,7 +53,7 @@ class EpubFile : public HtmlTextListener {
     }
 
   private:
-    void StartFile() {
+    void StartFile(bool withText = true) {
         if (fileStarted_) return;
         fileStarted_ = true;
         const ChapterKind kind =
@@ -62,7 +63,7 @@ class EpubFile : public HtmlTextListener {
             anyChapter_ = true;
         }
         // Text before the first chapter of the book still belongs to one.
-        if (!anyChapter_) {
+        if (!anyChapter_ && withText) {
             std::string title = CleanLine(reader->Title());
             builder_.StartChapter(title.empty() ? fallbackTitle_ : title, 1, kind);
             anyChapter_ = true;
@@ -101,10 +102,13 @@ Document ImportEpub(const Source& source) {
         kinds[landmark.place.path + "#" + landmark.place.fragment] = kind;
         if (landmark.place.fragment.empty() || !kinds.count(landmark.place.path + "#"))
             kinds.emplace(landmark.place.path + "#", kind);
-        if (HasToken(landmark.types, "toc")) printedToc[landmark.place.path] = landmark.place.fragment;
+        if (HasToken(landmark.types, "toc"))
+            printedToc[landmark.place.path] = landmark.place.fragment;
     }
 
     const bool haveToc = !package.toc.empty();
+    std::multimap<std::string_view, const EpubTocEntry*> tocByFile;  // in the toc's order
+    for (const auto& entry : package.toc) tocByFile.emplace(entry.place.path, &entry);
     TextBuilder builder;
     bool anyChapter = false;
     for (size_t i = 0; i < package.spine.size(); ++i) {
@@ -112,15 +116,19 @@ Document ImportEpub(const Source& source) {
         const auto toc = printedToc.find(path);
         // A printed table of contents is not read as text: the chapters stand for it.
         if (toc != printedToc.end() && toc->second.empty()) continue;
-        const std::string bytes = zip.Read(path, "its content file");
+        const std::string bytes = zip.Read(path, "its content file", kLargestContent);
         const auto kind = kinds.find(path + "#");
-        EpubFile file(builder, anyChapter,
-                      kind != kinds.end() ? kind->second : ChapterKind::Body, kinds,
-                      package.metadata.title.empty() ? path : package.metadata.title);
-        for (const auto& entry : package.toc) {
-            if (entry.place.path != path) continue;
-            if (entry.place.fragment.empty()) file.wholeFile.push_back(&entry);
-            else file.atFragment[entry.place.fragment].push_back({&entry});
+        EpubFile file(builder, anyChapter, kind != kinds.end() ? kind->second : ChapterKind::Body,
+                      kinds, package.metadata.title.empty() ? path : package.metadata.title);
+        const auto [first, last] = tocByFile.equal_range(path);
+        for (auto at = first; at != last; ++at) {
+            const EpubTocEntry& entry = *at->second;
+            // An entry for the printed table of contents would have no text of its own.
+            if (toc != printedToc.end() && entry.place.fragment == toc->second) continue;
+            if (entry.place.fragment.empty())
+                file.wholeFile.push_back(&entry);
+            else
+                file.atFragment[entry.place.fragment].push_back({&entry});
         }
         HtmlText reader(builder, &file);
         file.reader = &reader;
@@ -138,8 +146,10 @@ Document ImportEpub(const Source& source) {
 
     Metadata metadata = std::move(package.metadata);
     if (!package.coverPath.empty()) {
-        if (auto cover = zip.ReadIfPresent(package.coverPath)) metadata.cover = std::move(*cover);
-        else metadata.coverMediaType.clear();
+        if (auto cover = zip.ReadIfPresent(package.coverPath, kLargestPicture))
+            metadata.cover = std::move(*cover);
+        else
+            metadata.coverMediaType.clear();
     } else {
         metadata.coverMediaType.clear();
     }

@@ -1,7 +1,9 @@
 // Markdown: headings (# and underlined) become chapters; the text is what a reader of
 // the rendered page sees: no emphasis markers, links as their text, no images or HTML
 // tags, code as it is written.
+#include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "documents/Importers.h"
 #include "documents/Markup.h"
@@ -10,7 +12,9 @@
 namespace documents {
 namespace {
 
-bool IsPunct(char c) { return std::ispunct(static_cast<unsigned char>(c)) != 0; }
+bool IsPunct(char c) {
+    return std::ispunct(static_cast<unsigned char>(c)) != 0;
+}
 bool IsBlankAt(std::string_view s, size_t i) {
     return i >= s.size() || s[i] == ' ' || s[i] == '\t';
 }
@@ -21,14 +25,24 @@ bool IsWordChar(std::string_view s, size_t i) {
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
-// The index of the bracket closing the one at open, or npos.
-size_t Closing(std::string_view s, size_t open, char opener, char closer) {
+// Links, tags and references reach at most this far, and the searches for the brackets of
+// one paragraph's links look at most a few times at each byte: text full of "[" or "<"
+// must not be searched to its end again and again.
+constexpr size_t kReach = 1024;
+constexpr size_t kLooksPerByte = 8;
+
+// The index of the bracket closing the one at open, or npos; budget is what is left of the
+// looks the paragraph may take.
+size_t Closing(std::string_view s, size_t open, char opener, char closer, size_t& budget) {
     int depth = 0;
-    for (size_t i = open; i < s.size(); ++i) {
+    const size_t end = std::min({s.size(), open + kReach, open + budget});
+    budget -= end > open ? end - open : 0;
+    for (size_t i = open; i < end; ++i) {
         if (s[i] == '\\') {
             ++i;
         } else if (s[i] == opener) {
@@ -41,13 +55,15 @@ size_t Closing(std::string_view s, size_t open, char opener, char closer) {
 }
 
 // After "[text]" at close: the end of "(url)" or "[ref]" that makes it a link, or npos.
-size_t LinkEnd(std::string_view s, size_t close) {
-    if (close + 1 < s.size() && s[close + 1] == '(') return Closing(s, close + 1, '(', ')');
-    if (close + 1 < s.size() && s[close + 1] == '[') return Closing(s, close + 1, '[', ']');
+size_t LinkEnd(std::string_view s, size_t close, size_t& budget) {
+    if (close + 1 < s.size() && s[close + 1] == '(') return Closing(s, close + 1, '(', ')', budget);
+    if (close + 1 < s.size() && s[close + 1] == '[') return Closing(s, close + 1, '[', ']', budget);
     return std::string_view::npos;
 }
 
 void StripInline(std::string_view s, std::string& out) {
+    std::set<size_t> unclosedRuns;  // lengths of backtick runs with no closing run after them
+    size_t budget = kLooksPerByte * s.size() + kReach;
     for (size_t i = 0; i < s.size();) {
         const char c = s[i];
         if (c == '\\' && i + 1 < s.size() && IsPunct(s[i + 1])) {
@@ -56,18 +72,23 @@ void StripInline(std::string_view s, std::string& out) {
         } else if (c == '`') {
             size_t run = 0;
             while (i + run < s.size() && s[i + run] == '`') ++run;
-            const size_t close = s.find(std::string(run, '`'), i + run);
+            const size_t close = unclosedRuns.count(run) ? std::string_view::npos
+                                                         : s.find(std::string(run, '`'), i + run);
             if (close == std::string_view::npos) {
+                unclosedRuns.insert(run);
                 out.append(run, '`');
                 i += run;
             } else {
                 out += Trim(s.substr(i + run, close - i - run));
                 i = close + run;
             }
+        } else if (c == '[' && i + 1 < s.size() && s[i + 1] == '^' &&
+                   s.substr(i, kReach).find(']') != std::string_view::npos) {
+            i = s.find(']', i) + 1;  // a note's reference: notes are not read
         } else if ((c == '!' && i + 1 < s.size() && s[i + 1] == '[') || c == '[') {
             const size_t open = c == '!' ? i + 1 : i;
-            const size_t close = Closing(s, open, '[', ']');
-            const size_t end = close == std::string_view::npos ? close : LinkEnd(s, close);
+            const size_t close = Closing(s, open, '[', ']', budget);
+            const size_t end = close == std::string_view::npos ? close : LinkEnd(s, close, budget);
             if (end == std::string_view::npos) {
                 out += c;
                 ++i;
@@ -77,9 +98,11 @@ void StripInline(std::string_view s, std::string& out) {
             if (c == '[') StripInline(s.substr(open + 1, close - open - 1), out);
             i = end + 1;
         } else if (c == '<') {
-            const size_t close = s.find('>', i);
-            const std::string_view inner =
-                close == std::string_view::npos ? std::string_view() : s.substr(i + 1, close - i - 1);
+            const size_t reach = s.substr(i, kReach).find('>');
+            const size_t close = reach == std::string_view::npos ? reach : i + reach;
+            const std::string_view inner = close == std::string_view::npos
+                                               ? std::string_view()
+                                               : s.substr(i + 1, close - i - 1);
             if (!inner.empty() && (inner.find("://") != std::string_view::npos ||
                                    (inner.find('@') != std::string_view::npos &&
                                     inner.find(' ') == std::string_view::npos))) {
@@ -93,8 +116,8 @@ void StripInline(std::string_view s, std::string& out) {
                 ++i;
             }
         } else if (c == '&') {
-            const size_t semicolon = s.find(';', i);
-            const size_t end = semicolon == std::string_view::npos || semicolon - i > 40 ? i : semicolon;
+            const size_t reach = s.substr(i, 41).find(';');
+            const size_t end = reach == std::string_view::npos ? i : i + reach;
             AppendResolved(s.substr(i, end - i + 1), out);
             i = end + 1;
         } else if (c == '*' || c == '_' || c == '~') {
@@ -103,7 +126,8 @@ void StripInline(std::string_view s, std::string& out) {
             const bool opens = !IsBlankAt(s, i + run);
             const bool closes = i > 0 && !IsBlankAt(s, i - 1);
             const bool intraword = IsWordChar(s, i + run) && i > 0 && IsWordChar(s, i - 1);
-            const bool marker = (opens || closes) && !(c == '_' && intraword) && !(c == '~' && run == 1);
+            const bool marker =
+                (opens || closes) && !(c == '_' && intraword) && !(c == '~' && run == 1);
             if (!marker) out.append(run, c);
             i += run;
         } else {
@@ -123,14 +147,17 @@ std::string Inline(std::string_view s) {
 bool IsBreak(std::string_view line, char c) {
     size_t count = 0;
     for (char x : line) {
-        if (x == c) ++count;
-        else if (x != ' ' && x != '\t') return false;
+        if (x == c)
+            ++count;
+        else if (x != ' ' && x != '\t')
+            return false;
     }
     return count >= 3;
 }
 
 bool IsTableDelimiter(std::string_view line) {
-    if (line.find('-') == std::string_view::npos || line.find('|') == std::string_view::npos) return false;
+    if (line.find('-') == std::string_view::npos || line.find('|') == std::string_view::npos)
+        return false;
     for (char x : line)
         if (x != '|' && x != '-' && x != ':' && x != ' ' && x != '\t') return false;
     return true;
@@ -141,7 +168,8 @@ size_t ListItemText(std::string_view line) {
     if (line.size() >= 2 && (line[0] == '-' || line[0] == '*' || line[0] == '+') && line[1] == ' ')
         return 2;
     size_t digits = 0;
-    while (digits < line.size() && digits < 9 && std::isdigit(static_cast<unsigned char>(line[digits])))
+    while (digits < line.size() && digits < 9 &&
+           std::isdigit(static_cast<unsigned char>(line[digits])))
         ++digits;
     if (digits > 0 && digits + 1 < line.size() && (line[digits] == '.' || line[digits] == ')') &&
         line[digits + 1] == ' ')
@@ -168,6 +196,14 @@ class MarkdownReader {
         std::string_view t = Trim(line);
         while (!t.empty() && t[0] == '>') t = Trim(t.substr(1));  // quotes read as text
         if (t.empty()) return Flush();
+        // Indented code, outside a paragraph and a list: each line as it is written.
+        const bool indented = line.substr(0, 4) == "    " || line[0] == '\t';
+        if (indented && paragraph_.empty() && !inList_) {
+            builder_.Append(t);
+            builder_.EndParagraph();
+            return;
+        }
+        if (!indented) inList_ = false;
         if (t[0] == '#') {
             size_t level = 0;
             while (level < t.size() && t[level] == '#') ++level;
@@ -190,7 +226,9 @@ class MarkdownReader {
             return;
         }
         if (IsTableDelimiter(t)) return;
-        if (t[0] == '[' && t.find("]:") != std::string_view::npos && t.find("]:") == Closing(t, 0, '[', ']'))
+        size_t budget = kReach;
+        if (t[0] == '[' && t.find("]:") != std::string_view::npos &&
+            t.find("]:") == Closing(t, 0, '[', ']', budget))
             return Flush();  // a link's reference definition
         if (t[0] == '|') {
             Flush();
@@ -202,6 +240,7 @@ class MarkdownReader {
         }
         if (const size_t item = ListItemText(t); item != std::string_view::npos) {
             Flush();
+            inList_ = true;
             t = Trim(t.substr(item));
         }
         if (!paragraph_.empty()) paragraph_ += ' ';
@@ -228,6 +267,7 @@ class MarkdownReader {
 
     TextBuilder& builder_;
     std::string paragraph_;
+    bool inList_ = false;  // indented lines continue its items
     char fence_ = 0;
     size_t fenceLength_ = 0;
 };
@@ -262,8 +302,10 @@ Document ImportMarkdown(const Source& source) {
             const std::string_view block = rest.substr(0, end);
             const size_t at = block.find("\ntitle:");
             if (at != std::string_view::npos) {
-                std::string_view value = Trim(block.substr(at + 7, block.find('\n', at + 1) - at - 7));
-                if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+                std::string_view value =
+                    Trim(block.substr(at + 7, block.find('\n', at + 1) - at - 7));
+                if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') &&
+                    value.back() == value[0])
                     value = value.substr(1, value.size() - 2);
                 metadata.title = value;
             }
@@ -277,7 +319,8 @@ Document ImportMarkdown(const Source& source) {
         reader.Line(rest.substr(0, lf));
         rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
         if (++lines % 4096 == 0)
-            source.Progress(1.0 - static_cast<double>(rest.size()) / static_cast<double>(text.size() + 1));
+            source.Progress(1.0 - static_cast<double>(rest.size()) /
+                                      static_cast<double>(text.size() + 1));
     }
     reader.Flush();
     return builder.Finish(std::move(metadata));

@@ -13,11 +13,22 @@
 namespace documents {
 namespace {
 
-constexpr std::string_view kLeftOut[] = {
-    "note",           "annotation",       "tracked-changes", "table-of-content",
-    "illustration-index", "table-index",  "object-index",    "user-index",
-    "sequence-decls", "variable-decls",   "user-field-decls", "forms",
-    "scripts",        "font-face-decls",  "automatic-styles", "soft-page-break"};
+constexpr std::string_view kLeftOut[] = {"note",
+                                         "annotation",
+                                         "tracked-changes",
+                                         "table-of-content",
+                                         "illustration-index",
+                                         "table-index",
+                                         "object-index",
+                                         "user-index",
+                                         "sequence-decls",
+                                         "variable-decls",
+                                         "user-field-decls",
+                                         "forms",
+                                         "scripts",
+                                         "font-face-decls",
+                                         "automatic-styles",
+                                         "soft-page-break"};
 
 constexpr int kOutlineLevels = 10;
 
@@ -47,7 +58,8 @@ class OdtText : public MarkupHandler {
             return;
         }
         const std::string_view local = LocalName(name);
-        const bool graphicsText = (local == "title" || local == "desc") && name.substr(0, 4) == "svg:";
+        const bool graphicsText =
+            (local == "title" || local == "desc") && name.substr(0, 4) == "svg:";
         if (graphicsText ||
             std::find(std::begin(kLeftOut), std::end(kLeftOut), local) != std::end(kLeftOut)) {
             skipDepth_ = 1;
@@ -66,7 +78,9 @@ class OdtText : public MarkupHandler {
             inNumber_ = true;
             paragraphs_.back().hasNumber = true;
         } else if (local == "s") {
-            Write(std::string(static_cast<size_t>(std::clamp(IntOr(AttributeValue(attributes, "c"), 1), 1, 8)), ' '));
+            Write(std::string(
+                static_cast<size_t>(std::clamp(IntOr(AttributeValue(attributes, "c"), 1), 1, 8)),
+                ' '));
         } else if (local == "tab" || local == "line-break") {
             Write(" ");
         }
@@ -89,8 +103,10 @@ class OdtText : public MarkupHandler {
 
     void Text(std::string_view text) override {
         if (skipDepth_ > 0 || paragraphs_.empty()) return;
-        if (inNumber_) paragraphs_.back().number += text;
-        else Write(text);
+        if (inNumber_)
+            paragraphs_.back().number += text;
+        else
+            Write(text);
     }
 
   private:
@@ -151,7 +167,7 @@ class OdtText : public MarkupHandler {
 };
 
 MarkupNode ReadPart(const ZipArchive& zip, const Source& source, const std::string& entry) {
-    const auto bytes = zip.ReadIfPresent(entry);
+    const auto bytes = zip.ReadIfPresent(entry, kLargestPart);
     if (!bytes) return {};
     try {
         return ReadMarkupTree(*bytes, MarkupMode::Xml);
@@ -183,7 +199,7 @@ Document ImportOdt(const Source& source) {
     const ZipArchive zip(source);
     const Outline outline = ReadOutline(ReadPart(zip, source, "styles.xml"));
     source.Progress(0.1);
-    const std::string content = zip.Read("content.xml", "its content part");
+    const std::string content = zip.Read("content.xml", "its content part", kLargestContent);
     TextBuilder builder;
     OdtText text(builder, outline);
     try {
@@ -196,10 +212,12 @@ Document ImportOdt(const Source& source) {
     Metadata metadata;
     const MarkupNode meta = ReadPart(zip, source, "meta.xml");
     meta.ForEach("title", [&](const MarkupNode& n) { metadata.title = n.AllText(); });
-    meta.ForEach("initial-creator", [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });
+    meta.ForEach("initial-creator",
+                 [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });
     meta.ForEach("creator", [&](const MarkupNode& n) {
         const std::string name = n.AllText();
-        if (std::find(metadata.authors.begin(), metadata.authors.end(), name) == metadata.authors.end())
+        if (std::find(metadata.authors.begin(), metadata.authors.end(), name) ==
+            metadata.authors.end())
             metadata.authors.push_back(name);
     });
     meta.ForEach("language", [&](const MarkupNode& n) { metadata.language = n.AllText(); });

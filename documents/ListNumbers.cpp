@@ -7,9 +7,9 @@ std::string Roman(int n, bool upper) {
     static constexpr struct {
         int value;
         const char* digits;
-    } kDigits[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"},
-                   {50, "l"},   {40, "xl"},  {10, "x"},  {9, "ix"},   {5, "v"},   {4, "iv"},
-                   {1, "i"}};
+    } kDigits[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"},
+                   {90, "xc"},  {50, "l"},   {40, "xl"}, {10, "x"},   {9, "ix"},
+                   {5, "v"},    {4, "iv"},   {1, "i"}};
     if (n <= 0 || n >= 4000) return std::to_string(n);
     std::string out;
     for (const auto& d : kDigits)

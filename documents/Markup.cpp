@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "documents/MarkupEncoding.h"
 #include "support/Unicode.h"
 
 namespace documents {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 bool IsNameStart(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
            static_cast<unsigned char>(c) >= 0x80;
@@ -16,7 +19,9 @@ bool IsNameStart(char c) {
 bool IsNameChar(char c) {
     return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 bool StartsWithIgnoringCase(std::string_view text, size_t at, std::string_view prefix) {
     if (text.size() - at < prefix.size()) return false;
@@ -34,8 +39,8 @@ size_t FindIgnoringCase(std::string_view text, size_t from, std::string_view wha
     return std::string_view::npos;
 }
 
-constexpr std::string_view kVoidElements[] = {"area",  "base", "br",   "col",   "embed",
-                                              "hr",    "img",  "input", "link", "meta",
+constexpr std::string_view kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
+                                              "hr",    "img",    "input", "link", "meta",
                                               "param", "source", "track", "wbr"};
 bool IsVoid(std::string_view name) {
     return std::find(std::begin(kVoidElements), std::end(kVoidElements), name) !=
@@ -43,43 +48,9 @@ bool IsVoid(std::string_view name) {
 }
 // A start tag of one of these ends an open paragraph, as in HTML.
 constexpr std::string_view kClosesParagraph[] = {
-    "p",  "div", "h1", "h2", "h3",    "h4",    "h5",     "h6",      "ul",    "ol",  "dl",
-    "li", "pre", "table", "blockquote", "section", "article", "header", "footer", "hr", "nav",
-    "aside", "figure", "address", "main"};
-
-// Resolves the reference at text[i] ('&'), advancing i past it; false (i unchanged) when
-// it is no reference that can be resolved.
-bool ResolveReference(std::string_view text, size_t& i, std::string& out) {
-    const size_t semicolon = text.find(';', i + 1);
-    if (semicolon == std::string_view::npos || semicolon - i > 40) return false;
-    const std::string_view body = text.substr(i + 1, semicolon - i - 1);
-    if (body.empty()) return false;
-    char32_t code = 0;
-    if (body[0] == '#') {
-        const bool hex = body.size() > 1 && (body[1] == 'x' || body[1] == 'X');
-        const std::string_view digits = body.substr(hex ? 2 : 1);
-        if (digits.empty()) return false;
-        for (char c : digits) {
-            int v;
-            if (c >= '0' && c <= '9') v = c - '0';
-            else if (hex && Lower(c) >= 'a' && Lower(c) <= 'f') v = Lower(c) - 'a' + 10;
-            else return false;
-            code = code * (hex ? 16 : 10) + static_cast<char32_t>(v);
-            if (code > 0x10FFFF) code = 0x110000;
-        }
-        if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-    } else {
-        if (body == "lt") code = '<';
-        else if (body == "gt") code = '>';
-        else if (body == "amp") code = '&';
-        else if (body == "quot") code = '"';
-        else code = NamedEntityCode(body);
-        if (code == 0) return false;
-    }
-    AppendUtf8(out, code);
-    i = semicolon + 1;
-    return true;
-}
+    "p",      "div", "h1",  "h2",    "h3",     "h4",         "h5",      "h6",      "ul",
+    "ol",     "dl",  "li",  "pre",   "table",  "blockquote", "section", "article", "header",
+    "footer", "hr",  "nav", "aside", "figure", "address",    "main"};
 
 class Walker {
   public:
@@ -154,8 +125,8 @@ class Walker {
                 quote = c;
             } else if (c == '[') {
                 const size_t close = in_.find(']', i);
-                const std::string_view subset =
-                    in_.substr(i, close == std::string_view::npos ? std::string_view::npos : close - i);
+                const std::string_view subset = in_.substr(
+                    i, close == std::string_view::npos ? std::string_view::npos : close - i);
                 if (subset.find("<!ENTITY") != std::string_view::npos ||
                     FindIgnoringCase(subset, 0, "<!entity") != std::string_view::npos)
                     Fail("its DTD declares entities, which are never expanded");
@@ -306,11 +277,12 @@ class Walker {
     // HTML's unclosed elements: a new paragraph, list item or cell ends the open one.
     void CloseImplied(const std::string& name) {
         if (open_.empty()) return;
-        if (open_.back() == "p" && std::find(std::begin(kClosesParagraph),
-                                             std::end(kClosesParagraph),
-                                             name) != std::end(kClosesParagraph))
+        if (open_.back() == "p" &&
+            std::find(std::begin(kClosesParagraph), std::end(kClosesParagraph), name) !=
+                std::end(kClosesParagraph))
             Pop();
-        auto closeUpTo = [this](std::string_view same, std::initializer_list<std::string_view> walls) {
+        auto closeUpTo = [this](std::string_view same,
+                                std::initializer_list<std::string_view> walls) {
             for (size_t i = open_.size(); i-- > 0;) {
                 if (std::find(walls.begin(), walls.end(), open_[i]) != walls.end()) return;
                 if (open_[i] == same) {
@@ -319,15 +291,18 @@ class Walker {
                 }
             }
         };
-        if (name == "li") closeUpTo("li", {"ul", "ol", "menu"});
+        if (name == "li")
+            closeUpTo("li", {"ul", "ol", "menu"});
         else if (name == "dt" || name == "dd") {
             closeUpTo("dt", {"dl"});
             closeUpTo("dd", {"dl"});
         } else if (name == "td" || name == "th") {
             closeUpTo("td", {"tr", "table"});
             closeUpTo("th", {"tr", "table"});
-        } else if (name == "tr") closeUpTo("tr", {"table"});
-        else if (name == "option") closeUpTo("option", {"select"});
+        } else if (name == "tr")
+            closeUpTo("tr", {"table"});
+        else if (name == "option")
+            closeUpTo("option", {"select"});
     }
 
     void Pop() {
@@ -349,7 +324,8 @@ class Walker {
         }
         if (!html_) {
             if (open_.empty() || open_.back() != name)
-                Fail("</" + name + "> closes " + (open_.empty() ? "nothing" : "<" + open_.back() + ">"));
+                Fail("</" + name + "> closes " +
+                     (open_.empty() ? "nothing" : "<" + open_.back() + ">"));
             Pop();
             return;
         }
@@ -373,61 +349,11 @@ class Walker {
 }  // namespace
 
 void WalkMarkup(std::string_view bytes, MarkupMode mode, MarkupHandler& handler) {
-    if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
-        const bool little = bytes[0] == '\xFF';
-        std::u16string units;
-        units.reserve(bytes.size() / 2);
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            const auto a = static_cast<unsigned char>(bytes[i]);
-            const auto b = static_cast<unsigned char>(bytes[i + 1]);
-            units.push_back(static_cast<char16_t>(little ? a | b << 8 : b | a << 8));
-        }
-        const std::string utf8 = Utf16ToUtf8(units);
-        Walker(utf8, mode, handler).Run();
+    if (const auto utf8 = MarkupToUtf8(bytes, mode)) {
+        Walker(*utf8, mode, handler).Run();
         return;
     }
     Walker(bytes, mode, handler).Run();
-}
-
-std::string_view LocalName(std::string_view name) {
-    const size_t colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-std::string_view AttributeValue(const MarkupAttributes& attributes, std::string_view localName) {
-    for (const auto& a : attributes)
-        if (LocalName(a.name) == localName) return a.value;
-    return {};
-}
-
-bool HasAttribute(const MarkupAttributes& attributes, std::string_view localName) {
-    for (const auto& a : attributes)
-        if (LocalName(a.name) == localName) return true;
-    return false;
-}
-
-bool HasToken(std::string_view list, std::string_view token) {
-    for (size_t i = 0; i < list.size();) {
-        while (i < list.size() && IsSpace(list[i])) ++i;
-        size_t end = i;
-        while (end < list.size() && !IsSpace(list[end])) ++end;
-        if (end > i && list.substr(i, end - i) == token) return true;
-        i = end;
-    }
-    return false;
-}
-
-void AppendResolved(std::string_view text, std::string& out) {
-    for (size_t i = 0; i < text.size();) {
-        const size_t amp = text.find('&', i);
-        out.append(text.substr(i, amp == std::string_view::npos ? amp : amp - i));
-        if (amp == std::string_view::npos) break;
-        i = amp;
-        if (!ResolveReference(text, i, out)) {
-            out += '&';
-            ++i;
-        }
-    }
 }
 
 }  // namespace documents

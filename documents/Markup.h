@@ -53,6 +53,9 @@ bool HasAttribute(const MarkupAttributes& attributes, std::string_view localName
 bool HasToken(std::string_view list, std::string_view token);
 // The code point of an XHTML 1.0 named entity ("mdash" -> U+2014), 0 when unknown.
 char32_t NamedEntityCode(std::string_view name);
+// Resolves the reference at text[i] ('&'), appending its character to out and advancing i
+// past it; false (i unchanged) when it is no reference that can be resolved.
+bool ResolveReference(std::string_view text, size_t& i, std::string& out);
 // Appends text with references resolved as Html mode does (for Markdown).
 void AppendResolved(std::string_view text, std::string& out);
 

@@ -8,6 +8,7 @@ class TreeBuilder : public MarkupHandler {
     explicit TreeBuilder(MarkupNode& root) : path_{&root} {}
 
     void StartElement(std::string_view name, const MarkupAttributes& attributes) override {
+        Count();
         MarkupNode& node = path_.back()->children.emplace_back();
         node.name = name;
         for (const auto& a : attributes) node.attributes.emplace_back(a.name, a.value);
@@ -16,11 +17,22 @@ class TreeBuilder : public MarkupHandler {
     void EndElement(std::string_view) override { path_.pop_back(); }
     void Text(std::string_view text) override {
         auto& children = path_.back()->children;
-        if (!children.empty() && children.back().name.empty()) children.back().text += text;
-        else children.emplace_back().text = text;
+        if (!children.empty() && children.back().name.empty())
+            children.back().text += text;
+        else
+            children.emplace_back().text = text;
     }
 
   private:
+    // A tree takes a few hundred bytes a node: small parts with many nodes are refused
+    // rather than let grow.
+    void Count() {
+        if (++nodes_ > kMostMarkupNodes)
+            throw MarkupError("it holds more than " + std::to_string(kMostMarkupNodes) +
+                              " elements and texts");
+    }
+
+    size_t nodes_ = 0;
     // Pointers stay valid: a node's children grow only while it is the last in the path.
     std::vector<MarkupNode*> path_;
 };

@@ -28,13 +28,18 @@ struct MarkupNode {
     void ForEach(std::string_view localName, F&& f) const {
         for (const auto& child : children) {
             if (child.name.empty()) continue;
-            if (LocalName(child.name) == localName) f(child);
-            else child.ForEach(localName, f);
+            if (LocalName(child.name) == localName)
+                f(child);
+            else
+                child.ForEach(localName, f);
         }
     }
 };
 
-// The document as a tree whose children are its top elements; throws MarkupError.
+inline constexpr size_t kMostMarkupNodes = 500000;
+
+// The document as a tree whose children are its top elements; throws MarkupError, also
+// past kMostMarkupNodes nodes.
 MarkupNode ReadMarkupTree(std::string_view bytes, MarkupMode mode);
 
 }  // namespace documents

@@ -34,7 +34,8 @@ zip_int64_t MemorySource(void* state, void* data, zip_uint64_t length, zip_sourc
             return static_cast<zip_int64_t>(n);
         }
         case ZIP_SOURCE_CLOSE:
-        case ZIP_SOURCE_FREE: return 0;
+        case ZIP_SOURCE_FREE:
+            return 0;
         case ZIP_SOURCE_STAT: {
             auto* st = static_cast<zip_stat_t*>(data);
             zip_stat_init(st);
@@ -42,34 +43,43 @@ zip_int64_t MemorySource(void* state, void* data, zip_uint64_t length, zip_sourc
             st->valid |= ZIP_STAT_SIZE;
             return sizeof(*st);
         }
-        case ZIP_SOURCE_ERROR: return zip_error_to_data(&memory.error, data, length);
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&memory.error, data, length);
         case ZIP_SOURCE_SEEK: {
-            const zip_int64_t to = zip_source_seek_compute_offset(memory.offset, memory.bytes.size(),
-                                                                  data, length, &memory.error);
+            const zip_int64_t to = zip_source_seek_compute_offset(
+                memory.offset, memory.bytes.size(), data, length, &memory.error);
             if (to < 0) return -1;
             memory.offset = static_cast<zip_uint64_t>(to);
             return 0;
         }
-        case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(memory.offset);
+        case ZIP_SOURCE_TELL:
+            return static_cast<zip_int64_t>(memory.offset);
         case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                                  ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                                  ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
-                                                  ZIP_SOURCE_SUPPORTS, -1);
-        default: zip_error_set(&memory.error, ZIP_ER_OPNOTSUPP, 0); return -1;
+            return zip_source_make_command_bitmap(
+                ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                ZIP_SOURCE_SUPPORTS, -1);
+        default:
+            zip_error_set(&memory.error, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
     }
 }
 
 std::string ZipReason(int code) {
     switch (code) {
-        case ZIP_ER_NOZIP: return "it is not a ZIP container, or it is cut short";
-        case ZIP_ER_INCONS: return "its ZIP container is inconsistent (cut short or corrupt)";
-        case ZIP_ER_MULTIDISK: return "it is one part of a ZIP container split over several files";
-        default: break;
+        case ZIP_ER_NOZIP:
+            return "it is not a ZIP container, or it is cut short";
+        case ZIP_ER_INCONS:
+            return "its ZIP container is inconsistent (cut short or corrupt)";
+        case ZIP_ER_MULTIDISK:
+            return "it is one part of a ZIP container split over several files";
+        default:
+            break;
     }
     zip_error_t error;
     zip_error_init_with_code(&error, code);
-    std::string reason = std::string("its ZIP container cannot be read: ") + zip_error_strerror(&error);
+    std::string reason =
+        std::string("its ZIP container cannot be read: ") + zip_error_strerror(&error);
     zip_error_fini(&error);
     return reason;
 }
@@ -92,7 +102,8 @@ uint64_t DeclaredEntries(std::string_view bytes) {
         // The ZIP64 record, located just before, holds the count of a large directory.
         if (entries == 0xFFFF && at >= 20 && bytes.compare(at - 20, 4, "PK\x06\x07") == 0) {
             const uint64_t record = Little(bytes, at - 20 + 8, 8);
-            if (record < bytes.size() && bytes.size() - record >= 40 && bytes.compare(record, 4, "PK\x06\x06") == 0)
+            if (record < bytes.size() && bytes.size() - record >= 40 &&
+                bytes.compare(record, 4, "PK\x06\x06") == 0)
                 entries = Little(bytes, record + 32, 8);
         }
         return entries;
@@ -136,19 +147,28 @@ std::optional<std::uint64_t> ZipArchive::Locate(std::string_view entry) const {
     zip_int64_t index = zip_name_locate(archive_, name.c_str(), ZIP_FL_ENC_RAW);
     // Untidy packages refer to their entries in another letter case.
     if (index < 0) index = zip_name_locate(archive_, name.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
+    // Some tools on Windows store their folders with backslashes.
+    if (index < 0 && name.find('/') != std::string::npos) {
+        std::string windows = name;
+        std::replace(windows.begin(), windows.end(), '/', '\\');
+        index = zip_name_locate(archive_, windows.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
+    }
     if (index < 0) return std::nullopt;
     return static_cast<zip_uint64_t>(index);
 }
 
-bool ZipArchive::Has(std::string_view entry) const { return Locate(entry).has_value(); }
+bool ZipArchive::Has(std::string_view entry) const {
+    return Locate(entry).has_value();
+}
 
-std::string ZipArchive::Read(std::string_view entry, std::string_view what) const {
-    auto bytes = ReadIfPresent(entry);
-    if (!bytes) source_.Refuse(std::string(what) + " " + std::string(entry) + " is missing from it");
+std::string ZipArchive::Read(std::string_view entry, std::string_view what, size_t limit) const {
+    auto bytes = ReadIfPresent(entry, limit);
+    if (!bytes)
+        source_.Refuse(std::string(what) + " " + std::string(entry) + " is missing from it");
     return std::move(*bytes);
 }
 
-std::optional<std::string> ZipArchive::ReadIfPresent(std::string_view entry) const {
+std::optional<std::string> ZipArchive::ReadIfPresent(std::string_view entry, size_t limit) const {
     const auto index = Locate(entry);
     if (!index) return std::nullopt;
     const std::string name(entry);
@@ -165,7 +185,8 @@ std::optional<std::string> ZipArchive::ReadIfPresent(std::string_view entry) con
     const zip_uint64_t readBefore = memory_->readCount;
     std::string bytes;
     // The header's size is only a first guess for the buffer, never a bound.
-    if (stat.valid & ZIP_STAT_SIZE) bytes.reserve(std::min<zip_uint64_t>(stat.size, size_t{16} << 20));
+    if (stat.valid & ZIP_STAT_SIZE)
+        bytes.reserve(std::min<zip_uint64_t>(stat.size, size_t{16} << 20));
     char chunk[65536];
     while (true) {
         const zip_int64_t n = zip_fread(file.get(), chunk, sizeof chunk);
@@ -174,12 +195,15 @@ std::optional<std::string> ZipArchive::ReadIfPresent(std::string_view entry) con
         if (n == 0) break;
         bytes.append(chunk, static_cast<size_t>(n));
         // What libzip read ahead counts as used: the bound errs on the side of the file.
-        const zip_uint64_t used =
-            std::max<zip_uint64_t>(memory_->readCount - readBefore, 4096);
+        const zip_uint64_t used = std::max<zip_uint64_t>(memory_->readCount - readBefore, 4096);
         if (bytes.size() > kLargestEntry)
             source_.Refuse("its entry " + name + " inflates past 1 GiB (a ZIP bomb)");
+        if (bytes.size() > limit)
+            source_.Refuse("its entry " + name + " is larger than " + std::to_string(limit >> 20) +
+                           " MiB, more than such a part of a document holds");
         if (bytes.size() > kLargestInflation * used ||
-            (compressed > 0 && bytes.size() > kLargestInflation * std::max<zip_uint64_t>(compressed, 4096)))
+            (compressed > 0 &&
+             bytes.size() > kLargestInflation * std::max<zip_uint64_t>(compressed, 4096)))
             source_.Refuse("its entry " + name + " inflates past " +
                            std::to_string(kLargestInflation) +
                            " times its compressed size (a ZIP bomb)");
@@ -201,7 +225,8 @@ int HexValue(char c) {
 std::string ResolveEntryPath(std::string_view from, std::string_view reference,
                              std::string* fragment) {
     const size_t hash = reference.find('#');
-    if (fragment) fragment->assign(hash == std::string_view::npos ? "" : reference.substr(hash + 1));
+    if (fragment)
+        fragment->assign(hash == std::string_view::npos ? "" : reference.substr(hash + 1));
     reference = reference.substr(0, hash);
     const size_t query = reference.find('?');
     reference = reference.substr(0, query);
@@ -209,7 +234,8 @@ std::string ResolveEntryPath(std::string_view from, std::string_view reference,
     for (size_t i = 0; i < reference.size(); ++i) {
         if (reference[i] == '%' && i + 2 < reference.size() && HexValue(reference[i + 1]) >= 0 &&
             HexValue(reference[i + 2]) >= 0) {
-            decoded += static_cast<char>(HexValue(reference[i + 1]) * 16 + HexValue(reference[i + 2]));
+            decoded +=
+                static_cast<char>(HexValue(reference[i + 1]) * 16 + HexValue(reference[i + 2]));
             i += 2;
         } else {
             decoded += reference[i];

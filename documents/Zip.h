@@ -21,6 +21,11 @@ struct ZipMemory;
 inline constexpr size_t kLargestEntry = size_t{1} << 30;  // inflated
 inline constexpr size_t kLargestInflation = 200;          // inflated per compressed byte
 inline constexpr size_t kMostEntries = 100000;
+// What one entry read whole may hold, by what it is: beyond these, memory would grow past
+// what any real document needs.
+inline constexpr size_t kLargestContent = size_t{128} << 20;  // a chapter, a document's text
+inline constexpr size_t kLargestPart = size_t{16} << 20;      // a package, styles, metadata
+inline constexpr size_t kLargestPicture = size_t{32} << 20;   // a cover
 
 class ZipArchive {
   public:
@@ -32,10 +37,10 @@ class ZipArchive {
 
     bool Has(std::string_view entry) const;
     // The entry's bytes; refuses the file when the entry is missing (what says what it
-    // is for: "the package document"), encrypted, corrupt or a bomb.
-    std::string Read(std::string_view entry, std::string_view what) const;
+    // is for: "its package document"), encrypted, corrupt, a bomb or larger than limit.
+    std::string Read(std::string_view entry, std::string_view what, size_t limit) const;
     // The same, but nothing when the entry is missing.
-    std::optional<std::string> ReadIfPresent(std::string_view entry) const;
+    std::optional<std::string> ReadIfPresent(std::string_view entry, size_t limit) const;
 
   private:
     std::optional<std::uint64_t> Locate(std::string_view entry) const;

@@ -14,8 +14,8 @@ using fixtures::ZipEntry;
 using documents::ChapterKind;
 using documents::Format;
 
-inline const char* const kWords[] = {"river", "lantern", "quiet", "morning", "harbour", "stone",
-                              "letter", "garden",  "winter", "copper", "valley", "window"};
+inline const char* const kWords[] = {"river",  "lantern", "quiet",  "morning", "harbour", "stone",
+                                     "letter", "garden",  "winter", "copper",  "valley",  "window"};
 
 // A sentence of twelve words that differ from paragraph to paragraph.
 inline std::string Sentence(int n) {
@@ -43,11 +43,13 @@ struct Book {
 };
 
 inline std::string Xhtml(const std::string& title, const std::string& body,
-                  const std::string& bodyAttributes = "") {
+                         const std::string& bodyAttributes = "") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\">"
-           "<head><title>" + title + "</title><style>p { color: black }</style></head>\n<body" +
-           bodyAttributes + ">\n" + body + "</body></html>\n";
+           "<html xmlns=\"http://www.w3.org/1999/xhtml\" "
+           "xmlns:epub=\"http://www.idpf.org/2007/ops\">"
+           "<head><title>" +
+           title + "</title><style>p { color: black }</style></head>\n<body" + bodyAttributes +
+           ">\n" + body + "</body></html>\n";
 }
 
 inline const char kContainer[] = R"(<?xml version="1.0"?>
@@ -62,10 +64,10 @@ inline void HiddenParts(Book& book, int n) {
     book.Unheard("<aside epub:type=\"footnote\" id=\"n" + std::to_string(n) +
                  "\"><p>Zanzibar note.</p></aside>");
     book.Unheard("<span epub:type=\"pagebreak\" title=\"Zanzibar\">Zanzibar</span>");
-    book.Unheard("<div role=\"doc-pagebreak\">Zanzibar</div><div style=\"DISPLAY : none\">Zanzibar</div>");
+    book.Unheard(
+        "<div role=\"doc-pagebreak\">Zanzibar</div><div style=\"DISPLAY : none\">Zanzibar</div>");
     book.Unheard("<p hidden=\"hidden\">Zanzibar</p><script>var Zanzibar = 1;</script>");
     book.Unheard("<div role=\"doc-endnote\"><p>Zanzibar</p></div><aside><p>Zanzibar</p></aside>");
 }
-
 
 }  // namespace fixtures_detail
