@@ -62,7 +62,8 @@ TEST(BenchWindow, AFailedMeasurementStillNamesEachOfItsFigures) {
         "stall_speak_click_5MB_ms: error no voice no such voice\n"
         "stall_save_click_5MB_ms: error no voice no such voice\n"
         "stall_speaking_ms: error no voice no such voice\n"
-        "stall_rendering_ms: error no voice no such voice\n",
+        "stall_rendering_ms: error no voice no such voice\n"
+        "stall_load_5MB_document_ms: error no voice no such voice\n",
         stalls.out);
     const Result sync = RunBench("QT_QPA_PLATFORM=offscreen",
                                  VoiceArgs("word-sync", "no such voice"), "bench_window");

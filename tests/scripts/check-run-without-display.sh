@@ -9,7 +9,8 @@ trap 'rm -rf "$WORK"' EXIT
 mkdir -p "$WORK/scripts" "$WORK/build/bin"
 cp "$SRC/run.sh" "$WORK/"
 printf '%s\n' 'ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"' \
-    'install_missing() { :; }' 'build() { :; }' >"$WORK/scripts/common.sh"
+    'install_missing() { :; }' 'build() { :; }' 'nonfree_enabled() { :; }' \
+    'RHVOICE_PACKAGES=()' >"$WORK/scripts/common.sh"
 printf '#!/bin/sh\ntouch "%s/started"\n' "$WORK" >"$WORK/build/bin/parlenmaker"
 chmod +x "$WORK/build/bin/parlenmaker"
 rc=0
