@@ -23,6 +23,7 @@ struct Option {
     std::string description;
     bool set = false;
     std::string given;  // the last value given
+    std::vector<std::string> all;  // every value given, in order
 };
 
 std::string Dashed(const std::string& name) {
@@ -100,8 +101,10 @@ struct Parser {
                 if (o->value.empty()) continue;
                 if (eq != std::string::npos) {
                     o->given = arg.substr(eq + 1);
+                    o->all.push_back(o->given);
                 } else if (i + 1 < argc) {
                     o->given = argv[++i];
+                    o->all.push_back(o->given);
                 } else {
                     return "Missing value after '--" + name + "'.";
                 }
@@ -179,6 +182,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                 "N",
                 "Processes that render a long text into a file at once; default: "
                 "PARLEN_RENDER_JOBS, else one per core. 1 renders in this process only."};
+    Option lexiconFile{{"lexicon"},
+                       "FILE",
+                       "Apply this pronunciation lexicon (.pls) too; may be given more than once."};
+    Option noUserLexicon{{"no-user-lexicon"},
+                         "",
+                         "Do not apply the user's own lexicons (~/.config/parlenmaker/lexicons)."};
     const std::string program = argc > 0 && argv[0] ? argv[0] : "parlen-say";
     Parser parser{
         program.substr(program.rfind('/') + 1),
@@ -188,7 +197,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         "Text to speak; '-' or nothing reads standard input. Input that is not a regular file "
         "(a pipe, a device) is read up to " +
             std::to_string(kStreamInputLimit >> 20) + " MiB. NUL bytes are read as blanks.",
-        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &events, &jobs}};
+        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &events, &jobs,
+         &lexiconFile, &noUserLexicon}};
 
     std::vector<std::string> inputs;
     if (const std::optional<std::string> error = parser.Parse(argc, argv, inputs)) {
@@ -202,6 +212,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     if (version.set) return PrintVersion();
 
     o.list = list.set;
+    o.lexicons = lexiconFile.all;
+    o.userLexicons = !noUserLexicon.set;
     o.events = events.set;
     if (voice.set) o.voice = voice.given;
     struct Number {

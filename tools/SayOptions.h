@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 inline constexpr int kUsageError = 2;
 inline constexpr int kFailure = 1;
@@ -17,6 +18,8 @@ struct Options {
     std::string out;      // the audio file; empty: speak aloud
     std::string timings;  // the word timings' file, with out
     std::string input = "-";
+    std::vector<std::string> lexicons;  // --lexicon, in the order given
+    bool userLexicons = true;
 };
 
 // Reads the command line into o; nothing when the program goes on, else its exit code
