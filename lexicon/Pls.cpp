@@ -104,10 +104,10 @@ Lexicon ReadPls(std::string_view bytes, const std::string& fileName) {
     const std::string ours = OurPrefix(*root);
     const std::string alphabet(root->Attribute("alphabet"));
     lexicon.language = std::string(root->Attribute("lang"));
+    if (lexicon.language == "und") lexicon.language.clear();
     const std::string scope = OurAttribute(*root, ours, "scope");
     if (scope == "global" || (scope.empty() && lexicon.language.empty())) {
         lexicon.scope = Scope::Global;
-        if (lexicon.language == "und") lexicon.language.clear();
     } else if (scope == "voice") {
         lexicon.scope = Scope::Voice;
         lexicon.voice = OurAttribute(*root, ours, "voice");
