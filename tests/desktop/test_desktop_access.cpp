@@ -29,7 +29,8 @@ const std::vector<const char*> kEditControls = {
     "tbVoiceVolume",    "lbPitchMin",       "lbPitchPos",      "lbPitchMax",
     "lbSpeedMin",       "lbSpeedPos",       "lbSpeedMax",      "lbVolumeMin",
     "lbVolumePos",      "lbVolumeMax",      "btVoiceTest",     "btVoiceLoad",
-    "btVoiceSave",      "gbEditConverter",  "pbConverter",     "lbConverterPos",
+    "btVoiceSave",      "btVoiceLexicon",   "gbEditConverter", "pbConverter",
+    "lbConverterPos",
     "btConverterSpeak", "btConverterPause", "btConverterStop", "btConverterSave",
     "btConverterCancel"};
 
@@ -167,7 +168,7 @@ TEST_F(Access, ButtonsThatShareACaptionAreToldApart) {
             << name.toStdString() << " names both " << names[name].toStdString() << " and "
             << b->objectName().toStdString();
     }
-    EXPECT_EQ(11u, names.size());
+    EXPECT_EQ(12u, names.size());
     // The paired buttons say what they do and which one takes their place.
     EXPECT_TRUE(Description(form->btConverterSpeak).contains("Pause"));
     EXPECT_TRUE(Description(form->btConverterPause).contains("Speak"));
@@ -216,8 +217,8 @@ TEST_F(Access, TabWalksTheEditPageInLayoutOrder) {
     const std::vector<QString> want = {
         "mmEditText",      "btTextClear",       "btTextLoad",         "btTextSave",
         "cbVoiceEngines",  "tbVoicePitch",      "tbVoiceSpeed",       "tbVoiceVolume",
-        "btVoiceTest",     "btVoiceLoad",       "btVoiceSave",        "btConverterSpeak",
-        "btConverterSave", "btConverterCancel", "qt_tabwidget_tabbar"};
+        "btVoiceTest",     "btVoiceLoad",       "btVoiceSave",        "btVoiceLexicon",
+        "btConverterSpeak", "btConverterSave",  "btConverterCancel",  "qt_tabwidget_tabbar"};
     EXPECT_EQ(want, got);
     // Shift+Tab walks back.
     Press(Qt::Key_Backtab, Qt::ShiftModifier);
