@@ -9,11 +9,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "app/ErrorGuard.h"
 #include "lexicon/Pls.h"
 #include "lexicon/Store.h"
 
@@ -90,15 +90,19 @@ TLexiconDialog::TLexiconDialog(QWidget* parent, std::string voice, std::string l
     connect(cbScope, &QComboBox::currentIndexChanged, this, [this] { Fill(); });
     connect(tbEntries, &QTableWidget::cellDoubleClicked, this, [this] { Guarded([this] { Edit(); }); });
     resize(640, 400);
-    Guarded([this] { lexicons_ = lexicon::Store::Instance().UserLexicons(); });
+    // A folder that cannot be read is never written over: the list stays closed.
+    const bool read = Guarded([this] { lexicons_ = lexicon::Store::Instance().UserLexicons(); });
+    for (QPushButton* b : {btAdd, btEdit, btDelete, btImport}) b->setEnabled(read);
     Fill();
 }
 
-void TLexiconDialog::Guarded(const std::function<void()>& action) {
+bool TLexiconDialog::Guarded(const std::function<void()>& action) {
     try {
         action();
+        return true;
     } catch (const std::exception& e) {
-        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+        ErrorGuard::ShowError(e.what());
+        return false;
     }
 }
 

@@ -49,7 +49,7 @@ class TLexiconDialog : public QDialog {
     void Test();
     void Import();
     void Export();
-    void Guarded(const std::function<void()>& action);
+    bool Guarded(const std::function<void()>& action);
 
     std::string voice_, language_;
     Speaker speak_;

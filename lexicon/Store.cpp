@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "lexicon/Pls.h"
@@ -95,12 +96,19 @@ std::vector<Lexicon> LoadLexiconFolder(const std::string& folder) {
 
 void SaveLexiconFolder(const std::string& folder, const std::vector<Lexicon>& lexicons) {
     MakeFolder(folder);
-    std::set<std::string> kept;
+    // Lexicons of one scope (a file of the user's own beside ours) go into one file,
+    // in order, so that nothing is lost.
+    std::map<std::string, Lexicon> files;
     for (const Lexicon& lexicon : lexicons) {
-        const std::string name = UserLexiconFile(lexicon);
-        if (!kept.insert(name).second)
-            throw LexiconError("Two lexicons would share the file " + folder + "/" + name);
+        const auto [it, made] = files.emplace(UserLexiconFile(lexicon), lexicon);
+        if (!made)
+            it->second.entries.insert(it->second.entries.end(), lexicon.entries.begin(),
+                                      lexicon.entries.end());
+    }
+    std::set<std::string> kept;
+    for (const auto& [name, lexicon] : files) {
         SavePlsFile(folder + "/" + name, lexicon);
+        kept.insert(name);
     }
     for (const std::string& name : PlsFiles(folder))
         if (!kept.count(name) && ::unlink((folder + "/" + name).c_str()) != 0)

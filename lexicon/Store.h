@@ -22,8 +22,9 @@ std::string UserLexiconFile(const Lexicon& lexicon);
 // Every .pls file of the folder, in name order; a missing folder holds none. Throws
 // LexiconError naming the first file that cannot be read.
 std::vector<Lexicon> LoadLexiconFolder(const std::string& folder);
-// Writes each lexicon to its file in the folder (made if missing), and removes the
-// files of scopes that are no longer there. Throws LexiconError naming the file.
+// Writes each lexicon to its scope's file in the folder (made if missing; lexicons of
+// one scope go into one file), and removes the files of scopes that are no longer
+// there. Throws LexiconError naming the file.
 void SaveLexiconFolder(const std::string& folder, const std::vector<Lexicon>& lexicons);
 
 class Store {

@@ -118,6 +118,11 @@ TEST(PlsTest, TheUsersFolderKeepsEveryScope) {
     read = LoadLexiconFolder(folder);
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0], voice);
+    // Two lexicons of one scope (a file of the user's own beside ours) share its file.
+    SaveLexiconFolder(folder, {voice, voice});
+    read = LoadLexiconFolder(folder);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].entries.size(), 2u);
     std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 
