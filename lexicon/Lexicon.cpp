@@ -22,7 +22,7 @@ std::string EntryProblem(const Entry& entry) {
             return "its phonemes hold \"" + std::string(bad) + "\"";
     if (entry.regex) {
         try {
-            Pattern pattern(entry.word, entry.matchCase);
+            Pattern pattern(entry.word, entry.matchCase, false);
         } catch (const LexiconError& e) {
             return e.Message();
         }

@@ -24,7 +24,8 @@ struct Pattern::Code {
     }
 };
 
-Pattern::Pattern(std::string_view pattern, bool matchCase) : code_(std::make_unique<Code>()) {
+Pattern::Pattern(std::string_view pattern, bool matchCase, bool jit)
+    : code_(std::make_unique<Code>()) {
     int error = 0;
     PCRE2_SIZE at = 0;
     const uint32_t options =
@@ -40,7 +41,7 @@ Pattern::Pattern(std::string_view pattern, bool matchCase) : code_(std::make_uni
     }
     // The compiled machine code is several times faster; without it (no JIT on this
     // processor) the interpreter gives the same matches.
-    pcre2_jit_compile(code_->code, PCRE2_JIT_COMPLETE);
+    if (jit) pcre2_jit_compile(code_->code, PCRE2_JIT_COMPLETE);
     code_->context = pcre2_match_context_create(nullptr);
     code_->data = pcre2_match_data_create_from_pattern(code_->code, nullptr);
     if (!code_->context || !code_->data) throw std::bad_alloc();

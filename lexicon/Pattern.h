@@ -13,7 +13,8 @@ namespace lexicon {
 class Pattern {
   public:
     // Throws LexiconError saying why the pattern does not compile, and where.
-    Pattern(std::string_view pattern, bool matchCase);
+    // Without jit, only the interpreter matches: enough to check a pattern.
+    Pattern(std::string_view pattern, bool matchCase, bool jit = true);
     ~Pattern();
     Pattern(const Pattern&) = delete;
     Pattern& operator=(const Pattern&) = delete;

@@ -135,14 +135,19 @@ Rewriter::Rewriter(const std::vector<Lexicon>& lexicons, bool espeak)
                 item.replacement = Sanitised(entry.respelling);
             }
             if (item.replacement.empty() || entry.word.empty()) continue;
-            if (const std::string problem = EntryProblem(entry); !problem.empty())
+            // A pattern is checked by compiling it, once.
+            if (const std::string problem = entry.regex ? "" : EntryProblem(entry); !problem.empty())
                 throw LexiconError(Describe(entry) + ": " + problem);
             item.name = Describe(entry);
             item.rank = rank;
             item.matchCase = entry.matchCase;
             const auto index = static_cast<uint32_t>(compiled_->items.size());
             if (entry.regex) {
-                item.pattern = std::make_unique<Pattern>(entry.word, entry.matchCase);
+                try {
+                    item.pattern = std::make_unique<Pattern>(entry.word, entry.matchCase);
+                } catch (const LexiconError& e) {
+                    throw LexiconError(Describe(entry) + ": " + e.Message());
+                }
                 compiled_->patterns.push_back(index);
             } else {
                 for (const Token& t : Tokens(entry.word)) {
