@@ -39,7 +39,9 @@ W* Named(W* widget, const char* name, const char* description) {
 
 TLexiconDialog::TLexiconDialog(QWidget* parent, std::string voice, std::string language,
                                Speaker speak)
-    : QDialog(parent), voice_(std::move(voice)), language_(std::move(language)),
+    : QDialog(parent),
+      voice_(std::move(voice)),
+      language_(std::move(language)),
       speak_(std::move(speak)) {
     setObjectName("LexiconDialog");
     setWindowTitle("Lexicon");
@@ -54,7 +56,8 @@ TLexiconDialog::TLexiconDialog(QWidget* parent, std::string voice, std::string l
     layout->addLayout(top);
     tbEntries = Named(new QTableWidget(0, 5, this), "Entries",
                       "Each entry: the word or pattern, what is said instead, and its scope.");
-    tbEntries->setHorizontalHeaderLabels({"Word or pattern", "Match", "Say as", "Phonemes", "Scope"});
+    tbEntries->setHorizontalHeaderLabels(
+        {"Word or pattern", "Match", "Say as", "Phonemes", "Scope"});
     tbEntries->setSelectionBehavior(QAbstractItemView::SelectRows);
     tbEntries->setSelectionMode(QAbstractItemView::SingleSelection);
     tbEntries->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -67,13 +70,15 @@ TLexiconDialog::TLexiconDialog(QWidget* parent, std::string voice, std::string l
                             void (TLexiconDialog::*action)()) {
         auto* b = Named(new QPushButton(caption, this), name, description);
         b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, [this, action] { Guarded([this, action] { (this->*action)(); }); });
+        connect(b, &QPushButton::clicked, this,
+                [this, action] { Guarded([this, action] { (this->*action)(); }); });
         buttons->addWidget(b);
         return b;
     };
     btAdd = button("&Add...", "Add entry", "Adds an entry to a lexicon.", &TLexiconDialog::Add);
     btEdit = button("&Edit...", "Edit entry", "Changes the chosen entry.", &TLexiconDialog::Edit);
-    btDelete = button("&Delete", "Delete entry", "Removes the chosen entry.", &TLexiconDialog::Delete);
+    btDelete =
+        button("&Delete", "Delete entry", "Removes the chosen entry.", &TLexiconDialog::Delete);
     btTest = button("&Test", "Test entry",
                     "Says the chosen entry's word with the current voice, without the entry and "
                     "then with it.",
@@ -83,12 +88,14 @@ TLexiconDialog::TLexiconDialog(QWidget* parent, std::string voice, std::string l
     btExport = button("E&xport...", "Export lexicon",
                       "Writes the chosen entry's lexicon into a lexicon file (.pls).",
                       &TLexiconDialog::Export);
-    btClose = Named(new QPushButton("Close", this), "Close", "Closes the dialog; every change is saved.");
+    btClose =
+        Named(new QPushButton("Close", this), "Close", "Closes the dialog; every change is saved.");
     connect(btClose, &QPushButton::clicked, this, &QDialog::accept);
     buttons->addWidget(btClose);
     layout->addLayout(buttons);
     connect(cbScope, &QComboBox::currentIndexChanged, this, [this] { Fill(); });
-    connect(tbEntries, &QTableWidget::cellDoubleClicked, this, [this] { Guarded([this] { Edit(); }); });
+    connect(tbEntries, &QTableWidget::cellDoubleClicked, this,
+            [this] { Guarded([this] { Edit(); }); });
     resize(640, 400);
     // A folder that cannot be read is never written over: the list stays closed.
     const bool read = Guarded([this] { lexicons_ = lexicon::Store::Instance().UserLexicons(); });
@@ -136,8 +143,10 @@ void TLexiconDialog::Fill() {
         std::string scope = lexicon::ScopeName(lex.scope);
         if (lex.scope == Scope::Language) scope += ": " + lex.language;
         if (lex.scope == Scope::Voice) scope += ": " + lex.voice;
-        const std::string match = std::string(e.regex ? "pattern" : "word") + (e.matchCase ? ", case" : "");
-        const std::string phonemes = e.alphabet.empty() ? e.phonemes : e.phonemes + " (" + e.alphabet + ")";
+        const std::string match =
+            std::string(e.regex ? "pattern" : "word") + (e.matchCase ? ", case" : "");
+        const std::string phonemes =
+            e.alphabet.empty() ? e.phonemes : e.phonemes + " (" + e.alphabet + ")";
         int c = 0;
         for (const std::string& text : {e.word, match, e.respelling, phonemes, scope})
             tbEntries->setItem(r, c++, new QTableWidgetItem(Q(text)));
@@ -261,7 +270,8 @@ void TLexiconDialog::Test() {
     // Each text takes the lexicons in force when it is handed over: the first is said
     // without the entry, the second with it.
     std::vector<Lexicon> without = lexicons_;
-    without[at.lexicon].entries.erase(without[at.lexicon].entries.begin() + std::ptrdiff_t(at.entry));
+    without[at.lexicon].entries.erase(without[at.lexicon].entries.begin() +
+                                      std::ptrdiff_t(at.entry));
     lexicon::Store& store = lexicon::Store::Instance();
     store.SetUserLexicons(without);
     try {
@@ -279,7 +289,8 @@ void TLexiconDialog::ImportFile(const std::string& path) {
     const std::vector<Lexicon> before = lexicons_;
     Lexicon* into = nullptr;
     for (Lexicon& l : lexicons_)
-        if (l.scope == read.scope && l.language == read.language && l.voice == read.voice) into = &l;
+        if (l.scope == read.scope && l.language == read.language && l.voice == read.voice)
+            into = &l;
     if (into)
         into->entries.insert(into->entries.end(), read.entries.begin(), read.entries.end());
     else
@@ -316,6 +327,6 @@ void TLexiconDialog::Export() {
     if (row >= 0)
         lexicon::SavePlsFile(path, lexicons_[rows_[size_t(row)].lexicon]);
     else
-        ExportFile(path, cbScope->currentIndex() > 0 ? Scope(cbScope->currentIndex() - 1)
-                                                     : Scope::Global);
+        ExportFile(
+            path, cbScope->currentIndex() > 0 ? Scope(cbScope->currentIndex() - 1) : Scope::Global);
 }

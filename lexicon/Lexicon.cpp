@@ -40,8 +40,7 @@ bool AppliesTo(const Lexicon& lexicon, std::string_view voiceName, std::string_v
             return SameTextIgnoringCase(lexicon.voice, voiceName);
         case Scope::Language: {
             const std::string mine = Tag(lexicon.language), theirs = Tag(voiceLanguage);
-            return !mine.empty() &&
-                   (theirs == mine || theirs.rfind(mine + "-", 0) == 0);
+            return !mine.empty() && (theirs == mine || theirs.rfind(mine + "-", 0) == 0);
         }
     }
     return false;

@@ -26,7 +26,8 @@ std::string OurPrefix(const MarkupNode& root) {
     return "\n";
 }
 
-std::string OurAttribute(const MarkupNode& node, const std::string& prefix, std::string_view local) {
+std::string OurAttribute(const MarkupNode& node, const std::string& prefix,
+                         std::string_view local) {
     for (const auto& [name, value] : node.attributes)
         if (Prefix(name) == prefix && LocalName(name) == local) return value;
     return {};
@@ -55,7 +56,8 @@ const MarkupNode* Preferred(const MarkupNode& node, std::string_view local) {
 }
 
 void Pronunciation(const MarkupNode& node, const std::string& lexiconAlphabet, Entry& entry) {
-    if (const MarkupNode* alias = Preferred(node, "alias")) entry.respelling = Trimmed(alias->AllText());
+    if (const MarkupNode* alias = Preferred(node, "alias"))
+        entry.respelling = Trimmed(alias->AllText());
     if (const MarkupNode* phoneme = Preferred(node, "phoneme")) {
         entry.phonemes = Trimmed(phoneme->AllText());
         std::string alphabet(phoneme->Attribute("alphabet"));
@@ -67,11 +69,20 @@ void Pronunciation(const MarkupNode& node, const std::string& lexiconAlphabet, E
 void Escape(std::string_view text, std::string& out) {
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
 }

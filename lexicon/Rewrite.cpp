@@ -22,7 +22,9 @@ bool IsWordChar(char32_t c) {
     if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
     return c < kNotUtf8 && UnicodeLocale() && iswalnum_l(static_cast<wint_t>(c), UnicodeLocale());
 }
-bool IsJoiner(char32_t c) { return c == '\'' || c == 0x2019; }
+bool IsJoiner(char32_t c) {
+    return c == '\'' || c == 0x2019;
+}
 
 struct Token {
     uint32_t begin, end;
@@ -127,16 +129,17 @@ Rewriter::Rewriter(const std::vector<Lexicon>& lexicons, bool espeak)
             if (espeak && entry.HasEspeakPhonemes()) {
                 std::string phonemes = entry.phonemes;
                 // One run without blanks, so that no piece of text is cut inside it.
-                std::replace_if(phonemes.begin(), phonemes.end(),
-                                [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; },
-                                '_');
+                std::replace_if(
+                    phonemes.begin(), phonemes.end(),
+                    [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }, '_');
                 item.replacement = kPhonemesBegin + Sanitised(phonemes) + kPhonemesEnd;
             } else {
                 item.replacement = Sanitised(entry.respelling);
             }
             if (item.replacement.empty() || entry.word.empty()) continue;
             // A pattern is checked by compiling it, once.
-            if (const std::string problem = entry.regex ? "" : EntryProblem(entry); !problem.empty())
+            if (const std::string problem = entry.regex ? "" : EntryProblem(entry);
+                !problem.empty())
                 throw LexiconError(Describe(entry) + ": " + problem);
             item.name = Describe(entry);
             item.rank = rank;
@@ -202,8 +205,8 @@ Rewritten Rewriter::Apply(std::string_view text) const {
                     }
                 }
                 if (same)
-                    candidates.push_back({tokens[i].begin, tokens[i + item.words.size() - 1].end,
-                                          item.rank, index});
+                    candidates.push_back(
+                        {tokens[i].begin, tokens[i + item.words.size() - 1].end, item.rank, index});
             }
         }
     }
@@ -215,8 +218,9 @@ Rewritten Rewriter::Apply(std::string_view text) const {
             const Pattern::Found found = item.pattern->Next(text, from, deadline, begin, end);
             if (found == Pattern::Found::None) break;
             if (found == Pattern::Found::TooLong)
-                throw LexiconError(item.name + " takes too long to match this text; change or "
-                                                "delete it in the lexicon");
+                throw LexiconError(item.name +
+                                   " takes too long to match this text; change or "
+                                   "delete it in the lexicon");
             candidates.push_back(
                 {static_cast<uint32_t>(begin), static_cast<uint32_t>(end), item.rank, index});
             from = end;

@@ -19,8 +19,10 @@ std::string Slug(std::string_view name) {
     std::string out;
     for (const char c : FoldCase(name)) {
         const auto u = static_cast<unsigned char>(c);
-        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || u >= 0x80) out += c;
-        else if (!out.empty() && out.back() != '-') out += '-';
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || u >= 0x80)
+            out += c;
+        else if (!out.empty() && out.back() != '-')
+            out += '-';
     }
     while (!out.empty() && out.back() == '-') out.pop_back();
     return out.empty() ? "unnamed" : out;
@@ -31,7 +33,8 @@ void MakeFolder(const std::string& folder) {
         if (at < folder.size() && folder[at] != '/') continue;
         const std::string part = folder.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            throw LexiconError("Cannot make the lexicon folder " + part + ": " + std::strerror(errno));
+            throw LexiconError("Cannot make the lexicon folder " + part + ": " +
+                               std::strerror(errno));
     }
 }
 
@@ -40,7 +43,8 @@ std::vector<std::string> PlsFiles(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
         if (errno == ENOENT) return names;
-        throw LexiconError("Cannot read the lexicon folder " + folder + ": " + std::strerror(errno));
+        throw LexiconError("Cannot read the lexicon folder " + folder + ": " +
+                           std::strerror(errno));
     }
     while (const dirent* e = ::readdir(dir)) {
         const std::string name = e->d_name;
@@ -90,7 +94,8 @@ std::string UserLexiconFile(const Lexicon& lexicon) {
 
 std::vector<Lexicon> LoadLexiconFolder(const std::string& folder) {
     std::vector<Lexicon> lexicons;
-    for (const std::string& name : PlsFiles(folder)) lexicons.push_back(LoadPlsFile(folder + "/" + name));
+    for (const std::string& name : PlsFiles(folder))
+        lexicons.push_back(LoadPlsFile(folder + "/" + name));
     return lexicons;
 }
 
@@ -177,7 +182,8 @@ std::shared_ptr<const Rewriter> Store::ForVoice(const std::string& voiceName,
         auto made = std::make_shared<Rewriter>(InOrder(std::move(applying)), espeak);
         if (!made->Empty()) rewriter = std::move(made);
     }
-    std::erase_if(cache_, [&](const Cached& c) { return c.key == key || c.generation != generation_; });
+    std::erase_if(cache_,
+                  [&](const Cached& c) { return c.key == key || c.generation != generation_; });
     cache_.push_back({key, generation_, rewriter});
     return rewriter;
 }

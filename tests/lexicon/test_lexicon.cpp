@@ -40,27 +40,55 @@ TEST(RewriteTest, EntriesReplaceWholeWordsByTheirRules) {
     const Case cases[] = {
         {"letter case ignored", {global}, false, "A Tomato, TOMATO.", "A tomahto, tomahto."},
         {"whole words only", {global}, false, "tomatoes atomato", "tomatoes atomato"},
-        {"case marked", {In(Scope::Global, {Word("US", "you ess", true)})}, false, "us US",
+        {"case marked",
+         {In(Scope::Global, {Word("US", "you ess", true)})},
+         false,
+         "us US",
          "us you ess"},
-        {"longest wins", {In(Scope::Global, {Word("New", "noo"), Word("New York", "big apple")})},
-         false, "New York New", "big apple noo"},
+        {"longest wins",
+         {In(Scope::Global, {Word("New", "noo"), Word("New York", "big apple")})},
+         false,
+         "New York New",
+         "big apple noo"},
         {"first wins among equals",
-         {In(Scope::Global, {Regex("ab", "X"), Regex("bc", "Y")})}, false, "abc", "Xc"},
+         {In(Scope::Global, {Regex("ab", "X"), Regex("bc", "Y")})},
+         false,
+         "abc",
+         "Xc"},
         {"the voice's lexicon wins",
-         {In(Scope::Voice, {Word("tomato", "tomayto")}), global}, false, "tomato", "tomayto"},
+         {In(Scope::Voice, {Word("tomato", "tomayto")}), global},
+         false,
+         "tomato",
+         "tomayto"},
         {"the winner's shorter match beats a longer one below",
          {In(Scope::Voice, {Word("York", "yawk")}), In(Scope::Global, {Word("New York", "NYC")})},
-         false, "New York", "New yawk"},
-        {"regular expression", {In(Scope::Global, {Regex("\\bDr\\.(?= )", "doctor")})}, false,
-         "Dr. Who", "doctor Who"},
-        {"phonemes for espeak-ng", {In(Scope::Global, {Phonemes("zork", "h@l'oU w'3:ld", "hi")})},
-         true, "a zork.", "a " + P + "h@l'oU_w'3:ld" + E + "."},
-        {"respelling for the others", {In(Scope::Global, {Phonemes("zork", "h@l'oU", "hi")})},
-         false, "a zork.", "a hi."},
-        {"phonemes alone skipped for the others", {In(Scope::Global, {Phonemes("zork", "h@l'oU")})},
-         false, "a zork.", "a zork."},
+         false,
+         "New York",
+         "New yawk"},
+        {"regular expression",
+         {In(Scope::Global, {Regex("\\bDr\\.(?= )", "doctor")})},
+         false,
+         "Dr. Who",
+         "doctor Who"},
+        {"phonemes for espeak-ng",
+         {In(Scope::Global, {Phonemes("zork", "h@l'oU w'3:ld", "hi")})},
+         true,
+         "a zork.",
+         "a " + P + "h@l'oU_w'3:ld" + E + "."},
+        {"respelling for the others",
+         {In(Scope::Global, {Phonemes("zork", "h@l'oU", "hi")})},
+         false,
+         "a zork.",
+         "a hi."},
+        {"phonemes alone skipped for the others",
+         {In(Scope::Global, {Phonemes("zork", "h@l'oU")})},
+         false,
+         "a zork.",
+         "a zork."},
         {"control bytes of a respelling are blanks",
-         {In(Scope::Global, {Word("x", std::string("a") + kPhonemesBegin + "b")})}, true, "x",
+         {In(Scope::Global, {Word("x", std::string("a") + kPhonemesBegin + "b")})},
+         true,
+         "x",
          "a b"},
     };
     for (const Case& c : cases) {
@@ -76,9 +104,8 @@ TEST(RewriteTest, OffsetsMapBackToTheWordReplaced) {
     const Rewritten r = rewriter.Apply(text);
     ASSERT_EQ(r.text, "My toe mah toe e ok");
     // Every byte of the replacement points at "Tomato"; text around it keeps its place.
-    const std::pair<size_t, uint32_t> expected[] = {{0, 0},  {3, 3},  {7, 3},  {13, 3},
-                                                    {14, 9}, {15, 10}, {16, 12}, {17, 13},
-                                                    {19, 15}};
+    const std::pair<size_t, uint32_t> expected[] = {{0, 0},   {3, 3},   {7, 3},   {13, 3}, {14, 9},
+                                                    {15, 10}, {16, 12}, {17, 13}, {19, 15}};
     for (const auto& [at, original] : expected)
         EXPECT_EQ(r.map.ToOriginal(at), original) << "rewritten byte " << at;
 }
@@ -99,10 +126,8 @@ TEST(RewriteTest, RunawayPatternEndsInAnErrorNamingIt) {
 
 TEST(RewriteTest, UnusableEntriesAreRefusedWithTheReason) {
     const std::pair<Entry, const char*> cases[] = {
-        {Word("", "x"), "no word"},
-        {Word("word", ""), "nothing to say"},
-        {Word("...", "dots"), "no letter"},
-        {Regex("(unclosed", "x"), "at character"},
+        {Word("", "x"), "no word"},         {Word("word", ""), "nothing to say"},
+        {Word("...", "dots"), "no letter"}, {Regex("(unclosed", "x"), "at character"},
         {Phonemes("x", "a]]b"), "\"]]\""},
     };
     for (const auto& [entry, reason] : cases)

@@ -11,11 +11,11 @@
 namespace lexicon {
 namespace {
 
-#define PLS_HEAD                                                                        \
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<lexicon version=\"1.0\" "            \
-    "xmlns=\"http://www.w3.org/2005/01/pronunciation-lexicon\" "                        \
-    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "                          \
-    "xsi:schemaLocation=\"http://www.w3.org/2005/01/pronunciation-lexicon "             \
+#define PLS_HEAD                                                            \
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<lexicon version=\"1.0\" " \
+    "xmlns=\"http://www.w3.org/2005/01/pronunciation-lexicon\" "            \
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "              \
+    "xsi:schemaLocation=\"http://www.w3.org/2005/01/pronunciation-lexicon " \
     "http://www.w3.org/TR/2007/CR-pronunciation-lexicon-20071212/pls.xsd\" "
 
 struct Example {
@@ -29,7 +29,8 @@ TEST(PlsTest, LexiconsOfTheFormatImport) {
         {PLS_HEAD "alphabet=\"ipa\" xml:lang=\"en-US\">\n"
                   "  <lexeme><grapheme>judgment</grapheme><grapheme>judgement</grapheme>\n"
                   "    <phoneme>ˈdʒʌdʒ.mənt</phoneme></lexeme>\n</lexicon>",
-         2, {"judgment", false, false, "", "ˈdʒʌdʒ.mənt", "ipa"}},
+         2,
+         {"judgment", false, false, "", "ˈdʒʌdʒ.mənt", "ipa"}},
         {PLS_HEAD "alphabet=\"ipa\" xml:lang=\"en-GB\">\n"
                   "  <meta name=\"author\" content=\"x\"/>\n"
                   "  <metadata><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"/>"
@@ -42,11 +43,13 @@ TEST(PlsTest, LexiconsOfTheFormatImport) {
                   "  <lexeme xml:id=\"l1\" role=\"claws:VVI\" xmlns:claws=\"urn:x-claws\">"
                   "<grapheme>read</grapheme><phoneme>riːd</phoneme>"
                   "<example>I will read the book.</example></lexeme>\n</lexicon>",
-         3, {"Newton", false, false, "", "ˈnjuːʔn̩", "ipa"}},
+         3,
+         {"Newton", false, false, "", "ˈnjuːʔn̩", "ipa"}},
         {PLS_HEAD "alphabet=\"x-sampa\" xml:lang=\"en-US\">\n"
                   "  <lexeme><grapheme>Sepulveda</grapheme><phoneme>s@\"pVlv@d@</phoneme>"
                   "<alias>se pull vay da</alias></lexeme>\n</lexicon>",
-         1, {"Sepulveda", false, false, "se pull vay da", "s@\"pVlv@d@", "x-sampa"}},
+         1,
+         {"Sepulveda", false, false, "se pull vay da", "s@\"pVlv@d@", "x-sampa"}},
     };
     for (const Example& e : examples) {
         const Lexicon l = ReadPls(e.markup, "example.pls");
