@@ -51,7 +51,7 @@ struct Lexicon {
 
 // Why an entry cannot be used, or "" when it can: an empty word, nothing to say, a
 // regular expression that does not compile, phonemes that could leave the phoneme
-// input. A whole-word entry must start and end with a letter or digit.
+// input. A word entry without a letter or digit (":-)") matches as written, anywhere.
 std::string EntryProblem(const Entry& entry);
 
 // Whether a lexicon of this scope applies to the voice.

@@ -24,12 +24,14 @@ struct Pattern::Code {
     }
 };
 
-Pattern::Pattern(std::string_view pattern, bool matchCase, bool jit)
+Pattern::Pattern(std::string_view pattern, bool matchCase, bool jit, bool literal)
     : code_(std::make_unique<Code>()) {
     int error = 0;
     PCRE2_SIZE at = 0;
-    const uint32_t options =
-        PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF | (matchCase ? 0 : PCRE2_CASELESS);
+    // A literal takes no Unicode classes, having none.
+    const uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF |
+                             (matchCase ? 0 : PCRE2_CASELESS) |
+                             (literal ? PCRE2_LITERAL : PCRE2_UCP);
     code_->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
                                 options, &error, &at, nullptr);
     if (!code_->code) {

@@ -13,8 +13,9 @@ namespace lexicon {
 class Pattern {
   public:
     // Throws LexiconError saying why the pattern does not compile, and where.
-    // Without jit, only the interpreter matches: enough to check a pattern.
-    Pattern(std::string_view pattern, bool matchCase, bool jit = true);
+    // Without jit, only the interpreter matches: enough to check a pattern. A literal
+    // pattern matches its text as written, with no special characters.
+    Pattern(std::string_view pattern, bool matchCase, bool jit = true, bool literal = false);
     ~Pattern();
     Pattern(const Pattern&) = delete;
     Pattern& operator=(const Pattern&) = delete;

@@ -145,9 +145,12 @@ Rewriter::Rewriter(const std::vector<Lexicon>& lexicons, bool espeak)
             item.rank = rank;
             item.matchCase = entry.matchCase;
             const auto index = static_cast<uint32_t>(compiled_->items.size());
-            if (entry.regex) {
+            // A word without letters or digits (":-)") is matched as written, anywhere.
+            const bool literal = !entry.regex && !HoldsWord(entry.word);
+            if (entry.regex || literal) {
                 try {
-                    item.pattern = std::make_unique<Pattern>(entry.word, entry.matchCase);
+                    item.pattern =
+                        std::make_unique<Pattern>(entry.word, entry.matchCase, true, literal);
                 } catch (const LexiconError& e) {
                     throw LexiconError(Describe(entry) + ": " + e.Message());
                 }

@@ -65,6 +65,11 @@ TEST(RewriteTest, EntriesReplaceWholeWordsByTheirRules) {
          false,
          "New York",
          "New yawk"},
+        {"a word without letters as written",
+         {In(Scope::Global, {Word(":-)", "smiley")})},
+         false,
+         "hi :-) there",
+         "hi smiley there"},
         {"regular expression",
          {In(Scope::Global, {Regex("\\bDr\\.(?= )", "doctor")})},
          false,
@@ -126,8 +131,9 @@ TEST(RewriteTest, RunawayPatternEndsInAnErrorNamingIt) {
 
 TEST(RewriteTest, UnusableEntriesAreRefusedWithTheReason) {
     const std::pair<Entry, const char*> cases[] = {
-        {Word("", "x"), "no word"},         {Word("word", ""), "nothing to say"},
-        {Word("...", "dots"), "no letter"}, {Regex("(unclosed", "x"), "at character"},
+        {Word("", "x"), "no word"},
+        {Word("word", ""), "nothing to say"},
+        {Regex("(unclosed", "x"), "at character"},
         {Phonemes("x", "a]]b"), "\"]]\""},
     };
     for (const auto& [entry, reason] : cases)
