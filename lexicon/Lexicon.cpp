@@ -20,6 +20,10 @@ std::string EntryProblem(const Entry& entry) {
     for (const std::string_view bad : {"[[", "]]"})
         if (entry.phonemes.find(bad) != std::string::npos)
             return "its phonemes hold \"" + std::string(bad) + "\"";
+    // espeak-ng reads a run without blanks in parts of some 150 bytes; phonemes stay
+    // one run, and must not be cut.
+    if (entry.phonemes.size() > kLongestPhonemes)
+        return "its phonemes are longer than " + std::to_string(kLongestPhonemes) + " bytes";
     if (entry.regex) {
         try {
             Pattern pattern(entry.word, entry.matchCase, false);

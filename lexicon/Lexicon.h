@@ -49,6 +49,8 @@ struct Lexicon {
     friend bool operator==(const Lexicon&, const Lexicon&) = default;
 };
 
+inline constexpr size_t kLongestPhonemes = 100;
+
 // Why an entry cannot be used, or "" when it can: an empty word, nothing to say, a
 // regular expression that does not compile, phonemes that could leave the phoneme
 // input. A word entry without a letter or digit (":-)") matches as written, anywhere.

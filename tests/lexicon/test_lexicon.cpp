@@ -135,6 +135,7 @@ TEST(RewriteTest, UnusableEntriesAreRefusedWithTheReason) {
         {Word("word", ""), "nothing to say"},
         {Regex("(unclosed", "x"), "at character"},
         {Phonemes("x", "a]]b"), "\"]]\""},
+        {Phonemes("x", std::string(101, 'a')), "longer than 100"},
     };
     for (const auto& [entry, reason] : cases)
         EXPECT_NE(EntryProblem(entry).find(reason), std::string::npos)
