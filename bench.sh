@@ -62,7 +62,8 @@ render_peak_rss_mib_one_word startup_ms_one_word stall_load_5MB_ms stall_speak_c
 stall_rendering_ms stall_load_5MB_document_ms window_word_sync_error_ms_p95 list_voices_ms festival_first_audio_ms_1MB
 render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave
 first_audio_ms_1MB_rhvoice render_speed_vs_rhvoice_test_one_core rhvoice_duration_ratio
-render_speed_vs_rhvoice_test"
+render_speed_vs_rhvoice_test
+render_lexicon_10k_cost render_lexicon_1k_regex_cost"
 
 fail_all() {
     for name in $ALL_FIGURES; do echo "$name: error $1"; done
@@ -339,3 +340,42 @@ rhvoice_speed() {
 }
 measure "render_speed_vs_rhvoice_test_one_core rhvoice_duration_ratio render_speed_vs_rhvoice_test" \
     rhvoice_speed
+
+# --- lexicons: what applying them costs a render ----------------------------------------
+# GPL-3 with a lexicon of 10,000 words (every word of GPL-3, said as written, and made-up
+# ones up to the count), and with one of 1,000 regular expressions (a few that match),
+# against the same render without: the ratio is our time with the lexicon over our time
+# without, so 1.05 is five per cent more.
+LEX_WORDS="$WORK/lexicon-10k.pls" LEX_REGEX="$WORK/lexicon-1k-regex.pls"
+make_lexicons() {
+    local head='<?xml version="1.0" encoding="UTF-8"?>
+<lexicon version="1.0" xmlns="http://www.w3.org/2005/01/pronunciation-lexicon" xmlns:pm="urn:x-parlenmaker:lexicon" xml:lang="und" pm:scope="global">'
+    {
+        echo "$head"
+        tr -cs 'A-Za-z' '\n' <"$GPL" | sort -u | grep -v '^$' |
+            awk '{ print "<lexeme><grapheme>" $0 "</grapheme><alias>" $0 "</alias></lexeme>"; n++ }
+                 END { for (i = n; i < 10000; i++)
+                         print "<lexeme><grapheme>qz" i "word</grapheme><alias>word</alias></lexeme>" }'
+        echo '</lexicon>'
+    } >"$LEX_WORDS"
+    {
+        echo "$head"
+        awk 'BEGIN { for (i = 0; i < 1000; i++)
+                       if (i % 100 == 0) print "<pm:regex pm:pattern=\"\\bsoftware\\b\"><alias>software</alias></pm:regex>"
+                       else print "<pm:regex pm:pattern=\"\\b(?:w" i "x|z" i "y)[a-z]*\\b\"><alias>w</alias></pm:regex>" }'
+        echo '</lexicon>'
+    } >"$LEX_REGEX"
+}
+plain_gpl() { "$SAY" --no-user-lexicon --wav "$WORK/plain.wav" --voice "$VOICE" "$GPL"; }
+lexicon_gpl() {
+    "$SAY" --no-user-lexicon --lexicon "$LEX_WORDS" --wav "$WORK/lex.wav" --voice "$VOICE" "$GPL"
+}
+regex_gpl() {
+    "$SAY" --no-user-lexicon --lexicon "$LEX_REGEX" --wav "$WORK/regex.wav" --voice "$VOICE" "$GPL"
+}
+lexicon_cost() {
+    make_lexicons || return 1
+    paired_ratio render_lexicon_10k_cost lexicon_gpl plain_gpl &&
+        paired_ratio render_lexicon_1k_regex_cost regex_gpl plain_gpl
+}
+measure "render_lexicon_10k_cost render_lexicon_1k_regex_cost" lexicon_cost

@@ -24,6 +24,7 @@
 #include "app/TextBox.h"
 #include "app/TextLayoutRunner.h"
 #include "app/fmMainAccessibility.h"
+#include "platform/service/TTSEngine.h"
 #include "speech/mSpeech.h"
 #include "support/qt/ComboBoxStrings.h"
 #include "support/qt/DesktopSeams.h"
@@ -86,6 +87,7 @@ TFormMain::TFormMain(QWidget* parent)
 }
 
 TFormMain::~TFormMain() {
+    SetLexiconDialogHost(nullptr);
     // The components go before the controls their events touch; detach the events
     // first so that nothing arriving while they release their engines reaches us.
     for (TMSpeech* speech : {fwMSpeechSave, fwMSpeech}) {
@@ -194,6 +196,10 @@ void TFormMain::BuildVoiceGroup() {
     setTabOrder(tbVoiceVolume, btVoiceTest);
     setTabOrder(btVoiceTest, btVoiceLoad);
     setTabOrder(btVoiceLoad, btVoiceSave);
+    // After the panel's own controls, in the room beside the volume bar.
+    btVoiceLexicon = Button(gbEditVoice, "btVoiceLexicon", "Lexicon...", 168, 164);
+    btVoiceLexicon->setFixedHeight(25);
+    setTabOrder(btVoiceSave, btVoiceLexicon);
 }
 
 void TFormMain::BuildConverterGroup() {

@@ -65,6 +65,7 @@ class TFormMain : public QWidget {
     QPushButton* btVoiceTest = nullptr;
     QPushButton* btVoiceLoad = nullptr;
     QPushButton* btVoiceSave = nullptr;
+    QPushButton* btVoiceLexicon = nullptr;
     QGroupBox* gbEditConverter = nullptr;
     QPushButton* btConverterSpeak = nullptr;
     QPushButton* btConverterSave = nullptr;
@@ -104,6 +105,7 @@ class TFormMain : public QWidget {
     void btVoiceTestClick();
     void btVoiceLoadClick();
     void btVoiceSaveClick();
+    void btVoiceLexiconClick();
 
     // Text group.
     void btTextClearClick();

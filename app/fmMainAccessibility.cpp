@@ -91,6 +91,10 @@ void DescribeControlsForAccessibility(TFormMain& f) {
     Describe(f.btVoiceSave, "Save settings...",
              "Saves the engine, pitch, speed and volume into a settings file (.cfg).");
 
+    Describe(f.btVoiceLexicon, "Lexicon...",
+             "Opens the pronunciation lexicons: words and patterns said otherwise, for every "
+             "voice, the voice's language or this voice.");
+
     Describe(f.gbEditConverter, nullptr, "Speaking the text aloud or into an audio file.");
     Describe(f.pbConverter, "Conversion progress", "How much of the text is in the audio file.");
     Describe(f.lbConverterPos, nullptr, "Characters rendered so far and the text's length.");

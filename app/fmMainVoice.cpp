@@ -4,11 +4,14 @@
 #include <QPushButton>
 #include <QSlider>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
+#include "app/LexiconDialog.h"
 #include "app/fmMain.h"
+#include "platform/service/TTSEngine.h"
 #include "speech/mSpeech.h"
 #include "support/IniFiles.h"
 #include "support/SysUtils.h"
@@ -53,6 +56,26 @@ void TFormMain::ConnectVoiceHandlers() {
             [this] { ErrorGuard::Run([this] { btVoiceLoadClick(); }); });
     connect(btVoiceSave, &QPushButton::clicked, this,
             [this] { ErrorGuard::Run([this] { btVoiceSaveClick(); }); });
+    connect(btVoiceLexicon, &QPushButton::clicked, this,
+            [this] { ErrorGuard::Run([this] { btVoiceLexiconClick(); }); });
+    // The engine's lexicon dialog is this window's: the service calls it back here.
+    SetLexiconDialogHost([this](void* window, const char* title, const TTSMODEINFOA& voice) {
+        const auto field = [](const char* text, size_t size) {
+            return std::string(text, strnlen(text, size));
+        };
+        TLexiconDialog dialog(static_cast<QWidget*>(window),
+                              field(voice.szModeName, sizeof voice.szModeName),
+                              field(voice.language.szDialect, sizeof voice.language.szDialect),
+                              [this](const std::string& text) {
+                                  fwMSpeech->Text().ClearLines();
+                                  fwMSpeech->Text().AppendLine(text);
+                                  spokenMap_.BuildStandalone(fwMSpeech->Text());
+                                  fwMSpeech->Speak();
+                              });
+        if (title && *title) dialog.setWindowTitle(QString::fromUtf8(title));
+        dialog.exec();
+        return S_OK;
+    });
 }
 
 void TFormMain::SetBarRange(QSlider* bar, int64_t min, int64_t max) {
@@ -158,6 +181,11 @@ void TFormMain::btVoiceLoadClick() {
     SetBarPosition(tbVoiceVolume, StrToInt(ini->ReadValue(kSection, "Volume", "0")));
     tbVoiceVolumeExit();
     btVoiceTestClick();
+}
+
+void TFormMain::btVoiceLexiconClick() {
+    if (!fwMSpeech->Selected()) ApplyEngine();
+    fwMSpeech->LexiconDialog(this, "Lexicon");
 }
 
 void TFormMain::btVoiceSaveClick() {

@@ -99,8 +99,16 @@ class Walker {
 
   private:
     [[noreturn]] void Fail(const std::string& reason) const {
-        size_t line = 1 + static_cast<size_t>(std::count(in_.begin(), in_.begin() + pos_, '\n'));
-        throw MarkupError(reason + " (line " + std::to_string(line) + ")");
+        const size_t at = std::min(pos_, in_.size());
+        size_t line = 1 + static_cast<size_t>(std::count(in_.begin(), in_.begin() + at, '\n'));
+        const size_t lineStart = in_.rfind('\n', at == 0 ? 0 : at - 1);
+        const size_t begin = lineStart == std::string_view::npos || at == 0 ? 0 : lineStart + 1;
+        // Columns count characters, as editors show them.
+        size_t column = 1;
+        for (size_t i = begin; i < at; ++i)
+            if ((static_cast<unsigned char>(in_[i]) & 0xC0) != 0x80) ++column;
+        throw MarkupError(reason + " (line " + std::to_string(line) + ", column " +
+                          std::to_string(column) + ")");
     }
 
     void Skip(size_t from, std::string_view end, const char* unclosed) {

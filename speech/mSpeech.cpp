@@ -313,6 +313,14 @@ void TMSpeech::Resume() {
     Paused_ = false;
 }
 
+void TMSpeech::LexiconDialog(void* parent, const std::string& title) {
+    RequireCentral();
+    if (!Dialogs) throw EMSpeechException("The voice has no lexicon dialog");
+    const HRESULT hr = Dialogs->LexiconDlg(parent, title.c_str());
+    if (hr == E_NOTIMPL) throw EMSpeechException("The voice has no lexicon dialog");
+    OleCheck(hr);
+}
+
 void TMSpeech::Stop() {
     Paused_ = false;
     OleCheck(RequireCentral()->AudioReset());

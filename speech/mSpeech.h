@@ -100,6 +100,10 @@ class TMSpeech : public TComponent {
     void Pause();
     void Resume();
     void Stop();
+    // Shows the engine's lexicon dialog for the selected voice over the parent window
+    // (a QWidget* in the window; the component does not look at it). Raises
+    // EMSpeechException when no voice is selected or the engine has no such dialog.
+    void LexiconDialog(void* parent, const std::string& title);
 
     TNotifyEvent OnStart, OnStop;
     TMSVisualEvent OnVisual;

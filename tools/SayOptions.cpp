@@ -23,6 +23,7 @@ struct Option {
     std::string description;
     bool set = false;
     std::string given;  // the last value given
+    std::vector<std::string> all;  // every value given, in order
 };
 
 std::string Dashed(const std::string& name) {
@@ -100,8 +101,10 @@ struct Parser {
                 if (o->value.empty()) continue;
                 if (eq != std::string::npos) {
                     o->given = arg.substr(eq + 1);
+                    o->all.push_back(o->given);
                 } else if (i + 1 < argc) {
                     o->given = argv[++i];
+                    o->all.push_back(o->given);
                 } else {
                     return "Missing value after '--" + name + "'.";
                 }
@@ -179,6 +182,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                 "N",
                 "Processes that render a long text into a file at once; default: "
                 "PARLEN_RENDER_JOBS, else one per core. 1 renders in this process only."};
+    Option lexiconFile{{"lexicon"},
+                       "FILE",
+                       "Apply this pronunciation lexicon (.pls) too; may be given more than once."};
+    Option noUserLexicon{{"no-user-lexicon"},
+                         "",
+                         "Do not apply the user's own lexicons (~/.config/parlenmaker/lexicons)."};
     Option chapters{{"chapters"},
                     "",
                     "List the chapters of a document: number, level, kind (body, front, back), "
@@ -202,7 +211,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         "that is not a regular file (a pipe, a device) is read up to " +
             std::to_string(kStreamInputLimit >> 20) + " MiB. NUL bytes are read as blanks.",
         {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &events, &jobs,
-         &chapters, &only, &printText}};
+         &lexiconFile, &noUserLexicon, &chapters, &only, &printText}};
 
     std::vector<std::string> inputs;
     if (const std::optional<std::string> error = parser.Parse(argc, argv, inputs)) {
@@ -216,6 +225,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     if (version.set) return PrintVersion();
 
     o.list = list.set;
+    o.lexicons = lexiconFile.all;
+    o.userLexicons = !noUserLexicon.set;
     o.events = events.set;
     o.document.listChapters = chapters.set;
     o.document.printText = printText.set;

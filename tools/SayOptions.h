@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/SayDocument.h"
 
@@ -20,6 +21,8 @@ struct Options {
     std::string timings;  // the word timings' file, with out
     std::string input = "-";
     DocumentRequest document;
+    std::vector<std::string> lexicons;  // --lexicon, in the order given
+    bool userLexicons = true;
 };
 
 // Reads the command line into o; nothing when the program goes on, else its exit code

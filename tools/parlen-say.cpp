@@ -4,7 +4,8 @@
 //
 //   parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]
 //              [--out|--wav FILE [--timings FILE]] [--events] [--jobs N] [--help]
-//              [--version] [--chapters] [--only LIST] [--print-text] [FILE|-]
+//              [--lexicon FILE]... [--no-user-lexicon] [--version] [--chapters]
+//              [--only LIST] [--print-text] [FILE|-]
 #include <poll.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include "support/Errors.h"
 #include "support/Unicode.h"
 #include "tools/SayInput.h"
+#include "lexicon/Store.h"
 #include "tools/SayOptions.h"
 #include "tools/SaySignals.h"
 #include "tools/SayTimings.h"
@@ -313,6 +315,8 @@ int main(int argc, char** argv) {
     if (options.jobs) SetRenderJobs(*options.jobs);
     int code = 0;
     try {
+        lexicon::Store::Instance().UseUserLexicons(options.userLexicons);
+        for (const std::string& file : options.lexicons) lexicon::Store::Instance().AddLexiconFile(file);
         code = options.list ? List() : Say(options);
     } catch (const EUsageError& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());

@@ -80,7 +80,7 @@ void EngineCore::Shutdown() {
     SynthesisWorker::Instance().Post([voice] {});
 }
 
-HRESULT EngineCore::Queue(std::string text, ComPtr<ITTSBufNotifySink> sink) {
+HRESULT EngineCore::Queue(std::string text, ComPtr<ITTSBufNotifySink> sink, TextLexicon lexicon) {
     const HRESULT hr = dest_->Open(rate_);
     if (FAILED(hr)) {
         SetErrorDescription(dest_->LastError());  // the caller may tell the user why
@@ -90,6 +90,7 @@ HRESULT EngineCore::Queue(std::string text, ComPtr<ITTSBufNotifySink> sink) {
     auto entry = std::make_shared<Text>();
     entry->bytes = std::move(text);
     entry->sink = std::move(sink);
+    entry->lexicon = std::move(lexicon);
     entry->mouth = RestingMouth();
     {
         std::lock_guard lock(mutex_);
@@ -214,12 +215,15 @@ bool EngineCore::StepText() {
         events_->Emit(started, gen_);
     }
     const std::shared_ptr<Text> text = current_;
+    if (!text->begun && (text->lexicon.rewriter || !text->lexicon.failure.empty()) &&
+        !Rewrite(lock, text))
+        return true;
     const uint64_t gen = gen_;
     const bool first = !text->begun;
     const PieceSize size = voice_->PieceSizeAt(text->bytes, text->cursor);
     if (first) {
         text->begun = true;
-        dest_->BeginText(text->bytes, voiceName_);
+        dest_->BeginText(text->map ? text->original : text->bytes, voiceName_);
         Plan(dest_->WrittenFrames(), Event{Event::Kind::AudioStart, text->sink});
     }
     TextPiece piece{text->cursor, text->cursor};
@@ -274,14 +278,16 @@ bool EngineCore::StepText() {
             text->mouth = e.mouth;
             Event visual{Event::Kind::Visual, nullptr, 0, e.mouth, e.phoneme, hints, frame};
             Plan(frame, visual);
-        } else if (!text->anyWord || e.offset > text->lastWord) {
-            // Word positions only move forward, and never past the text.
-            if (e.offset >= text->bytes.size()) continue;
+        } else if (e.offset < text->bytes.size()) {
+            // Word positions only move forward, and never past the text; the words of a
+            // replacement all point at the word it replaced, which is told once.
+            const uint32_t offset = text->Original(e.offset);
+            if (text->anyWord && offset <= text->lastWord) continue;
             text->anyWord = true;
             text->inSentence = true;
-            text->lastWord = e.offset;
+            text->lastWord = offset;
             Plan(frame,
-                 Event{Event::Kind::Word, text->sink, e.offset, text->mouth, 0, hints, frame});
+                 Event{Event::Kind::Word, text->sink, offset, text->mouth, 0, hints, frame});
         }
     }
     const bool last = piece.end >= text->bytes.size();
@@ -296,10 +302,38 @@ bool EngineCore::StepText() {
         const uint64_t end =
             base + out.samples.size() - (final ? 0 : std::min(out.pause, out.samples.size()));
         Event sentence{Event::Kind::SentenceEnd, text->sink};
-        sentence.earlier.push_back(ParlenWordTime{static_cast<uint32_t>(piece.end), end, true});
+        sentence.earlier.push_back(ParlenWordTime{text->Original(piece.end), end, true});
         Plan(std::min(end, lastFrame), std::move(sentence));
     }
     pending_ = Pending{std::move(out.samples), 0, last};
+    return true;
+}
+
+bool EngineCore::Rewrite(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Text>& text) {
+    const uint64_t gen = gen_;
+    TextLexicon lexicon = std::move(text->lexicon);
+    text->lexicon = {};
+    std::string failure = std::move(lexicon.failure);
+    std::optional<lexicon::Rewritten> rewritten;
+    if (failure.empty()) {
+        lock.unlock();
+        try {
+            rewritten = lexicon.rewriter->Apply(text->bytes);
+        } catch (const lexicon::LexiconError& e) {
+            failure = e.Message();
+        }
+        lock.lock();
+    }
+    if (gen_ != gen || !alive_ || current_ != text) return false;
+    if (!failure.empty()) {
+        EndWithoutAudio(E_FAIL, "The lexicon cannot be applied: " + failure);
+        return false;
+    }
+    if (rewritten->replacements > 0) {
+        text->original = std::move(text->bytes);
+        text->bytes = std::move(rewritten->text);
+        text->map = std::move(rewritten->map);
+    }
     return true;
 }
 

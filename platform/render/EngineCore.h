@@ -9,6 +9,11 @@
 // per turn, and writes its samples as far as the destination has room, adding a
 // mark for each event once the frame it belongs to has been written. The marks feed
 // EngineEvents, which delivers on the UI thread.
+//
+// A text may come with lexicons to apply: the synthesis worker rewrites it once, before
+// its first piece (worker processes of a long render find the rewritten text as it
+// left it), and every word position and sentence end it reports is mapped back to the
+// text as it was handed over.
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -16,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "lexicon/Rewrite.h"
 #include "platform/ComPtr.h"
 #include "platform/audio/AudioDest.h"
 #include "platform/render/EngineEvents.h"
@@ -35,8 +41,15 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
     // The engine object is going: nothing more is delivered or synthesised.
     void Shutdown();
 
+    // What a text's voice applies: a rewriter, or why the lexicons cannot be used (the
+    // text then ends with that failure).
+    struct TextLexicon {
+        std::shared_ptr<const lexicon::Rewriter> rewriter;
+        std::string failure;
+    };
+
     // UI thread.
-    HRESULT Queue(std::string text, ComPtr<ITTSBufNotifySink> sink);
+    HRESULT Queue(std::string text, ComPtr<ITTSBufNotifySink> sink, TextLexicon lexicon = {});
     HRESULT Pause();
     HRESULT Resume();
     HRESULT Reset();
@@ -62,6 +75,13 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
     struct Text {
         std::string bytes;
         ComPtr<ITTSBufNotifySink> sink;
+        TextLexicon lexicon;
+        // Once rewritten: the text as handed over, and where each byte of bytes came from.
+        std::string original;
+        std::optional<lexicon::OffsetMap> map;
+        uint32_t Original(size_t at) const {
+            return map ? map->ToOriginal(at) : static_cast<uint32_t>(at);
+        }
         VoiceSettings settings;
         uint32_t volume = 0xFFFFFFFFu;
         size_t cursor = 0;
@@ -86,6 +106,8 @@ class EngineCore : public SynthesisClient, public std::enable_shared_from_this<E
     };
 
     bool StepText();
+    // Applies the text's lexicons; false when the text ended instead.
+    bool Rewrite(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Text>& text);
     bool WritePending();
     void RenderNext();
     void FinishText();

@@ -4,8 +4,39 @@
 #include <cstring>
 #include <string>
 
+#include "lexicon/Store.h"
 #include "platform/render/EngineCore.h"
 #include "platform/voices/InlineTag.h"
+
+namespace {
+LexiconDialogHost& DialogHost() {
+    static LexiconDialogHost host;
+    return host;
+}
+
+std::string Field(const char* field, size_t size) {
+    return std::string(field, strnlen(field, size));
+}
+
+// The lexicons for this voice, or why they cannot be used.
+EngineCore::TextLexicon LexiconFor(const TTSMODEINFOA& mode) {
+    EngineCore::TextLexicon lexicon;
+    try {
+        const std::string product = Field(mode.szProductName, sizeof mode.szProductName);
+        lexicon.rewriter = lexicon::Store::Instance().ForVoice(
+            Field(mode.szModeName, sizeof mode.szModeName),
+            Field(mode.language.szDialect, sizeof mode.language.szDialect),
+            product.rfind("espeak-ng", 0) == 0);
+    } catch (const Exception& e) {
+        lexicon.failure = e.Message();
+    }
+    return lexicon;
+}
+}  // namespace
+
+void SetLexiconDialogHost(LexiconDialogHost host) {
+    DialogHost() = std::move(host);
+}
 
 TTSEngine::TTSEngine(const TTSMODEINFOA& mode, std::unique_ptr<VoiceBackend> voice,
                      ComPtr<IParlenAudioDest> dest)
@@ -72,7 +103,7 @@ HRESULT TTSEngine::TextData(DWORD charset, DWORD /*flags*/, const void* text, si
     }
     std::string data(bytes ? bytes : "", length);
     std::replace(data.begin(), data.end(), '\0', ' ');
-    return core_->Queue(std::move(data), std::move(sink));
+    return core_->Queue(std::move(data), std::move(sink), LexiconFor(mode_));
 }
 
 HRESULT TTSEngine::AudioPause() {
@@ -138,8 +169,9 @@ HRESULT TTSEngine::VolumeSet(DWORD volume) {
 HRESULT TTSEngine::AboutDlg(void*, const char*) {
     return S_OK;
 }
-HRESULT TTSEngine::LexiconDlg(void*, const char*) {
-    return E_NOTIMPL;
+HRESULT TTSEngine::LexiconDlg(void* window, const char* title) {
+    const LexiconDialogHost& host = DialogHost();
+    return host ? host(window, title, mode_) : E_NOTIMPL;
 }
 HRESULT TTSEngine::GeneralDlg(void*, const char*) {
     return E_NOTIMPL;

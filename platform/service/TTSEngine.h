@@ -14,9 +14,12 @@
 // text takes the parameters in force when it is handed over, so a change applies to
 // the text that follows it.
 //
-// Text is spoken as plain text: control characters other than TAB, CR and LF are
+// Text is spoken as plain text, after the lexicons in force for the voice (lexicon/Store.h)
+// have been applied; word positions point into the text as handed over. Phonemes reach
+// espeak-ng only from a lexicon entry: control characters other than TAB, CR and LF are
 // read as blanks, and tags or markup inside it are words like any other. Released
 // while it speaks, the engine stops at once and reports nothing more.
+#include <functional>
 #include <memory>
 
 #include "platform/ComObject.h"
@@ -24,6 +27,13 @@
 #include "platform/voices/VoiceBackend.h"
 
 class EngineCore;
+
+// The lexicon dialog belongs to the window, which the service cannot show: the window
+// registers a function that shows it for the engine's voice (its mode record) over a
+// parent window. Without one, LexiconDlg answers E_NOTIMPL.
+using LexiconDialogHost =
+    std::function<HRESULT(void* window, const char* title, const TTSMODEINFOA& voice)>;
+void SetLexiconDialogHost(LexiconDialogHost host);
 
 class TTSEngine : public TComObject<ITTSCentralA, ITTSAttributesA, ITTSDialogsA> {
   public:
@@ -55,7 +65,7 @@ class TTSEngine : public TComObject<ITTSCentralA, ITTSAttributesA, ITTSDialogsA>
     HRESULT VolumeGet(DWORD* volume) override;
     HRESULT VolumeSet(DWORD volume) override;
 
-    // ITTSDialogsA: this service has no dialogs of its own.
+    // ITTSDialogsA: only the lexicon dialog, through the window's host.
     HRESULT AboutDlg(void* window, const char* title) override;
     HRESULT LexiconDlg(void* window, const char* title) override;
     HRESULT GeneralDlg(void* window, const char* title) override;

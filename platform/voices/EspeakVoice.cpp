@@ -14,6 +14,7 @@
 #include <set>
 
 #include "platform/voices/EspeakVoiceCache.h"
+#include "support/PhonemeMarks.h"
 #include "platform/voices/Visemes.h"
 
 namespace {
@@ -124,6 +125,49 @@ void OnEvent(RenderContext& ctx, const espeak_EVENT& e) {
         events.push_back(SynthEvent{SynthEvent::Kind::Mouth, FrameOf(e, ctx.rate), 0, mouth,
                                     name.empty() ? '\0' : name.front()});
     }
+}
+
+// A piece that holds a lexicon's phonemes, for espeak-ng's phoneme input: its marks
+// become "[[" and "]]", and a "[[" of the user's own gets a zero-width space between
+// its brackets, so that it stays text and sounds as it does without phoneme input.
+// Only pieces that hold a lexicon's phonemes are read with phoneme input at all. The added characters map to the byte they stand beside.
+bool WithPhonemeInput(Utf8Piece& utf8) {
+    if (utf8.text.find(kPhonemesBegin) == std::string::npos) return false;
+    Utf8Piece out;
+    bool inside = false;
+    size_t cp = 0;
+    for (size_t i = 0; i < utf8.text.size(); ++cp) {
+        const uint32_t start = utf8.codePointStart[cp];
+        size_t length = 1;
+        while (i + length < utf8.text.size() &&
+               (static_cast<unsigned char>(utf8.text[i + length]) & 0xC0) == 0x80)
+            ++length;
+        const char c = utf8.text[i];
+        const auto add = [&](std::string_view text) {
+            for (const char ch : text) {
+                out.text += ch;
+                out.codePointStart.push_back(start);
+            }
+        };
+        const bool afterBracket = !inside && !out.text.empty() && out.text.back() == '[';
+        if (afterBracket && (c == '[' || c == kPhonemesBegin)) {
+            // espeak-ng reads "[" + zero-width space + "[[" as no phonemes at all: a
+            // replaced word after a bracket is set apart by a blank instead.
+            out.text += c == '[' ? "\u200B" : " ";
+            out.codePointStart.push_back(start);
+        }
+        if (c == kPhonemesBegin || c == kPhonemesEnd) {
+            inside = c == kPhonemesBegin;
+            add(inside ? "[[" : "]]");
+        } else {
+            out.text.append(utf8.text, i, length);
+            out.codePointStart.push_back(start);
+        }
+        i += length;
+    }
+    out.codePointStart.push_back(utf8.codePointStart.back());
+    utf8 = std::move(out);
+    return true;
 }
 
 int OnSynth(short* wav, int count, espeak_EVENT* events) {
@@ -290,10 +334,11 @@ bool EspeakVoice::Render(std::string_view text, TextPiece piece,
                          const std::function<bool()>& aborted, RenderedPiece& out) {
     if (Initialise() == 0) return false;
     if (!Apply(identifier_, settings)) return false;
-    const Utf8Piece utf8 = ToUtf8Piece(text.substr(piece.begin, piece.end - piece.begin));
+    Utf8Piece utf8 = ToUtf8Piece(text.substr(piece.begin, piece.end - piece.begin));
+    const unsigned flags = espeakCHARS_UTF8 | (WithPhonemeInput(utf8) ? espeakPHONEMES : 0);
     RenderContext ctx{&utf8, piece, &wordStarts, &aborted, &out, Rate(), RestingMouth()};
     const espeak_ERROR result = espeak_Synth(utf8.text.c_str(), utf8.text.size() + 1, 0,
-                                             POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &ctx);
+                                             POS_CHARACTER, 0, flags, nullptr, &ctx);
     if (ctx.outOfMemory) throw std::bad_alloc();
     if (result != EE_OK || aborted()) return false;
     // The pause espeak-ng makes between this piece and the next, had it read both as

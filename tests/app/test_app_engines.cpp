@@ -1,11 +1,18 @@
 // End to end on the real engines: start-up, the voices, and speaking with the word
 // highlight, pause, resume and stop, heard through the private sound server.
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <set>
 #include <vector>
 
 #include "EngineFixture.h"
+#include "ModalDriver.h"
+#include "app/LexiconDialog.h"
+#include "lexicon/Store.h"
 
 namespace {
 
@@ -94,6 +101,69 @@ TEST_F(Engines, SpeakingHighlightsTheWordsAndPausesAndResumes) {
         EXPECT_TRUE(text[s].isLetterOrNumber()) << s;
     }
     EXPECT_TRUE(ui.boxes.empty());
+}
+
+// An entry added in the Lexicon... dialog is said from the next Speak on, the highlight
+// still shows the word as written, and the entry is in the user's folder for the next start.
+TEST_F(Engines, LexiconEntryFromTheDialogIsSpokenHighlightedAsWrittenAndKept) {
+    QTemporaryDir config;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    lexicon::Store::Instance().SetUserLexicons({});
+    ModalDriver modal;
+    modal.Then("TLexiconDialog", [](QWidget* top) {
+        auto* dialog = static_cast<TLexiconDialog*>(top);
+        dialog->editEntry = [](lexicon::Scope& scope, lexicon::Entry& entry) {
+            scope = lexicon::Scope::Language;
+            entry = {"Tomato", false, false, "red fruit", "", ""};
+            return true;
+        };
+        dialog->btAdd->click();
+        EXPECT_EQ(dialog->tbEntries->rowCount(), 1);
+        dialog->btClose->click();
+    });
+    form->btVoiceLexicon->click();
+    EXPECT_TRUE(modal.Done());
+
+    const QString text = "I like a Tomato today.";
+    form->mmEditText->setPlainText(text);
+    std::set<int> starts;
+    QObject::connect(form->mmEditText, &QPlainTextEdit::selectionChanged, form.get(), [&] {
+        const QTextCursor c = form->mmEditText->textCursor();
+        if (c.hasSelection()) starts.insert(c.selectionStart());
+    });
+    Capture capture;
+    form->btConverterSpeak->click();
+    ASSERT_TRUE(WaitFor([&] { return form->btConverterSpeak->isHidden(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return Idle(); }, 30000));
+    // The highlight stays on the words as written: "red fruit" is said for "Tomato".
+    EXPECT_EQ(starts, (std::set<int>{0, 2, 7, 9, 16}));
+    EXPECT_GT(capture.Peak(), 1000);
+    EXPECT_TRUE(ui.boxes.empty());
+
+    const auto kept = lexicon::LoadLexiconFolder(lexicon::UserLexiconFolder());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].scope, lexicon::Scope::Language);
+    EXPECT_EQ(kept[0].entries.at(0).respelling, "red fruit");
+    // A new process finds the entry and says it: parlen-say with and without the user's.
+    QFile file(config.filePath("text.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0);
+    file.close();
+    const auto say = [&](QStringList extra) {
+        QProcess process;
+        extra << "--voice" << form->cbVoiceEngines->currentText() << "--wav"
+              << config.filePath("out.wav") << file.fileName();
+        process.start(QString::fromStdString(ProgramPath()).replace("parlenmaker", "parlen-say"),
+                      extra);
+        return process.waitForFinished(60000) && process.exitCode() == 0
+                   ? ReadWav(config.filePath("out.wav")).data
+                   : QByteArray();
+    };
+    const QByteArray with = say({}), without = say({"--no-user-lexicon"});
+    EXPECT_FALSE(with.isEmpty() || without.isEmpty());
+    EXPECT_NE(with, without);
+    lexicon::Store::Instance().SetUserLexicons({});
+    qputenv("XDG_CONFIG_HOME", saved);
 }
 
 TEST_F(Engines, HighlightStepsThroughWrappedAndAccentedWordsInOrder) {

@@ -70,6 +70,7 @@ const Row kLayout[] = {
     {"btVoiceTest", "gbEditVoice", 8, 192, 75, 25, "Test", 4, true, true},
     {"btVoiceLoad", "gbEditVoice", 88, 192, 75, 25, "Load...", 5, true, true},
     {"btVoiceSave", "gbEditVoice", 168, 192, 75, 25, "Save...", 6, true, true},
+    {"btVoiceLexicon", "gbEditVoice", 168, 164, 75, 25, "Lexicon...", 7, true, true},
     {"gbEditConverter", "tsMainEdit", 408, 248, 249, 145, "Converter", 2, true, true},
     {"pbConverter", "gbEditConverter", 8, 16, 233, 17, "", 0, false, true},
     {"lbConverterPos", "gbEditConverter", 8, 40, 0, 0, "0 / 0", -1, false, true},

@@ -10,11 +10,15 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <map>
 #include <set>
 
 #include "ModalDriver.h"
 #include "WindowFixture.h"
+#include "app/LexiconDialog.h"
+#include "lexicon/Store.h"
 #include "support/qt/urllabel.h"
 
 namespace {
@@ -29,7 +33,8 @@ const std::vector<const char*> kEditControls = {
     "tbVoiceVolume",    "lbPitchMin",       "lbPitchPos",      "lbPitchMax",
     "lbSpeedMin",       "lbSpeedPos",       "lbSpeedMax",      "lbVolumeMin",
     "lbVolumePos",      "lbVolumeMax",      "btVoiceTest",     "btVoiceLoad",
-    "btVoiceSave",      "gbEditConverter",  "pbConverter",     "lbConverterPos",
+    "btVoiceSave",      "btVoiceLexicon",   "gbEditConverter", "pbConverter",
+    "lbConverterPos",
     "btConverterSpeak", "btConverterPause", "btConverterStop", "btConverterSave",
     "btConverterCancel"};
 
@@ -167,7 +172,7 @@ TEST_F(Access, ButtonsThatShareACaptionAreToldApart) {
             << name.toStdString() << " names both " << names[name].toStdString() << " and "
             << b->objectName().toStdString();
     }
-    EXPECT_EQ(11u, names.size());
+    EXPECT_EQ(12u, names.size());
     // The paired buttons say what they do and which one takes their place.
     EXPECT_TRUE(Description(form->btConverterSpeak).contains("Pause"));
     EXPECT_TRUE(Description(form->btConverterPause).contains("Speak"));
@@ -216,12 +221,44 @@ TEST_F(Access, TabWalksTheEditPageInLayoutOrder) {
     const std::vector<QString> want = {
         "mmEditText",      "btTextClear",       "btTextLoad",         "btTextSave",
         "cbVoiceEngines",  "tbVoicePitch",      "tbVoiceSpeed",       "tbVoiceVolume",
-        "btVoiceTest",     "btVoiceLoad",       "btVoiceSave",        "btConverterSpeak",
-        "btConverterSave", "btConverterCancel", "qt_tabwidget_tabbar"};
+        "btVoiceTest",     "btVoiceLoad",       "btVoiceSave",        "btVoiceLexicon",
+        "btConverterSpeak", "btConverterSave",  "btConverterCancel",  "qt_tabwidget_tabbar"};
     EXPECT_EQ(want, got);
     // Shift+Tab walks back.
     Press(Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(form->pcMain->tabBar(), Focus());
+}
+
+// The lexicon dialog: Tab reaches every control, each with a name and description, and
+// its buttons work from the keyboard.
+TEST_F(Access, LexiconDialogWorksFromTheKeyboardWithNamedControls) {
+    QTemporaryDir config;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    lexicon::Store::Instance().SetUserLexicons({});
+    TLexiconDialog dialog(form.get(), "Fake Alpha", "en-us", nullptr);
+    int edits = 0;
+    dialog.editEntry = [&](lexicon::Scope&, lexicon::Entry& entry) {
+        ++edits;
+        entry = {"Tomato", false, false, "tomahto", "", ""};
+        return true;
+    };
+    dialog.show();
+    dialog.activateWindow();
+    dialog.cbScope->setFocus(Qt::TabFocusReason);
+    std::set<QWidget*> reached;
+    for (int i = 0; i < 20 && reached.insert(Focus()).second; ++i) Press(Qt::Key_Tab);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             dialog.cbScope, dialog.tbEntries, dialog.btAdd, dialog.btEdit, dialog.btDelete,
+             dialog.btTest, dialog.btImport, dialog.btExport, dialog.btClose}) {
+        EXPECT_TRUE(reached.count(w)) << Name(w).toStdString();
+        EXPECT_FALSE(Name(w).isEmpty() || Description(w).isEmpty()) << w->metaObject()->className();
+    }
+    Operate(dialog.btAdd);
+    EXPECT_EQ(1, edits);
+    EXPECT_EQ(1, dialog.tbEntries->rowCount());
+    lexicon::Store::Instance().SetUserLexicons({});
+    qputenv("XDG_CONFIG_HOME", saved);
 }
 
 TEST_F(Access, KeyboardAloneSpeaksPausesResumesAndStops) {

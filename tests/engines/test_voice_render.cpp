@@ -10,6 +10,7 @@
 
 #include "EngineTestKit.h"
 #include "engines/RhvoiceRows.h"
+#include "lexicon/Store.h"
 #include "platform/service/SpeechService.h"
 #include "platform/voices/TextScan.h"
 #include "speech/mSpeech.h"
@@ -236,6 +237,47 @@ TEST(TextIsData, EmbeddedCommandsAreSpokenAsTextAndDoNotPersist) {
     const auto fresh = FreshRender(kEspeak, "hello there");
     EXPECT_NEAR(double(next.size()) / double(fresh.size()), 1.0, 0.03);
     EXPECT_NEAR(Rms(next) / Rms(fresh), 1.0, 0.1);
+}
+
+// A lexicon's respelling reaches every family, its phonemes reach espeak-ng, and the
+// same phonemes typed in the text stay text; word positions point at the user's words.
+TEST(TextIsData, LexiconEntriesReachEveryVoiceAndPhonemesOnlyFromTheLexicon) {
+    QTemporaryDir none, with;
+    lexicon::Lexicon global;
+    global.entries = {{"Tomato", false, false, "tomahto", "", ""},
+                      {"zork", false, false, "", "h@l'oU", ""}};
+    lexicon::SaveLexiconFolder(with.filePath("parlenmaker/lexicons").toStdString(), {global});
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    const auto render = [](const QTemporaryDir& config, const char* mode, const std::string& text) {
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        return FreshRender(mode, text);
+    };
+    const std::string text = "I like a Tomato, said he.";
+    for (const char* mode : {kEspeak, kSlt, kFestivalSlt}) {
+        const auto plain = render(none, mode, text);
+        const auto respelled = render(with, mode, text);
+        ASSERT_FALSE(plain.empty() || respelled.empty()) << mode;
+        EXPECT_NE(plain, respelled) << mode;
+        EXPECT_EQ(respelled, render(none, mode, "I like a tomahto, said he.")) << mode;
+    }
+    EXPECT_EQ(render(with, kEspeak, "zork"), render(none, kEspeak, "hello"));
+    EXPECT_NE(render(none, kEspeak, "[[h@l'oU]]"), render(none, kEspeak, "hello"));
+    for (const char* typed : {"zork [[h@l'oU]] [[zork]]", "[[[zork"}) {
+        std::string asText = typed;
+        for (size_t at; (at = asText.find("zork")) != std::string::npos;) asText.replace(at, 4, "hello");
+        EXPECT_EQ(render(with, kEspeak, typed), render(none, kEspeak, asText)) << typed;
+    }
+    qputenv("XDG_CONFIG_HOME", saved);
+
+    lexicon::Store::Instance().SetDocumentLexicons({global});
+    for (const char* mode : {kEspeak, kSlt, kFestivalSlt}) {
+        std::vector<uint32_t> words;
+        RenderText(mode, text, {}, &words);
+        ExpectWordStarts(text, words);
+        EXPECT_TRUE(std::count(words.begin(), words.end(), text.find("Tomato"))) << mode;
+        EXPECT_TRUE(std::count(words.begin(), words.end(), text.find("said"))) << mode;
+    }
+    lexicon::Store::Instance().SetDocumentLexicons({});
 }
 
 // RHVoice reads SSML when asked to: it is handed plain text, so markup is said, not obeyed

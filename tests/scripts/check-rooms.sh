@@ -11,6 +11,8 @@
 # Qt library, and a Qt header anywhere else fails too.
 # speech/speech.h, the platform's interfaces, is below them all; the speech component
 # (speech/), the window (app/) and parlen-say (tools/) are above the service.
+# lexicon/ (pronunciation lexicons) serves render, service, the window and parlen-say, on
+# support/ and the markup walker of documents/.
 # documents/ stands beside the service, on support/ and its PDF bridge's table of plain
 # functions; the bridge (documents/pdf, mapped at run time) meets Qt and poppler and
 # nothing of the program.
@@ -31,17 +33,19 @@ RULES=(
     "platform/voices/* voices    platform support interface festival"
     "platform/audio/*  audio     platform support interface"
     "platform/device/* device    audio platform support interface"
-    "platform/render/* render    voices audio platform support interface"
-    "platform/service/* service  render voices device audio platform support interface"
+    "platform/render/* render    lexicon voices audio platform support interface"
+    "platform/service/* service  lexicon render voices device audio platform support interface"
     "platform/*/*      unknown"
     "platform/*        platform  support interface"
     "documents/pdf/*   pdfbridge"
     "documents/*/*     unknown"
     "documents/*       documents support pdfbridge"
+    "lexicon/*/*       unknown"
+    "lexicon/*         lexicon   documents support"
     "speech/*/*        unknown"
     "speech/*          speech    platform support interface"
-    "app/*             app       speech service documents platform supportqt support interface"
-    "tools/*           tools     speech service documents platform support interface"
+    "app/*             app       speech service lexicon documents platform supportqt support interface"
+    "tools/*           tools     speech service lexicon documents platform support interface"
 )
 # Only these files may include Qt's headers: parlen-say and the speech service load no
 # Qt library.
@@ -103,7 +107,7 @@ while IFS= read -r file; do
         *) fail "$file includes $target: $room may use only ${MAY[$room]:-itself}, not $to" ;;
         esac
     done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' "$file")
-done < <(find app tools speech support platform documents -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
+done < <(find app tools speech support platform documents lexicon -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 
 [ "$checked" -gt 0 ] || { echo "check-rooms: no sources under $ROOT" >&2; exit 2; }
 if [ "$failures" -gt 0 ]; then
