@@ -17,6 +17,7 @@
 #include "app/FileDialog.h"
 #include "app/TextLayoutRunner.h"
 #include "app/fmMain.h"
+#include "lexicon/Store.h"
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 #include "support/qt/MemoStrings.h"
@@ -74,6 +75,7 @@ enum { kSpeakWork, kConversionWork };
 
 void TFormMain::btTextClearClick() {
     documentLoader_->Cancel();
+    lexicon::Store::Instance().SetDocumentLexicons({});
     mmEditText->clear();
 }
 

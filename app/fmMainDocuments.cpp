@@ -15,6 +15,7 @@
 #include "app/TextBox.h"
 #include "app/fmMain.h"
 #include "documents/Import.h"
+#include "lexicon/Store.h"
 #include "support/Errors.h"
 #include "support/StringList.h"
 #include "support/qt/MemoStrings.h"
@@ -36,10 +37,18 @@ void TFormMain::BuildChapterList() {
 void TFormMain::ConnectDocumentHandlers() {
     connect(static_cast<TTextBox*>(mmEditText), &TTextBox::DocumentDropped, this,
             [this](const QString& name) { ErrorGuard::Run([&] { LoadTextOrDocument(name); }); });
-    connect(documentLoader_, &TDocumentLoader::Loaded, this,
-            [this](const QString&, std::shared_ptr<const documents::Document> document) {
-                ErrorGuard::Run([&] { gbEditChapters->Show(*document); });
+    connect(
+        documentLoader_, &TDocumentLoader::Loaded, this,
+        [this](const QString& name, std::shared_ptr<const documents::Document> document) {
+            ErrorGuard::Run([&] {
+                gbEditChapters->Show(*document);
+                std::vector<std::string> problems;
+                lexicon::Store::Instance().UseDocumentLexicons(document->metadata.lexicons,
+                                                               EncodeText(name), problems);
+                if (!problems.empty())
+                    sbMain->showMessage("A lexicon is left out: " + DecodeText(problems.front()));
             });
+        });
     connect(documentLoader_, &TDocumentLoader::Failed, this,
             [](const QString& message) { ErrorGuard::ShowError(EncodeText(message)); });
     connect(gbEditChapters, &TChapterList::EmptyChanged, this,
@@ -60,6 +69,7 @@ void TFormMain::LoadTextOrDocument(const QString& fileName) {
     TMemoStrings lines(mmEditText);
     lines.LoadTextFile(name);
     gbEditChapters->Clear();
+    lexicon::Store::Instance().SetDocumentLexicons({});
 }
 
 void TFormMain::ShowChapterList(bool show) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace documents {
@@ -26,6 +27,9 @@ struct Metadata {
     std::string language;        // as the document gives it, e.g. "en-US"; may be empty
     std::string coverMediaType;  // e.g. "image/jpeg"; empty when there is no cover
     std::string cover;           // the cover image's bytes
+    // The document's own pronunciation lexicons (PLS files an EPUB carries): the name of
+    // each in the container, and its bytes.
+    std::vector<std::pair<std::string, std::string>> lexicons;
 };
 
 struct Document {

@@ -166,6 +166,7 @@ EpubPackage ReadEpubPackage(const ZipArchive& zip, const Source& source) {
         if (HasToken(entry.properties, "nav")) navPath = entry.path;
         if (HasToken(entry.properties, "cover-image")) package.coverPath = entry.path;
         if (entry.mediaType == "application/x-dtbncx+xml" && ncxPath.empty()) ncxPath = entry.path;
+        if (entry.mediaType == "application/pls+xml") package.lexiconPaths.push_back(entry.path);
         manifest.emplace(item.Attribute("id"), std::move(entry));
     });
     RefuseProtected(zip, source, manifest);

@@ -27,9 +27,10 @@ struct EpubLandmark {
 };
 
 struct EpubPackage {
-    Metadata metadata;               // without the cover's bytes
-    std::string coverPath;           // the cover image's entry, or ""
-    std::vector<std::string> spine;  // content files in reading order, each once
+    Metadata metadata;                      // without the cover's bytes
+    std::string coverPath;                  // the cover image's entry, or ""
+    std::vector<std::string> lexiconPaths;  // pronunciation lexicons (application/pls+xml)
+    std::vector<std::string> spine;         // content files in reading order, each once
     std::vector<EpubTocEntry> toc;
     std::vector<EpubLandmark> landmarks;
 };

@@ -153,6 +153,9 @@ Document ImportEpub(const Source& source) {
     } else {
         metadata.coverMediaType.clear();
     }
+    for (const std::string& path : package.lexiconPaths)
+        if (auto lexicon = zip.ReadIfPresent(path, kLargestPart))
+            metadata.lexicons.emplace_back(path, std::move(*lexicon));
     return builder.Finish(std::move(metadata));
 }
 

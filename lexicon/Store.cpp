@@ -158,6 +158,20 @@ std::vector<Lexicon> Store::UserLexicons() {
     return user_;
 }
 
+void Store::UseDocumentLexicons(const std::vector<std::pair<std::string, std::string>>& files,
+                                const std::string& documentName,
+                                std::vector<std::string>& problems) {
+    std::vector<Lexicon> lexicons;
+    for (const auto& [name, bytes] : files) {
+        try {
+            lexicons.push_back(ReadPls(bytes, documentName + ": " + name));
+        } catch (const LexiconError& e) {
+            problems.push_back(e.what());
+        }
+    }
+    SetDocumentLexicons(std::move(lexicons));
+}
+
 void Store::SetDocumentLexicons(std::vector<Lexicon> lexicons) {
     std::lock_guard lock(mutex_);
     document_ = std::move(lexicons);

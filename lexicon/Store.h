@@ -42,6 +42,10 @@ class Store {
     // A document's own lexicons, for the texts handed over until they are cleared; they
     // win over the user's of the same scope.
     void SetDocumentLexicons(std::vector<Lexicon> lexicons);
+    // Those a document carries (an EPUB's PLS files), from now on; one that cannot be read
+    // is left out and told in problems, naming the document and the lexicon.
+    void UseDocumentLexicons(const std::vector<std::pair<std::string, std::string>>& files,
+                             const std::string& documentName, std::vector<std::string>& problems);
 
     // What applies to this voice, or nullptr when nothing does. Throws LexiconError
     // for a user's file or an entry that cannot be used, naming it.

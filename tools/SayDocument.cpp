@@ -4,6 +4,7 @@
 #include <new>
 
 #include "documents/Import.h"
+#include "lexicon/Store.h"
 #include "tools/SayInput.h"
 
 namespace {
@@ -108,6 +109,11 @@ std::string ReadSayInput(const std::string& input, const std::vector<std::string
         printed = ChapterLines(document);
         return {};
     }
+    // The document's own lexicons say its names as its maker wants them.
+    std::vector<std::string> problems;
+    lexicon::Store::Instance().UseDocumentLexicons(document.metadata.lexicons, input, problems);
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "parlen-say: warning: a lexicon is left out: %s\n", problem.c_str());
     std::string text =
         request.only.empty()
             ? std::move(document.text)

@@ -183,8 +183,8 @@ for run in $(seq "$CLOSES"); do
     open_dialog "Load Text from File..."
     choose_file "Load Text from File..." "$scratch/long.txt"
     mark load
-    # From Load... to the converter's Save... (the tenth control on).
-    keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab
+    # From Load... to the converter's Save... (the eleventh control on, past Lexicon...).
+    keys Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab
     open_dialog "Save Audio to File..."
     choose_file "Save Audio to File..." "$wav"
     mark save

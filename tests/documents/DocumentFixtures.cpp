@@ -165,6 +165,7 @@ DocumentFixture Epub3Book() {
   <item id="nav" href="nav.xhtml" properties="nav" media-type="application/xhtml+xml"/>
   <item id="img" href="images/cover.jpg" properties="cover-image" media-type="image/jpeg"/>
   <item id="font" href="fonts/serif.otf" media-type="font/otf"/>
+  <item id="names" href="names.pls" media-type="application/pls+xml"/>
   <item id="cover" href="cover.xhtml" media-type="application/xhtml+xml"/>
   <item id="c1" href="text/ch1.xhtml" media-type="application/xhtml+xml"/>
   <item id="c1b" href="text/ch1.xhtml#part2" media-type="application/xhtml+xml"/>
@@ -186,7 +187,8 @@ DocumentFixture Epub3Book() {
                                      {"META-INF/encryption.xml", encryption},
                                      {"OEBPS/nav.xhtml", nav},
                                      {"OEBPS/fonts/serif.otf", "obfuscated font"},
-                                     {"OEBPS/images/cover.jpg", "\xFF\xD8\xFF\xE0 fixture"}};
+                                     {"OEBPS/images/cover.jpg", "\xFF\xD8\xFF\xE0 fixture"},
+                                     {"OEBPS/names.pls", kHarbourLexicon}};
     for (auto& file : files) entries.push_back({"OEBPS/" + file.name, file.bytes});
     book.fixture.bytes = MakeZip(entries);
     return book.fixture;

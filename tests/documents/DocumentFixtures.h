@@ -32,7 +32,11 @@ struct DocumentFixture {
 };
 
 DocumentFixture Epub2Book();  // NCX with ids shared, guide, mimetype first, malformed HTML
-DocumentFixture Epub3Book();  // nav and landmarks, mimetype not first, fragments in the spine
+DocumentFixture Epub3Book();  // also carries kHarbourLexicon as OEBPS/names.pls
+inline constexpr const char* kHarbourLexicon =
+    R"(<lexicon version="1.0" xmlns="http://www.w3.org/2005/01/pronunciation-lexicon" )"
+    R"(alphabet="ipa" xml:lang="en"><lexeme><grapheme>Harbour</grapheme>)"
+    R"(<alias>harbor</alias></lexeme></lexicon>)";  // nav and landmarks, mimetype not first, fragments in the spine
 DocumentFixture DocxDocument();
 DocumentFixture OdtDocument();
 DocumentFixture HtmlPage();

@@ -78,6 +78,11 @@ TEST_P(Books, ImportAsTheListenerHearsThem) {
     EXPECT_EQ(metadata.language, GetParam().language);
     EXPECT_EQ(metadata.coverMediaType, GetParam().coverType);
     EXPECT_EQ(metadata.cover.empty(), metadata.coverMediaType.empty());
+    // Its own pronunciation lexicon comes with it.
+    if (std::string(GetParam().label) == "epub3") {
+        EXPECT_EQ(metadata.lexicons, (std::vector<std::pair<std::string, std::string>>{
+                                         {"OEBPS/names.pls", fixtures::kHarbourLexicon}}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, Books, testing::ValuesIn(kBooks),

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "lexicon/Rewrite.h"
+#include "lexicon/Store.h"
 #include "support/PhonemeMarks.h"
 
 namespace lexicon {
@@ -155,6 +156,25 @@ TEST(RewriteTest, ScopesApplyToTheirVoices) {
     EXPECT_FALSE(AppliesTo(english, "any", "eo"));
     EXPECT_TRUE(AppliesTo(voice, "slt (US English female) - flite", "en-us"));
     EXPECT_FALSE(AppliesTo(voice, "kal (US English male) - flite", "en-us"));
+}
+
+// A document's own lexicons apply to its text; one that cannot be read is told, naming the
+// document and the lexicon, and the others still apply.
+TEST(RewriteTest, ADocumentsLexiconsApplyAndABrokenOneIsTold) {
+    Store::Instance().UseUserLexicons(false);
+    std::vector<std::string> problems;
+    Store::Instance().UseDocumentLexicons(
+        {{"broken.pls", "<lexicon"},
+         {"names.pls", R"(<lexicon version="1.0" xmlns="http://www.w3.org/2005/01/)"
+                       R"(pronunciation-lexicon" alphabet="ipa" xml:lang="en"><lexeme>)"
+                       R"(<grapheme>Harbour</grapheme><alias>harbor</alias></lexeme></lexicon>)"}},
+        "book.epub", problems);
+    ASSERT_EQ(1u, problems.size());
+    EXPECT_EQ(0u, problems[0].find("book.epub: broken.pls")) << problems[0];
+    const auto rewriter = Store::Instance().ForVoice("any", "en-us", false);
+    ASSERT_NE(nullptr, rewriter);
+    EXPECT_EQ("a harbor", rewriter->Apply("a Harbour").text);
+    Store::Instance().SetDocumentLexicons({});
 }
 
 }  // namespace
