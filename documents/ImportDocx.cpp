@@ -178,16 +178,6 @@ class DocxText : public MarkupHandler {
     bool hiddenRun_ = false;
 };
 
-MarkupNode ReadPart(const ZipArchive& zip, const Source& source, const std::string& entry) {
-    const auto bytes = zip.ReadIfPresent(entry, kLargestPart);
-    if (!bytes) return {};
-    try {
-        return ReadMarkupTree(*bytes, MarkupMode::Xml);
-    } catch (const MarkupError& error) {
-        source.Refuse("its part " + entry + " cannot be read: " + error.what());
-    }
-}
-
 // The target of the first relationship of this type ("officeDocument", "styles").
 std::string RelationshipTarget(const MarkupNode& rels, std::string_view from,
                                std::string_view type) {
@@ -206,17 +196,18 @@ std::string RelationshipTarget(const MarkupNode& rels, std::string_view from,
 Document ImportDocx(const Source& source) {
     const ZipArchive zip(source);
     std::string documentPath =
-        RelationshipTarget(ReadPart(zip, source, "_rels/.rels"), "", "officeDocument");
+        RelationshipTarget(ReadOptionalPart(zip, source, "_rels/.rels"), "", "officeDocument");
     if (documentPath.empty() || !zip.Has(documentPath)) documentPath = "word/document.xml";
     const size_t slash = documentPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : documentPath.substr(0, slash + 1);
-    const MarkupNode rels =
-        ReadPart(zip, source, folder + "_rels/" + documentPath.substr(folder.size()) + ".rels");
+    const MarkupNode rels = ReadOptionalPart(
+        zip, source, folder + "_rels/" + documentPath.substr(folder.size()) + ".rels");
     std::string stylesPath = RelationshipTarget(rels, documentPath, "styles");
     std::string numberingPath = RelationshipTarget(rels, documentPath, "numbering");
     if (stylesPath.empty()) stylesPath = folder + "styles.xml";
     if (numberingPath.empty()) numberingPath = folder + "numbering.xml";
-    DocxStyles styles(ReadPart(zip, source, stylesPath), ReadPart(zip, source, numberingPath));
+    DocxStyles styles(ReadOptionalPart(zip, source, stylesPath),
+                      ReadOptionalPart(zip, source, numberingPath));
     source.Progress(0.1);
 
     const std::string bytes = zip.Read(documentPath, "its main part", kLargestContent);
@@ -230,7 +221,7 @@ Document ImportDocx(const Source& source) {
     source.Progress(0.9);
 
     Metadata metadata;
-    const MarkupNode core = ReadPart(zip, source, "docProps/core.xml");
+    const MarkupNode core = ReadOptionalPart(zip, source, "docProps/core.xml");
     core.ForEach("title", [&](const MarkupNode& n) { metadata.title = n.AllText(); });
     core.ForEach("creator", [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });
     core.ForEach("language", [&](const MarkupNode& n) { metadata.language = n.AllText(); });

@@ -166,16 +166,6 @@ class OdtText : public MarkupHandler {
     bool inNumber_ = false;
 };
 
-MarkupNode ReadPart(const ZipArchive& zip, const Source& source, const std::string& entry) {
-    const auto bytes = zip.ReadIfPresent(entry, kLargestPart);
-    if (!bytes) return {};
-    try {
-        return ReadMarkupTree(*bytes, MarkupMode::Xml);
-    } catch (const MarkupError& error) {
-        source.Refuse("its part " + entry + " cannot be read: " + error.what());
-    }
-}
-
 Outline ReadOutline(const MarkupNode& styles) {
     Outline outline;
     styles.ForEach("outline-style", [&](const MarkupNode& node) {
@@ -197,7 +187,7 @@ Outline ReadOutline(const MarkupNode& styles) {
 
 Document ImportOdt(const Source& source) {
     const ZipArchive zip(source);
-    const Outline outline = ReadOutline(ReadPart(zip, source, "styles.xml"));
+    const Outline outline = ReadOutline(ReadOptionalPart(zip, source, "styles.xml"));
     source.Progress(0.1);
     const std::string content = zip.Read("content.xml", "its content part", kLargestContent);
     TextBuilder builder;
@@ -210,7 +200,7 @@ Document ImportOdt(const Source& source) {
     source.Progress(0.9);
 
     Metadata metadata;
-    const MarkupNode meta = ReadPart(zip, source, "meta.xml");
+    const MarkupNode meta = ReadOptionalPart(zip, source, "meta.xml");
     meta.ForEach("title", [&](const MarkupNode& n) { metadata.title = n.AllText(); });
     meta.ForEach("initial-creator",
                  [&](const MarkupNode& n) { metadata.authors.push_back(n.AllText()); });

@@ -1,5 +1,8 @@
 #include "documents/MarkupTree.h"
 
+#include "documents/Importers.h"
+#include "documents/Zip.h"
+
 namespace documents {
 namespace {
 
@@ -73,6 +76,16 @@ MarkupNode ReadMarkupTree(std::string_view bytes, MarkupMode mode) {
     TreeBuilder builder(root);
     WalkMarkup(bytes, mode, builder);
     return root;
+}
+
+MarkupNode ReadOptionalPart(const ZipArchive& zip, const Source& source, const std::string& entry) {
+    const auto bytes = zip.ReadIfPresent(entry, kLargestPart);
+    if (!bytes) return {};
+    try {
+        return ReadMarkupTree(*bytes, MarkupMode::Xml);
+    } catch (const MarkupError& error) {
+        source.Refuse("its part " + entry + " cannot be read: " + error.what());
+    }
 }
 
 }  // namespace documents

@@ -38,6 +38,12 @@ struct MarkupNode {
 
 inline constexpr size_t kMostMarkupNodes = 500000;
 
+class ZipArchive;
+struct Source;
+// A part of a container (a style sheet, metadata) read as a tree; an absent part is an
+// empty tree, and one that is not well-formed refuses the document, naming the part.
+MarkupNode ReadOptionalPart(const ZipArchive& zip, const Source& source, const std::string& entry);
+
 // The document as a tree whose children are its top elements; throws MarkupError, also
 // past kMostMarkupNodes nodes.
 MarkupNode ReadMarkupTree(std::string_view bytes, MarkupMode mode);

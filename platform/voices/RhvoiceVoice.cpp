@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "platform/voices/Resample.h"
 #include "platform/voices/SynthesisWorker.h"
 
 namespace {
@@ -44,7 +45,6 @@ std::string RhvoiceVoice::Describe(const std::string& language, const std::strin
 #if PARLEN_HAVE_RHVOICE
 #include <RHVoice.h>
 #include <dlfcn.h>
-#include <soxr.h>
 
 namespace {
 // RHVoice's functions, from its library mapped at run time: the programs do not link it,
@@ -165,22 +165,6 @@ bool Speak(const std::string& voice, const std::string& text, const VoiceSetting
     const bool spoken = e.api.speak(message) != 0;
     e.api.deleteMessage(message);
     return spoken || m.stopped;
-}
-
-// The samples at `to` per second, read as recorded at `from`.
-bool Resample(std::vector<int16_t>& samples, double from, double to) {
-    if (samples.empty() || from == to) return true;
-    std::vector<int16_t> out(static_cast<size_t>(std::ceil(samples.size() * to / from)) + 16);
-    soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-    io.flags |= SOXR_NO_DITHER;  // the same text renders the same, sample for sample
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-    size_t done = 0;
-    if (soxr_oneshot(from, to, 1, samples.data(), samples.size(), nullptr, out.data(), out.size(),
-                     &done, &io, &quality, nullptr))
-        return false;
-    out.resize(done);
-    samples = std::move(out);
-    return true;
 }
 
 // Samples quieter than this count as silence where a piece's pauses are measured.
