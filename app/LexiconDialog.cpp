@@ -155,9 +155,15 @@ void TLexiconDialog::Fill() {
     if (!rows_.empty() && tbEntries->currentRow() < 0) tbEntries->selectRow(0);
 }
 
-void TLexiconDialog::Save() {
-    lexicon::SaveLexiconFolder(lexicon::UserLexiconFolder(), lexicons_);
+void TLexiconDialog::SaveOrRestore(const std::vector<Lexicon>& before) {
+    try {
+        lexicon::SaveLexiconFolder(lexicon::UserLexiconFolder(), lexicons_);
+    } catch (...) {
+        lexicons_ = before;  // nothing changes that was not saved
+        throw;
+    }
     lexicon::Store::Instance().SetUserLexicons(lexicons_);
+    Fill();
 }
 
 int TLexiconDialog::CurrentRow() const {
@@ -175,13 +181,7 @@ void TLexiconDialog::PutEntry(Scope scope, const Entry& entry, int replacing) {
                                              std::ptrdiff_t(row.entry));
     }
     LexiconOf(scope).entries.push_back(entry);
-    try {
-        Save();
-    } catch (...) {
-        lexicons_ = before;  // nothing changes that was not saved
-        throw;
-    }
-    Fill();
+    SaveOrRestore(before);
     tbEntries->selectRow(tbEntries->rowCount() - 1);
 }
 
@@ -250,13 +250,7 @@ void TLexiconDialog::Delete() {
     auto& entries = lexicons_[at.lexicon].entries;
     entries.erase(entries.begin() + std::ptrdiff_t(at.entry));
     std::erase_if(lexicons_, [](const Lexicon& l) { return l.entries.empty(); });
-    try {
-        Save();
-    } catch (...) {
-        lexicons_ = before;
-        throw;
-    }
-    Fill();
+    SaveOrRestore(before);
     tbEntries->selectRow(std::min(row, tbEntries->rowCount() - 1));
 }
 
@@ -295,13 +289,7 @@ void TLexiconDialog::ImportFile(const std::string& path) {
         into->entries.insert(into->entries.end(), read.entries.begin(), read.entries.end());
     else
         lexicons_.push_back(read);
-    try {
-        Save();
-    } catch (...) {
-        lexicons_ = before;
-        throw;
-    }
-    Fill();
+    SaveOrRestore(before);
 }
 
 void TLexiconDialog::ExportFile(const std::string& path, Scope scope) {

@@ -40,7 +40,9 @@ class TLexiconDialog : public QDialog {
     };
     lexicon::Lexicon& LexiconOf(lexicon::Scope scope);
     void Fill();
-    void Save();
+    // Writes the lexicons into the user's folder and shows them; when that fails they are
+    // as before and the error goes on.
+    void SaveOrRestore(const std::vector<lexicon::Lexicon>& before);
     int CurrentRow() const;
     bool EditEntry(lexicon::Scope& scope, lexicon::Entry& entry);
     void Add();

@@ -166,17 +166,7 @@ class Walker {
     }
 
     void Resolve(std::string_view text, std::string& out) {
-        for (size_t i = 0; i < text.size();) {
-            const size_t amp = text.find('&', i);
-            out.append(text.substr(i, amp == std::string_view::npos ? amp : amp - i));
-            if (amp == std::string_view::npos) break;
-            i = amp;
-            if (!ResolveReference(text, i, out)) {
-                if (!html_) Fail("an \"&\" starts no known reference");
-                out += '&';
-                ++i;
-            }
-        }
+        if (!AppendResolved(text, out, !html_)) Fail("an \"&\" starts no known reference");
     }
 
     std::string_view Name() {

@@ -56,7 +56,8 @@ char32_t NamedEntityCode(std::string_view name);
 // Resolves the reference at text[i] ('&'), appending its character to out and advancing i
 // past it; false (i unchanged) when it is no reference that can be resolved.
 bool ResolveReference(std::string_view text, size_t& i, std::string& out);
-// Appends text with references resolved as Html mode does (for Markdown).
-void AppendResolved(std::string_view text, std::string& out);
+// Appends text with references resolved; an "&" that starts none is kept as it is (Html
+// mode, Markdown), or, when strict (Xml mode), ends it with false.
+bool AppendResolved(std::string_view text, std::string& out, bool strict = false);
 
 }  // namespace documents

@@ -174,17 +174,19 @@ bool HasToken(std::string_view list, std::string_view token) {
     return false;
 }
 
-void AppendResolved(std::string_view text, std::string& out) {
+bool AppendResolved(std::string_view text, std::string& out, bool strict) {
     for (size_t i = 0; i < text.size();) {
         const size_t amp = text.find('&', i);
         out.append(text.substr(i, amp == std::string_view::npos ? amp : amp - i));
         if (amp == std::string_view::npos) break;
         i = amp;
         if (!ResolveReference(text, i, out)) {
+            if (strict) return false;
             out += '&';
             ++i;
         }
     }
+    return true;
 }
 
 }  // namespace documents

@@ -27,11 +27,6 @@ DWORD HintsOf(std::string_view piece) {
     }
     return TTSNSHINT_STATEMENT;
 }
-
-template <class T>
-T Clamp(uint64_t value, T low, T high) {
-    return static_cast<T>(std::clamp<uint64_t>(value, low, high));
-}
 }  // namespace
 
 EngineCore::EngineCore(std::unique_ptr<VoiceBackend> voice, ComPtr<IParlenAudioDest> dest,
@@ -149,40 +144,6 @@ HRESULT EngineCore::Reset() {
     return hr;
 }
 
-uint16_t EngineCore::Pitch() {
-    std::lock_guard lock(mutex_);
-    return settings_.pitch;
-}
-uint32_t EngineCore::Speed() {
-    std::lock_guard lock(mutex_);
-    return settings_.speed;
-}
-uint32_t EngineCore::RealTime() {
-    std::lock_guard lock(mutex_);
-    return static_cast<uint32_t>(
-        std::lround(settings_.speed * 100.0 / static_cast<double>(limits_.speedNormal)));
-}
-uint32_t EngineCore::Volume() {
-    std::lock_guard lock(mutex_);
-    return volume_;
-}
-void EngineCore::SetPitch(uint64_t pitch) {
-    std::lock_guard lock(mutex_);
-    settings_.pitch = Clamp(pitch, limits_.pitchMin, limits_.pitchMax);
-}
-void EngineCore::SetSpeed(uint64_t speed) {
-    std::lock_guard lock(mutex_);
-    settings_.speed = Clamp(speed, limits_.speedMin, limits_.speedMax);
-}
-void EngineCore::SetRealTime(uint64_t percent) {
-    const double speed = static_cast<double>(percent) * limits_.speedNormal / 100.0;
-    SetSpeed(static_cast<uint64_t>(std::min(speed + 0.5, 1e12)));
-}
-void EngineCore::SetVolume(uint32_t volume) {
-    std::lock_guard lock(mutex_);
-    volume_ = volume;
-}
-
 bool EngineCore::Step() {
     try {
         return StepText();
@@ -286,8 +247,7 @@ bool EngineCore::StepText() {
             text->anyWord = true;
             text->inSentence = true;
             text->lastWord = offset;
-            Plan(frame,
-                 Event{Event::Kind::Word, text->sink, offset, text->mouth, 0, hints, frame});
+            Plan(frame, Event{Event::Kind::Word, text->sink, offset, text->mouth, 0, hints, frame});
         }
     }
     const bool last = piece.end >= text->bytes.size();
@@ -306,34 +266,6 @@ bool EngineCore::StepText() {
         Plan(std::min(end, lastFrame), std::move(sentence));
     }
     pending_ = Pending{std::move(out.samples), 0, last};
-    return true;
-}
-
-bool EngineCore::Rewrite(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Text>& text) {
-    const uint64_t gen = gen_;
-    TextLexicon lexicon = std::move(text->lexicon);
-    text->lexicon = {};
-    std::string failure = std::move(lexicon.failure);
-    std::optional<lexicon::Rewritten> rewritten;
-    if (failure.empty()) {
-        lock.unlock();
-        try {
-            rewritten = lexicon.rewriter->Apply(text->bytes);
-        } catch (const lexicon::LexiconError& e) {
-            failure = e.Message();
-        }
-        lock.lock();
-    }
-    if (gen_ != gen || !alive_ || current_ != text) return false;
-    if (!failure.empty()) {
-        EndWithoutAudio(E_FAIL, "The lexicon cannot be applied: " + failure);
-        return false;
-    }
-    if (rewritten->replacements > 0) {
-        text->original = std::move(text->bytes);
-        text->bytes = std::move(rewritten->text);
-        text->map = std::move(rewritten->map);
-    }
     return true;
 }
 
