@@ -96,13 +96,18 @@ freeze
 (cd "$scratch" && QT_QPA_PLATFORM=xcb exec "$BUILD/bin/parlenmaker" \
     >"$scratch/out" 2>"$scratch/err") &
 program_pid=$!
+# How soon the window shows is not what this checks (the pings below are): a sanitized
+# build beside the rest of the suite may take a minute to map it.
 window=
-for _ in $(seq 600); do
+deadline=$((SECONDS + 120))
+while [ "$SECONDS" -lt "$deadline" ]; do
     window="$(xdotool search --all --onlyvisible --pid "$program_pid" --name ' - Parlen Maker ' \
         2>/dev/null | head -n 1)" && [ -n "$window" ] && break
+    kill -0 "$program_pid" 2>/dev/null || break
     sleep 0.05
 done
-[ -n "$window" ] || fail "no window with the sound server frozen"
+[ -n "$window" ] || fail "no window with the sound server frozen (after $((SECONDS - deadline + 120)) s)
+$(tail -n 20 "$scratch/err")"
 
 # Places in the window (its layout is fixed): the text box, Speak (Pause and Resume lie
 # on it) and Stop, on the Edit page.
