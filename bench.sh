@@ -305,9 +305,7 @@ festival_speed() {
     printf 'festival_duration_ratio: %.4f x\n' "$(echo "$do / $dt" | bc -l)"
     paired_ratio render_speed_vs_text2wave text2wave_gpl ours_festival
 }
-measure "render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave
-first_audio_ms_1MB_rhvoice render_speed_vs_rhvoice_test_one_core rhvoice_duration_ratio
-render_speed_vs_rhvoice_test" \
+measure "render_speed_vs_text2wave_one_job festival_duration_ratio render_speed_vs_text2wave" \
     festival_speed
 
 # --- RHVoice: first audio, and its own command line (RHVoice-test) with the same voice --

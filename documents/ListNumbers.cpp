@@ -30,7 +30,11 @@ std::string Letters(int n, bool upper) {
 
 std::string FormatListNumber(int n, std::string_view format) {
     if (format == "decimal" || format == "1" || format.empty()) return std::to_string(n);
-    if (format == "decimalZero") return (n < 10 && n >= 0 ? "0" : "") + std::to_string(n);
+    if (format == "decimalZero") {
+        std::string number = std::to_string(n);
+        if (n < 10 && n >= 0) number.insert(number.begin(), '0');
+        return number;
+    }
     if (format == "upperRoman" || format == "I") return Roman(n, true);
     if (format == "lowerRoman" || format == "i") return Roman(n, false);
     if (format == "upperLetter" || format == "A") return Letters(n, true);
