@@ -50,6 +50,17 @@ TEST(PlsTest, LexiconsOfTheFormatImport) {
                   "<alias>se pull vay da</alias></lexeme>\n</lexicon>",
          1,
          {"Sepulveda", false, false, "se pull vay da", "s@\"pVlv@d@", "x-sampa"}},
+        // A vendor's alphabet for the lexicon, another one on a pronunciation, words in
+        // two scripts, several roles, and the preferred of several aliases.
+        {PLS_HEAD "alphabet=\"x-JEITA\" xml:lang=\"ja\">\n"
+                  "  <lexeme role=\"claws:NN1 claws:NP0\" xmlns:claws=\"urn:x-claws\">"
+                  "<grapheme>日本</grapheme><grapheme>にっぽん</grapheme>"
+                  "<phoneme>ニッポン</phoneme><phoneme alphabet=\"ipa\" prefer=\"true\">"
+                  "ɲippoɴ</phoneme></lexeme>\n"
+                  "  <lexeme><grapheme>ＵＮ</grapheme><alias>国連</alias>"
+                  "<alias prefer=\"true\">国際連合</alias></lexeme>\n</lexicon>",
+         3,
+         {"日本", false, false, "", "ɲippoɴ", "ipa"}},
     };
     for (const Example& e : examples) {
         const Lexicon l = ReadPls(e.markup, "example.pls");
