@@ -120,6 +120,14 @@ std::vector<std::pair<int, int>> TChapterList::SkippedParagraphs() const {
     return skipped;
 }
 
+std::vector<std::pair<QString, int>> TChapterList::TickedChapters() const {
+    std::vector<std::pair<QString, int>> ticked;
+    for (const auto& c : chapters_)
+        if (c->alive && c->item->checkState(0) == Qt::Checked)
+            ticked.emplace_back(c->item->text(0), c->start.block().blockNumber());
+    return ticked;
+}
+
 void TChapterList::Remember() {
     for (auto& chapter : chapters_) {
         const QTextBlock block = chapter->start.block();

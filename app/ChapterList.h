@@ -30,6 +30,8 @@ class TChapterList : public QGroupBox {
 
     // The box's paragraphs left out, as [first, end) paragraph numbers in order.
     std::vector<std::pair<int, int>> SkippedParagraphs() const;
+    // The ticked chapters' titles and first paragraphs, in order.
+    std::vector<std::pair<QString, int>> TickedChapters() const;
 
     struct Chapter;
 

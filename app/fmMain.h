@@ -7,8 +7,10 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "app/SpokenTextMap.h"
+#include "containers/Chapters.h"
 #include "speech/speech.h"
 #include "support/Component.h"
 
@@ -28,6 +30,7 @@ class TUrlLabel;
 class TMSpeech;
 class TChapterList;
 class TDocumentLoader;
+class TChapterMarker;
 class TStringList;
 
 class TFormMain : public QWidget {
@@ -165,6 +168,8 @@ class TFormMain : public QWidget {
     void StartConversion();
     // The box's lines to speak or render: every line but those of unticked chapters.
     void ChosenLines(TStrings& into, QString* boxText);
+    // Where each ticked chapter begins in those lines (spoken, as ChosenLines made them).
+    std::vector<containers::ChapterStart> ChosenChapters(const TStrings& spoken);
     void ShowChapterList(bool show);
 
     // Owns the non-visual components (the two speech components), as the window owns
@@ -176,4 +181,5 @@ class TFormMain : public QWidget {
     // Lays out the text box between messages; Speak and Save... wait for it.
     TTextLayoutRunner* textLayout_ = nullptr;
     TDocumentLoader* documentLoader_ = nullptr;
+    TChapterMarker* chapterMarker_ = nullptr;
 };

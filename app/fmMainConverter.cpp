@@ -12,6 +12,7 @@
 #include <QTextDocument>
 #include <algorithm>
 
+#include "app/ChapterMarker.h"
 #include "app/DocumentLoader.h"
 #include "app/ErrorGuard.h"
 #include "app/FileDialog.h"
@@ -61,6 +62,8 @@ void TFormMain::ConnectConverterHandlers() {
     fwMSpeech->OnVisual = [this](void*, uint32_t, PTTSMOUTH) { fwMSpeechVisual(); };
     fwMSpeechSave->OnStart = [this](void*) { fwMSpeechSaveStart(); };
     fwMSpeechSave->OnStop = [this](void*) { fwMSpeechSaveStop(); };
+    fwMSpeechSave->OnWordTimes = [this](void*, std::span<const ParlenWordTime> words,
+                                        uint32_t rate) { chapterMarker_->Add(words, rate); };
     fwMSpeechSave->OnVisual = [this](void*, uint32_t, PTTSMOUTH) { fwMSpeechSaveVisual(); };
 }
 
@@ -110,6 +113,10 @@ void TFormMain::SpeakTheText() {
         sbMain->showMessage("The document is still loading.");
         return;
     }
+    if (chapterMarker_->Busy()) {
+        sbMain->showMessage("The chapter marks of the last file are still being written.");
+        return;
+    }
     if (mmEditText->document()->isEmpty()) {
         btVoiceTestClick();
         return;
@@ -146,6 +153,10 @@ void TFormMain::StartConversion() {
         sbMain->showMessage("The document is still loading.");
         return;
     }
+    if (chapterMarker_->Busy()) {
+        sbMain->showMessage("The chapter marks of the last file are still being written.");
+        return;
+    }
     try {
         fwMSpeechSave->SetFilename(DlgSaveAudio->FileName().toStdU16String());
         fwMSpeechSave->SelectEngine(EncodeText(cbVoiceEngines->currentText()));
@@ -158,6 +169,7 @@ void TFormMain::StartConversion() {
             sbMain->showMessage("Every chapter is unticked: there is nothing to save.");
             return;
         }
+        chapterMarker_->Begin(ChosenChapters(fwMSpeechSave->Text()), DlgSaveAudio->FileName());
     } catch (...) {
         // Nothing to report before the engine starts: no conversion happens.
         return;
@@ -223,6 +235,7 @@ void TFormMain::fwMSpeechSaveStart() {
 }
 
 void TFormMain::fwMSpeechSaveStop() {
+    chapterMarker_->Finish();
     pbConverter->hide();
     lbConverterPos->hide();
     btConverterSave->show();

@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 
 #include "app/ChapterList.h"
+#include "app/ChapterMarker.h"
 #include "app/DocumentLoader.h"
 #include "app/ErrorGuard.h"
 #include "app/TextBox.h"
@@ -32,6 +33,7 @@ void TFormMain::BuildChapterList() {
     gbEditChapters->hide();
     setTabOrder(btConverterCancel, gbEditChapters->Tree());
     documentLoader_ = new TDocumentLoader(mmEditText, sbMain);
+    chapterMarker_ = new TChapterMarker(this);
 }
 
 void TFormMain::ConnectDocumentHandlers() {
@@ -42,6 +44,8 @@ void TFormMain::ConnectDocumentHandlers() {
         [this](const QString& name, std::shared_ptr<const documents::Document> document) {
             ErrorGuard::Run([&] {
                 gbEditChapters->Show(*document);
+                const documents::Metadata& m = document->metadata;
+                chapterMarker_->SetBook({m.title, m.authors, m.coverMediaType, m.cover});
                 std::vector<std::string> problems;
                 lexicon::Store::Instance().UseDocumentLexicons(document->metadata.lexicons,
                                                                EncodeText(name), problems);
@@ -51,6 +55,13 @@ void TFormMain::ConnectDocumentHandlers() {
         });
     connect(documentLoader_, &TDocumentLoader::Failed, this,
             [](const QString& message) { ErrorGuard::ShowError(EncodeText(message)); });
+    connect(chapterMarker_, &TChapterMarker::Finished, this,
+            [this](const QString& message, bool failed) {
+                if (failed)
+                    ErrorGuard::ShowError(EncodeText(message));
+                else
+                    sbMain->showMessage(message);
+            });
     connect(gbEditChapters, &TChapterList::EmptyChanged, this,
             [this](bool empty) { ShowChapterList(!empty); });
 }
@@ -120,4 +131,23 @@ void TFormMain::ChosenLines(TStrings& into, QString* boxText) {
     kept += QStringView(box).mid(from);
     *boxText = kept;
     spokenMap_.Build(into, kept, std::move(leftOut));
+}
+
+std::vector<containers::ChapterStart> TFormMain::ChosenChapters(const TStrings& spoken) {
+    std::vector<containers::ChapterStart> starts;
+    if (gbEditChapters->Empty()) return starts;
+    TMemoStrings lines(mmEditText);
+    const std::vector<std::pair<int, int>> skipped = gbEditChapters->SkippedParagraphs();
+    uint64_t offset = 0;  // of line in the text handed over: each line ends with CR LF
+    int line = 0;
+    for (const auto& [title, block] : gbEditChapters->TickedChapters()) {
+        int target = lines.FirstLineOfBlock(block);
+        for (const auto& [first, end] : skipped)
+            if (end <= block) target -= lines.FirstLineOfBlock(end) - lines.FirstLineOfBlock(first);
+        for (; line < target && line < spoken.LineCount(); ++line)
+            offset += spoken.LineAt(line).size() + 2;
+        if (offset > UINT32_MAX) break;
+        starts.push_back({title.toStdString(), static_cast<uint32_t>(offset)});
+    }
+    return starts;
 }

@@ -3,13 +3,13 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 RUNTIME_PACKAGES=(qt6-base-dev libespeak-ng-dev espeak-ng-data flite1-dev libpulse-dev libmd-dev
-                  libzip-dev libpoppler-qt6-dev libhunspell-dev libpcre2-dev
+                  libzip-dev libpoppler-qt6-dev libhunspell-dev libpcre2-dev libtag1-dev
                   libsndfile1-dev libflac-dev libsoxr-dev festival-dev festival festvox-us-slt-hts festvox-kallpc16k
                   cmake ninja-build g++ pkg-config fonts-liberation2 librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev pulseaudio pulseaudio-utils sox espeak-ng flite
                binutils-mingw-w64-x86-64 desktop-file-utils appstream file dpkg-dev
                xvfb x11-utils xdotool libx11-dev ffmpeg hunspell-en-us poppler-utils
-               at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0)
+               at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0 python3-mutagen)
 # RHVoice's voices come from Debian's non-free section: its library and header (the build
 # compiles the family only where the header is found) and its English voices; RHVoice-test
 # (in rhvoice) is the reference of its test and benchmarks.

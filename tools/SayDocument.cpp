@@ -50,7 +50,8 @@ std::vector<bool> ParseChapterList(const std::string& list, size_t count) {
     return chosen;
 }
 
-std::string ChosenText(const documents::Document& document, const std::vector<bool>& chosen) {
+std::string ChosenText(const documents::Document& document, const std::vector<bool>& chosen,
+                       std::vector<containers::ChapterStart>* starts) {
     std::string text;
     const auto& chapters = document.chapters;
     for (size_t i = 0; i < chapters.size(); ++i) {
@@ -58,6 +59,7 @@ std::string ChosenText(const documents::Document& document, const std::vector<bo
         const size_t end = i + 1 < chapters.size() ? chapters[i + 1].offset : document.text.size();
         if (end <= chapters[i].offset) continue;
         if (!text.empty()) text += '\n';
+        if (starts) starts->push_back({chapters[i].title, static_cast<uint32_t>(text.size())});
         text.append(document.text, chapters[i].offset, end - chapters[i].offset);
         // The next chapter's separating line break stays with the text before it.
         if (text.back() == '\n') text.pop_back();
@@ -80,7 +82,8 @@ std::string ChapterLines(const documents::Document& document) {
 }
 
 std::string ReadSayInput(const std::string& input, const std::vector<std::string>& outputs,
-                         const DocumentRequest& request, std::optional<std::string>& printed) {
+                         const DocumentRequest& request, std::optional<std::string>& printed,
+                         SayBook& book) {
     const documents::Format format =
         input == "-" ? documents::Format::PlainText : documents::FormatOfName(input);
     if (format == documents::Format::PlainText) {
@@ -114,16 +117,29 @@ std::string ReadSayInput(const std::string& input, const std::vector<std::string
     lexicon::Store::Instance().UseDocumentLexicons(document.metadata.lexicons, input, problems);
     for (const std::string& problem : problems)
         std::fprintf(stderr, "parlen-say: warning: a lexicon is left out: %s\n", problem.c_str());
-    std::string text =
-        request.only.empty()
-            ? std::move(document.text)
-            : ChosenText(document, ParseChapterList(request.only, document.chapters.size()));
+    std::string text;
+    if (request.only.empty()) {
+        text = std::move(document.text);
+        for (const documents::Chapter& c : document.chapters)
+            book.chapters.push_back({c.title, static_cast<uint32_t>(c.offset)});
+    } else {
+        text = ChosenText(document, ParseChapterList(request.only, document.chapters.size()),
+                          &book.chapters);
+    }
     if (request.printText) {
         if (!text.empty()) text += '\n';
         printed = std::move(text);
         return {};
     }
     if (text.empty()) throw EDocumentError(input + ": there is no text to speak in it");
+    // Each line break before a chapter becomes two bytes.
+    size_t breaks = 0, at = 0;
+    for (containers::ChapterStart& c : book.chapters) {
+        for (; at < c.offset && at < text.size(); ++at) breaks += text[at] == '\n';
+        c.offset += static_cast<uint32_t>(breaks);
+    }
     EndLinesWithCrLf(text);
+    book.tags = {document.metadata.title, document.metadata.authors,
+                 document.metadata.coverMediaType, document.metadata.cover};
     return text;
 }

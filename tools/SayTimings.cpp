@@ -306,7 +306,20 @@ class Writer {
                    "\", \"start_ms\": " + std::to_string(Ms(s.start)) +
                    ", \"end_ms\": " + std::to_string(Ms(s.stop)) + "}";
         }
-        return out + "]}\n";
+        out += "]";
+        if (!s_.chapters.empty()) {
+            // Times as the audio file's chapter marks give them.
+            out += ",\n \"chapters\": [";
+            for (size_t i = 0; i < s_.chapters.size(); ++i) {
+                const containers::ChapterMark& c = s_.chapters[i];
+                out += std::string(i ? "," : "") + "\n  {\"title\": \"" +
+                       EscapeJson(ValidUtf8(c.title)) +
+                       "\", \"start_ms\": " + std::to_string(c.startMs) +
+                       ", \"end_ms\": " + std::to_string(c.endMs) + "}";
+            }
+            out += "]";
+        }
+        return out + "}\n";
     }
 
   private:

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "containers/Chapters.h"
 #include "speech/speech.h"
 
 enum class TimingsFormat { WebVtt, SubRip, Json };
@@ -20,6 +21,7 @@ struct TimingsSource {
     uint32_t rate = 0;                      // samples per second of the frames
     std::span<const ParlenWordTime> marks;  // word starts and sentence ends, in order
     bool complete = true;                   // the whole text was rendered, else up to the last mark
+    std::span<const containers::ChapterMark> chapters = {};  // a document's, placed
 };
 
 // The whole file's content.

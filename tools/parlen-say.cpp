@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "lexicon/Store.h"
 #include "platform/Apartment.h"
 #include "platform/ApartmentLoop.h"
 #include "platform/ClassRegistry.h"
@@ -26,8 +27,8 @@
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 #include "support/Unicode.h"
+#include "tools/SayChapters.h"
 #include "tools/SayInput.h"
-#include "lexicon/Store.h"
 #include "tools/SayOptions.h"
 #include "tools/SaySignals.h"
 #include "tools/SayTimings.h"
@@ -98,7 +99,8 @@ int Print(const std::string& printed) {
 
 int Say(const Options& o) {
     std::optional<std::string> printed;
-    std::string text = ReadSayInput(o.input, {o.out, o.timings}, o.document, printed);
+    SayBook book;
+    std::string text = ReadSayInput(o.input, {o.out, o.timings}, o.document, printed, book);
     if (printed) return Print(*printed);
 
     TMSpeech speech;
@@ -186,8 +188,10 @@ int Say(const Options& o) {
         lastWord = -1;
         event("start", speech.WordPosition());
     };
-    // Word starts and sentence ends, kept for the timings file.
+    // Word starts and sentence ends, kept for the timings file and the chapter marks.
     std::vector<ParlenWordTime> marks;
+    std::vector<containers::ChapterMark> chapters;
+    const bool keepMarks = !o.timings.empty() || !book.chapters.empty();
     uint32_t rate = 0;
     if (!o.out.empty()) {
         // A file renders faster than the word positions can be shown: every word comes
@@ -195,7 +199,7 @@ int Say(const Options& o) {
         speech.OnWordTimes = [&](void*, std::span<const ParlenWordTime> words, uint32_t r) {
             restartWatchdog();
             if (!stoppedBy.empty()) return;
-            if (!o.timings.empty()) {
+            if (keepMarks) {
                 marks.insert(marks.end(), words.begin(), words.end());
                 rate = r;
             }
@@ -276,8 +280,10 @@ int Say(const Options& o) {
         std::string kept;
         if (!o.out.empty() && exitCode == 0) {
             kept = "; '" + o.out + "' keeps the audio rendered so far";
+            if (!MarkChapters(o.out, book, marks, rate, chapters))
+                kept += ", without chapter marks";
             if (!o.timings.empty()) {
-                const TimingsSource source{text, voice, rate, marks, false};
+                const TimingsSource source{text, voice, rate, marks, false, chapters};
                 if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
                     kept += ", without its timings";
                 else
@@ -289,6 +295,9 @@ int Say(const Options& o) {
         std::fprintf(stderr, "parlen-say: %s%s\n", stoppedBy.c_str(), kept.c_str());
         return kFailure;
     }
+    // The audio stays whole, and its timings are written, when its marks cannot be.
+    const bool marked =
+        exitCode != 0 || o.out.empty() || MarkChapters(o.out, book, marks, rate, chapters);
     if (!o.timings.empty()) {
         // Timings of a render that did not complete would not match a whole text.
         if (exitCode != 0) {
@@ -296,11 +305,11 @@ int Say(const Options& o) {
                          o.timings.c_str());
             return kFailure;
         }
-        const TimingsSource source{text, voice, rate, marks};
+        const TimingsSource source{text, voice, rate, marks, true, chapters};
         if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
             return kFailure;
     }
-    return exitCode;
+    return marked ? exitCode : kFailure;
 }
 
 }  // namespace
@@ -316,7 +325,8 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         lexicon::Store::Instance().UseUserLexicons(options.userLexicons);
-        for (const std::string& file : options.lexicons) lexicon::Store::Instance().AddLexiconFile(file);
+        for (const std::string& file : options.lexicons)
+            lexicon::Store::Instance().AddLexiconFile(file);
         code = options.list ? List() : Say(options);
     } catch (const EUsageError& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());

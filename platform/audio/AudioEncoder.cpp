@@ -15,12 +15,6 @@ namespace {
 
 constexpr size_t kTitleChars = 100;
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
@@ -73,19 +67,6 @@ int SndfileFormat(FileFormat format) {
 }
 
 }  // namespace
-
-FileFormat FileFormatOf(std::string_view path) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
-        return FileFormat::Wav;
-    const std::string ext = Lower(path.substr(dot + 1));
-    if (ext == "flac") return FileFormat::Flac;
-    if (ext == "ogg" || ext == "oga") return FileFormat::Vorbis;
-    if (ext == "opus") return FileFormat::Opus;
-    if (ext == "mp3") return FileFormat::Mp3;
-    return FileFormat::Wav;
-}
 
 std::string TitleOf(std::string_view text) {
     size_t pos = 0;

@@ -16,12 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "containers/Container.h"
 #include "platform/audio/FileTarget.h"
-
-enum class FileFormat { Wav, Flac, Vorbis, Opus, Mp3 };
-
-// From the extension, in any case: .flac, .ogg/.oga, .opus, .mp3; anything else is WAV.
-FileFormat FileFormatOf(std::string_view path);
 
 // A text's title: its first non-blank line, trimmed and cut to 100 characters without
 // splitting one.

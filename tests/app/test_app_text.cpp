@@ -2,10 +2,11 @@
 // and saving text files with their errors, and where each reported word is selected.
 #include <QClipboard>
 #include <QMimeData>
-#include <QUrl>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "ConverterFixture.h"
 #include "app/ChapterList.h"
@@ -188,8 +189,9 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     ASSERT_EQ(4, tree->topLevelItemCount());
     QStringList titles;
     for (int i = 0; i < 4; ++i) titles << tree->topLevelItem(i)->text(0);
-    EXPECT_EQ((QStringList{"Cover", "Chapter One", "Chapter Two & the \u201cSea\u201d", "Appendix"}),
-              titles);
+    EXPECT_EQ(
+        (QStringList{"Cover", "Chapter One", "Chapter Two & the \u201cSea\u201d", "Appendix"}),
+        titles);
     EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(0)->checkState(0)) << "front matter";
     EXPECT_EQ(Qt::Unchecked, tree->topLevelItem(3)->checkState(0)) << "back matter";
     // From the keyboard: Space unticks "Chapter One", Down passes its part to "Chapter Two".
@@ -214,10 +216,30 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     EXPECT_EQ(form->mmEditText->toPlainText().indexOf("Paragraph 15"), SelectionStart());
     form->btConverterStop->click();
     speaker->FireAudioStop();
-    ui.answers = {ScratchDir() + "/book.wav"};
+    const QString audio = ScratchDir() + "/book.wav";
+    ui.answers = {audio};
     form->btConverterSave->click();
     EXPECT_EQ(spoken, LastCentral()->texts.back());
+    // The ticked chapters are marked where their speech begins: "The Second Part" at the
+    // start, "Chapter Two" where the sentence before it ends.
+    auto le32 = [](uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
+    WriteFileBytes(audio, "RIFF" + le32(36 + 20000) + "WAVEfmt " + le32(16) + le32(0x10001) +
+                              le32(16000) + le32(32000) + le32(0x100002) + "data" + le32(20000) +
+                              std::string(20000, '\0'));
+    const auto second = static_cast<uint32_t>(spoken.find("Chapter Two"));
+    const ParlenWordTime times[] = {{0, 0}, {second - 2, 5000, true}, {second, 6000}};
+    form->fwMSpeechSave->OnWordTimes(nullptr, times, 16000);
     LastCentral()->FireAudioStop();
+    ASSERT_TRUE(WaitFor([&] { return form->sbMain->currentMessage().contains("marks"); }, 10000));
+    EXPECT_EQ("2 chapter marks are in the file.", form->sbMain->currentMessage());
+    const std::string marked = ReadFileBytes(audio);
+    const size_t cue = marked.find("cue ");
+    ASSERT_NE(std::string::npos, cue);
+    EXPECT_EQ(le32(5000), marked.substr(cue + 8 + 4 + 24 + 20, 4)) << "the second mark's sample";
+    EXPECT_NE(std::string::npos, marked.find("The Second Part"));
+    EXPECT_NE(std::string::npos, marked.find(titles[2].toStdString()));
 
     // Deleting the title of "Chapter Two" with its line break takes it out of the list.
     QTextCursor cut(form->mmEditText->document()->find(titles[2]).block());

@@ -13,6 +13,8 @@
 # (speech/), the window (app/) and parlen-say (tools/) are above the service.
 # lexicon/ (pronunciation lexicons) serves render, service, the window and parlen-say, on
 # support/ and the markup walker of documents/.
+# containers/ (what audio files hold besides audio: formats, chapter marks, tags) serves
+# audio and parlen-say, on support/ alone.
 # documents/ stands beside the service, on support/ and its PDF bridge's table of plain
 # functions; the bridge (documents/pdf, mapped at run time) meets Qt and poppler and
 # nothing of the program.
@@ -31,12 +33,14 @@ RULES=(
     "support/*         support   interface"
     "platform/festival/* festival"
     "platform/voices/* voices    platform support interface festival"
-    "platform/audio/*  audio     platform support interface"
+    "platform/audio/*  audio     containers platform support interface"
     "platform/device/* device    audio platform support interface"
     "platform/render/* render    lexicon voices audio platform support interface"
     "platform/service/* service  lexicon render voices device audio platform support interface"
     "platform/*/*      unknown"
     "platform/*        platform  support interface"
+    "containers/*/*    unknown"
+    "containers/*      containers support"
     "documents/pdf/*   pdfbridge"
     "documents/*/*     unknown"
     "documents/*       documents support pdfbridge"
@@ -44,8 +48,8 @@ RULES=(
     "lexicon/*         lexicon   documents support"
     "speech/*/*        unknown"
     "speech/*          speech    platform support interface"
-    "app/*             app       speech service lexicon documents platform supportqt support interface"
-    "tools/*           tools     speech service lexicon documents platform support interface"
+    "app/*             app       speech service lexicon documents containers platform supportqt support interface"
+    "tools/*           tools     speech service lexicon documents containers platform support interface"
 )
 # Only these files may include Qt's headers: parlen-say and the speech service load no
 # Qt library.
@@ -107,7 +111,7 @@ while IFS= read -r file; do
         *) fail "$file includes $target: $room may use only ${MAY[$room]:-itself}, not $to" ;;
         esac
     done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' "$file")
-done < <(find app tools speech support platform documents lexicon -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
+done < <(find app tools speech support platform documents lexicon containers -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 
 [ "$checked" -gt 0 ] || { echo "check-rooms: no sources under $ROOT" >&2; exit 2; }
 if [ "$failures" -gt 0 ]; then

@@ -1,0 +1,8 @@
+#pragma once
+// The audio files the program writes, told apart by their names.
+#include <string_view>
+
+enum class FileFormat { Wav, Flac, Vorbis, Opus, Mp3 };
+
+// From the extension, in any case: .flac, .ogg/.oga, .opus, .mp3; anything else is WAV.
+FileFormat FileFormatOf(std::string_view path);

@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Chapter marks in parlen-say's files. A book of three chapters is rendered into each
+# format with its timings:
+# - ffprobe lists every chapter with its title, each start within 1 ms of the timings'
+#   chapter start and no later than the chapter's first word;
+# - the MP3's table of contents (CTOC, read with mutagen) is top-level and ordered, and
+#   lists every CHAP frame in time order; the WAV file's cue points carry the titles;
+# - --only gives marks for the chosen chapters alone, the first at the start;
+# - a target that is no regular file gets the audio and a warning, not marks;
+# - a disk too full for the marked file keeps the file as rendered, exits 1 and names it.
+#
+# Usage: tests/scripts/check-chapter-marks.sh [BIN_DIR]   (default: build/bin)
+set -uo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+BIN="$(cd "${1:-$ROOT/build/bin}" && pwd)"
+SAY="$BIN/parlen-say"
+VOICE="English (America) - espeak-ng"
+W="$(mktemp -d)"
+trap 'umount -l "$W/disk" 2>/dev/null; rm -rf "$W"' EXIT
+for tool in ffprobe python3; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 2; }
+done
+FAILS=0
+pass() { echo "PASS $1: $2"; }
+fail() { echo "FAIL $1: $2"; FAILS=$((FAILS + 1)); }
+say() {
+    "$SAY" --voice "$VOICE" "$@" 2>"$W/err"
+    RC=$?
+    ERR="$(tr '\n' ' ' <"$W/err")"
+}
+
+cat >"$W/book.md" <<'EOF'
+# Chapter One
+
+The first chapter begins here. It has two sentences.
+
+# Chapter «Two»
+
+Second chapter words.
+
+## A Part of Two
+
+Deeper text, said last.
+EOF
+
+# compare TIMINGS MARKS TITLES...: the marks (JSON: [[title, start_ms], ...]) against the
+# timings' chapters and words.
+compare() {
+    python3 - "$@" <<'EOF'
+import json, sys
+timings, marks, titles = json.load(open(sys.argv[1])), json.load(open(sys.argv[2])), sys.argv[3:]
+chapters = timings.get("chapters", [])
+problems = []
+if [c["title"] for c in chapters] != titles:
+    problems.append("timings chapters %r" % [c["title"] for c in chapters])
+if [m[0] for m in marks] != titles:
+    problems.append("file chapters %r" % [m[0] for m in marks])
+words, at = timings["words"], 0
+for c, m in zip(chapters, marks):
+    if abs(m[1] - c["start_ms"]) > 1:
+        problems.append("%s starts at %s ms, the timings say %s" % (c["title"], m[1], c["start_ms"]))
+    first = c["title"].split()[0]
+    while at < len(words) and words[at]["text"] != first:
+        at += 1
+    if at == len(words) or m[1] > words[at]["start_ms"] + 0.001:
+        problems.append("%s starts after its first word" % c["title"])
+    at += 1
+if chapters and chapters[0]["start_ms"] != 0:
+    problems.append("the first chapter starts at %s ms" % chapters[0]["start_ms"])
+print("; ".join(problems) or "%d chapters" % len(marks))
+sys.exit(1 if problems else 0)
+EOF
+}
+ffprobe_marks() {
+    ffprobe -v error -show_chapters -of json "$1" | python3 -c '
+import json, sys
+print(json.dumps([[c.get("tags", {}).get("title"), round(float(c["start_time"]) * 1000, 3)]
+                  for c in json.load(sys.stdin)["chapters"]]))'
+}
+TITLES=("Chapter One" "Chapter «Two»" "A Part of Two")
+for ext in mp3 ogg opus flac; do
+    say --out "$W/b.$ext" --timings "$W/b.$ext.json" "$W/book.md"
+    if [ "$RC" -ne 0 ]; then fail "$ext" "exit $RC: $ERR"; continue; fi
+    ffprobe_marks "$W/b.$ext" >"$W/marks.json"
+    out="$(compare "$W/b.$ext.json" "$W/marks.json" "${TITLES[@]}")"
+    [ $? -eq 0 ] && pass "$ext" "$out" || fail "$ext" "$out"
+done
+
+# Debian's own Python, which has Debian's mutagen.
+out="$(/usr/bin/python3 - "$W/b.mp3" <<'EOF' 2>&1
+import sys
+from mutagen.id3 import ID3, CTOCFlags
+tag = ID3(sys.argv[1])
+tocs, chaps = tag.getall("CTOC"), tag.getall("CHAP")
+assert len(tocs) == 1, "%d CTOC frames" % len(tocs)
+toc = tocs[0]
+assert toc.flags & CTOCFlags.TOP_LEVEL and toc.flags & CTOCFlags.ORDERED, "flags %r" % toc.flags
+by_time = [c.element_id for c in sorted(chaps, key=lambda c: c.start_time)]
+assert list(toc.child_element_ids) == by_time, "%r" % toc.child_element_ids
+assert all("TIT2" in c.sub_frames for c in chaps), "a CHAP has no title"
+print("CTOC lists %d CHAP frames in order" % len(chaps))
+EOF
+)"
+[ $? -eq 0 ] && pass mp3-toc "$out" || fail mp3-toc "$out"
+
+say --out "$W/b.wav" --timings "$W/b.wav.json" "$W/book.md"
+python3 - "$W/b.wav" >"$W/marks.json" <<'EOF'
+import json, struct, sys
+data = open(sys.argv[1], "rb").read()
+at, rate, cues, labels = 12, 0, {}, {}
+while at + 8 <= len(data):
+    kind, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+    body = data[at + 8:at + 8 + size]
+    if kind == b"fmt ":
+        rate = struct.unpack("<I", body[4:8])[0]
+    elif kind == b"cue ":
+        for i in range(struct.unpack("<I", body[:4])[0]):
+            point = struct.unpack("<II4sIII", body[4 + 24 * i:28 + 24 * i])
+            cues[point[0]] = point[5]
+    elif kind == b"LIST" and body[:4] == b"adtl":
+        p = 4
+        while p + 12 <= len(body):
+            n = struct.unpack("<I", body[p + 4:p + 8])[0]
+            labels[struct.unpack("<I", body[p + 8:p + 12])[0]] = body[p + 12:p + 8 + n].rstrip(b"\0").decode()
+            p += 8 + n + (n & 1)
+    at += 8 + size + (size & 1)
+print(json.dumps([[labels.get(i), cues[i] * 1000 / rate] for i in sorted(cues)]))
+EOF
+out="$(compare "$W/b.wav.json" "$W/marks.json" "${TITLES[@]}")"
+[ $? -eq 0 ] && ffprobe -v error "$W/b.wav" && pass wav "$out, and it decodes" || fail wav "exit $RC $ERR: $out"
+
+say --only 2-3 --out "$W/o.mp3" --timings "$W/o.json" "$W/book.md"
+ffprobe_marks "$W/o.mp3" >"$W/marks.json"
+out="$(compare "$W/o.json" "$W/marks.json" "Chapter «Two»" "A Part of Two")"
+[ $? -eq 0 ] && pass only "$out" || fail only "exit $RC $ERR: $out"
+
+mkfifo "$W/fifo.ogg"
+cat "$W/fifo.ogg" >/dev/null &
+say --out "$W/fifo.ogg" "$W/book.md"
+wait
+if [ "$RC" -eq 0 ] && grep -q "no chapter marks" <<<"$ERR"; then
+    pass fifo "exit 0 with: $ERR"
+else
+    fail fifo "exit $RC: $ERR"
+fi
+
+# Room for the rendered file, not for its marked copy.
+if mkdir -p "$W/disk" && mount -t tmpfs -o size=4M tmpfs "$W/disk" 2>/dev/null; then
+    size=$(stat -c %s "$W/b.mp3")
+    dd if=/dev/zero of="$W/disk/filler" bs=4k 2>/dev/null
+    truncate -s $(($(stat -c %s "$W/disk/filler") - size - 65536)) "$W/disk/filler"
+    say --out "$W/disk/b.mp3" "$W/book.md"
+    left="$(ls -A "$W/disk" | tr '\n' ' ')"
+    plain="$(ffprobe -v error -show_chapters -of csv "$W/disk/b.mp3" | wc -l)"
+    if [ "$RC" -eq 1 ] && grep -qF "'$W/disk/b.mp3'" <<<"$ERR" && grep -q "No space left" <<<"$ERR" &&
+        ffprobe -v error "$W/disk/b.mp3" && [ "$plain" = 0 ] && [ "$left" = "b.mp3 filler " ]; then
+        pass full-disk "exit 1, the file decodes without marks: $ERR"
+    else
+        fail full-disk "exit $RC, files '$left', $plain chapters: $ERR"
+    fi
+else
+    echo "NOTE: mounting a tmpfs is refused (not root?): the full-disk probe is skipped"
+fi
+[ "$FAILS" -eq 0 ] && echo "all chapter-mark checks pass" || echo "$FAILS check(s) failed"
+exit $((FAILS > 0))
