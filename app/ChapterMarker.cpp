@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <QFile>
-#include <algorithm>
 
 #include "support/Errors.h"
 
@@ -37,15 +36,8 @@ void TChapterMarker::Finish() {
         chapters_.clear();
         return;
     }
-    std::vector<containers::TimedMark> timed;
-    timed.reserve(marks_.size());
-    uint64_t last = 0;
-    for (const ParlenWordTime& m : marks_) {
-        timed.push_back({m.offset, m.frame, m.sentenceEnd});
-        last = std::max(last, m.frame);
-    }
     std::vector<containers::ChapterMark> placed =
-        containers::PlaceChapters(chapters_, timed, rate_, last);
+        containers::PlaceChapters(chapters_, marks_, rate_);
     chapters_.clear();
     marks_.clear();
     done_ = false;

@@ -12,11 +12,10 @@ uint64_t FrameMs(uint64_t frame, uint32_t rate) {
 }
 
 std::vector<ChapterMark> PlaceChapters(std::span<const ChapterStart> chapters,
-                                       std::span<const TimedMark> marks, uint32_t rate,
-                                       uint64_t totalFrames) {
+                                       std::span<const ParlenWordTime> marks, uint32_t rate) {
     std::vector<ChapterMark> placed;
-    size_t next = 0;                  // the first mark not yet passed
-    const TimedMark* last = nullptr;  // the last mark passed
+    size_t next = 0;                       // the first mark not yet passed
+    const ParlenWordTime* last = nullptr;  // the last mark passed
     for (size_t i = 0; i < chapters.size(); ++i) {
         const uint32_t begin = chapters[i].offset;
         const uint32_t end =
@@ -26,7 +25,7 @@ std::vector<ChapterMark> PlaceChapters(std::span<const ChapterStart> chapters,
         while (next < marks.size() &&
                (marks[next].sentenceEnd ? marks[next].offset <= begin : marks[next].offset < begin))
             last = &marks[next++];
-        const TimedMark* first = nullptr;
+        const ParlenWordTime* first = nullptr;
         for (size_t k = next; k < marks.size() && marks[k].offset < end; ++k) {
             if (!marks[k].sentenceEnd) {
                 first = &marks[k];
@@ -42,7 +41,9 @@ std::vector<ChapterMark> PlaceChapters(std::span<const ChapterStart> chapters,
         if (!placed.empty()) placed.back().endFrame = std::max(placed.back().startFrame, start);
         placed.push_back(ChapterMark{chapters[i].title, start, start, 0, 0});
     }
-    if (!placed.empty()) placed.back().endFrame = std::max(placed.back().startFrame, totalFrames);
+    uint64_t lastFrame = 0;
+    for (const ParlenWordTime& m : marks) lastFrame = std::max(lastFrame, m.frame);
+    if (!placed.empty()) placed.back().endFrame = std::max(placed.back().startFrame, lastFrame);
     for (ChapterMark& m : placed) {
         m.startMs = FrameMs(m.startFrame, rate);
         m.endMs = FrameMs(m.endFrame, rate);

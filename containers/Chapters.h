@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "speech/speech.h"
+
 namespace containers {
 
 // A chapter of the text that was rendered: its title and the byte offset of its first
@@ -17,14 +19,6 @@ namespace containers {
 struct ChapterStart {
     std::string title;
     uint32_t offset = 0;
-};
-
-// A time in the audio: a word's first sample, or the first sample after a sentence's
-// speech (sentenceEnd), with the text offset the engine reported.
-struct TimedMark {
-    uint32_t offset = 0;
-    uint64_t frame = 0;
-    bool sentenceEnd = false;
 };
 
 struct ChapterMark {
@@ -37,11 +31,11 @@ struct ChapterMark {
 // never comes after the sample it stands for.
 uint64_t FrameMs(uint64_t frame, uint32_t rate);
 
-// The marks of chapters (in text order) over the audio that `marks` describe (in time
-// order), which lasts `totalFrames` at `rate`. A chapter none of whose words was
-// reached (a render cut short) gets no mark; nor does one whose text is empty.
+// The marks of chapters (in text order) over the audio that a render's word starts and
+// sentence ends (in time order, at `rate` samples per second) describe; the last one
+// ends with the last of them. A chapter none of whose words was reached (a render cut
+// short) gets no mark; nor does one whose text is empty.
 std::vector<ChapterMark> PlaceChapters(std::span<const ChapterStart> chapters,
-                                       std::span<const TimedMark> marks, uint32_t rate,
-                                       uint64_t totalFrames);
+                                       std::span<const ParlenWordTime> marks, uint32_t rate);
 
 }  // namespace containers

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "support/Errors.h"
@@ -19,14 +18,7 @@ bool MarkChapters(const std::string& out, const SayBook& book,
                      out.c_str());
         return true;
     }
-    std::vector<containers::TimedMark> timed;
-    timed.reserve(marks.size());
-    uint64_t lastFrame = 0;
-    for (const ParlenWordTime& m : marks) {
-        timed.push_back({m.offset, m.frame, m.sentenceEnd});
-        lastFrame = std::max(lastFrame, m.frame);
-    }
-    placed = containers::PlaceChapters(book.chapters, timed, rate, lastFrame);
+    placed = containers::PlaceChapters(book.chapters, marks, rate);
     try {
         containers::WriteChapterMarks(out, FileFormatOf(out), placed, rate, book.tags);
         return true;

@@ -14,7 +14,7 @@
 # lexicon/ (pronunciation lexicons) serves render, service, the window and parlen-say, on
 # support/ and the markup walker of documents/.
 # containers/ (what audio files hold besides audio: formats, chapter marks, tags) serves
-# audio and parlen-say, on support/ alone.
+# audio, the window and parlen-say, on support/ and the interfaces (word times).
 # documents/ stands beside the service, on support/ and its PDF bridge's table of plain
 # functions; the bridge (documents/pdf, mapped at run time) meets Qt and poppler and
 # nothing of the program.
@@ -40,7 +40,7 @@ RULES=(
     "platform/*/*      unknown"
     "platform/*        platform  support interface"
     "containers/*/*    unknown"
-    "containers/*      containers support"
+    "containers/*      containers support interface"
     "documents/pdf/*   pdfbridge"
     "documents/*/*     unknown"
     "documents/*       documents support pdfbridge"
