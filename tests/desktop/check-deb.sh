@@ -26,6 +26,11 @@ echo "Depends: $depends"
     fail "the package depends on or recommends RHVoice, which is non-free"
 # One package name a line, without version constraints.
 depend_names="$(sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$depends")"
+# A package that holds no library of its own but pins the one that does (libtag1v5 on
+# libtag1v5-vanilla) brings that package: its exact-version dependencies count too.
+pinned="$(dpkg-query -W -f='${Depends}\n' $depend_names 2>/dev/null |
+    grep -oE '[a-z0-9][a-z0-9.+-]* \(= [^)]*\)' | sed 's/ .*//')" || true
+depend_names="$(printf '%s\n%s\n' "$depend_names" "$pinned")"
 known_libs="$(ldconfig -p)"
 dpkg-deb -c "$deb" >"$scratch/contents"
 # Every library the programs link, with its path as the loader finds it.
