@@ -21,7 +21,7 @@ mkdir -p "$WORK"
     source "$ROOT/scripts/common.sh"
     enable_nonfree
     install_missing "${RUNTIME_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${RHVOICE_PACKAGES[@]}" \
-        "${RHVOICE_TEST_PACKAGES[@]}" bc time flite lame vorbis-tools flac pandoc poppler-utils
+        "${RHVOICE_TEST_PACKAGES[@]}" bc time flite lame vorbis-tools opus-tools flac pandoc poppler-utils
 ) >>"$LOG" 2>&1 || echo "bench.sh: could not install the packages it needs (see $LOG)" >&2
 
 log() { echo "$*" >>"$LOG"; }
@@ -55,7 +55,8 @@ measure() {
 
 ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_espeak_cli_one_core
 render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_pipeline
-render_flac_vs_pipeline import_pdf_300_pages_vs_pdftotext import_epub_1MB_vs_pandoc first_audio_ms_1MB
+render_opus_vs_pipeline render_flac_vs_pipeline import_pdf_300_pages_vs_pdftotext import_epub_1MB_vs_pandoc
+render_epub_chaptered_mp3_vs_pipeline first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms resume_start_after_sound_ms
 render_peak_rss_mib_3500KB
 render_peak_rss_mib_one_word startup_ms_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
@@ -165,20 +166,24 @@ measure render_speed_vs_flite_cli flite_speed
 
 # --- compressed renders against espeak-ng piped into each encoder's command line -------
 # The same setting on both sides: MP3 at 64 kbit/s CBR (lame -b 64), Vorbis at quality 4
-# (oggenc -q 4), FLAC at level 5 (flac -5).
+# (oggenc -q 4), Opus at 32 kbit/s VBR (opusenc --bitrate 32), FLAC at level 5 (flac -5).
 pipe_mp3() { espeak-ng --stdout -v en -f "$GPL" | lame --silent -b 64 - "$WORK/pipe.mp3"; }
 pipe_ogg() { espeak-ng --stdout -v en -f "$GPL" | oggenc -Q -q 4 - -o "$WORK/pipe.ogg"; }
+pipe_opus() { espeak-ng --stdout -v en -f "$GPL" | opusenc --quiet --bitrate 32 - "$WORK/pipe.opus"; }
 # flac warns that the piped WAV ends before its header's length, and encodes it whole.
 pipe_flac() { espeak-ng --stdout -v en -f "$GPL" | flac -s -5 -f - -o "$WORK/pipe.flac"; }
 ours_mp3() { "$SAY" --wav "$WORK/ours.mp3" --voice "$VOICE" "$GPL"; }
 ours_ogg() { "$SAY" --wav "$WORK/ours.ogg" --voice "$VOICE" "$GPL"; }
+ours_opus() { "$SAY" --wav "$WORK/ours.opus" --voice "$VOICE" "$GPL"; }
 ours_flac() { "$SAY" --wav "$WORK/ours.flac" --voice "$VOICE" "$GPL"; }
 compressed_speed() {
     paired_ratio render_mp3_vs_pipeline pipe_mp3 ours_mp3 &&
         paired_ratio render_ogg_vs_pipeline pipe_ogg ours_ogg &&
+        paired_ratio render_opus_vs_pipeline pipe_opus ours_opus &&
         paired_ratio render_flac_vs_pipeline pipe_flac ours_flac
 }
-measure "render_mp3_vs_pipeline render_ogg_vs_pipeline render_flac_vs_pipeline" compressed_speed
+measure "render_mp3_vs_pipeline render_ogg_vs_pipeline render_opus_vs_pipeline render_flac_vs_pipeline" \
+    compressed_speed
 
 # --- importing documents, against pdftotext and pandoc ------------------------------
 # A 300-page PDF with a running head and page numbers, and an EPUB of 1 MB of text in
@@ -202,6 +207,22 @@ import_speed() {
         paired_ratio import_epub_1MB_vs_pandoc pandoc_epub ours_epub
 }
 measure "import_pdf_300_pages_vs_pdftotext import_epub_1MB_vs_pandoc" import_speed
+
+# An EPUB of GPL-3 in four chapters into one MP3 at 64 kbit/s: ours with its chapter
+# marks, against pandoc's text piped through espeak-ng into lame.
+chaptered_speed() {
+    local book="$WORK/gpl.md"
+    awk 'NR == 1 || NR % 170 == 0 { print "\n# Part " ++n "\n" } { print }' "$GPL" |
+        sed 's/[<>*_`\[]/ /g' >"$book"
+    pandoc -f markdown -o "$WORK/gpl.epub" "$book" || return 1
+    pipe_epub_mp3() {
+        pandoc -t plain "$WORK/gpl.epub" | espeak-ng --stdout -v en |
+            lame --silent -b 64 - "$WORK/pipe-book.mp3"
+    }
+    ours_epub_mp3() { "$SAY" --out "$WORK/ours-book.mp3" --voice "$VOICE" "$WORK/gpl.epub"; }
+    paired_ratio render_epub_chaptered_mp3_vs_pipeline pipe_epub_mp3 ours_epub_mp3
+}
+measure render_epub_chaptered_mp3_vs_pipeline chaptered_speed
 
 # --- speaking aloud ----------------------------------------------------------------
 SPEECH=("$BUILD/bin/bench_speech")
