@@ -55,6 +55,7 @@ std::string ReadLayout(int fd, off_t size, WavLayout& w) {
     uint64_t dataSize = 0;
     uint32_t blockAlign = 0;
     bool data = false;
+    uint64_t dataEnd = 0;
     for (size_t at = 12; at + 8 <= static_cast<size_t>(got) && !data;) {
         const unsigned char* chunk = head + at;
         const uint32_t length = U32(chunk + 4);
@@ -71,6 +72,8 @@ std::string ReadLayout(int fd, off_t size, WavLayout& w) {
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!w.rf64 || length != 0xFFFFFFFF) dataSize = length;
             data = true;
+            dataEnd = at + 8 + dataSize + (dataSize & 1);
+            break;
         } else if (std::memcmp(chunk, "cue ", 4) == 0) {
             return "it has cue points already";
         }
@@ -80,6 +83,13 @@ std::string ReadLayout(int fd, off_t size, WavLayout& w) {
         return "its header is not one this program writes";
     if (w.riffSize + 8 != static_cast<uint64_t>(size))
         return "its length does not match its header";
+    // The chunks after the audio, where marks of an earlier run would be.
+    for (uint64_t at = dataEnd; at + 8 <= static_cast<uint64_t>(size);) {
+        unsigned char chunk[8];
+        if (pread(fd, chunk, 8, static_cast<off_t>(at)) != 8) return "it cannot be read";
+        if (std::memcmp(chunk, "cue ", 4) == 0) return "it has cue points already";
+        at += 8 + U32(chunk + 4) + (U32(chunk + 4) & 1);
+    }
     w.frames = dataSize / blockAlign;
     return {};
 }
