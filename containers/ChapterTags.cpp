@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "containers/WavCues.h"
@@ -48,6 +49,10 @@ std::string Numbered(const char* key, size_t n) {
     return name;
 }
 
+const std::string& TitleOf(const BookTags& tags) {
+    return tags.trackTitle.empty() ? tags.title : tags.trackTitle;
+}
+
 TagLib::FLAC::Picture* Picture(const BookTags& tags) {
     auto* picture = new TagLib::FLAC::Picture;
     picture->setType(TagLib::FLAC::Picture::FrontCover);
@@ -70,9 +75,11 @@ void FillXiph(TagLib::Ogg::XiphComment& comment, const std::vector<ChapterMark>&
         comment.addField(key, ClockTime(chapters[i].startMs));
         comment.addField(key + "NAME", Utf8(chapters[i].title));
     }
-    if (!tags.title.empty()) {
-        comment.addField("TITLE", Utf8(tags.title));
-        comment.addField("ALBUM", Utf8(tags.title));
+    if (!TitleOf(tags).empty()) comment.addField("TITLE", Utf8(TitleOf(tags)));
+    if (!tags.title.empty()) comment.addField("ALBUM", Utf8(tags.title));
+    if (tags.track > 0) {
+        comment.addField("TRACKNUMBER", Utf8(std::to_string(tags.track)));
+        comment.addField("TRACKTOTAL", Utf8(std::to_string(tags.tracks)));
     }
     if (!tags.authors.empty()) comment.removeFields("ARTIST");
     for (const std::string& author : tags.authors) comment.addField("ARTIST", Utf8(author), false);
@@ -96,13 +103,19 @@ void FillId3(TagLib::ID3v2::Tag& tag, const std::vector<ChapterMark>& chapters,
         tag.addFrame(chapter);
         ids.append(id);
     }
-    auto* toc = new TagLib::ID3v2::TableOfContentsFrame("toc", ids);
-    toc->setIsTopLevel(true);
-    toc->setIsOrdered(true);
-    tag.addFrame(toc);
-    if (!tags.title.empty()) {
-        tag.setTitle(Utf8(tags.title));
-        tag.setAlbum(Utf8(tags.title));
+    if (!chapters.empty()) {
+        auto* toc = new TagLib::ID3v2::TableOfContentsFrame("toc", ids);
+        toc->setIsTopLevel(true);
+        toc->setIsOrdered(true);
+        tag.addFrame(toc);
+    }
+    if (!TitleOf(tags).empty()) tag.setTitle(Utf8(TitleOf(tags)));
+    if (!tags.title.empty()) tag.setAlbum(Utf8(tags.title));
+    if (tags.track > 0) {
+        tag.removeFrames("TRCK");
+        auto* track = new TagLib::ID3v2::TextIdentificationFrame("TRCK", TagLib::String::UTF8);
+        track->setText(Utf8(std::to_string(tags.track) + "/" + std::to_string(tags.tracks)));
+        tag.addFrame(track);
     }
     if (!tags.authors.empty()) {
         TagLib::StringList artists;
@@ -161,6 +174,7 @@ std::string ClockTime(uint64_t ms) {
 void WriteChapterMarks(const std::string& path, FileFormat format,
                        std::vector<ChapterMark>& chapters, uint32_t rate, const BookTags& tags) {
     if (format == FileFormat::Wav) {
+        if (chapters.empty()) return;
         const std::string why = AddWavCues(path, chapters, rate);
         if (!why.empty()) throw EWriteError("'" + path + "': " + why);
         return;

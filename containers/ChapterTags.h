@@ -6,7 +6,8 @@
 // - FLAC, Ogg Vorbis, Ogg Opus: Vorbis comments CHAPTER001=HH:MM:SS.mmm and
 //   CHAPTER001NAME=title;
 // - WAV and RF64: a cue point per chapter at its first sample, labelled with its title.
-// With title, authors (ARTIST, one each), album and the cover where there is one.
+// With title, authors (ARTIST, one each), album, the track number of a file that holds
+// one chapter, and the cover where there is one; WAV files take only the cue points.
 //
 // A compressed file is replaced whole: TagLib marks a copy in memory, which is written
 // beside the file, synced and renamed over it. A WAV file gets its cue chunks appended
@@ -20,13 +21,17 @@
 namespace containers {
 
 struct BookTags {
-    std::string title;  // also the album
+    std::string title;  // the album, and the title unless trackTitle is given
     std::vector<std::string> authors;
     std::string coverMediaType;  // "image/jpeg", "image/png"; empty for no cover
     std::string cover;
+    // A file that holds one chapter of the book: its title and track number of tracks.
+    std::string trackTitle;
+    unsigned track = 0, tracks = 0;
 };
 
-// Writes chapters (in order, from PlaceChapters) and tags into the file at path, which
+// Writes chapters (in order, from PlaceChapters; none for a file of one chapter) and
+// tags into the file at path, which
 // holds audio of `format` whose marks were placed at `rate` samples per second. The last
 // chapter is made to end with the audio as the file tells its length. Throws
 // EWriteError naming the file and the reason; the file is then unchanged.

@@ -87,7 +87,7 @@ std::string ReadSayInput(const std::string& input, const std::vector<std::string
     const documents::Format format =
         input == "-" ? documents::Format::PlainText : documents::FormatOfName(input);
     if (format == documents::Format::PlainText) {
-        if (request.listChapters || !request.only.empty())
+        if (request.listChapters || !request.only.empty() || request.perChapter)
             throw EUsageError("'" + input + "' is plain text, which has no chapters");
         if (request.printText) {
             // Byte for byte, as the file holds it.
@@ -112,6 +112,8 @@ std::string ReadSayInput(const std::string& input, const std::vector<std::string
         printed = ChapterLines(document);
         return {};
     }
+    if (request.perChapter && document.chapters.empty())
+        throw EUsageError("'" + input + "' has no chapters to make a file of each");
     // The document's own lexicons say its names as its maker wants them.
     std::vector<std::string> problems;
     lexicon::Store::Instance().UseDocumentLexicons(document.metadata.lexicons, input, problems);
@@ -140,6 +142,6 @@ std::string ReadSayInput(const std::string& input, const std::vector<std::string
     }
     EndLinesWithCrLf(text);
     book.tags = {document.metadata.title, document.metadata.authors,
-                 document.metadata.coverMediaType, document.metadata.cover};
+                 document.metadata.coverMediaType, document.metadata.cover, {}, 0, 0};
     return text;
 }

@@ -13,6 +13,7 @@ struct DocumentRequest {
     bool listChapters = false;  // --chapters
     bool printText = false;     // --print-text
     std::string only;           // --only, e.g. "3-7,9"; empty: every chapter
+    bool perChapter = false;    // --per-chapter
 };
 
 // The chapters "3-7,9" names among count of them (numbered from 1), as a flag per

@@ -22,7 +22,7 @@ struct Option {
     std::string value;               // the value's name; empty: the option takes none
     std::string description;
     bool set = false;
-    std::string given;  // the last value given
+    std::string given;             // the last value given
     std::vector<std::string> all;  // every value given, in order
 };
 
@@ -157,6 +157,34 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
 
 }  // namespace
 
+// --out-dir, --format and --per-chapter, which go together and never with --out or
+// --timings.
+std::optional<int> ReadOutDir(const Option& outDir, const Option& format, const Option& perChapter,
+                              const Option& out, const Option& timings, Options& o) {
+    const auto wrong = [](const std::string& why) {
+        std::fprintf(stderr, "parlen-say: %s\n", why.c_str());
+        return std::optional<int>(kUsageError);
+    };
+    if (!outDir.set) {
+        if (format.set || perChapter.set)
+            return wrong(std::string("--") + (format.set ? "format" : "per-chapter") +
+                         " needs --out-dir");
+        return std::nullopt;
+    }
+    if (out.set || timings.set)
+        return wrong(std::string("--out-dir takes no --") + (out.set ? "out" : "timings"));
+    if (outDir.given.empty()) return wrong("--out-dir needs a folder");
+    o.outDir = outDir.given;
+    o.perChapter = o.document.perChapter = perChapter.set;
+    if (format.set) {
+        o.format = format.given;
+        if (o.format != "mp3" && o.format != "ogg" && o.format != "opus" && o.format != "flac" &&
+            o.format != "wav")
+            return wrong("--format is mp3, ogg, opus, flac or wav, not '" + o.format + "'");
+    }
+    return std::nullopt;
+}
+
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     Option help{{"h", "help"}, "", "Display this help."};
     Option version{{"v", "version"}, "", "Displays version information."};
@@ -177,6 +205,15 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                    "With --out: write every word's start and every sentence in this file, as "
                    ".vtt (WebVTT), .srt (SubRip) or .json by its extension. Not written when the "
                    "render fails; an interrupted render (Ctrl+C) gets those of the audio it kept."};
+    Option outDir{{"out-dir"},
+                  "DIR",
+                  "Render into this folder instead: a file named after the input, or with "
+                  "--per-chapter a file per chapter of a document, \"NN Title\"."};
+    Option format{{"format"}, "FORMAT", "With --out-dir: mp3, ogg, opus, flac or wav (default)."};
+    Option perChapter{{"per-chapter"},
+                      "",
+                      "With --out-dir: a file per chapter (with --only, per chosen chapter), "
+                      "tagged with its track number."};
     Option events{{"events"}, "", "Print each notification: milliseconds, kind, word offset."};
     Option jobs{{"jobs"},
                 "N",
@@ -210,8 +247,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         ".docx, .odt, .html, .htm, .xhtml, .md or .markdown is read as that document. Input "
         "that is not a regular file (a pipe, a device) is read up to " +
             std::to_string(kStreamInputLimit >> 20) + " MiB. NUL bytes are read as blanks.",
-        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &events, &jobs,
-         &lexiconFile, &noUserLexicon, &chapters, &only, &printText}};
+        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &outDir, &format,
+         &perChapter, &events, &jobs, &lexiconFile, &noUserLexicon, &chapters, &only, &printText}};
 
     std::vector<std::string> inputs;
     if (const std::optional<std::string> error = parser.Parse(argc, argv, inputs)) {
@@ -237,9 +274,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             return kUsageError;
         }
     }
-    if ((chapters.set || printText.set) && (out.set || list.set)) {
+    if ((chapters.set || printText.set) && (out.set || list.set || outDir.set)) {
         std::fprintf(stderr, "parlen-say: --%s prints instead of speaking: it takes no --%s\n",
-                     chapters.set ? "chapters" : "print-text", out.set ? "out" : "list");
+                     chapters.set ? "chapters" : "print-text",
+                     out.set    ? "out"
+                     : list.set ? "list"
+                                : "out-dir");
         return kUsageError;
     }
     if (voice.set) o.voice = voice.given;
@@ -282,6 +322,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             return kUsageError;
         }
     }
+    if (std::optional<int> wrong = ReadOutDir(outDir, format, perChapter, out, timings, o))
+        return wrong;
     if (o.out == "-" && o.events) {
         std::fprintf(stderr,
                      "parlen-say: --events and --out - would both write to standard output\n");
@@ -293,5 +335,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         return kUsageError;
     }
     if (!inputs.empty()) o.input = inputs.front();
+    if (!o.outDir.empty() && !o.perChapter) {
+        // A file named after the input in the folder.
+        std::string stem = o.input == "-" ? "speech" : o.input.substr(o.input.rfind('/') + 1);
+        if (const size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0)
+            stem.resize(dot);
+        o.out = o.outDir + "/" + stem + "." + o.format;
+    }
     return std::nullopt;
 }

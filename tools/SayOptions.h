@@ -19,6 +19,11 @@ struct Options {
     std::optional<uint32_t> pitch, speed, volume, jobs;
     std::string out;      // the audio file; empty: speak aloud
     std::string timings;  // the word timings' file, with out
+    // --out-dir: the folder of the audio file (named after the input) or, with
+    // perChapter, of a file per chapter; format is their extension.
+    std::string outDir;
+    std::string format = "wav";
+    bool perChapter = false;
     std::string input = "-";
     DocumentRequest document;
     std::vector<std::string> lexicons;  // --lexicon, in the order given

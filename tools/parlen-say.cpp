@@ -5,8 +5,11 @@
 //   parlen-say [--list] [--voice NAME] [--pitch N] [--speed N] [--volume PERCENT]
 //              [--out|--wav FILE [--timings FILE]] [--events] [--jobs N] [--help]
 //              [--lexicon FILE]... [--no-user-lexicon] [--version] [--chapters]
-//              [--only LIST] [--print-text] [FILE|-]
+//              [--only LIST] [--print-text] [--out-dir DIR [--format F] [--per-chapter]]
+//              [FILE|-]
 #include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -31,6 +34,7 @@
 #include "tools/SayInput.h"
 #include "tools/SayOptions.h"
 #include "tools/SaySignals.h"
+#include "tools/SaySplit.h"
 #include "tools/SayTimings.h"
 #include "tools/WholeFile.h"
 
@@ -97,7 +101,14 @@ int Print(const std::string& printed) {
     return 0;
 }
 
-int Say(const Options& o) {
+// What a file render leaves for splitting it: the book's chapters placed on its audio.
+struct Rendered {
+    SayBook book;
+    std::vector<containers::ChapterMark> chapters;
+    uint32_t rate = 0;
+};
+
+int Say(const Options& o, Rendered* rendered = nullptr) {
     std::optional<std::string> printed;
     SayBook book;
     std::string text = ReadSayInput(o.input, {o.out, o.timings}, o.document, printed, book);
@@ -278,7 +289,9 @@ int Say(const Options& o) {
         // A stopped render leaves its partial file, as Cancel does, with the timings of
         // the words it holds.
         std::string kept;
-        if (!o.out.empty() && exitCode == 0) {
+        if (o.perChapter) {
+            kept = "; no chapter's file is written";
+        } else if (!o.out.empty() && exitCode == 0) {
             kept = "; '" + o.out + "' keeps the audio rendered so far";
             if (!MarkChapters(o.out, book, marks, rate, chapters))
                 kept += ", without chapter marks";
@@ -309,7 +322,32 @@ int Say(const Options& o) {
         if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
             return kFailure;
     }
+    if (rendered) *rendered = {std::move(book), std::move(chapters), rate};
     return marked ? exitCode : kFailure;
+}
+
+// The whole book under a hidden name in the folder, then a file per chapter from it.
+int SayPerChapter(Options o) {
+    std::string whole = o.outDir + "/.parlen-book-XXXXXX.wav";
+    const int fd = mkstemps(whole.data(), 4);
+    if (fd < 0) {
+        std::fprintf(stderr, "parlen-say: cannot write into '%s': %s\n", o.outDir.c_str(),
+                     std::strerror(errno));
+        return kFailure;
+    }
+    close(fd);
+    struct Remover {
+        const std::string& path;
+        ~Remover() { unlink(path.c_str()); }
+    } remover{whole};
+    o.out = whole;
+    Rendered rendered;
+    const int code = Say(o, &rendered);
+    if (code != 0) return code;
+    return SplitByChapter(whole, rendered.chapters, rendered.rate, o.outDir,
+                          FileFormatOf("." + o.format), o.format, rendered.book.tags)
+               ? 0
+               : kFailure;
 }
 
 }  // namespace
@@ -327,7 +365,7 @@ int main(int argc, char** argv) {
         lexicon::Store::Instance().UseUserLexicons(options.userLexicons);
         for (const std::string& file : options.lexicons)
             lexicon::Store::Instance().AddLexiconFile(file);
-        code = options.list ? List() : Say(options);
+        code = options.list ? List() : options.perChapter ? SayPerChapter(options) : Say(options);
     } catch (const EUsageError& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());
         code = kUsageError;

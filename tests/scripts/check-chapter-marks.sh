@@ -6,6 +6,8 @@
 # - the MP3's table of contents (CTOC, read with mutagen) is top-level and ordered, and
 #   lists every CHAP frame in time order; the WAV file's cue points carry the titles;
 # - --only gives marks for the chosen chapters alone, the first at the start;
+# - --per-chapter splits the render into "NN Title" files with safe names and track
+#   numbers, which together hold exactly the samples of the one-file render;
 # - a target that is no regular file gets the audio and a warning, not marks;
 # - a disk too full for the marked file keeps the file as rendered, exits 1 and names it.
 #
@@ -133,6 +135,21 @@ say --only 2-3 --out "$W/o.mp3" --timings "$W/o.json" "$W/book.md"
 ffprobe_marks "$W/o.mp3" >"$W/marks.json"
 out="$(compare "$W/o.json" "$W/marks.json" "Chapter «Two»" "A Part of Two")"
 [ $? -eq 0 ] && pass only "$out" || fail only "exit $RC $ERR: $out"
+
+printf '# What? A: B/C...\n\nSome words first.\n\n# Two\n\nThen a few more words.\n' >"$W/odd.md"
+mkdir "$W/split"
+say --out "$W/odd.flac" "$W/odd.md"
+say --out-dir "$W/split" --format flac --per-chapter "$W/odd.md"
+samples() { ffprobe -v error -show_entries stream=duration_ts -of csv=p=0 "$1"; }
+names="$(ls -A "$W/split" | tr '\n' '|')"
+sum=$(($(samples "$W/split/01 What_ A_ B_C.flac" 2>/dev/null || echo 0) + $(samples "$W/split/02 Two.flac" 2>/dev/null || echo 0)))
+track="$(ffprobe -v error -show_entries format_tags=track,TRACKTOTAL -of csv=p=0 "$W/split/02 Two.flac")"
+if [ "$RC" -eq 0 ] && [ "$names" = "01 What_ A_ B_C.flac|02 Two.flac|" ] &&
+    [ "$sum" = "$(samples "$W/odd.flac")" ] && [ "$track" = "2,2" ]; then
+    pass per-chapter "$names $sum samples as the one file, track $track"
+else
+    fail per-chapter "exit $RC $ERR: files '$names', $sum samples against $(samples "$W/odd.flac"), track '$track'"
+fi
 
 mkfifo "$W/fifo.ogg"
 cat "$W/fifo.ogg" >/dev/null &

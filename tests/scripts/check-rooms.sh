@@ -49,7 +49,7 @@ RULES=(
     "speech/*/*        unknown"
     "speech/*          speech    platform support interface"
     "app/*             app       speech service lexicon documents containers platform supportqt support interface"
-    "tools/*           tools     speech service lexicon documents containers platform support interface"
+    "tools/*           tools     speech service lexicon documents containers audio platform support interface"
 )
 # Only these files may include Qt's headers: parlen-say and the speech service load no
 # Qt library.
