@@ -111,9 +111,10 @@ gone() {
 }
 keys() { xdotool key --delay 40 "$@"; }
 # Presses Space on the focused button until the file dialog titled $1 is up: the button
-# stays disabled while the start-up phrase is spoken.
+# stays disabled while the start-up phrase is spoken, which a sanitized build beside the
+# suite can stretch to half a minute.
 open_dialog() {
-    for _ in $(seq 20); do
+    for _ in $(seq 40); do
         keys space
         window_of "$1" 1 >/dev/null && return 0
     done
