@@ -13,9 +13,10 @@
 #include <optional>
 #include <set>
 
+#include "platform/voices/EspeakRules.h"
 #include "platform/voices/EspeakVoiceCache.h"
-#include "support/PhonemeMarks.h"
 #include "platform/voices/Visemes.h"
+#include "support/PhonemeMarks.h"
 
 namespace {
 unsigned& Rate() {
@@ -130,7 +131,8 @@ void OnEvent(RenderContext& ctx, const espeak_EVENT& e) {
 // A piece that holds a lexicon's phonemes, for espeak-ng's phoneme input: its marks
 // become "[[" and "]]", and a "[[" of the user's own gets a zero-width space between
 // its brackets, so that it stays text and sounds as it does without phoneme input.
-// Only pieces that hold a lexicon's phonemes are read with phoneme input at all. The added characters map to the byte they stand beside.
+// Only pieces that hold a lexicon's phonemes are read with phoneme input at all. The added
+// characters map to the byte they stand beside.
 bool WithPhonemeInput(Utf8Piece& utf8) {
     if (utf8.text.find(kPhonemesBegin) == std::string::npos) return false;
     Utf8Piece out;
@@ -217,13 +219,27 @@ class NoSoundServerHere {
 };
 }  // namespace
 
+namespace {
+// The folder espeak-ng reads its data from: a mended copy of its own (see
+// EspeakRules.h), or null for its own.
+const char* DataParent() {
+    static const std::string parent = [] {
+        espeak_ng_InitializePath(nullptr);
+        const char* data = nullptr;
+        const char* version = espeak_Info(&data);
+        return MendedEspeakDataParent(data ? data : "", version ? version : "");
+    }();
+    return parent.empty() ? nullptr : parent.c_str();
+}
+}  // namespace
+
 unsigned EspeakVoice::Initialise() {
     static bool tried = false;
     if (!tried) {
         tried = true;
         NoSoundServerHere noServer;
         const int rate =
-            espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 40, nullptr,
+            espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 40, DataParent(),
                               espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_DONT_EXIT);
         if (rate > 0) {
             Rate() = static_cast<unsigned>(rate);
@@ -237,7 +253,7 @@ std::vector<EspeakVoiceInfo> EspeakVoice::ListVoices() {
     std::vector<EspeakVoiceInfo> voices;
     // Listing reads only the voice files: espeak-ng itself (its phoneme data, its sound
     // output) starts when one of its voices first speaks.
-    static const bool pathKnown = (espeak_ng_InitializePath(nullptr), true);
+    static const bool pathKnown = (espeak_ng_InitializePath(DataParent()), true);
     (void)pathKnown;
     const char* dataDir = nullptr;
     const char* version = espeak_Info(&dataDir);
