@@ -207,8 +207,11 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                    "render fails; an interrupted render (Ctrl+C) gets those of the audio it kept."};
     Option outDir{{"out-dir"},
                   "DIR",
-                  "Render into this folder instead: a file named after the input, or with "
-                  "--per-chapter a file per chapter of a document, \"NN Title\"."};
+                  "Render into this folder instead: a file named after each input, or with "
+                  "--per-chapter a file per chapter of a document, \"NN Title\" (in a folder "
+                  "per book when there are several). Takes several inputs, and folders of "
+                  "documents and .txt files; a book whose file (or files) is newer than the "
+                  "book is skipped, so a rerun after an interrupt resumes."};
     Option format{{"format"}, "FORMAT", "With --out-dir: mp3, ogg, opus, flac or wav (default)."};
     Option perChapter{{"per-chapter"},
                       "",
@@ -242,7 +245,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         program.substr(program.rfind('/') + 1),
         "Speaks a text aloud or renders it into an audio file, or lists the installed voices.",
         "FILE",
-        "[FILE|-]",
+        "[FILE|-] | --out-dir DIR FILE|FOLDER...",
         "Text to speak; '-' or nothing reads standard input. A name ending in .epub, .pdf, "
         ".docx, .odt, .html, .htm, .xhtml, .md or .markdown is read as that document. Input "
         "that is not a regular file (a pipe, a device) is read up to " +
@@ -329,18 +332,13 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                      "parlen-say: --events and --out - would both write to standard output\n");
         return kUsageError;
     }
-    if (inputs.size() > 1) {
-        std::fprintf(stderr, "parlen-say: only one input file, not also '%s'\n",
+    if (inputs.size() > 1 && o.outDir.empty()) {
+        std::fprintf(stderr,
+                     "parlen-say: only one input file, not also '%s' (several go with --out-dir)\n",
                      inputs.at(1).c_str());
         return kUsageError;
     }
     if (!inputs.empty()) o.input = inputs.front();
-    if (!o.outDir.empty() && !o.perChapter) {
-        // A file named after the input in the folder.
-        std::string stem = o.input == "-" ? "speech" : o.input.substr(o.input.rfind('/') + 1);
-        if (const size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0)
-            stem.resize(dot);
-        o.out = o.outDir + "/" + stem + "." + o.format;
-    }
+    o.inputs = inputs.empty() ? std::vector<std::string>{"-"} : inputs;
     return std::nullopt;
 }

@@ -25,6 +25,7 @@ struct Options {
     std::string format = "wav";
     bool perChapter = false;
     std::string input = "-";
+    std::vector<std::string> inputs;  // every input named; with outDir, books (or folders)
     DocumentRequest document;
     std::vector<std::string> lexicons;  // --lexicon, in the order given
     bool userLexicons = true;

@@ -1,14 +1,20 @@
 #include "tools/SaySplit.h"
 
 #include <sndfile.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "containers/FileNames.h"
 #include "platform/audio/AudioEncoder.h"
 #include "platform/audio/FileTarget.h"
 #include "support/Errors.h"
+#include "tools/WholeFile.h"
 
 namespace {
 
@@ -21,11 +27,27 @@ bool Fail(const std::string& path, const std::string& why) {
     return false;
 }
 
+bool FinishedBefore(const std::string& path, long long keepAfterNs) {
+    struct stat st {};
+    return keepAfterNs >= 0 && ::stat(path.c_str(), &st) == 0 &&
+           static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec >=
+               keepAfterNs;
+}
+
+// Removes the hidden file unless it was named as the chapter's.
+struct Temporary {
+    std::string path;
+    ~Temporary() {
+        if (!path.empty()) ::unlink(path.c_str());
+    }
+};
+
 }  // namespace
 
 bool SplitByChapter(const std::string& whole, const std::vector<containers::ChapterMark>& chapters,
                     uint32_t rate, const std::string& dir, FileFormat format,
-                    const std::string& ext, const containers::BookTags& tags) {
+                    const std::string& ext, const containers::BookTags& tags,
+                    long long keepAfterNs) {
     SF_INFO info{};
     const std::unique_ptr<SNDFILE, SndfileCloser> in(sf_open(whole.c_str(), SFM_READ, &info));
     if (!in || info.channels != 1 || info.samplerate <= 0)
@@ -41,8 +63,14 @@ bool SplitByChapter(const std::string& whole, const std::vector<containers::Chap
     for (size_t i = 0; i < chapters.size(); ++i) {
         const std::string path =
             dir + "/" + containers::ChapterFileName(i + 1, chapters.size(), chapters[i].title, ext);
+        if (FinishedBefore(path, keepAfterNs)) continue;
+        Temporary temp{dir + "/.parlen-part-XXXXXX." + ext};
+        if (!MakeHiddenFile(temp.path, ext.size() + 1)) {
+            temp.path.clear();
+            return Fail(dir, std::strerror(errno));
+        }
         std::string why;
-        std::unique_ptr<FileTarget> target = FileTarget::Open(path, why);
+        std::unique_ptr<FileTarget> target = FileTarget::Open(temp.path, why);
         if (!target) return Fail(path, why);
         std::unique_ptr<AudioEncoder> encoder =
             AudioEncoder::Create(std::move(target), format, static_cast<unsigned>(fileRate), why);
@@ -69,11 +97,13 @@ bool SplitByChapter(const std::string& whole, const std::vector<containers::Chap
         track.tracks = static_cast<unsigned>(chapters.size());
         std::vector<containers::ChapterMark> none;
         try {
-            containers::WriteChapterMarks(path, format, none, rate, track);
+            containers::WriteChapterMarks(temp.path, format, none, rate, track);
         } catch (const Exception& e) {
             std::fprintf(stderr, "parlen-say: %s\n", e.what());
             return false;
         }
+        if (::rename(temp.path.c_str(), path.c_str()) != 0) return Fail(path, std::strerror(errno));
+        temp.path.clear();
     }
     return true;
 }

@@ -10,8 +10,11 @@
 
 // Splits the WAV file `whole` at chapters (placed at `rate` samples per second) into
 // files of format in dir; the first file also holds what comes before its chapter.
-// False, with the message printed, when a file cannot be written; the files finished
-// before it stay, whole.
+// Each is written under a hidden name and renamed when whole and tagged; one already
+// there and changed at or after keepAfterNs (nanoseconds since the epoch; -1: never)
+// was finished by an earlier run and is kept as it is. False, with the message
+// printed, when a file cannot be written; the files finished before it stay, whole.
 bool SplitByChapter(const std::string& whole, const std::vector<containers::ChapterMark>& chapters,
                     uint32_t rate, const std::string& dir, FileFormat format,
-                    const std::string& ext, const containers::BookTags& tags);
+                    const std::string& ext, const containers::BookTags& tags,
+                    long long keepAfterNs = -1);

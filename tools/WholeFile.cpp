@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -58,6 +60,8 @@ bool WriteAll(int fd, std::string_view content) {
     throw EWriteError(message);
 }
 
+}  // namespace
+
 mode_t CreationMode() {
     // The mode a new file gets through open(): what the umask leaves of rw for all.
     const mode_t mask = ::umask(022);
@@ -65,7 +69,14 @@ mode_t CreationMode() {
     return 0666 & ~mask;
 }
 
-}  // namespace
+bool MakeHiddenFile(std::string& pattern, size_t suffixLength) {
+    const int fd = ::mkstemps(pattern.data(), static_cast<int>(suffixLength));
+    if (fd < 0) return false;
+    const bool moded = ::fchmod(fd, CreationMode()) == 0;
+    ::close(fd);
+    if (!moded) ::unlink(pattern.c_str());
+    return moded;
+}
 
 // The name a write through path lands on: links followed, even a dangling one.
 std::string FinalName(const std::string& path) {

@@ -1,5 +1,7 @@
 #pragma once
 // Writing a small file whole or not at all, for parlen-say's timings.
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -13,3 +15,11 @@ void WriteWholeFile(const std::string& path, std::string_view content, const std
 
 // The name a write through path lands on: symbolic links followed, even a dangling one.
 std::string FinalName(const std::string& path);
+
+// The mode a new file gets: read and write for all, less the umask.
+mode_t CreationMode();
+
+// Makes the file pattern names, its "XXXXXX" before the last suffixLength bytes
+// replaced (mkstemps), with the mode of a new file rather than mkstemps' owner-only
+// one, since it is renamed into place when whole; false (errno set) when it cannot.
+bool MakeHiddenFile(std::string& pattern, size_t suffixLength);

@@ -30,6 +30,7 @@
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 #include "support/Unicode.h"
+#include "tools/SayBatch.h"
 #include "tools/SayChapters.h"
 #include "tools/SayInput.h"
 #include "tools/SayOptions.h"
@@ -108,7 +109,7 @@ struct Rendered {
     uint32_t rate = 0;
 };
 
-int Say(const Options& o, Rendered* rendered = nullptr) {
+int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) {
     std::optional<std::string> printed;
     SayBook book;
     std::string text = ReadSayInput(o.input, {o.out, o.timings}, o.document, printed, book);
@@ -177,8 +178,10 @@ int Say(const Options& o, Rendered* rendered = nullptr) {
             }
         });
     };
-    SaySignals interrupts(
-        [&](int signal) { stop(std::string("interrupted by ") + SaySignals::Name(signal)); });
+    SaySignals interrupts([&](int signal) {
+        if (run) run->interrupted = true;
+        stop(std::string("interrupted by ") + SaySignals::Name(signal));
+    });
     // Standard output that can no longer be written (its reader quit) ends the text.
     bool outputBroken = false;
     auto flushEvents = [&] {
@@ -203,6 +206,7 @@ int Say(const Options& o, Rendered* rendered = nullptr) {
     std::vector<ParlenWordTime> marks;
     std::vector<containers::ChapterMark> chapters;
     const bool keepMarks = !o.timings.empty() || !book.chapters.empty();
+    const double textBytes = static_cast<double>(std::max<size_t>(text.size(), 1));
     uint32_t rate = 0;
     if (!o.out.empty()) {
         // A file renders faster than the word positions can be shown: every word comes
@@ -223,6 +227,8 @@ int Say(const Options& o, Rendered* rendered = nullptr) {
                                 static_cast<unsigned long long>(w.frame));
             }
             if (o.events) flushEvents();
+            if (run && run->progress && lastWord >= 0)
+                run->progress(static_cast<double>(lastWord) / textBytes);
         };
     }
     speech.OnVisual = [&](void*, uint32_t, PTTSMOUTH) {
@@ -327,7 +333,7 @@ int Say(const Options& o, Rendered* rendered = nullptr) {
 }
 
 // The whole book under a hidden name in the folder, then a file per chapter from it.
-int SayPerChapter(Options o) {
+int SayPerChapter(Options o, BookRun* run = nullptr) {
     std::string whole = o.outDir + "/.parlen-book-XXXXXX.wav";
     const int fd = mkstemps(whole.data(), 4);
     if (fd < 0) {
@@ -342,10 +348,11 @@ int SayPerChapter(Options o) {
     } remover{whole};
     o.out = whole;
     Rendered rendered;
-    const int code = Say(o, &rendered);
+    const int code = Say(o, &rendered, run);
     if (code != 0) return code;
     return SplitByChapter(whole, rendered.chapters, rendered.rate, o.outDir,
-                          FileFormatOf("." + o.format), o.format, rendered.book.tags)
+                          FileFormatOf("." + o.format), o.format, rendered.book.tags,
+                          run ? run->keepAfterNs : -1)
                ? 0
                : kFailure;
 }
@@ -365,7 +372,15 @@ int main(int argc, char** argv) {
         lexicon::Store::Instance().UseUserLexicons(options.userLexicons);
         for (const std::string& file : options.lexicons)
             lexicon::Store::Instance().AddLexiconFile(file);
-        code = options.list ? List() : options.perChapter ? SayPerChapter(options) : Say(options);
+        if (options.list)
+            code = List();
+        else if (!options.outDir.empty())
+            code = SayBatch(options, [](BookRun& run) {
+                return run.options.perChapter ? SayPerChapter(run.options, &run)
+                                              : Say(run.options, nullptr, &run);
+            });
+        else
+            code = Say(options);
     } catch (const EUsageError& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.what());
         code = kUsageError;

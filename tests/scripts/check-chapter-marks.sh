@@ -141,7 +141,7 @@ mkdir "$W/split"
 say --out "$W/odd.flac" "$W/odd.md"
 say --out-dir "$W/split" --format flac --per-chapter "$W/odd.md"
 samples() { ffprobe -v error -show_entries stream=duration_ts -of csv=p=0 "$1"; }
-names="$(ls -A "$W/split" | tr '\n' '|')"
+names="$(ls "$W/split" | tr '\n' '|')"
 sum=$(($(samples "$W/split/01 What_ A_ B_C.flac" 2>/dev/null || echo 0) + $(samples "$W/split/02 Two.flac" 2>/dev/null || echo 0)))
 track="$(ffprobe -v error -show_entries format_tags=track,TRACKTOTAL -of csv=p=0 "$W/split/02 Two.flac")"
 if [ "$RC" -eq 0 ] && [ "$names" = "01 What_ A_ B_C.flac|02 Two.flac|" ] &&
