@@ -1,12 +1,9 @@
 #include "tools/SayBatch.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
+#include <sched.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +15,7 @@
 
 #include "documents/Import.h"
 #include "support/Errors.h"
+#include "tools/SayBatchRun.h"
 #include "tools/SayInput.h"
 #include "tools/WholeFile.h"
 
@@ -60,105 +58,23 @@ void RemoveLeftovers(const std::string& dir, const std::string& prefix, const st
     ::closedir(d);
 }
 
-std::string Clock2(double seconds) {
-    const auto s = static_cast<long long>(seconds + 0.5);
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
-    return text;
-}
-
-// The book rendered by a child process, forked before this process ever starts an
-// engine: the engines keep state from one text to the next (espeak-ng's wave
-// generator among it), so each book starts as a run of its own would, and a batch
-// resumed after an interrupt writes the very samples an uninterrupted one does. Its
-// standard error is passed on, and its last line is the reason a failed book gets in
-// the summary. Signals that stop the batch are passed to it once.
-volatile sig_atomic_t gChild = 0;
-volatile sig_atomic_t gStopped = 0;
-
-void PassOn(int signal) {
-    gStopped = 1;
-    if (gChild > 0) ::kill(gChild, signal);
-}
-
-struct BookResult {
-    int code = kFailure;
-    bool interrupted = false;
-    std::string why;
+struct Prepared {
+    BookRun run;
+    std::string temp;      // the hidden file of a one-file book
+    std::string finished;  // its file, or the mark of a book split by chapter
+    Clock::time_point begun;
 };
 
-BookResult RenderInChild(const SayOneBook& say, BookRun& run) {
-    BookResult result;
-    int err[2];
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        result.why = std::string("cannot start the renderer: ") + std::strerror(errno);
-        return result;
-    }
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Dies with the batch; its own process group, so that a terminal's interrupt
-        // reaches it once, through the batch.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        ::setpgid(0, 0);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
-        ::dup2(err[1], STDERR_FILENO);
-        int code = kFailure;
-        try {
-            code = say(run);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "parlen-say: %s\n", e.what());
-        }
-        std::fflush(nullptr);
-        ::_exit(code);
-    }
-    ::close(err[1]);
-    if (pid < 0) {
-        ::close(err[0]);
-        result.why = std::string("cannot start the renderer: ") + std::strerror(errno);
-        return result;
-    }
-    gChild = pid;
-    std::string line;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(err[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        std::fwrite(buffer, 1, static_cast<size_t>(got), stderr);
-        std::fflush(stderr);
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = buffer[i];
-            if (c == '\r') {
-                line.clear();
-            } else if (c != '\n') {
-                line += c;
-            } else if (!line.empty()) {
-                result.why = line.starts_with("parlen-say: ") ? line.substr(12) : line;
-                line.clear();
-            }
-        }
-    }
-    ::close(err[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    gChild = 0;
-    result.interrupted = gStopped != 0;
-    if (WIFEXITED(status)) {
-        result.code = WEXITSTATUS(status);
-    } else {
-        result.code = kFailure;
-        result.why = std::string("the renderer ended by ") + ::strsignal(WTERMSIG(status));
-    }
-    return result;
-}
-
-BookResult RenderHere(const SayOneBook& say, BookRun& run) {
-    BookResult result;
-    result.code = say(run);
-    result.interrupted = run.interrupted;
-    return result;
+// The jobs a batch shares out: --jobs, else what a render would take by itself.
+unsigned BatchJobs(const Options& o) {
+    if (o.jobs) return *o.jobs;
+    if (const char* env = std::getenv("PARLEN_RENDER_JOBS"); env && std::atoi(env) > 0)
+        return static_cast<unsigned>(std::atoi(env));
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return 1;
 }
 }  // namespace
 
@@ -198,130 +114,143 @@ std::vector<std::string> BatchBooks(const std::vector<std::string>& inputs) {
 int SayBatch(const Options& o, const SayOneBook& say) {
     const std::vector<std::string> books = BatchBooks(o.inputs);
     const bool several = books.size() > 1;
-    struct sigaction passOn {};
-    passOn.sa_handler = PassOn;
-    sigemptyset(&passOn.sa_mask);
-    struct sigaction saved[3];
-    const int stopping[3] = {SIGINT, SIGTERM, SIGHUP};
-    if (several)
-        for (int k = 0; k < 3; ++k) ::sigaction(stopping[k], &passOn, &saved[k]);
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    StatusBoard board(terminal && several);
+    // Books at once, and render processes for each: fixed by the command line and the
+    // count of books, so that a rerun renders each book as the first run did.
+    const unsigned jobs = BatchJobs(o);
+    const unsigned atOnce =
+        several ? static_cast<unsigned>(std::min<size_t>(jobs, books.size())) : 1;
     struct Failed {
         std::string book, why;
     };
     std::vector<Failed> failed;
     size_t skipped = 0, rendered = 0;
-    gStopped = 0;
-    for (size_t i = 0; i < books.size(); ++i) {
-        if (gStopped) {
-            std::fprintf(stderr, "parlen-say: interrupted: %zu of %zu books not begun\n",
-                         books.size() - i, books.size());
-            failed.push_back({books[i], "interrupted before it began"});
-            break;
-        }
+    std::vector<Prepared> prepared(books.size());
+    const auto fail = [&](size_t i, std::string why) {
+        failed.push_back({books[i], why});
+        if (several) board.Print(prepared[i].run.label + ": failed: " + why);
+    };
+
+    // Ready to render, or false when it is finished already or cannot be begun.
+    const auto prepare = [&](size_t i) {
         const std::string& input = books[i];
         const std::string stem = BookStem(input);
-        const std::string label =
-            "[" + std::to_string(i + 1) + "/" + std::to_string(books.size()) + "] " + input;
-        BookRun run{o, {}, false, -1};
-        run.options.input = input;
-        run.options.document.perChapter = o.perChapter;
+        Prepared& p = prepared[i];
+        p.run =
+            BookRun{o,
+                    "[" + std::to_string(i + 1) + "/" + std::to_string(books.size()) + "] " + input,
+                    {},
+                    false,
+                    -1};
+        p.run.options.input = input;
+        p.run.options.document.perChapter = o.perChapter;
+        if (several) p.run.options.jobs = std::max(1u, jobs / atOnce);
         // Several books split by chapter get a folder each.
-        const std::string dir = o.perChapter && books.size() > 1 ? o.outDir + "/" + stem : o.outDir;
+        const std::string dir = o.perChapter && several ? o.outDir + "/" + stem : o.outDir;
         if (dir != o.outDir && ::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-            failed.push_back(
-                {input, "cannot make the folder '" + dir + "': " + std::strerror(errno)});
-            std::fprintf(stderr, "%s: failed: %s\n", label.c_str(), failed.back().why.c_str());
-            continue;
+            fail(i, "cannot make the folder '" + dir + "': " + std::strerror(errno));
+            return false;
         }
         const std::string ext = "." + o.format;
-        // What says the book is finished: its file, or the mark left after its chapters.
-        const std::string finished =
-            o.perChapter ? dir + "/.parlen-" + stem + ".done" : dir + "/" + stem + ext;
+        p.finished = o.perChapter ? dir + "/.parlen-" + stem + ".done" : dir + "/" + stem + ext;
         const std::optional<long long> inputChanged =
             input == "-" ? std::nullopt : ChangedNs(input);
-        const std::optional<long long> finishedChanged = ChangedNs(finished);
+        const std::optional<long long> finishedChanged = ChangedNs(p.finished);
         if (inputChanged && finishedChanged && *finishedChanged >= *inputChanged) {
             ++skipped;
-            std::fprintf(stderr, "%s: skipped: '%s' is finished (newer than the book)\n",
-                         label.c_str(), (o.perChapter ? dir : finished).c_str());
-            continue;
+            board.Print(p.run.label + ": skipped: '" + (o.perChapter ? dir : p.finished) +
+                        "' is finished (newer than the book)");
+            return false;
         }
-        if (inputChanged) run.keepAfterNs = *inputChanged;
-        std::string temp;
+        if (inputChanged) p.run.keepAfterNs = *inputChanged;
         if (o.perChapter) {
-            run.options.outDir = dir;
-            ::unlink(finished.c_str());
+            p.run.options.outDir = dir;
+            ::unlink(p.finished.c_str());
             RemoveLeftovers(dir, ".parlen-book-", ".wav");
             RemoveLeftovers(dir, ".parlen-part-", ext);
         } else {
             RemoveLeftovers(dir, ".parlen-" + stem + "-", ext);
-            temp = dir + "/.parlen-" + stem + "-XXXXXX" + ext;
-            if (!MakeHiddenFile(temp, ext.size())) {
-                failed.push_back(
-                    {input, "cannot write into '" + dir + "': " + std::strerror(errno)});
-                std::fprintf(stderr, "%s: failed: %s\n", label.c_str(), failed.back().why.c_str());
-                continue;
+            p.temp = dir + "/.parlen-" + stem + "-XXXXXX" + ext;
+            if (!MakeHiddenFile(p.temp, ext.size())) {
+                p.temp.clear();
+                fail(i, "cannot write into '" + dir + "': " + std::strerror(errno));
+                return false;
             }
-            run.options.out = temp;
+            p.run.options.out = p.temp;
         }
-        bool lineShown = false;
-        const Clock::time_point begun = Clock::now();
-        Clock::time_point shown{};
-        // One book alone tells only of a skip or a failure, besides the line kept current.
-        const bool logged = several;
-        if (terminal) {
-            std::fprintf(stderr, "%s ...", label.c_str());
-            lineShown = true;
-        } else if (logged) {
-            std::fprintf(stderr, "%s: rendering\n", label.c_str());
-        }
-        run.progress = [&](double done) {
-            if (!terminal || done <= 0 || Clock::now() - shown < std::chrono::milliseconds(200))
-                return;
-            shown = Clock::now();
-            const double spent = std::chrono::duration<double>(shown - begun).count();
-            std::fprintf(stderr, "\r\033[K%s  %3d%%  %s left", label.c_str(),
-                         static_cast<int>(done * 100), Clock2(spent * (1 - done) / done).c_str());
-            lineShown = true;
-        };
-        const BookResult result = several ? RenderInChild(say, run) : RenderHere(say, run);
-        int code = result.code;
-        std::string why = result.why;
+        p.begun = Clock::now();
+        if (several && !terminal) board.Print(p.run.label + ": rendering");
+        return true;
+    };
+
+    // The book's output named when whole, or its hidden file removed.
+    const auto finish = [&](size_t i, int code, std::string why) {
+        Prepared& p = prepared[i];
         // The hidden name means nothing to the reader: the book's own is named instead.
-        if (!temp.empty())
-            for (size_t at = why.find(temp); at != std::string::npos; at = why.find(temp, at))
-                why.replace(at, temp.size(), finished);
-        if (code == 0 && !o.perChapter && ::rename(temp.c_str(), finished.c_str()) != 0) {
-            why = "cannot name the file '" + finished + "': " + std::strerror(errno);
+        if (!p.temp.empty())
+            for (size_t at = why.find(p.temp); at != std::string::npos; at = why.find(p.temp, at))
+                why.replace(at, p.temp.size(), p.finished);
+        if (code == 0 && !o.perChapter && ::rename(p.temp.c_str(), p.finished.c_str()) != 0) {
+            why = "cannot name the file '" + p.finished + "': " + std::strerror(errno);
             code = kFailure;
         }
         if (code == 0 && o.perChapter) {
-            if (FILE* mark = std::fopen(finished.c_str(), "w")) std::fclose(mark);
+            if (FILE* mark = std::fopen(p.finished.c_str(), "w")) std::fclose(mark);
         }
-        if (code != 0 && !temp.empty()) ::unlink(temp.c_str());
-        if (lineShown) std::fputs("\r\033[K", stderr);
-        const double seconds = std::chrono::duration<double>(Clock::now() - begun).count();
+        if (code != 0 && !p.temp.empty()) ::unlink(p.temp.c_str());
+        const double seconds = std::chrono::duration<double>(Clock::now() - p.begun).count();
         if (code == 0) {
             ++rendered;
-            if (logged) std::fprintf(stderr, "%s: done in %.2f s\n", label.c_str(), seconds);
+            if (several) {
+                char took[32];
+                std::snprintf(took, sizeof took, "%.2f", seconds);
+                board.Print(p.run.label + ": done in " + took + " s");
+            }
         } else {
-            failed.push_back({input, why.empty() ? "it could not be rendered" : why});
-            std::fprintf(stderr, "%s: failed\n", label.c_str());
+            fail(i, why.empty() ? "it could not be rendered" : why);
         }
-        if (result.interrupted) {
-            std::fprintf(stderr, "parlen-say: interrupted: %zu of %zu books not begun\n",
-                         books.size() - i - 1, books.size());
-            break;
+    };
+
+    if (!several) {
+        if (prepare(0)) {
+            Prepared& p = prepared[0];
+            bool lineShown = false;
+            Clock::time_point shown{};
+            p.run.progress = [&](double done) {
+                if (!terminal || done <= 0 || Clock::now() - shown < std::chrono::milliseconds(200))
+                    return;
+                shown = Clock::now();
+                const double spent = std::chrono::duration<double>(shown - p.begun).count();
+                std::fprintf(stderr, "\r\033[K%s  %3d%%  %s left", p.run.label.c_str(),
+                             static_cast<int>(done * 100),
+                             MinutesSeconds(spent * (1 - done) / done).c_str());
+                lineShown = true;
+            };
+            const int code = say(p.run);
+            if (lineShown) std::fputs("\r\033[K", stderr);
+            finish(0, code, {});
         }
+        return failed.empty() ? 0 : kFailure;
     }
-    if (several)
-        for (int k = 0; k < 3; ++k) ::sigaction(stopping[k], &saved[k], nullptr);
-    if (several) {
-        std::fprintf(stderr, "parlen-say: %zu rendered, %zu finished before, %zu failed\n",
-                     rendered, skipped, failed.size());
-        for (const Failed& f : failed)
-            std::fprintf(stderr, "parlen-say: failed: '%s': %s\n", f.book.c_str(), f.why.c_str());
-    }
+
+    size_t nextBook = 0;
+    const bool whole = RenderInChildren(
+        say, atOnce, board,
+        [&]() -> std::optional<std::pair<size_t, BookRun>> {
+            while (nextBook < books.size()) {
+                const size_t i = nextBook++;
+                if (prepare(i)) return std::make_pair(i, prepared[i].run);
+            }
+            return std::nullopt;
+        },
+        [&](size_t i, const ChildResult& result) { finish(i, result.code, result.why); });
+    if (!whole)
+        board.Print("parlen-say: interrupted: " + std::to_string(books.size() - nextBook) + " of " +
+                    std::to_string(books.size()) + " books not begun");
+    board.Print("parlen-say: " + std::to_string(rendered) + " rendered, " +
+                std::to_string(skipped) + " finished before, " + std::to_string(failed.size()) +
+                " failed");
+    for (const Failed& f : failed) board.Print("parlen-say: failed: '" + f.book + "': " + f.why);
     return failed.empty() ? 0 : kFailure;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// parlen-say --out-dir: one book or many (files, or folders of them), rendered one after
-// another by this one process, so that at most --jobs render processes run at any time.
+// parlen-say --out-dir: one book or many (files, or folders of them). Several are
+// rendered by child processes (see SayBatchRun.h), up to --jobs of them at a time, each
+// with its share of the --jobs render processes.
 // Every output is written under a hidden name and renamed when whole, so a rerun after
 // an interrupt or a crash skips what is finished (an output newer than its input) and
 // redoes the rest. On a terminal one line per book stays current with the part done
@@ -19,6 +20,7 @@
 // input's) is finished and kept; -1 for none.
 struct BookRun {
     Options options;
+    std::string label;  // "[3/20] name", how lines about it begin
     std::function<void(double)> progress;
     bool interrupted = false;
     long long keepAfterNs = -1;

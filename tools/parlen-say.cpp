@@ -376,6 +376,11 @@ int main(int argc, char** argv) {
             code = List();
         else if (!options.outDir.empty())
             code = SayBatch(options, [](BookRun& run) {
+                // A book rendered in a child process of the batch waits on a wake-up
+                // descriptor of its own, not the one it shares with its siblings.
+                CoUninitialize();
+                CoInitialize(nullptr);
+                if (run.options.jobs) SetRenderJobs(*run.options.jobs);
                 return run.options.perChapter ? SayPerChapter(run.options, &run)
                                               : Say(run.options, nullptr, &run);
             });

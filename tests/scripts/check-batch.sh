@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # parlen-say --out-dir with many books:
-# - a batch of ten documents killed (SIGKILL) midway and run again resumes: the files
+# - a batch of ten documents, two at a time, killed (SIGKILL) midway and run again
+#   resumes: the files
 #   finished before keep their times, no half-written file ever shows under a book's
 #   name, and every output equals the one of an uninterrupted run, byte for byte;
 # - books split by chapter get a folder each, and a rerun skips them;
@@ -20,13 +21,14 @@ trap 'umount -l "$W/disk" 2>/dev/null; rm -rf "$W"' EXIT
 FAILS=0
 pass() { echo "PASS $1: $2"; }
 fail() { echo "FAIL $1: $2"; FAILS=$((FAILS + 1)); }
+JOBS=1
 say() {
-    "$SAY" --voice "$VOICE" --jobs 1 "$@" 2>"$W/err"
+    "$SAY" --voice "$VOICE" --jobs "$JOBS" "$@" 2>"$W/err"
     RC=$?
     ERR="$(cat "$W/err")"
 }
 visible() { ls "$1" | tr '\n' ' '; }
-times() { (cd "$1" && stat -c '%n %Y.%y' -- *); }
+times() { (cd "$1" && stat -c '%n %y' -- $2); }
 
 mkdir -p "$W/books" "$W/ref" "$W/out"
 for i in 01 02 03 04 05 06 07 08 09 10; do
@@ -42,10 +44,12 @@ for i in 01 02 03 04 05 06 07 08 09 10; do
     } >"$W/books/book$i.md"
 done
 
+# Two books at a time, each rendered by one process.
+JOBS=2
 say --out-dir "$W/ref" --format wav "$W/books"
 [ "$RC" -eq 0 ] && [ "$(ls "$W/ref" | wc -l)" = 10 ] || fail reference "exit $RC: $ERR"
 
-"$SAY" --voice "$VOICE" --jobs 1 --out-dir "$W/out" --format wav "$W/books" 2>/dev/null &
+"$SAY" --voice "$VOICE" --jobs 2 --out-dir "$W/out" --format wav "$W/books" 2>/dev/null &
 pid=$!
 for _ in $(seq 1 600); do
     [ "$(ls "$W/out" | wc -l)" -ge 4 ] && break
@@ -53,13 +57,14 @@ for _ in $(seq 1 600); do
 done
 kill -KILL "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
-before="$(times "$W/out")"
-kept=$(ls "$W/out" | wc -l)
+names="$(ls "$W/out")"
+before="$(times "$W/out" "$names")"
+kept=$(wc -w <<<"$names")
 partial=""
 for f in "$W"/out/*.wav; do cmp -s "$f" "$W/ref/${f##*/}" || partial+="${f##*/} "; done
 sleep 1.1
 say --out-dir "$W/out" --format wav "$W/books"
-after="$(times "$W/out" | head -n "$kept")"
+after="$(times "$W/out" "$names")"
 same=""
 for f in "$W"/ref/*.wav; do cmp -s "$f" "$W/out/${f##*/}" || same+="${f##*/} "; done
 if [ "$kept" -ge 4 ] && [ "$kept" -lt 10 ] && [ -z "$partial" ] && [ "$RC" -eq 0 ] &&
@@ -69,6 +74,7 @@ if [ "$kept" -ge 4 ] && [ "$kept" -lt 10 ] && [ -z "$partial" ] && [ "$RC" -eq 0
 else
     fail resume "kept $kept, partial '$partial', differing '$same', exit $RC: $ERR"
 fi
+JOBS=1
 
 mkdir "$W/chapters"
 say --out-dir "$W/chapters" --format flac --per-chapter "$W/books/book01.md" "$W/books/book02.md"
