@@ -56,7 +56,7 @@ measure() {
 ALL_FIGURES="render_speed_vs_espeak_cli render_duration_ratio render_speed_vs_espeak_cli_one_core
 render_speed_10x render_speed_vs_flite_cli render_mp3_vs_pipeline render_ogg_vs_pipeline
 render_opus_vs_pipeline render_flac_vs_pipeline import_pdf_300_pages_vs_pdftotext import_epub_1MB_vs_pandoc
-render_epub_chaptered_mp3_vs_pipeline first_audio_ms_1MB
+render_epub_chaptered_mp3_vs_pipeline batch_20_docs_vs_single_runs first_audio_ms_1MB
 word_sync_error_ms_p95 pause_to_silence_ms stop_to_silence_ms resume_start_after_sound_ms
 render_peak_rss_mib_3500KB
 render_peak_rss_mib_one_word startup_ms_one_word stall_load_5MB_ms stall_speak_click_5MB_ms stall_save_click_5MB_ms stall_speaking_ms
@@ -223,6 +223,29 @@ chaptered_speed() {
     paired_ratio render_epub_chaptered_mp3_vs_pipeline pipe_epub_mp3 ours_epub_mp3
 }
 measure render_epub_chaptered_mp3_vs_pipeline chaptered_speed
+
+# Twenty documents of about 5 KB (stretches of GPL-3) into MP3: one batch of ours against
+# a loop of our single-book runs.
+batch_speed() {
+    local dir="$WORK/batch" i
+    rm -rf "$dir" && mkdir -p "$dir/books"
+    for i in $(seq -w 1 20); do
+        { printf '# Document %s\n\n' "$i"; tail -c +$((10#$i * 1500)) "$GPL" | head -c 5000 |
+            sed 's/[<>*_`#\[]/ /g'; } >"$dir/books/doc$i.md"
+    done
+    loop_books() {
+        rm -rf "$dir/loop" && mkdir "$dir/loop" || return 1
+        for f in "$dir"/books/*.md; do
+            "$SAY" --voice "$VOICE" --out-dir "$dir/loop" --format mp3 "$f" || return 1
+        done
+    }
+    batch_books() {
+        rm -rf "$dir/batch" && mkdir "$dir/batch" &&
+            "$SAY" --voice "$VOICE" --out-dir "$dir/batch" --format mp3 "$dir/books" 2>/dev/null
+    }
+    paired_ratio batch_20_docs_vs_single_runs loop_books batch_books
+}
+measure batch_20_docs_vs_single_runs batch_speed
 
 # --- speaking aloud ----------------------------------------------------------------
 SPEECH=("$BUILD/bin/bench_speech")

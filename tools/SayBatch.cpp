@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 
 #include "documents/Import.h"
@@ -127,6 +128,7 @@ int SayBatch(const Options& o, const SayOneBook& say) {
     std::vector<Failed> failed;
     size_t skipped = 0, rendered = 0;
     std::vector<Prepared> prepared(books.size());
+    std::map<std::string, size_t> stems;
     const auto fail = [&](size_t i, std::string why) {
         failed.push_back({books[i], why});
         if (several) board.Print(prepared[i].run.label + ": failed: " + why);
@@ -145,6 +147,12 @@ int SayBatch(const Options& o, const SayOneBook& say) {
                     -1};
         p.run.options.input = input;
         p.run.options.document.perChapter = o.perChapter;
+        // Two books of one name ("a/x.md", "b/x.epub") would write the same output.
+        if (const auto [first, fresh] = stems.emplace(stem, i); !fresh) {
+            fail(i, "its output would be that of '" + books[first->second] +
+                        "', which has the same name: rename one of them");
+            return false;
+        }
         if (several) p.run.options.jobs = std::max(1u, jobs / atOnce);
         // Several books split by chapter get a folder each.
         const std::string dir = o.perChapter && several ? o.outDir + "/" + stem : o.outDir;

@@ -5,8 +5,8 @@
 #   finished before keep their times, no half-written file ever shows under a book's
 #   name, and every output equals the one of an uninterrupted run, byte for byte;
 # - books split by chapter get a folder each, and a rerun skips them;
-# - a book that cannot be read fails alone: the others are rendered, the exit status
-#   is 1 and the summary names the book and the reason;
+# - a book that cannot be read, or one named as another, fails alone: the others are
+#   rendered, the exit status is 1 and the summary names the book and the reason;
 # - SIGINT stops the batch at once, keeps the books finished and leaves no partial file;
 # - a full disk fails the book it hits with the system's reason and leaves nothing of it.
 #
@@ -89,11 +89,14 @@ fi
 
 mkdir "$W/mixed"
 printf 'not a zip' >"$W/books/broken.epub"
-say --out-dir "$W/mixed" --format mp3 "$W/books/book01.md" "$W/books/broken.epub" "$W/books/book02.md"
+mkdir "$W/other" && cp "$W/books/book02.md" "$W/other/book01.md"
+say --out-dir "$W/mixed" --format mp3 "$W/books/book01.md" "$W/books/broken.epub" \
+    "$W/books/book02.md" "$W/other/book01.md"
 rm "$W/books/broken.epub"
 if [ "$RC" -eq 1 ] && [ "$(visible "$W/mixed")" = "book01.mp3 book02.mp3 " ] &&
-    grep -q "2 rendered, 0 finished before, 1 failed" <<<"$ERR" &&
-    grep -q "failed: '$W/books/broken.epub': .*broken.epub" <<<"$ERR"; then
+    grep -q "2 rendered, 0 finished before, 2 failed" <<<"$ERR" &&
+    grep -q "failed: '$W/books/broken.epub': .*broken.epub" <<<"$ERR" &&
+    grep -q "failed: '$W/other/book01.md': .* the same name" <<<"$ERR"; then
     pass failure "exit 1: $(tail -1 <<<"$ERR")"
 else
     fail failure "exit $RC, files '$(visible "$W/mixed")': $ERR"
