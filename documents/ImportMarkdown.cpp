@@ -210,6 +210,7 @@ class MarkdownReader {
             if (level <= 6 && IsBlankAt(t, level)) {
                 std::string_view text = Trim(t.substr(level));
                 while (!text.empty() && text.back() == '#') text.remove_suffix(1);
+                Flush();  // a heading may follow its paragraph without a blank line
                 return Heading(Trim(text), static_cast<int>(level));
             }
         }

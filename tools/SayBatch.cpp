@@ -129,6 +129,7 @@ int SayBatch(const Options& o, const SayOneBook& say) {
     size_t skipped = 0, rendered = 0;
     std::vector<Prepared> prepared(books.size());
     std::map<std::string, size_t> stems;
+    const bool inParts = InParts(o);
     const auto fail = [&](size_t i, std::string why) {
         failed.push_back({books[i], why});
         if (several) board.Print(prepared[i].run.label + ": failed: " + why);
@@ -155,24 +156,24 @@ int SayBatch(const Options& o, const SayOneBook& say) {
         }
         if (several) p.run.options.jobs = std::max(1u, jobs / atOnce);
         // Several books split by chapter get a folder each.
-        const std::string dir = o.perChapter && several ? o.outDir + "/" + stem : o.outDir;
+        const std::string dir = inParts && several ? o.outDir + "/" + stem : o.outDir;
         if (dir != o.outDir && ::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
             fail(i, "cannot make the folder '" + dir + "': " + std::strerror(errno));
             return false;
         }
         const std::string ext = "." + o.format;
-        p.finished = o.perChapter ? dir + "/.parlen-" + stem + ".done" : dir + "/" + stem + ext;
+        p.finished = inParts ? dir + "/.parlen-" + stem + ".done" : dir + "/" + stem + ext;
         const std::optional<long long> inputChanged =
             input == "-" ? std::nullopt : ChangedNs(input);
         const std::optional<long long> finishedChanged = ChangedNs(p.finished);
         if (inputChanged && finishedChanged && *finishedChanged >= *inputChanged) {
             ++skipped;
-            board.Print(p.run.label + ": skipped: '" + (o.perChapter ? dir : p.finished) +
+            board.Print(p.run.label + ": skipped: '" + (inParts ? dir : p.finished) +
                         "' is finished (newer than the book)");
             return false;
         }
         if (inputChanged) p.run.keepAfterNs = *inputChanged;
-        if (o.perChapter) {
+        if (inParts) {
             p.run.options.outDir = dir;
             ::unlink(p.finished.c_str());
             RemoveLeftovers(dir, ".parlen-book-", ".wav");
@@ -199,11 +200,11 @@ int SayBatch(const Options& o, const SayOneBook& say) {
         if (!p.temp.empty())
             for (size_t at = why.find(p.temp); at != std::string::npos; at = why.find(p.temp, at))
                 why.replace(at, p.temp.size(), p.finished);
-        if (code == 0 && !o.perChapter && ::rename(p.temp.c_str(), p.finished.c_str()) != 0) {
+        if (code == 0 && !inParts && ::rename(p.temp.c_str(), p.finished.c_str()) != 0) {
             why = "cannot name the file '" + p.finished + "': " + std::strerror(errno);
             code = kFailure;
         }
-        if (code == 0 && o.perChapter) {
+        if (code == 0 && inParts) {
             if (FILE* mark = std::fopen(p.finished.c_str(), "w")) std::fclose(mark);
         }
         if (code != 0 && !p.temp.empty()) ::unlink(p.temp.c_str());

@@ -141,7 +141,12 @@ std::string ReadSayInput(const std::string& input, const std::vector<std::string
         c.offset += static_cast<uint32_t>(breaks);
     }
     EndLinesWithCrLf(text);
-    book.tags = {document.metadata.title, document.metadata.authors,
-                 document.metadata.coverMediaType, document.metadata.cover, {}, 0, 0};
+    book.tags = {document.metadata.title,
+                 document.metadata.authors,
+                 document.metadata.coverMediaType,
+                 document.metadata.cover,
+                 {},
+                 0,
+                 0};
     return text;
 }

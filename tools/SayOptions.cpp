@@ -217,6 +217,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                       "",
                       "With --out-dir: a file per chapter (with --only, per chosen chapter), "
                       "tagged with its track number."};
+    Option splitMinutes{{"split-minutes"},
+                        "N",
+                        "With --out-dir: files of at most N minutes, cut at the last chapter "
+                        "start before the limit, or at a sentence end inside a longer chapter."};
+    Option splitMb{
+        {"split-mb"}, "N", "With --out-dir: files of at most N MB (10^6 bytes), cut alike."};
     Option events{{"events"}, "", "Print each notification: milliseconds, kind, word offset."};
     Option jobs{{"jobs"},
                 "N",
@@ -250,8 +256,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         ".docx, .odt, .html, .htm, .xhtml, .md or .markdown is read as that document. Input "
         "that is not a regular file (a pipe, a device) is read up to " +
             std::to_string(kStreamInputLimit >> 20) + " MiB. NUL bytes are read as blanks.",
-        {&help, &version, &list, &voice, &pitch, &speed, &volume, &out, &timings, &outDir, &format,
-         &perChapter, &events, &jobs, &lexiconFile, &noUserLexicon, &chapters, &only, &printText}};
+        {&help,   &version, &list,        &voice,         &pitch,      &speed,        &volume,
+         &out,    &timings, &outDir,      &format,        &perChapter, &splitMinutes, &splitMb,
+         &events, &jobs,    &lexiconFile, &noUserLexicon, &chapters,   &only,         &printText}};
 
     std::vector<std::string> inputs;
     if (const std::optional<std::string> error = parser.Parse(argc, argv, inputs)) {
@@ -293,7 +300,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     };
     for (const Number& n :
          {Number{pitch, 0, 65535, o.pitch}, Number{speed, 0, 4294967295u, o.speed},
-          Number{volume, 0, 100, o.volume}, Number{jobs, 1, kMaxJobs, o.jobs}}) {
+          Number{volume, 0, 100, o.volume}, Number{jobs, 1, kMaxJobs, o.jobs},
+          Number{splitMinutes, 1, 100000, o.splitMinutes}, Number{splitMb, 1, 100000, o.splitMb}}) {
         if (!n.option.set) continue;
         const std::string& text = n.option.given;
         uint32_t value = 0;
@@ -327,6 +335,11 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     }
     if (std::optional<int> wrong = ReadOutDir(outDir, format, perChapter, out, timings, o))
         return wrong;
+    if ((splitMinutes.set || splitMb.set) && o.outDir.empty()) {
+        std::fprintf(stderr, "parlen-say: --split-%s needs --out-dir\n",
+                     splitMinutes.set ? "minutes" : "mb");
+        return kUsageError;
+    }
     if (o.out == "-" && o.events) {
         std::fprintf(stderr,
                      "parlen-say: --events and --out - would both write to standard output\n");

@@ -24,12 +24,19 @@ struct Options {
     std::string outDir;
     std::string format = "wav";
     bool perChapter = false;
+    // --split-minutes, --split-mb: the most a file of outDir may hold.
+    std::optional<uint32_t> splitMinutes, splitMb;
     std::string input = "-";
     std::vector<std::string> inputs;  // every input named; with outDir, books (or folders)
     DocumentRequest document;
     std::vector<std::string> lexicons;  // --lexicon, in the order given
     bool userLexicons = true;
 };
+
+// True when o asks for the book in several files (--per-chapter, --split-*).
+inline bool InParts(const Options& o) {
+    return o.perChapter || o.splitMinutes || o.splitMb;
+}
 
 // Reads the command line into o; nothing when the program goes on, else its exit code
 // after the help, the version or a message.

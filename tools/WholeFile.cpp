@@ -2,10 +2,9 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <stdlib.h>
 
 #include <cerrno>
 #include <cstring>

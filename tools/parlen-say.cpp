@@ -106,6 +106,7 @@ int Print(const std::string& printed) {
 struct Rendered {
     SayBook book;
     std::vector<containers::ChapterMark> chapters;
+    std::vector<ParlenWordTime> marks;  // word starts and sentence ends
     uint32_t rate = 0;
 };
 
@@ -205,7 +206,8 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
     // Word starts and sentence ends, kept for the timings file and the chapter marks.
     std::vector<ParlenWordTime> marks;
     std::vector<containers::ChapterMark> chapters;
-    const bool keepMarks = !o.timings.empty() || !book.chapters.empty();
+    const bool keepMarks =
+        !o.timings.empty() || !book.chapters.empty() || o.splitMinutes || o.splitMb;
     const double textBytes = static_cast<double>(std::max<size_t>(text.size(), 1));
     uint32_t rate = 0;
     if (!o.out.empty()) {
@@ -295,8 +297,10 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
         // A stopped render leaves its partial file, as Cancel does, with the timings of
         // the words it holds.
         std::string kept;
-        if (o.perChapter) {
-            kept = "; no chapter's file is written";
+        if (InParts(o)) {
+            kept = o.perChapter ? "; no chapter's file is written" : "; no file is written";
+        } else if (run) {
+            kept = "; its file is not written";  // --out-dir removes the hidden one
         } else if (!o.out.empty() && exitCode == 0) {
             kept = "; '" + o.out + "' keeps the audio rendered so far";
             if (!MarkChapters(o.out, book, marks, rate, chapters))
@@ -328,12 +332,13 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
         if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
             return kFailure;
     }
-    if (rendered) *rendered = {std::move(book), std::move(chapters), rate};
+    if (rendered) *rendered = {std::move(book), std::move(chapters), std::move(marks), rate};
     return marked ? exitCode : kFailure;
 }
 
-// The whole book under a hidden name in the folder, then a file per chapter from it.
-int SayPerChapter(Options o, BookRun* run = nullptr) {
+// The whole book under a hidden name in the folder, then a file per chapter, or per
+// part within the size asked, from it.
+int SayInParts(Options o, BookRun* run = nullptr) {
     std::string whole = o.outDir + "/.parlen-book-XXXXXX.wav";
     const int fd = mkstemps(whole.data(), 4);
     if (fd < 0) {
@@ -350,9 +355,8 @@ int SayPerChapter(Options o, BookRun* run = nullptr) {
     Rendered rendered;
     const int code = Say(o, &rendered, run);
     if (code != 0) return code;
-    return SplitByChapter(whole, rendered.chapters, rendered.rate, o.outDir,
-                          FileFormatOf("." + o.format), o.format, rendered.book.tags,
-                          run ? run->keepAfterNs : -1)
+    return WriteBookParts(whole, rendered.chapters, rendered.marks, rendered.rate, o,
+                          rendered.book.tags, run ? run->keepAfterNs : -1)
                ? 0
                : kFailure;
 }
@@ -381,8 +385,8 @@ int main(int argc, char** argv) {
                 CoUninitialize();
                 CoInitialize(nullptr);
                 if (run.options.jobs) SetRenderJobs(*run.options.jobs);
-                return run.options.perChapter ? SayPerChapter(run.options, &run)
-                                              : Say(run.options, nullptr, &run);
+                return InParts(run.options) ? SayInParts(run.options, &run)
+                                            : Say(run.options, nullptr, &run);
             });
         else
             code = Say(options);

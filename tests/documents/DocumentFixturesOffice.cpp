@@ -184,13 +184,16 @@ DocumentFixture MarkdownText() {
     book.fixture.heard +=
         "Next Steps\nOne item\nTwo item still two\nsome code here\n# indented code\nname "
         "value\nAfter the break\n";
+    // A heading right under its paragraph's last line ends the paragraph.
+    book.Heading("Tail", 3);
+    book.fixture.heard += "Tail\nThe end.\n";
     book.fixture.bytes =
         "---\ntitle: \"Guide\"\n---\n# Getting *Started* #\n\nRead the [guide](http://x/y) "
         "and ![Zanzibar](z.png) the `code`[^n]\n**carefully**.<!-- Zanzibar\n-->\n\n"
         "Next Steps\n----------\n- One item\n1. Two item\n    still two\n\n```cpp\nsome code "
         "here\n```\n\n"
         "    # indented code\n"
-        "| name | value |\n|---|---|\n\n***\n<span>After</span> the break\n"
+        "| name | value |\n|---|---|\n\n***\n<span>After</span> the break\n### Tail\nThe end.\n"
         "[Zanzibar]: http://example.com\n[^n]: Zanzibar\n";
     return book.fixture;
 }

@@ -8,6 +8,8 @@
 # - --only gives marks for the chosen chapters alone, the first at the start;
 # - --per-chapter splits the render into "NN Title" files with safe names and track
 #   numbers, which together hold exactly the samples of the one-file render;
+# - --split-minutes and --split-mb keep every file within the limit, cut at chapter
+#   starts or sentence ends, and together hold exactly the one-file render's samples;
 # - a target that is no regular file gets the audio and a warning, not marks;
 # - a disk too full for the marked file keeps the file as rendered, exits 1 and names it.
 #
@@ -150,6 +152,66 @@ if [ "$RC" -eq 0 ] && [ "$names" = "01 What_ A_ B_C.flac|02 Two.flac|" ] &&
 else
     fail per-chapter "exit $RC $ERR: files '$names', $sum samples against $(samples "$W/odd.flac"), track '$track'"
 fi
+
+# A book of about three minutes, its second chapter over a minute long, split into files
+# of at most a minute, and into FLAC files (variable in size) of at most 1 MB.
+python3 - "$W/long.md" <<'EOF'
+import sys
+words = "the voice reads a long book aloud and every page of it goes into the file".split()
+out = []
+for c, count in (("First", 6), ("Second", 30), ("Third", 10)):
+    out.append("# %s\n\n" % c)
+    out += [" ".join(words[(s + k) % len(words)] for k in range(12)).capitalize() + ". "
+            for s in range(count)]
+    out.append("\n\n")
+open(sys.argv[1], "w").write("".join(out))
+EOF
+say --out "$W/long.flac" --timings "$W/long.json" "$W/long.md"
+mkdir "$W/minutes" "$W/minutes-chapters" "$W/mb"
+say --out-dir "$W/minutes" --format flac --split-minutes 1 "$W/long.md"
+say --out-dir "$W/minutes-chapters" --format flac --split-minutes 1 --per-chapter "$W/long.md"
+say --out-dir "$W/mb" --format flac --split-mb 1 "$W/long.md"
+# parts FOLDER LIMIT_S LIMIT_BYTES: the files' count, their samples against the one
+# file's, and where each is cut, against the timings' chapter starts and sentence ends;
+# "ok ..." when all hold.
+parts() {
+    python3 - "$W/long.json" "$@" "$W/long.flac" <<'EOF'
+import json, os, subprocess, sys
+timings, folder = json.load(open(sys.argv[1])), sys.argv[2]
+limit, size, one = float(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+rate = timings["sample_rate"]
+files = sorted(f for f in os.listdir(folder) if not f.startswith("."))
+def samples(path):
+    return int(subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=duration_ts",
+                               "-of", "csv=p=0", path], capture_output=True, text=True).stdout)
+counts = [samples(os.path.join(folder, f)) for f in files]
+whole, cuts, at = samples(one), [], 0
+for n in counts[:-1]:
+    at += n
+    cuts.append(at * 1000 // rate)
+allowed = [c["start_ms"] for c in timings["chapters"]] + [s["end_ms"] for s in timings["sentences"]]
+problems = []
+if len(files) < 2: problems.append("%d file(s)" % len(files))
+if sum(counts) != whole: problems.append("%d samples, the one file %d" % (sum(counts), whole))
+if max(counts) > limit * rate: problems.append("a file of %.1f s" % (max(counts) / rate))
+big = max(os.path.getsize(os.path.join(folder, f)) for f in files)
+if big > size: problems.append("a file of %d bytes" % big)
+off = [c for c in cuts if min(abs(c - a) for a in allowed) > 1]
+if off: problems.append("cuts at %r ms, neither chapter start nor sentence end" % off)
+print("; ".join(problems) if problems else
+      "ok %d files (%s), %d samples" % (len(files), " | ".join(files), whole))
+EOF
+}
+for case in "minutes 60 100000000" "minutes-chapters 60 100000000" "mb 100000 1000000"; do
+    set -- $case
+    out="$(parts "$W/$1" "$2" "$3")"
+    [[ "$out" == ok* ]] && pass "split-$1" "$out" || fail "split-$1" "$out"
+done
+[[ "$(ls "$W/minutes-chapters")" == *"02 Second (1).flac"* ]] ||
+    fail split-names "$(ls "$W/minutes-chapters" | tr '\n' '|')"
+marks="$(ffprobe -v error -show_chapters -of csv "$W/minutes/02 long (2).flac" | wc -l)"
+[ "$marks" -ge 1 ] && pass split-marks "the second part holds $marks chapter mark(s)" ||
+    fail split-marks "the second part holds no chapter mark"
 
 mkfifo "$W/fifo.ogg"
 cat "$W/fifo.ogg" >/dev/null &
