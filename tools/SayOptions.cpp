@@ -179,8 +179,8 @@ std::optional<int> ReadOutDir(const Option& outDir, const Option& format, const 
     if (format.set) {
         o.format = format.given;
         if (o.format != "mp3" && o.format != "ogg" && o.format != "opus" && o.format != "flac" &&
-            o.format != "wav")
-            return wrong("--format is mp3, ogg, opus, flac or wav, not '" + o.format + "'");
+            o.format != "m4b" && o.format != "wav")
+            return wrong("--format is mp3, ogg, opus, flac, m4b or wav, not '" + o.format + "'");
     }
     return std::nullopt;
 }
@@ -199,7 +199,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     Option out{{"out", "wav"},
                "FILE",
                "Render into this file instead of speaking aloud: its extension names the format "
-               "(.wav, .flac, .ogg or .oga for Vorbis, .opus, .mp3; WAV for any other)."};
+               "(.wav, .flac, .ogg or .oga for Vorbis, .opus, .mp3, .m4b; WAV for any other)."};
     Option timings{{"timings"},
                    "FILE",
                    "With --out: write every word's start and every sentence in this file, as "
@@ -212,7 +212,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                   "per book when there are several). Takes several inputs, and folders of "
                   "documents and .txt files; a book whose file (or files) is newer than the "
                   "book is skipped, so a rerun after an interrupt resumes."};
-    Option format{{"format"}, "FORMAT", "With --out-dir: mp3, ogg, opus, flac or wav (default)."};
+    Option format{
+        {"format"}, "FORMAT", "With --out-dir: mp3, ogg, opus, flac, m4b or wav (default)."};
     Option perChapter{{"per-chapter"},
                       "",
                       "With --out-dir: a file per chapter (with --only, per chosen chapter), "

@@ -1,0 +1,49 @@
+#pragma once
+// An M4B audiobook being encoded: AAC (FFmpeg's own encoder, 64 kbit/s, at the voice's
+// rate) in an MP4 file of major brand "M4B ", written through a FileTarget. The
+// chapters and tags come afterwards (containers/ChapterTags.h), since they are known
+// only once the render is done. A target that cannot seek (a pipe) gets a fragmented
+// file, which players read front to back.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/audio/FileTarget.h"
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+class M4bStream {
+  public:
+    // Starts the file in target at rate frames per second of one channel; null with the
+    // reason when it cannot.
+    static std::unique_ptr<M4bStream> Open(FileTarget& target, unsigned rate, std::string& why);
+    ~M4bStream();
+    M4bStream(const M4bStream&) = delete;
+    M4bStream& operator=(const M4bStream&) = delete;
+
+    void Tag(const std::string& title, const std::string& artist);
+    // False with the reason when the encoder or the target fails.
+    bool Write(const int16_t* frames, size_t count, std::string& why);
+    // Encodes what is held back and writes the file's index. False with the reason.
+    bool Finish(std::string& why);
+
+  private:
+    M4bStream() = default;
+    bool Encode(const AVFrame* frame, std::string& why);
+    bool Header(std::string& why);
+
+    FileTarget* target_ = nullptr;
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* codec_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    unsigned char* ioBuffer_ = nullptr;  // owned by the I/O context once it exists
+    bool headerWritten_ = false;
+    std::vector<float> held_;  // samples short of a whole frame
+    int64_t pts_ = 0;
+    std::string title_, artist_;
+};
