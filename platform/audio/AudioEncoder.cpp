@@ -256,6 +256,10 @@ bool AudioEncoder::Close(std::string& why) {
         if (whole_ > 0 && !Decodes()) whole_ = 0;
     }
     if (!ok && whole_ == 0) target_->Truncate(0);  // nothing whole: not kept
+    return Settle(ok, why);
+}
+
+bool AudioEncoder::Settle(bool ok, std::string& why) {
     std::string settled;
     if (!target_->Settle(ok, settled) && ok) {
         why = settled;
@@ -275,11 +279,5 @@ bool AudioEncoder::CloseM4b(std::string& why) {
     m4b_.reset();
     // Without its index, written last, an MP4 file plays nothing: not kept.
     if (!ok) target_->Truncate(0);
-    std::string settled;
-    if (!target_->Settle(ok, settled) && ok) {
-        why = settled;
-        ok = false;
-    }
-    target_.reset();
-    return ok;
+    return Settle(ok, why);
 }

@@ -53,6 +53,9 @@ class AudioEncoder {
     // The file as written so far opens with some audio in it.
     bool Decodes();
     bool CloseM4b(std::string& why);
+    // Settles the target (FileTarget::Settle) and lets it go; ok, unless settling a
+    // complete file fails (why then says so).
+    bool Settle(bool ok, std::string& why);
 
     std::unique_ptr<FileTarget> target_;
     SNDFILE* file_;
