@@ -210,6 +210,9 @@ void TFormMain::BuildConverterGroup() {
     pbConverter->hide();
     lbConverterPos = Label(gbEditConverter, "lbConverterPos", "0 / 0", 8, 40);
     lbConverterPos->hide();
+    lbConverterChapter = Place(new QLabel(gbEditConverter), "lbConverterChapter", 8, 60, 233, 40);
+    lbConverterChapter->setWordWrap(true);
+    lbConverterChapter->hide();
     btConverterSpeak = Button(gbEditConverter, "btConverterSpeak", "Speak", 8, 112);
     btConverterPause = Button(gbEditConverter, "btConverterPause", "Pause", 8, 112);
     btConverterStop = Button(gbEditConverter, "btConverterStop", "Stop", 88, 112);

@@ -5,6 +5,7 @@
 // state (idle, speaking, paused, saving) is only which of its buttons are shown and
 // enabled, switched by the speech components' events.
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -90,6 +91,9 @@ class TFormMain : public QWidget {
     QPushButton* btConverterCancel = nullptr;
     QProgressBar* pbConverter = nullptr;
     QLabel* lbConverterPos = nullptr;
+    // Under the position while Save... renders a text with chapters: the chapter being
+    // rendered and the time left.
+    QLabel* lbConverterChapter = nullptr;
     // Beside the page while a loaded document has chapters.
     TChapterList* gbEditChapters = nullptr;
 
@@ -182,4 +186,8 @@ class TFormMain : public QWidget {
     TTextLayoutRunner* textLayout_ = nullptr;
     TDocumentLoader* documentLoader_ = nullptr;
     TChapterMarker* chapterMarker_ = nullptr;
+    // Save...'s chapters in its text, its last word there, and when it began.
+    std::vector<containers::ChapterStart> saveChapters_;
+    uint32_t saveWord_ = 0;
+    std::chrono::steady_clock::time_point saveBegun_;
 };

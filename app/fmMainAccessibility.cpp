@@ -98,6 +98,7 @@ void DescribeControlsForAccessibility(TFormMain& f) {
     Describe(f.gbEditConverter, nullptr, "Speaking the text aloud or into an audio file.");
     Describe(f.pbConverter, "Conversion progress", "How much of the text is in the audio file.");
     Describe(f.lbConverterPos, nullptr, "Characters rendered so far and the text's length.");
+    Describe(f.lbConverterChapter, nullptr, "The chapter being rendered and the time left.");
     Describe(f.btConverterSpeak, "Speak",
              "Speaks the text aloud, or resumes it when paused. Pause takes its place while "
              "speaking.");

@@ -63,7 +63,11 @@ void TFormMain::ConnectConverterHandlers() {
     fwMSpeechSave->OnStart = [this](void*) { fwMSpeechSaveStart(); };
     fwMSpeechSave->OnStop = [this](void*) { fwMSpeechSaveStop(); };
     fwMSpeechSave->OnWordTimes = [this](void*, std::span<const ParlenWordTime> words,
-                                        uint32_t rate) { chapterMarker_->Add(words, rate); };
+                                        uint32_t rate) {
+        chapterMarker_->Add(words, rate);
+        for (const ParlenWordTime& w : words)
+            if (!w.sentenceEnd) saveWord_ = w.offset;
+    };
     fwMSpeechSave->OnVisual = [this](void*, uint32_t, PTTSMOUTH) { fwMSpeechSaveVisual(); };
 }
 
@@ -169,7 +173,8 @@ void TFormMain::StartConversion() {
             sbMain->showMessage("Every chapter is unticked: there is nothing to save.");
             return;
         }
-        chapterMarker_->Begin(ChosenChapters(fwMSpeechSave->Text()), DlgSaveAudio->FileName());
+        saveChapters_ = ChosenChapters(fwMSpeechSave->Text());
+        chapterMarker_->Begin(saveChapters_, DlgSaveAudio->FileName());
     } catch (...) {
         // Nothing to report before the engine starts: no conversion happens.
         return;
@@ -227,6 +232,10 @@ void TFormMain::fwMSpeechSaveStart() {
     lbConverterPos->setText("0 / " + QString::number(pbConverter->maximum()));
     lbConverterPos->adjustSize();
     lbConverterPos->show();
+    saveWord_ = 0;
+    saveBegun_ = std::chrono::steady_clock::now();
+    lbConverterChapter->clear();
+    lbConverterChapter->setVisible(!saveChapters_.empty());
     btConverterSave->hide();
     btConverterCancel->show();
     btConverterSpeak->setEnabled(false);
@@ -238,6 +247,7 @@ void TFormMain::fwMSpeechSaveStop() {
     chapterMarker_->Finish();
     pbConverter->hide();
     lbConverterPos->hide();
+    lbConverterChapter->hide();
     btConverterSave->show();
     btConverterCancel->hide();
     btConverterSpeak->setEnabled(true);
@@ -251,4 +261,18 @@ void TFormMain::fwMSpeechSaveVisual() {
     pbConverter->setValue(int(std::min<uint64_t>(position, uint64_t(max))));
     lbConverterPos->setText(QString::number(position) + " / " + QString::number(max));
     lbConverterPos->adjustSize();
+    if (saveChapters_.empty() || position == 0 || max <= 0) return;
+    size_t chapter = 0;
+    while (chapter + 1 < saveChapters_.size() && saveChapters_[chapter + 1].offset <= saveWord_)
+        ++chapter;
+    const double done = std::min(1.0, double(position) / max);
+    const double spent =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - saveBegun_).count();
+    const auto left = static_cast<long long>(spent * (1 - done) / done + 0.5);
+    lbConverterChapter->setText(QString("Chapter %1 of %2: %3\n%4:%5 left")
+                                    .arg(chapter + 1)
+                                    .arg(saveChapters_.size())
+                                    .arg(QString::fromStdString(saveChapters_[chapter].title))
+                                    .arg(left / 60)
+                                    .arg(left % 60, 2, 10, QChar('0')));
 }

@@ -230,7 +230,14 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
                               std::string(20000, '\0'));
     const auto second = static_cast<uint32_t>(spoken.find("Chapter Two"));
     const ParlenWordTime times[] = {{0, 0}, {second - 2, 5000, true}, {second, 6000}};
+    LastCentral()->FireAudioStart();
     form->fwMSpeechSave->OnWordTimes(nullptr, times, 16000);
+    LastCentral()->FireWordPosition(second);
+    LastCentral()->FireVisual(0, nullptr);
+    EXPECT_TRUE(form->lbConverterChapter->isVisible());
+    EXPECT_TRUE(form->lbConverterChapter->text().startsWith("Chapter 2 of 2: " + titles[2] + "\n"))
+        << form->lbConverterChapter->text().toStdString();
+    EXPECT_TRUE(form->lbConverterChapter->text().endsWith(" left"));
     LastCentral()->FireAudioStop();
     ASSERT_TRUE(WaitFor([&] { return form->sbMain->currentMessage().contains("marks"); }, 10000));
     EXPECT_EQ("2 chapter marks are in the file.", form->sbMain->currentMessage());
