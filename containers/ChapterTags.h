@@ -28,6 +28,7 @@ struct BookTags {
     // A file that holds one chapter of the book: its title and track number of tracks.
     std::string trackTitle;
     unsigned track = 0, tracks = 0;
+    std::string language;  // as the document gives it, e.g. "en-US"; may be empty
 };
 
 // Writes chapters (in order, from PlaceChapters; none for a file of one chapter) and

@@ -11,7 +11,7 @@ TEST_PACKAGES=(libgtest-dev pulseaudio pulseaudio-utils sox espeak-ng flite
                binutils-mingw-w64-x86-64 desktop-file-utils appstream file dpkg-dev
                xvfb x11-utils xdotool libx11-dev ffmpeg hunspell-en-us poppler-utils
                at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0 python3-mutagen
-               valgrind)
+               valgrind epubcheck)
 # RHVoice's voices come from Debian's non-free section: its library and header (the build
 # compiles the family only where the header is found) and its English voices; RHVoice-test
 # (in rhvoice) is the reference of its test and benchmarks.

@@ -147,6 +147,7 @@ std::string ReadSayInput(const std::string& input, const std::vector<std::string
                  document.metadata.cover,
                  {},
                  0,
-                 0};
+                 0,
+                 document.metadata.language};
     return text;
 }

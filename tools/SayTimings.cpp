@@ -361,3 +361,28 @@ std::string FormatTimings(TimingsFormat format, const TimingsSource& source) {
     }
     return writer.Json();
 }
+
+std::vector<TimedSentence> TimedSentences(const TimingsSource& source) {
+    const Timeline t(source.text, source.marks, source.complete);
+    const uint64_t rate = source.rate ? source.rate : 1;
+    std::vector<TimedSentence> out;
+    for (const Sentence& s : t.sentences) {
+        // A line break inside a sentence (a heading the engine ran into the text after
+        // it) starts a new one there.
+        size_t first = s.firstWord;
+        for (size_t w = s.firstWord + 1; w <= s.endWord; ++w) {
+            const bool broken =
+                w < s.endWord && source.text.find('\n', t.words[w - 1].offset) < t.words[w].offset;
+            if (w < s.endWord && !broken) continue;
+            TimedSentence timed{{},
+                                t.words[first].offset,
+                                t.words[first].start * 1000 / rate,
+                                (w < s.endWord ? t.words[w].start : s.stop) * 1000 / rate};
+            for (size_t k = first; k < w; ++k)
+                timed.text += (k > first ? " " : "") + t.words[k].text;
+            out.push_back(std::move(timed));
+            first = w;
+        }
+    }
+    return out;
+}

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "containers/Chapters.h"
 #include "speech/speech.h"
@@ -26,3 +27,13 @@ struct TimingsSource {
 
 // The whole file's content.
 std::string FormatTimings(TimingsFormat format, const TimingsSource& source);
+
+// Every sentence of the timeline, cut where a line break lies inside it: its words
+// joined by blanks, the offset of its first word, and when its speech begins and ends,
+// in whole milliseconds.
+struct TimedSentence {
+    std::string text;
+    uint32_t offset = 0;
+    uint64_t startMs = 0, endMs = 0;
+};
+std::vector<TimedSentence> TimedSentences(const TimingsSource& source);

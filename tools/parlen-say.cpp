@@ -34,6 +34,7 @@
 #include "tools/SayChapters.h"
 #include "tools/SayInput.h"
 #include "tools/SayOptions.h"
+#include "tools/SayReadAlong.h"
 #include "tools/SaySignals.h"
 #include "tools/SaySplit.h"
 #include "tools/SayTimings.h"
@@ -108,6 +109,7 @@ struct Rendered {
     std::vector<containers::ChapterMark> chapters;
     std::vector<ParlenWordTime> marks;  // word starts and sentence ends
     uint32_t rate = 0;
+    std::string text;  // as spoken
 };
 
 int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) {
@@ -206,8 +208,8 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
     // Word starts and sentence ends, kept for the timings file and the chapter marks.
     std::vector<ParlenWordTime> marks;
     std::vector<containers::ChapterMark> chapters;
-    const bool keepMarks =
-        !o.timings.empty() || !book.chapters.empty() || o.splitMinutes || o.splitMb;
+    // Kept for the timings, the chapter marks, and a render made into other files.
+    const bool keepMarks = !o.timings.empty() || !book.chapters.empty() || rendered;
     const double textBytes = static_cast<double>(std::max<size_t>(text.size(), 1));
     uint32_t rate = 0;
     if (!o.out.empty()) {
@@ -262,7 +264,7 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
         // Handed over as it is: the speech component keeps its own copy, and a long
         // text is then held once, unless the timings need it to name their words.
         speech.Speak(text);
-        if (o.timings.empty()) std::string().swap(text);
+        if (o.timings.empty() && !rendered) std::string().swap(text);
     } catch (const Exception& e) {
         std::fprintf(stderr, "parlen-say: %s\n", e.Message().c_str());
         Apartment::SetGuard(nullptr);
@@ -332,31 +334,55 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
         if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
             return kFailure;
     }
-    if (rendered) *rendered = {std::move(book), std::move(chapters), std::move(marks), rate};
+    if (rendered)
+        *rendered = {std::move(book), std::move(chapters), std::move(marks), rate, std::move(text)};
     return marked ? exitCode : kFailure;
 }
+
+// A hidden WAV file in dir for a render to be made into other files; empty, with the
+// message printed, when it cannot be made.
+std::string HiddenWav(const std::string& dir) {
+    std::string whole = dir + "/.parlen-book-XXXXXX.wav";
+    if (MakeHiddenFile(whole, 4)) return whole;
+    std::fprintf(stderr, "parlen-say: cannot write into '%s': %s\n", dir.c_str(),
+                 std::strerror(errno));
+    return {};
+}
+
+struct Remover {
+    const std::string& path;
+    ~Remover() { unlink(path.c_str()); }
+};
 
 // The whole book under a hidden name in the folder, then a file per chapter, or per
 // part within the size asked, from it.
 int SayInParts(Options o, BookRun* run = nullptr) {
-    std::string whole = o.outDir + "/.parlen-book-XXXXXX.wav";
-    const int fd = mkstemps(whole.data(), 4);
-    if (fd < 0) {
-        std::fprintf(stderr, "parlen-say: cannot write into '%s': %s\n", o.outDir.c_str(),
-                     std::strerror(errno));
-        return kFailure;
-    }
-    close(fd);
-    struct Remover {
-        const std::string& path;
-        ~Remover() { unlink(path.c_str()); }
-    } remover{whole};
+    const std::string whole = HiddenWav(o.outDir);
+    if (whole.empty()) return kFailure;
+    Remover remover{whole};
     o.out = whole;
     Rendered rendered;
     const int code = Say(o, &rendered, run);
     if (code != 0) return code;
     return WriteBookParts(whole, rendered.chapters, rendered.marks, rendered.rate, o,
                           rendered.book.tags, run ? run->keepAfterNs : -1)
+               ? 0
+               : kFailure;
+}
+
+// The whole book under a hidden name beside the EPUB file, then the read-along book.
+int SayReadAlong(Options o, BookRun* run = nullptr) {
+    const std::string out = o.out;
+    const size_t slash = out.rfind('/');
+    const std::string whole = HiddenWav(slash == std::string::npos ? "." : out.substr(0, slash));
+    if (whole.empty()) return kFailure;
+    Remover remover{whole};
+    o.out = whole;
+    Rendered r;
+    const int code = Say(o, &r, run);
+    if (code != 0) return code;
+    return WriteReadAlongBook(whole, out, r.text, r.book, r.marks, r.chapters, r.rate,
+                              BookStem(o.input))
                ? 0
                : kFailure;
 }
@@ -385,9 +411,12 @@ int main(int argc, char** argv) {
                 CoUninitialize();
                 CoInitialize(nullptr);
                 if (run.options.jobs) SetRenderJobs(*run.options.jobs);
-                return InParts(run.options) ? SayInParts(run.options, &run)
-                                            : Say(run.options, nullptr, &run);
+                if (InParts(run.options)) return SayInParts(run.options, &run);
+                if (IsReadAlongName(run.options.out)) return SayReadAlong(run.options, &run);
+                return Say(run.options, nullptr, &run);
             });
+        else if (IsReadAlongName(options.out))
+            code = SayReadAlong(options);
         else
             code = Say(options);
     } catch (const EUsageError& e) {

@@ -6,6 +6,8 @@
 # - the MP3's table of contents (CTOC, read with mutagen) is top-level and ordered, and
 #   lists every CHAP frame in time order; the M4B has the brand "M4B ", a Nero chapter
 #   list and a chapter track; the WAV file's cue points carry the titles;
+# - a read-along EPUB passes epubcheck, its overlays' clips lie on the timings' word
+#   starts and sentence ends, and its chapters last as long as the one-file render;
 # - --only gives marks for the chosen chapters alone, the first at the start;
 # - --per-chapter splits the render into "NN Title" files with safe names and track
 #   numbers, which together hold exactly the samples of the one-file render;
@@ -22,7 +24,7 @@ SAY="$BIN/parlen-say"
 VOICE="English (America) - espeak-ng"
 W="$(mktemp -d)"
 trap 'umount -l "$W/disk" 2>/dev/null; rm -rf "$W"' EXIT
-for tool in ffprobe python3; do
+for tool in ffprobe python3 java; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 2; }
 done
 FAILS=0
@@ -107,6 +109,49 @@ print("CTOC lists %d CHAP frames in order" % len(chaps))
 EOF
 )"
 [ $? -eq 0 ] && pass mp3-toc "$out" || fail mp3-toc "$out"
+
+# A read-along EPUB: epubcheck finds nothing wrong; every clip of its overlays lies, in
+# the one-file render's time, on a word start or a sentence end of the timings within
+# 1 ms; its chapters last as long as the one-file render within 0.1 %.
+say --out "$W/b.epub" --timings "$W/b.epub.json" "$W/book.md"
+check="$(java -jar /usr/bin/epubcheck "$W/b.epub" 2>&1)"
+if [ "$RC" -eq 0 ] && grep -q "0 fatals / 0 errors" <<<"$check"; then
+    pass epubcheck "$(grep -m1 Messages <<<"$check")"
+else
+    fail epubcheck "exit $RC $ERR: $(grep -E 'ERROR|FATAL|Messages' <<<"$check" | head -5)"
+fi
+out="$(python3 - "$W/b.epub" "$W/b.epub.json" "$W/b.flac" <<'EOF'
+import json, re, subprocess, sys, zipfile
+book, timings = zipfile.ZipFile(sys.argv[1]), json.load(open(sys.argv[2]))
+marks = [w["start_ms"] for w in timings["words"]] + [s["end_ms"] for s in timings["sentences"]]
+starts = [c["start_ms"] for c in timings["chapters"]]
+opf = book.read("OEBPS/book.opf").decode()
+durations = [int(h) * 3600000 + int(m) * 60000 + round(float(s) * 1000) for h, m, s in
+             re.findall(r'refines="#mo\d+">(\d+):(\d+):([\d.]+)<', opf)]
+whole = float(subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
+                              "csv=p=0", sys.argv[3]], capture_output=True, text=True).stdout) * 1000
+problems, clips = [], 0
+for i, start in enumerate(starts):
+    smil = book.read("OEBPS/c%03d.smil" % (i + 1)).decode()
+    for begin, end in re.findall(r'clipBegin="([\d.]+)s" clipEnd="([\d.]+)s"', smil):
+        clips += 1
+        for t in (begin, end):
+            at = start + round(float(t) * 1000)
+            if min(abs(at - m) for m in marks) > 1:
+                problems.append("chapter %d clip at %d ms" % (i + 1, at))
+if len(durations) != len(starts): problems.append("%d overlays, %d chapters" % (len(durations), len(starts)))
+if abs(sum(durations) - whole) > whole / 1000: problems.append("%d ms against %d" % (sum(durations), whole))
+print("; ".join(problems[:5]) if problems else "ok %d clips in %d overlays, %d ms" % (clips, len(durations), sum(durations)))
+EOF
+)"
+[[ "$out" == ok* ]] && pass read-along "$out" || fail read-along "$out"
+printf 'Plain text, no chapters.\nTwo lines of it.\n' >"$W/plain.txt"
+say --out "$W/plain.epub" "$W/plain.txt"
+if [ "$RC" -eq 0 ] && java -jar /usr/bin/epubcheck "$W/plain.epub" 2>&1 | grep -q "0 fatals / 0 errors"; then
+    pass read-along-plain "a text without chapters is a book of one"
+else
+    fail read-along-plain "exit $RC: $ERR"
+fi
 
 # The M4B's brand, its Nero chapter list and QuickTime chapter track, and its tags.
 out="$(/usr/bin/python3 - "$W/b.m4b" <<'EOF' 2>&1
