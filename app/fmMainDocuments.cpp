@@ -45,7 +45,8 @@ void TFormMain::ConnectDocumentHandlers() {
             ErrorGuard::Run([&] {
                 gbEditChapters->Show(*document);
                 const documents::Metadata& m = document->metadata;
-                chapterMarker_->SetBook({m.title, m.authors, m.coverMediaType, m.cover, {}, 0, 0});
+                chapterMarker_->SetBook(
+                    {m.title, m.authors, m.coverMediaType, m.cover, {}, 0, 0, m.language});
                 std::vector<std::string> problems;
                 lexicon::Store::Instance().UseDocumentLexicons(document->metadata.lexicons,
                                                                EncodeText(name), problems);
