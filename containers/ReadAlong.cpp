@@ -10,31 +10,14 @@
 
 #include "support/Errors.h"
 #include "support/FileReplace.h"
+#include "support/XmlText.h"
 
 namespace containers {
 namespace {
 
 std::string Escaped(const std::string& s) {
     std::string out;
-    for (const char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                // Controls other than tab and line ends are not allowed in XML.
-                if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n') out += c;
-        }
-    }
+    AppendXmlEscaped(s, out);
     return out;
 }
 
@@ -68,6 +51,16 @@ std::string Uuid() {
     return text;
 }
 
+// An XHTML page of the book.
+std::string Page(const std::string& language, const std::string& title, const std::string& head,
+                 const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n<html "
+           "xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\" "
+           "xml:lang=\"" +
+           Escaped(language) + "\" lang=\"" + Escaped(language) + "\">\n<head><title>" +
+           Escaped(title) + "</title>" + head + "</head>\n<body>" + body + "</body>\n</html>\n";
+}
+
 std::string Chapter(const ReadAlongChapter& c, const std::string& language, size_t index) {
     std::string body;
     bool open = false;
@@ -83,18 +76,9 @@ std::string Chapter(const ReadAlongChapter& c, const std::string& language, size
                 "</span>";
     }
     if (open) body += "</p>\n";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\" "
-           "xmlns:epub=\"http://www.idpf.org/2007/ops\""
-           " xml:lang=\"" +
-           Escaped(language) + "\" lang=\"" + Escaped(language) +
-           "\">\n"
-           "<head><title>" +
-           Escaped(c.title) +
-           "</title>"
-           "<link rel=\"stylesheet\" type=\"text/css\" href=\"book.css\"/></head>\n"
-           "<body><section epub:type=\"chapter\" id=\"" +
-           SectionId(index) + "\">\n" + body + "</section></body>\n</html>\n";
+    return Page(
+        language, c.title, "<link rel=\"stylesheet\" type=\"text/css\" href=\"book.css\"/>",
+        "<section epub:type=\"chapter\" id=\"" + SectionId(index) + "\">\n" + body + "</section>");
 }
 
 std::string Overlay(const ReadAlongChapter& c, size_t index) {
@@ -120,17 +104,9 @@ std::string Navigation(const std::vector<ReadAlongChapter>& chapters, const std:
     for (size_t i = 0; i < chapters.size(); ++i)
         items += "<li><a href=\"" + Name("c", i, "xhtml") + "\">" + Escaped(chapters[i].title) +
                  "</a></li>\n";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\" "
-           "xmlns:epub=\"http://www.idpf.org/2007/ops\""
-           " xml:lang=\"" +
-           Escaped(language) + "\" lang=\"" + Escaped(language) +
-           "\">\n"
-           "<head><title>" +
-           Escaped(title) +
-           "</title></head>\n<body>\n<nav epub:type=\"toc\" "
-           "id=\"toc\"><h1>" +
-           Escaped(title) + "</h1>\n<ol>\n" + items + "</ol></nav>\n</body>\n</html>\n";
+    return Page(language, title, "",
+                "\n<nav epub:type=\"toc\" id=\"toc\"><h1>" + Escaped(title) + "</h1>\n<ol>\n" +
+                    items + "</ol></nav>\n");
 }
 
 std::string Package(const std::vector<ReadAlongChapter>& chapters, const BookTags& tags,
@@ -162,7 +138,7 @@ std::string Package(const std::vector<ReadAlongChapter>& chapters, const BookTag
         const std::string n = std::to_string(i + 1);
         total += chapters[i].durationMs;
         meta += "<meta property=\"media:duration\" refines=\"#mo" + n + "\">" +
-                ClockValue(chapters[i].durationMs) + "</meta>\n";
+                ClockTime(chapters[i].durationMs) + "</meta>\n";
         manifest += "<item id=\"c" + n + "\" href=\"" + Name("c", i, "xhtml") +
                     "\" media-type=\"application/xhtml+xml\" media-overlay=\"mo" + n +
                     "\"/>\n"
@@ -173,7 +149,7 @@ std::string Package(const std::vector<ReadAlongChapter>& chapters, const BookTag
                     n + "\" href=\"" + Name("a", i, "mp3") + "\" media-type=\"audio/mpeg\"/>\n";
         spine += "<itemref idref=\"c" + n + "\"/>\n";
     }
-    meta += "<meta property=\"media:duration\">" + ClockValue(total) +
+    meta += "<meta property=\"media:duration\">" + ClockTime(total) +
             "</meta>\n"
             "<meta property=\"media:active-class\">-epub-media-overlay-active</meta>\n";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -233,16 +209,6 @@ std::string Zipped(const std::vector<std::pair<std::string, std::string>>& entri
     return bytes;
 }
 }  // namespace
-
-std::string ClockValue(uint64_t ms) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%03llu",
-                  static_cast<unsigned long long>(ms / 3600000),
-                  static_cast<unsigned long long>(ms / 60000 % 60),
-                  static_cast<unsigned long long>(ms / 1000 % 60),
-                  static_cast<unsigned long long>(ms % 1000));
-    return text;
-}
 
 void WriteReadAlong(const std::string& path, const BookTags& tags,
                     const std::vector<ReadAlongChapter>& chapters) {

@@ -31,7 +31,4 @@ struct ReadAlongChapter {
 void WriteReadAlong(const std::string& path, const BookTags& tags,
                     const std::vector<ReadAlongChapter>& chapters);
 
-// "0:01:02.345", as media:duration gives a clock value.
-std::string ClockValue(uint64_t ms);
-
 }  // namespace containers

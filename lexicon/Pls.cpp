@@ -6,6 +6,7 @@
 #include "documents/Markup.h"
 #include "documents/MarkupTree.h"
 #include "support/FileReplace.h"
+#include "support/XmlText.h"
 
 namespace lexicon {
 namespace {
@@ -66,34 +67,13 @@ void Pronunciation(const MarkupNode& node, const std::string& lexiconAlphabet, E
     }
 }
 
-void Escape(std::string_view text, std::string& out) {
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 void Element(std::string& out, std::string_view name, std::string_view text,
              std::string_view attributes = {}) {
     out += "    <";
     out += name;
     out += attributes;
     out += '>';
-    Escape(text, out);
+    AppendXmlEscaped(text, out);
     out += "</";
     out += name;
     out += ">\n";
@@ -175,17 +155,17 @@ std::string WritePls(const Lexicon& lexicon) {
     out += "\" alphabet=\"";
     out += kEspeakAlphabet;
     out += "\" xml:lang=\"";
-    Escape(lexicon.language.empty() ? "und" : lexicon.language, out);
+    AppendXmlEscaped(lexicon.language.empty() ? "und" : lexicon.language, out);
     out += "\" pm:scope=\"";
     out += ScopeName(lexicon.scope);
     if (lexicon.scope == Scope::Voice) {
         out += "\" pm:voice=\"";
-        Escape(lexicon.voice, out);
+        AppendXmlEscaped(lexicon.voice, out);
     }
     out += "\">\n";
     for (const Entry& e : lexicon.entries) {
         std::string open = e.regex ? "  <pm:regex pm:pattern=\"" : "  <lexeme";
-        if (e.regex) Escape(e.word, open), open += '"';
+        if (e.regex) AppendXmlEscaped(e.word, open), open += '"';
         if (e.matchCase) open += " pm:match-case=\"true\"";
         out += open + ">\n";
         if (!e.regex) Element(out, "grapheme", e.word);
@@ -193,7 +173,7 @@ std::string WritePls(const Lexicon& lexicon) {
             std::string attribute;
             if (!e.alphabet.empty()) {
                 attribute = " alphabet=\"";
-                Escape(e.alphabet, attribute);
+                AppendXmlEscaped(e.alphabet, attribute);
                 attribute += '"';
             }
             Element(out, "phoneme", e.phonemes, attribute);
