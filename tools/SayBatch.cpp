@@ -98,7 +98,10 @@ std::vector<std::string> BatchBooks(const std::vector<std::string>& inputs) {
         if (DIR* d = ::opendir(input.c_str())) {
             while (const dirent* e = ::readdir(d)) {
                 const std::string path = input + "/" + e->d_name;
-                if (IsBookName(e->d_name) && !IsFolder(path)) found.push_back(path);
+                // Regular files only: a pipe or a device there would hold the batch up.
+                struct stat st {};
+                if (IsBookName(e->d_name) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                    found.push_back(path);
             }
             ::closedir(d);
         } else {
@@ -130,9 +133,13 @@ int SayBatch(const Options& o, const SayOneBook& say) {
     std::vector<Prepared> prepared(books.size());
     std::map<std::string, size_t> stems;
     const bool inParts = InParts(o);
-    const auto fail = [&](size_t i, std::string why) {
+    // A book alone that failed in its renderer has said why already.
+    const auto fail = [&](size_t i, std::string why, bool told = false) {
         failed.push_back({books[i], why});
-        if (several) board.Print(prepared[i].run.label + ": failed: " + why);
+        if (several)
+            board.Print(prepared[i].run.label + ": failed: " + why);
+        else if (!told)
+            board.Print("parlen-say: " + why);
     };
 
     // Ready to render, or false when it is finished already or cannot be begun.
@@ -217,7 +224,7 @@ int SayBatch(const Options& o, const SayOneBook& say) {
                 board.Print(p.run.label + ": done in " + took + " s");
             }
         } else {
-            fail(i, why.empty() ? "it could not be rendered" : why);
+            fail(i, why.empty() ? "it could not be rendered" : why, why.empty());
         }
     };
 

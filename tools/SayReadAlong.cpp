@@ -54,7 +54,9 @@ bool WriteReadAlongBook(const std::string& whole, const std::string& out, const 
                         const std::vector<containers::ChapterMark>& placed, uint32_t rate,
                         const std::string& name) {
     const uint64_t total = RenderFrames(whole, rate);
-    if (total == 0 || rate == 0) return Fail(whole, "the render cannot be read back");
+    if (rate == 0)
+        return Fail(out, "nothing in the text is spoken, so it makes no read-along book");
+    if (total == 0) return Fail(whole, "the render cannot be read back");
     containers::BookTags tags = book.tags;
     if (tags.title.empty()) tags.title = name;
     // Chapters of the text in their order; a text without any is one chapter.

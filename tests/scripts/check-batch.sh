@@ -4,7 +4,8 @@
 #   resumes: the files
 #   finished before keep their times, no half-written file ever shows under a book's
 #   name, and every output equals the one of an uninterrupted run, byte for byte;
-# - books split by chapter get a folder each, and a rerun skips them;
+# - a folder's pipes are left out; books split by chapter get a folder each, and a
+#   rerun skips them;
 # - a book that cannot be read, or one named as another, fails alone: the others are
 #   rendered, the exit status is 1 and the summary names the book and the reason;
 # - SIGINT stops the batch at once, keeps the books finished and leaves no partial file;
@@ -44,6 +45,8 @@ for i in 01 02 03 04 05 06 07 08 09 10; do
     } >"$W/books/book$i.md"
 done
 
+# A pipe among the books is no book: reading it would hold the batch up.
+mkfifo "$W/books/pipe.txt"
 # Two books at a time, each rendered by one process.
 JOBS=2
 say --out-dir "$W/ref" --format wav "$W/books"
