@@ -28,8 +28,8 @@ struct BookRun {
 using SayOneBook = std::function<int(BookRun&)>;
 
 // The books the inputs name: a folder gives its documents and text files (regular
-// files, or links to them; not hidden ones, not its subfolders), in name order. EUsageError for a folder without any, and
-// for "-" among other inputs.
+// files, or links to them; not hidden ones, not its subfolders), in name order. EUsageError for a
+// folder without any, and for "-" among other inputs.
 std::vector<std::string> BatchBooks(const std::vector<std::string>& inputs);
 
 // The name of a book's outputs: its file name without the extension ("speech" for

@@ -37,6 +37,7 @@ void OnSignal(int signal) {
 
 SaySignals::SaySignals(std::function<void(int)> interrupted)
     : interrupted_(std::move(interrupted)) {
+    caught = 0;
     if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return;  // then signals end it
     owner = ::getpid();
     struct sigaction action {};
@@ -55,6 +56,10 @@ SaySignals::~SaySignals() {
     ::close(wakePipe[0]);
     ::close(wakePipe[1]);
     wakePipe[0] = wakePipe[1] = -1;
+}
+
+int SaySignals::Caught() {
+    return caught;
 }
 
 int SaySignals::Descriptor() const {

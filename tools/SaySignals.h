@@ -21,6 +21,9 @@ class SaySignals {
     int Descriptor() const;
     // Called by the loop when the descriptor is readable.
     void Deliver();
+    // The signal caught since these handlers were installed, 0 for none: for work done
+    // outside the loop, which asks between its steps.
+    static int Caught();
 
   private:
     std::function<void(int signal)> interrupted_;

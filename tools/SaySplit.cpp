@@ -16,6 +16,7 @@
 #include "platform/audio/FileTarget.h"
 #include "support/Errors.h"
 #include "tools/SayBatch.h"
+#include "tools/SaySignals.h"
 #include "tools/WholeFile.h"
 
 namespace {
@@ -158,6 +159,7 @@ bool WriteParts(const std::string& whole, const std::vector<SplitPart>& parts, u
         sf_count_t at = sampleOf(i);
         if (sf_seek(in.get(), at, SEEK_SET) < 0) return Fail(whole, sf_strerror(in.get()));
         while (at < end) {
+            if (SaySignals::Caught()) return false;  // the caller tells of it
             const sf_count_t want =
                 std::min<sf_count_t>(end - at, static_cast<sf_count_t>(buffer.size()));
             const sf_count_t got = sf_readf_short(in.get(), buffer.data(), want);

@@ -38,6 +38,8 @@ std::vector<SplitPart> PlanParts(const std::vector<containers::ChapterMark>& cha
 // (nanoseconds since the epoch; -1: never) was finished by an earlier run and is kept
 // as it is. written gets the names of the parts' files. False, with the message
 // printed, when a file cannot be written; the files finished before it stay, whole.
+// An interrupt (SaySignals::Caught) stops it between two stretches of audio, the file
+// being written removed; false then, with nothing printed.
 bool WriteParts(const std::string& whole, const std::vector<SplitPart>& parts, uint32_t rate,
                 const std::string& dir, FileFormat format, const std::string& ext,
                 const containers::BookTags& tags, long long keepAfterNs,

@@ -299,10 +299,11 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
         // A stopped render leaves its partial file, as Cancel does, with the timings of
         // the words it holds.
         std::string kept;
-        if (InParts(o)) {
-            kept = o.perChapter ? "; no chapter's file is written" : "; no file is written";
-        } else if (run) {
-            kept = "; its file is not written";  // --out-dir removes the hidden one
+        if (o.perChapter) {
+            kept = "; no chapter's file is written";
+        } else if (rendered || run) {
+            // Made into other files, or renamed into place when whole: the hidden render goes.
+            kept = "; no file is written";
         } else if (!o.out.empty() && exitCode == 0) {
             kept = "; '" + o.out + "' keeps the audio rendered so far";
             if (!MarkChapters(o.out, book, marks, rate, chapters))
@@ -364,10 +365,18 @@ int SayInParts(Options o, BookRun* run = nullptr) {
     Rendered rendered;
     const int code = Say(o, &rendered, run);
     if (code != 0) return code;
-    return WriteBookParts(whole, rendered.chapters, rendered.marks, rendered.rate, o,
-                          rendered.book.tags, run ? run->keepAfterNs : -1)
-               ? 0
-               : kFailure;
+    // Interrupts stop the writing between stretches of audio rather than end the program
+    // with the hidden render left behind.
+    SaySignals interrupts([](int) {});
+    if (WriteBookParts(whole, rendered.chapters, rendered.marks, rendered.rate, o,
+                       rendered.book.tags, run ? run->keepAfterNs : -1))
+        return 0;
+    if (const int signal = SaySignals::Caught()) {
+        if (run) run->interrupted = true;
+        std::fprintf(stderr, "parlen-say: interrupted by %s; the files finished before stay\n",
+                     SaySignals::Name(signal));
+    }
+    return kFailure;
 }
 
 // The whole book under a hidden name beside the EPUB file, then the read-along book.
@@ -381,10 +390,16 @@ int SayReadAlong(Options o, BookRun* run = nullptr) {
     Rendered r;
     const int code = Say(o, &r, run);
     if (code != 0) return code;
-    return WriteReadAlongBook(whole, out, r.text, r.book, r.marks, r.chapters, r.rate,
-                              BookStem(o.input))
-               ? 0
-               : kFailure;
+    SaySignals interrupts([](int) {});  // as SayInParts does
+    if (WriteReadAlongBook(whole, out, r.text, r.book, r.marks, r.chapters, r.rate,
+                           BookStem(o.input)))
+        return 0;
+    if (const int signal = SaySignals::Caught()) {
+        if (run) run->interrupted = true;
+        std::fprintf(stderr, "parlen-say: interrupted by %s; no read-along book is written\n",
+                     SaySignals::Name(signal));
+    }
+    return kFailure;
 }
 
 }  // namespace
