@@ -263,8 +263,7 @@ void TFormMain::BuildComponents() {
                                     {"MP3 Audio (.mp3)", "*.mp3", "mp3"},
                                     {"Ogg Vorbis Audio (.ogg)", "*.ogg *.oga", "ogg"},
                                     {"Opus Audio (.opus)", "*.opus", "opus"},
-                                    {"FLAC Audio (.flac)", "*.flac", "flac"},
-                                    {"M4B Audiobook (.m4b)", "*.m4b", "m4b"}},
+                                    {"FLAC Audio (.flac)", "*.flac", "flac"}},
                                    this);
     DlgSaveAudio->setObjectName("DlgSaveAudio");
     fwMSpeechSave = new TMSpeech(&components_);
