@@ -268,5 +268,6 @@ int SayBatch(const Options& o, const SayOneBook& say) {
                 std::to_string(skipped) + " finished before, " + std::to_string(failed.size()) +
                 " failed");
     for (const Failed& f : failed) board.Print("parlen-say: failed: '" + f.book + "': " + f.why);
-    return failed.empty() ? 0 : kFailure;
+    // Stopped between two books, none failed, but the batch is not done.
+    return failed.empty() && whole ? 0 : kFailure;
 }
