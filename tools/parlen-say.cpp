@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <optional>
 #include <span>
@@ -355,51 +356,46 @@ struct Remover {
     ~Remover() { unlink(path.c_str()); }
 };
 
-// The whole book under a hidden name in the folder, then a file per chapter, or per
-// part within the size asked, from it.
-int SayInParts(Options o, BookRun* run = nullptr) {
-    const std::string whole = HiddenWav(o.outDir);
+// The whole book rendered under a hidden name in dir, then made into other files by
+// make. Interrupts stop the making between stretches of audio rather than end the
+// program with the hidden render left behind; unmade says what is then not written.
+int SayThenMake(Options o, BookRun* run, const std::string& dir, const char* unmade,
+                const std::function<bool(const std::string& whole, const Rendered&)>& make) {
+    const std::string whole = HiddenWav(dir);
     if (whole.empty()) return kFailure;
     Remover remover{whole};
     o.out = whole;
     Rendered rendered;
     const int code = Say(o, &rendered, run);
     if (code != 0) return code;
-    // Interrupts stop the writing between stretches of audio rather than end the program
-    // with the hidden render left behind.
     SaySignals interrupts([](int) {});
-    if (WriteBookParts(whole, rendered.chapters, rendered.marks, rendered.rate, o,
-                       rendered.book.tags, run ? run->keepAfterNs : -1))
-        return 0;
+    if (make(whole, rendered)) return 0;
     if (const int signal = SaySignals::Caught()) {
         if (run) run->interrupted = true;
-        std::fprintf(stderr, "parlen-say: interrupted by %s; the files finished before stay\n",
-                     SaySignals::Name(signal));
+        std::fprintf(stderr, "parlen-say: interrupted by %s; %s\n", SaySignals::Name(signal),
+                     unmade);
     }
     return kFailure;
 }
 
-// The whole book under a hidden name beside the EPUB file, then the read-along book.
-int SayReadAlong(Options o, BookRun* run = nullptr) {
-    const std::string out = o.out;
-    const size_t slash = out.rfind('/');
-    const std::string whole = HiddenWav(slash == std::string::npos ? "." : out.substr(0, slash));
-    if (whole.empty()) return kFailure;
-    Remover remover{whole};
-    o.out = whole;
-    Rendered r;
-    const int code = Say(o, &r, run);
-    if (code != 0) return code;
-    SaySignals interrupts([](int) {});  // as SayInParts does
-    if (WriteReadAlongBook(whole, out, r.text, r.book, r.marks, r.chapters, r.rate,
-                           BookStem(o.input)))
-        return 0;
-    if (const int signal = SaySignals::Caught()) {
-        if (run) run->interrupted = true;
-        std::fprintf(stderr, "parlen-say: interrupted by %s; no read-along book is written\n",
-                     SaySignals::Name(signal));
-    }
-    return kFailure;
+// A file per chapter, or per part within the size asked, in the folder.
+int SayInParts(const Options& o, BookRun* run = nullptr) {
+    return SayThenMake(o, run, o.outDir, "the files finished before stay",
+                       [&](const std::string& whole, const Rendered& r) {
+                           return WriteBookParts(whole, r.chapters, r.marks, r.rate, o, r.book.tags,
+                                                 run ? run->keepAfterNs : -1);
+                       });
+}
+
+// A read-along book, its render beside it.
+int SayReadAlong(const Options& o, BookRun* run = nullptr) {
+    const size_t slash = o.out.rfind('/');
+    return SayThenMake(o, run, slash == std::string::npos ? "." : o.out.substr(0, slash),
+                       "no read-along book is written",
+                       [&](const std::string& whole, const Rendered& r) {
+                           return WriteReadAlongBook(whole, o.out, r.text, r.book, r.marks,
+                                                     r.chapters, r.rate, BookStem(o.input));
+                       });
 }
 
 }  // namespace
