@@ -5,6 +5,8 @@
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tableofcontentsframe.h>
@@ -22,6 +24,7 @@
 #include <string>
 #include <type_traits>
 
+#include "containers/M4bChapters.h"
 #include "containers/WavCues.h"
 #include "support/Errors.h"
 #include "support/FileReplace.h"
@@ -134,6 +137,27 @@ void FillId3(TagLib::ID3v2::Tag& tag, const std::vector<ChapterMark>& chapters,
     }
 }
 
+void FillMp4(TagLib::MP4::Tag& tag, const BookTags& tags) {
+    if (!TitleOf(tags).empty()) tag.setTitle(Utf8(TitleOf(tags)));
+    if (!tags.title.empty()) tag.setAlbum(Utf8(tags.title));
+    if (tags.track > 0)
+        tag.setItem("trkn",
+                    TagLib::MP4::Item(static_cast<int>(tags.track), static_cast<int>(tags.tracks)));
+    if (!tags.authors.empty()) {
+        TagLib::StringList artists;
+        for (const std::string& author : tags.authors) artists.append(Utf8(author));
+        tag.setItem("\251ART", TagLib::MP4::Item(artists));
+    }
+    if (!tags.cover.empty()) {
+        TagLib::MP4::CoverArtList covers;
+        covers.append(TagLib::MP4::CoverArt(tags.coverMediaType == "image/png"
+                                                ? TagLib::MP4::CoverArt::PNG
+                                                : TagLib::MP4::CoverArt::JPEG,
+                                            Bytes(tags.cover)));
+        tag.setItem("covr", TagLib::MP4::Item(covers));
+    }
+}
+
 // Reads the file's bytes as F, fills its tags and gives the bytes back with them.
 // TagLib works on a copy in memory, so that every write to the disk is our own and
 // checked: TagLib's own file writes do not tell a full disk.
@@ -210,6 +234,13 @@ void WriteChapterMarks(const std::string& path, FileFormat format,
                     *old, chapters, rate,
                     [&](TagLib::Ogg::Opus::File& f) { FillXiph(*f.tag(), chapters, tags, true); },
                     [](TagLib::Ogg::Opus::File& f) { return f.save(); });
+            case FileFormat::M4b: {
+                // FFmpeg writes the chapters, TagLib the tags into the remuxed file.
+                const std::string marked = WithM4bChapters(*old, chapters);
+                return Tagged<TagLib::MP4::File>(
+                    marked, chapters, rate, [&](TagLib::MP4::File& f) { FillMp4(*f.tag(), tags); },
+                    [](TagLib::MP4::File& f) { return f.save(); });
+            }
             case FileFormat::Wav:
                 break;
         }

@@ -14,5 +14,6 @@ FileFormat FileFormatOf(std::string_view path) {
     if (ext == "ogg" || ext == "oga") return FileFormat::Vorbis;
     if (ext == "opus") return FileFormat::Opus;
     if (ext == "mp3") return FileFormat::Mp3;
+    if (ext == "m4b") return FileFormat::M4b;
     return FileFormat::Wav;
 }

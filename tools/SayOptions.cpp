@@ -179,8 +179,9 @@ std::optional<int> ReadOutDir(const Option& outDir, const Option& format, const 
     if (format.set) {
         o.format = format.given;
         if (o.format != "mp3" && o.format != "ogg" && o.format != "opus" && o.format != "flac" &&
-            o.format != "epub" && o.format != "wav")
-            return wrong("--format is mp3, ogg, opus, flac, epub or wav, not '" + o.format + "'");
+            o.format != "m4b" && o.format != "epub" && o.format != "wav")
+            return wrong("--format is mp3, ogg, opus, flac, m4b, epub or wav, not '" + o.format +
+                         "'");
         if (o.format == "epub" && perChapter.set)
             return wrong("--format epub is one book of chapters: it takes no --per-chapter");
     }
@@ -198,11 +199,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     Option pitch{{"pitch"}, "N", "Pitch in engine units (see --list)."};
     Option speed{{"speed"}, "N", "Speed in engine units (see --list)."};
     Option volume{{"volume"}, "PERCENT", "Volume from 0 to 100."};
-    Option out{{"out", "wav"},
-               "FILE",
-               "Render into this file instead of speaking aloud: its extension names the format "
-               "(.wav, .flac, .ogg or .oga for Vorbis, .opus, .mp3, .epub for a read-along book "
-               "of text and audio; WAV for any other)."};
+    Option out{
+        {"out", "wav"},
+        "FILE",
+        "Render into this file instead of speaking aloud: its extension names the format "
+        "(.wav, .flac, .ogg or .oga for Vorbis, .opus, .mp3, .m4b, .epub for a read-along book "
+        "of text and audio; WAV for any other)."};
     Option timings{{"timings"},
                    "FILE",
                    "With --out: write every word's start and every sentence in this file, as "
@@ -218,7 +220,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     Option format{
         {"format"},
         "FORMAT",
-        "With --out-dir: mp3, ogg, opus, flac, epub (a read-along book) or wav (default)."};
+        "With --out-dir: mp3, ogg, opus, flac, m4b, epub (a read-along book) or wav (default)."};
     Option perChapter{{"per-chapter"},
                       "",
                       "With --out-dir: a file per chapter (with --only, per chosen chapter), "

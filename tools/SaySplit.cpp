@@ -203,6 +203,7 @@ bool WriteBookParts(const std::string& whole, const std::vector<containers::Chap
                                  : o.format == "flac" ? 1.0 * rate
                                  : o.format == "mp3"  ? (rate >= 32000 ? 12000 : 8000)
                                  : o.format == "opus" ? 4000
+                                 : o.format == "m4b"  ? 8000
                                                       : 12000;
         const auto sized = static_cast<uint64_t>(bytes / perSecond * 0.97 * rate);
         limit = limit ? std::min(limit, sized) : sized;

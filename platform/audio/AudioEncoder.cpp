@@ -45,6 +45,7 @@ double LevelFor(FileFormat format, unsigned rate) {
             return (high - want) / (high - low);
         }
         case FileFormat::Wav:
+        case FileFormat::M4b:
             break;
     }
     return 0.5;
@@ -61,6 +62,7 @@ int SndfileFormat(FileFormat format) {
         case FileFormat::Mp3:
             return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
         case FileFormat::Wav:
+        case FileFormat::M4b:
             break;
     }
     return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
@@ -95,6 +97,14 @@ std::string TitleOf(std::string_view text) {
 std::unique_ptr<AudioEncoder> AudioEncoder::Create(std::unique_ptr<FileTarget> target,
                                                    FileFormat format, unsigned rate,
                                                    std::string& why) {
+    if (format == FileFormat::M4b) {
+        std::unique_ptr<M4bStream> m4b = M4bStream::Open(*target, rate, why);
+        if (!m4b) return nullptr;
+        std::unique_ptr<AudioEncoder> encoder(
+            new AudioEncoder(std::move(target), nullptr, nullptr, rate));
+        encoder->m4b_ = std::move(m4b);
+        return encoder;
+    }
     const unsigned fileRate = format == FileFormat::Opus ? OpusRate(rate) : rate;
     SF_INFO info{};
     info.samplerate = static_cast<int>(fileRate);
@@ -143,6 +153,7 @@ AudioEncoder::~AudioEncoder() {
 }
 
 void AudioEncoder::Tag(const std::string& title, const std::string& artist) {
+    if (m4b_ && frames_ == 0) m4b_->Tag(title, artist);
     if (!file_ || frames_ > 0) return;
     // MP3 tags are written in Latin-1: characters beyond it become '?'.
     const bool latin1 = mp3_;
@@ -152,6 +163,11 @@ void AudioEncoder::Tag(const std::string& title, const std::string& artist) {
 }
 
 bool AudioEncoder::Write(const int16_t* frames, size_t count, std::string& why) {
+    if (m4b_) {
+        frames_ += count;
+        if (!m4b_->Write(frames, count, why)) failed_ = true;
+        return !failed_;
+    }
     if (!file_) {
         why = "The file is closed";
         return false;
@@ -212,6 +228,7 @@ bool AudioEncoder::Decodes() {
 }
 
 bool AudioEncoder::Close(std::string& why) {
+    if (m4b_) return CloseM4b(why);
     if (!file_) return true;
     bool ok = !failed_;
     if (ok && frames_ == 0) {
@@ -250,4 +267,17 @@ bool AudioEncoder::Settle(bool ok, std::string& why) {
     }
     target_.reset();
     return ok;
+}
+
+bool AudioEncoder::CloseM4b(std::string& why) {
+    bool ok = !failed_;
+    if (ok && frames_ == 0) {
+        const std::vector<int16_t> silence(rate_ / 50, 0);
+        ok = Write(silence.data(), silence.size(), why);
+    }
+    if (ok) ok = m4b_->Finish(why);
+    m4b_.reset();
+    // Without its index, written last, an MP4 file plays nothing: not kept.
+    if (!ok) target_->Truncate(0);
+    return Settle(ok, why);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Compressed audio files: the format a file name asks for, and one file being encoded
-// through libsndfile (FLAC, Ogg Vorbis, Ogg Opus, MP3).
+// through libsndfile (FLAC, Ogg Vorbis, Ogg Opus, MP3) or FFmpeg (M4B, M4bStream.h).
 //
 // Quality for speech: FLAC at level 5; Vorbis at quality 4 of 10 (VBR); Opus at about
 // 32 kbit/s (VBR), at 48 kHz, or 24 kHz for voices at 24 kHz or below, resampled with
@@ -18,6 +18,7 @@
 
 #include "containers/Container.h"
 #include "platform/audio/FileTarget.h"
+#include "platform/audio/M4bStream.h"
 
 // A text's title: its first non-blank line, trimmed and cut to 100 characters without
 // splitting one.
@@ -51,6 +52,7 @@ class AudioEncoder {
     bool Resample(const int16_t* frames, size_t count, std::string& why);
     // The file as written so far opens with some audio in it.
     bool Decodes();
+    bool CloseM4b(std::string& why);
     // Settles the target (FileTarget::Settle) and lets it go; ok, unless settling a
     // complete file fails (why then says so).
     bool Settle(bool ok, std::string& why);
@@ -66,6 +68,7 @@ class AudioEncoder {
     // a file with nothing whole in it is not kept.
     off_t whole_ = 0;
     bool failed_ = false;
+    std::unique_ptr<M4bStream> m4b_;  // M4B goes through FFmpeg instead
     bool mp3_ = false;
     bool flac_ = false;
 };

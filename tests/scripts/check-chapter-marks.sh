@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Chapter marks in parlen-say's files. A book of three chapters is rendered into each
-# format with its timings:
+# format (MP3, Ogg Vorbis, Opus, FLAC, M4B) with its timings:
 # - ffprobe lists every chapter with its title, each start within 1 ms of the timings'
 #   chapter start and no later than the chapter's first word;
 # - the MP3's table of contents (CTOC, read with mutagen) is top-level and ordered, and
-#   lists every CHAP frame in time order; the WAV file's cue points carry the titles;
+#   lists every CHAP frame in time order; the M4B has the brand "M4B ", a Nero chapter
+#   list and a chapter track; the WAV file's cue points carry the titles;
 # - a read-along EPUB passes epubcheck, its overlays' clips lie on the timings' word
 #   starts and sentence ends, and its chapters last as long as the one-file render;
 # - --only gives marks for the chosen chapters alone, the first at the start;
@@ -84,7 +85,7 @@ print(json.dumps([[c.get("tags", {}).get("title"), round(float(c["start_time"]) 
                   for c in json.load(sys.stdin)["chapters"]]))'
 }
 TITLES=("Chapter One" "Chapter «Two»" "A Part of Two")
-for ext in mp3 ogg opus flac; do
+for ext in mp3 ogg opus flac m4b; do
     say --out "$W/b.$ext" --timings "$W/b.$ext.json" "$W/book.md"
     if [ "$RC" -ne 0 ]; then fail "$ext" "exit $RC: $ERR"; continue; fi
     ffprobe_marks "$W/b.$ext" >"$W/marks.json"
@@ -152,6 +153,19 @@ else
     fail read-along-plain "exit $RC: $ERR"
 fi
 
+# The M4B's brand, its Nero chapter list and QuickTime chapter track, and its tags.
+out="$(/usr/bin/python3 - "$W/b.m4b" <<'EOF' 2>&1
+import sys
+from mutagen.mp4 import MP4
+data = open(sys.argv[1], "rb").read()
+assert data[8:12] == b"M4B ", "major brand %r" % data[8:12]
+assert b"chpl" in data and b"chap" in data, "no Nero chapter list or no chapter track"
+tags = MP4(sys.argv[1]).tags
+assert tags.get("\xa9nam"), "tags %r" % dict(tags)
+print("brand M4B, chpl and a chapter track, title %r" % tags["\xa9nam"][0])
+EOF
+)"
+[ $? -eq 0 ] && pass m4b-layout "$out" || fail m4b-layout "$out"
 
 say --out "$W/b.wav" --timings "$W/b.wav.json" "$W/book.md"
 python3 - "$W/b.wav" >"$W/marks.json" <<'EOF'
