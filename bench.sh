@@ -75,7 +75,7 @@ fail_all() {
 {
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARLEN_WERROR=ON \
         -DPARLEN_TESTS=OFF &&
-        ninja -C "$BUILD" -j2 parlen-say bench_speech bench_window bench_make_pdf parlen_pdf
+        ninja -C "$BUILD" -j2 parlen-say bench_speech bench_window bench_make_pdf parlen_pdf parlen_m4b
 } >>"$LOG" 2>&1 || fail_all "build failed (see $LOG)"
 SAY="$BUILD/bin/parlen-say"
 

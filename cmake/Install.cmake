@@ -31,9 +31,9 @@ endif()
 if(TARGET parlen-say)
   install(TARGETS parlen-say RUNTIME DESTINATION bin)
 endif()
-# Festival's library and the PDF reader's are the programs' own: beside the program,
-# found through their run paths wherever the tree is unpacked.
-install(TARGETS parlen_festival parlen_pdf LIBRARY DESTINATION ${PARLEN_PROGRAM_DIR})
+# Festival's library, the PDF reader's and the M4B writer's are the programs' own: beside
+# the program, found through their run paths wherever the tree is unpacked.
+install(TARGETS parlen_festival parlen_pdf parlen_m4b LIBRARY DESTINATION ${PARLEN_PROGRAM_DIR})
 # The built programs carry these run paths already: CMake would otherwise pad theirs with
 # empty entries to be rewritten at install, and an empty entry is the current folder, where
 # the loader would look for every library first (anyone's library, and a slower start).

@@ -35,7 +35,7 @@ known_libs="$(ldconfig -p)"
 dpkg-deb -c "$deb" >"$scratch/contents"
 # Every library the programs link, with its path as the loader finds it.
 needed=()
-for program in parlenmaker parlen-say libparlen_festival.so libparlen_pdf.so; do
+for program in parlenmaker parlen-say libparlen_festival.so libparlen_pdf.so libparlen_m4b.so; do
     for lib in $(objdump -p "$BUILD/bin/$program" | awk '$1 == "NEEDED" { print $2 }'); do
         # The programs' own library comes with them.
         grep -qE " ./usr/lib/parlenmaker/$lib( |$)" "$scratch/contents" && continue
@@ -75,6 +75,7 @@ done
 # The tree inside: program, its library and read-me together, the link, the desktop files.
 for path in ./usr/lib/parlenmaker/parlenmaker ./usr/lib/parlenmaker/readme.txt \
     ./usr/lib/parlenmaker/libparlen_festival.so ./usr/lib/parlenmaker/libparlen_pdf.so \
+    ./usr/lib/parlenmaker/libparlen_m4b.so \
     ./usr/bin/parlen-say ./usr/share/applications/org.parlenmaker.ParlenMaker.desktop \
     ./usr/share/metainfo/org.parlenmaker.ParlenMaker.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/org.parlenmaker.ParlenMaker.svg \
