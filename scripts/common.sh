@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 RUNTIME_PACKAGES=(qt6-base-dev libespeak-ng-dev espeak-ng-data flite1-dev libpulse-dev libmd-dev
                   libzip-dev libpoppler-qt6-dev libhunspell-dev libpcre2-dev libtag1-dev
                   libavformat-dev libavcodec-dev libavutil-dev
-                  libsndfile1-dev libflac-dev libsoxr-dev festival-dev festival festvox-us-slt-hts festvox-kallpc16k
+                  libsndfile1-dev libflac-dev libmp3lame-dev libsoxr-dev festival-dev festival festvox-us-slt-hts festvox-kallpc16k
                   cmake ninja-build g++ pkg-config fonts-liberation2 librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev pulseaudio pulseaudio-utils sox espeak-ng flite
                binutils-mingw-w64-x86-64 desktop-file-utils appstream file dpkg-dev

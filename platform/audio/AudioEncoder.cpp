@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "platform/audio/FlacHeader.h"
+#include "platform/audio/M4bStream.h"
+#include "platform/audio/Mp3Stream.h"
 #include "support/Unicode.h"
 
 namespace {
@@ -28,9 +30,9 @@ unsigned OpusRate(unsigned rate) {
     return rate <= 24000 ? 24000 : 48000;
 }
 
-// libsndfile's compression level runs from 0 (best) to 1 (smallest); for Opus and
-// CBR MP3 it spans the bit rates the encoder offers at that rate.
-double LevelFor(FileFormat format, unsigned rate) {
+// libsndfile's compression level runs from 0 (best) to 1 (smallest); for Opus it spans
+// the bit rates the encoder offers at that rate.
+double LevelFor(FileFormat format) {
     switch (format) {
         case FileFormat::Flac:
             return 5.0 / 8.0;  // level 5 of 0..8
@@ -38,13 +40,8 @@ double LevelFor(FileFormat format, unsigned rate) {
             return 0.6;  // quality 0.4
         case FileFormat::Opus:
             return 1.0 - (32000.0 - 6000.0) / (256000.0 - 6000.0);  // ~32 kbit/s
-        case FileFormat::Mp3: {
-            // MPEG-1 (32 kHz and up) offers 32..320 kbit/s, MPEG-2 and 2.5 8..160.
-            const double low = rate >= 32000 ? 32 : 8, high = rate >= 32000 ? 320 : 160;
-            const double want = rate >= 32000 ? 96 : 64;
-            return (high - want) / (high - low);
-        }
         case FileFormat::Wav:
+        case FileFormat::Mp3:
         case FileFormat::M4b:
             break;
     }
@@ -59,9 +56,8 @@ int SndfileFormat(FileFormat format) {
             return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
         case FileFormat::Opus:
             return SF_FORMAT_OGG | SF_FORMAT_OPUS;
-        case FileFormat::Mp3:
-            return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
         case FileFormat::Wav:
+        case FileFormat::Mp3:
         case FileFormat::M4b:
             break;
     }
@@ -97,12 +93,17 @@ std::string TitleOf(std::string_view text) {
 std::unique_ptr<AudioEncoder> AudioEncoder::Create(std::unique_ptr<FileTarget> target,
                                                    FileFormat format, unsigned rate,
                                                    std::string& why) {
-    if (format == FileFormat::M4b) {
-        std::unique_ptr<M4bStream> m4b = M4bStream::Open(*target, rate, why);
-        if (!m4b) return nullptr;
+    const std::string software = std::string("Parlen Maker ") + PARLEN_VERSION;
+    std::unique_ptr<EncodedStream> stream;
+    if (format == FileFormat::Mp3)
+        stream = Mp3Stream::Open(*target, rate, rate >= 32000 ? 96 : 64, 0, software, why);
+    if (format == FileFormat::M4b) stream = M4bStream::Open(*target, rate, why);
+    if (format == FileFormat::Mp3 || format == FileFormat::M4b) {
+        if (!stream) return nullptr;
         std::unique_ptr<AudioEncoder> encoder(
             new AudioEncoder(std::move(target), nullptr, nullptr, rate));
-        encoder->m4b_ = std::move(m4b);
+        encoder->stream_ = std::move(stream);
+        encoder->latin1_ = format == FileFormat::Mp3;
         return encoder;
     }
     const unsigned fileRate = format == FileFormat::Opus ? OpusRate(rate) : rate;
@@ -116,16 +117,9 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(std::unique_ptr<FileTarget> t
         why = failed.empty() ? sf_strerror(nullptr) : failed;
         return nullptr;  // the target goes, and an earlier file stays
     }
-    if (format == FileFormat::Mp3) {
-        int mode = SF_BITRATE_MODE_CONSTANT;
-        sf_command(file, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
-    }
-    double level = LevelFor(format, rate);
+    double level = LevelFor(format);
     sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
-    const std::string software = std::string("Parlen Maker ") + PARLEN_VERSION;
-    // MP3 files carry no software tag of libsndfile's; the comment names the encoder.
-    sf_set_string(file, format == FileFormat::Mp3 ? SF_STR_COMMENT : SF_STR_SOFTWARE,
-                  software.c_str());
+    sf_set_string(file, SF_STR_SOFTWARE, software.c_str());
     soxr_t resampler = nullptr;
     if (fileRate != rate) {
         // Without dither, the same frames always give the same file.
@@ -142,7 +136,6 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Create(std::unique_ptr<FileTarget> t
     }
     std::unique_ptr<AudioEncoder> encoder(
         new AudioEncoder(std::move(target), file, resampler, rate));
-    encoder->mp3_ = format == FileFormat::Mp3;
     encoder->flac_ = format == FileFormat::Flac;
     return encoder;
 }
@@ -153,19 +146,19 @@ AudioEncoder::~AudioEncoder() {
 }
 
 void AudioEncoder::Tag(const std::string& title, const std::string& artist) {
-    if (m4b_ && frames_ == 0) m4b_->Tag(title, artist);
-    if (!file_ || frames_ > 0) return;
+    if (frames_ > 0) return;
     // MP3 tags are written in Latin-1: characters beyond it become '?'.
-    const bool latin1 = mp3_;
-    const auto text = [latin1](const std::string& s) { return latin1 ? Utf8ToLatin1(s) : s; };
+    const auto text = [this](const std::string& s) { return latin1_ ? Utf8ToLatin1(s) : s; };
+    if (stream_) stream_->Tag(text(title), text(artist));
+    if (!file_) return;
     if (!title.empty()) sf_set_string(file_, SF_STR_TITLE, text(title).c_str());
     if (!artist.empty()) sf_set_string(file_, SF_STR_ARTIST, text(artist).c_str());
 }
 
 bool AudioEncoder::Write(const int16_t* frames, size_t count, std::string& why) {
-    if (m4b_) {
+    if (stream_) {
         frames_ += count;
-        if (!m4b_->Write(frames, count, why)) failed_ = true;
+        if (!stream_->Write(frames, count, why)) failed_ = true;
         return !failed_;
     }
     if (!file_) {
@@ -228,7 +221,7 @@ bool AudioEncoder::Decodes() {
 }
 
 bool AudioEncoder::Close(std::string& why) {
-    if (m4b_) return CloseM4b(why);
+    if (stream_) return CloseStream(why);
     if (!file_) return true;
     bool ok = !failed_;
     if (ok && frames_ == 0) {
@@ -269,15 +262,14 @@ bool AudioEncoder::Settle(bool ok, std::string& why) {
     return ok;
 }
 
-bool AudioEncoder::CloseM4b(std::string& why) {
+bool AudioEncoder::CloseStream(std::string& why) {
     bool ok = !failed_;
     if (ok && frames_ == 0) {
         const std::vector<int16_t> silence(rate_ / 50, 0);
         ok = Write(silence.data(), silence.size(), why);
     }
-    if (ok) ok = m4b_->Finish(why);
-    m4b_.reset();
-    // Without its index, written last, an MP4 file plays nothing: not kept.
-    if (!ok) target_->Truncate(0);
+    if (ok) ok = stream_->Finish(why);
+    if (!ok && !stream_->KeepWhole()) target_->Truncate(0);  // nothing whole: not kept
+    stream_.reset();
     return Settle(ok, why);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Compressed audio files: the format a file name asks for, and one file being encoded
-// through libsndfile (FLAC, Ogg Vorbis, Ogg Opus, MP3) or FFmpeg (M4B, M4bStream.h).
+// through libsndfile (FLAC, Ogg Vorbis, Ogg Opus), LAME on several threads (MP3,
+// Mp3Stream.h) or FFmpeg (M4B, M4bStream.h).
 //
 // Quality for speech: FLAC at level 5; Vorbis at quality 4 of 10 (VBR); Opus at about
 // 32 kbit/s (VBR), at 48 kHz, or 24 kHz for voices at 24 kHz or below, resampled with
@@ -17,8 +18,8 @@
 #include <vector>
 
 #include "containers/Container.h"
+#include "platform/audio/EncodedStream.h"
 #include "platform/audio/FileTarget.h"
-#include "platform/audio/M4bStream.h"
 
 // A text's title: its first non-blank line, trimmed and cut to 100 characters without
 // splitting one.
@@ -52,7 +53,7 @@ class AudioEncoder {
     bool Resample(const int16_t* frames, size_t count, std::string& why);
     // The file as written so far opens with some audio in it.
     bool Decodes();
-    bool CloseM4b(std::string& why);
+    bool CloseStream(std::string& why);
     // Settles the target (FileTarget::Settle) and lets it go; ok, unless settling a
     // complete file fails (why then says so).
     bool Settle(bool ok, std::string& why);
@@ -68,7 +69,7 @@ class AudioEncoder {
     // a file with nothing whole in it is not kept.
     off_t whole_ = 0;
     bool failed_ = false;
-    std::unique_ptr<M4bStream> m4b_;  // M4B goes through FFmpeg instead
-    bool mp3_ = false;
+    std::unique_ptr<EncodedStream> stream_;  // MP3 and M4B: instead of libsndfile
+    bool latin1_ = false;                    // MP3 tags
     bool flac_ = false;
 };

@@ -10,22 +10,23 @@
 #include <string>
 
 #include "containers/m4b/M4bEntry.h"
+#include "platform/audio/EncodedStream.h"
 #include "platform/audio/FileTarget.h"
 
-class M4bStream {
+class M4bStream : public EncodedStream {
   public:
     // Starts the file in target at rate frames per second of one channel; null with the
     // reason when it cannot.
     static std::unique_ptr<M4bStream> Open(FileTarget& target, unsigned rate, std::string& why);
-    ~M4bStream();
+    ~M4bStream() override;
     M4bStream(const M4bStream&) = delete;
     M4bStream& operator=(const M4bStream&) = delete;
 
-    void Tag(const std::string& title, const std::string& artist);
-    // False with the reason when the encoder or the target fails.
-    bool Write(const int16_t* frames, size_t count, std::string& why);
-    // Encodes what is held back and writes the file's index. False with the reason.
-    bool Finish(std::string& why);
+    void Tag(const std::string& title, const std::string& artist) override;
+    bool Write(const int16_t* frames, size_t count, std::string& why) override;
+    // Encodes what is held back and writes the file's index. Without it (a failure),
+    // an MP4 file plays nothing.
+    bool Finish(std::string& why) override;
 
   private:
     M4bStream() = default;

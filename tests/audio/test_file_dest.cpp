@@ -19,6 +19,8 @@
 #include "Unprivileged.h"
 #include "platform/ClassRegistry.h"
 #include "platform/audio/FileDest.h"
+#include "platform/audio/Mp3Frames.h"
+#include "platform/audio/Mp3Stream.h"
 #include "platform/audio/Rf64.h"
 #include "platform/service/SpeechService.h"
 
@@ -372,6 +374,49 @@ TEST_F(FileDestTest, ExtensionsChooseTheFormatAndCompressedFilesCarryTags) {
     }
 }
 
+// MP3 encoded in pieces on several threads: the decoder gives back exactly the samples
+// handed in, in place, and the joins between pieces sound like the rest.
+TEST_F(FileDestTest, Mp3PiecesJoinIntoOneStream) {
+    const auto audio = Voice(Mp3Stream::kPieceFrames * 576 * 3 + 1000);
+    const fs::path joined = dir_ / "joined.mp3";
+    ASSERT_EQ(S_OK, dest_->Open(22050));
+    ASSERT_EQ(S_OK, SetName(joined));
+    for (size_t pos = 0; pos < audio.size();) {
+        WaitUntil([&] { return dest_->Room() > 0; });
+        const size_t n = std::min(dest_->Room(), audio.size() - pos);
+        ASSERT_EQ(S_OK, dest_->Write(audio.data() + pos, n));
+        pos += n;
+    }
+    ASSERT_EQ(S_OK, dest_->Flush()) << dest_->LastError();
+    const auto back = ::Run("ffmpeg -v error -i '" + joined.string() + "' -f s16le -");
+    ASSERT_TRUE(back.first) << back.second;
+    ASSERT_EQ(audio.size() * 2, back.second.size()) << "the Info tag's delay and padding";
+    const auto* decoded = reinterpret_cast<const int16_t*>(back.second.data());
+    // Mean squared error over a stretch around each join, and over the whole.
+    const auto error = [&](size_t from, size_t to) {
+        double sum = 0;
+        for (size_t i = from; i < to; ++i) sum += std::pow(decoded[i] - audio[i], 2);
+        return sum / double(to - from);
+    };
+    const double whole = error(0, audio.size());
+    for (size_t join = 1; join <= 3; ++join) {
+        const size_t at = join * Mp3Stream::kPieceFrames * 576;
+        EXPECT_LT(error(at - 576, at + 576), 2 * whole) << "join " << join;
+    }
+    // Frames as the header tells their length, for each MPEG version; not headers: 0.
+    for (auto [header, length] : {std::pair{0xFFFB9000u, 417},
+                                  {0xFFFB9200u, 418},
+                                  {0xFFF38000u, 208},
+                                  {0xFFE38800u, 576},
+                                  {0xFFFD9000u, 0},
+                                  {0xFFFBF000u, 0},
+                                  {0x7FFB9000u, 0}}) {
+        const uint8_t bytes[] = {uint8_t(header >> 24), uint8_t(header >> 16), uint8_t(header >> 8),
+                                 uint8_t(header)};
+        EXPECT_EQ(size_t(length), mp3::FrameLength(bytes)) << std::hex << header;
+    }
+}
+
 // Cancelled, abandoned, empty or cut short by a full disk: every compressed file
 // still decodes to its end, and no file is left empty.
 TEST_F(FileDestTest, CompressedFilesPlayHoweverTheRenderEnds) {
@@ -515,9 +560,9 @@ TEST_F(FileDestTest, EarlierFilesSurviveFailuresAndCancelsReplaceThem) {
             << "file size " << size;
         EXPECT_NE(std::string::npos, dest_->LastError().find(last.string() + ": "))
             << dest_->LastError();
-        // Vorbis holds back the pages of these two seconds until it ends: its headers
-        // alone play nothing and are not kept.
-        if (ext == std::string(".ogg")) {
+        // Vorbis holds back the pages of these two seconds until it ends, and MP3 its
+        // piece of some seconds: their headers alone play nothing and are not kept.
+        if (ext == std::string(".ogg") || ext == std::string(".mp3")) {
             EXPECT_FALSE(fs::exists(last));
         } else {
             EXPECT_GT(Duration(Probe(last)), 0.5) << "what was rendered is kept: " << Probe(last);

@@ -14,7 +14,8 @@
 # lexicon/ (pronunciation lexicons) serves render, service, the window and parlen-say, on
 # support/ and the markup walker of documents/.
 # containers/ (what audio files hold besides audio: formats, chapter marks, tags) serves
-# audio, the window and parlen-say, on support/ and the interfaces (word times).
+# audio, the window and parlen-say, on support/ and the interfaces (word times); its M4B
+# bridge (containers/m4b, mapped at run time) meets FFmpeg and nothing of the program.
 # documents/ stands beside the service, on support/ and its PDF bridge's table of plain
 # functions; the bridge (documents/pdf, mapped at run time) meets Qt and poppler and
 # nothing of the program.
@@ -33,14 +34,15 @@ RULES=(
     "support/*         support   interface"
     "platform/festival/* festival"
     "platform/voices/* voices    platform support interface festival"
-    "platform/audio/*  audio     containers platform support interface"
+    "platform/audio/*  audio     containers m4bbridge platform support interface"
     "platform/device/* device    audio platform support interface"
     "platform/render/* render    lexicon voices audio platform support interface"
     "platform/service/* service  lexicon render voices device audio platform support interface"
     "platform/*/*      unknown"
     "platform/*        platform  support interface"
+    "containers/m4b/*  m4bbridge"
     "containers/*/*    unknown"
-    "containers/*      containers support interface"
+    "containers/*      containers support interface m4bbridge"
     "documents/pdf/*   pdfbridge"
     "documents/*/*     unknown"
     "documents/*       documents support pdfbridge"
