@@ -42,7 +42,9 @@ std::string Load(Registration& r) {
 }
 
 Registration* RegistrationOf(const std::string& name) {
-    static std::map<std::string, Registration> table{
+    // Never destroyed: voices held by other statics (the synthesis worker's) drop their
+    // voice through it as the program exits, in whatever order the statics go.
+    static auto& table = *new std::map<std::string, Registration>{
         {"kal", {"kal", true}},  {"kal16", {"kal16", true}}, {"slt", {"slt", false}},
         {"rms", {"rms", false}}, {"awb", {"awb", false}},
     };
