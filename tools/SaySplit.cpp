@@ -15,9 +15,9 @@
 #include "platform/audio/AudioEncoder.h"
 #include "platform/audio/FileTarget.h"
 #include "support/Errors.h"
+#include "support/WholeFile.h"
 #include "tools/SayBatch.h"
 #include "tools/SaySignals.h"
-#include "tools/WholeFile.h"
 
 namespace {
 

@@ -31,6 +31,7 @@
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 #include "support/Unicode.h"
+#include "support/WholeFile.h"
 #include "tools/SayBatch.h"
 #include "tools/SayChapters.h"
 #include "tools/SayInput.h"
@@ -39,7 +40,6 @@
 #include "tools/SaySignals.h"
 #include "tools/SaySplit.h"
 #include "tools/SayTimings.h"
-#include "tools/WholeFile.h"
 
 namespace {
 
