@@ -81,11 +81,13 @@ void TFormMain::ConnectDocumentHandlers() {
             });
     connect(bookMaker_, &TBookMaker::Progress, pbConverter, &QProgressBar::setValue);
     connect(bookMaker_, &TBookMaker::Finished, this, [this](const QString& message, bool failed) {
-        RestConverter();
-        if (failed)
-            ErrorGuard::ShowError(EncodeText(message));
-        else
-            sbMain->showMessage(message);
+        ErrorGuard::Run([&] {
+            RestConverter();
+            if (failed)
+                ErrorGuard::ShowError(EncodeText(message));
+            else
+                sbMain->showMessage(message);
+        });
     });
     connect(gbEditChapters, &TChapterList::EmptyChanged, this,
             [this](bool empty) { ShowChapterList(!empty); });
