@@ -20,6 +20,7 @@ class TChapterMarker : public QObject {
 
     // The tags of the document in the box (its title, authors and cover).
     void SetBook(containers::BookTags tags) { tags_ = std::move(tags); }
+    const containers::BookTags& Book() const { return tags_; }
     // A render of `file` starts; no chapters: nothing is marked. Not while Busy.
     void Begin(std::vector<containers::ChapterStart> chapters, const QString& file);
     void Add(std::span<const ParlenWordTime> words, uint32_t rate);

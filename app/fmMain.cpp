@@ -257,13 +257,16 @@ void TFormMain::BuildComponents() {
     DlgSaveSettings = new TFileDialog(TFileDialog::dkSave, "Save Settings to File...",
                                       "Settings Files (.cfg)", "*.cfg", "cfg", this);
     DlgSaveSettings->setObjectName("DlgSaveSettings");
-    // The file's extension names the format it is written in; WAV stays the default.
+    // The file's extension names the format it is written in; WAV stays the default. An
+    // EPUB is a read-along book made from a WAV render.
     DlgSaveAudio = new TFileDialog(TFileDialog::dkSave, "Save Audio to File...",
                                    {{"Audio Files (.wav)", "*.wav", "wav"},
                                     {"MP3 Audio (.mp3)", "*.mp3", "mp3"},
                                     {"Ogg Vorbis Audio (.ogg)", "*.ogg *.oga", "ogg"},
                                     {"Opus Audio (.opus)", "*.opus", "opus"},
-                                    {"FLAC Audio (.flac)", "*.flac", "flac"}},
+                                    {"FLAC Audio (.flac)", "*.flac", "flac"},
+                                    {"M4B Audiobook (.m4b)", "*.m4b", "m4b"},
+                                    {"EPUB 3 Read-Along Book (.epub)", "*.epub", "epub"}},
                                    this);
     DlgSaveAudio->setObjectName("DlgSaveAudio");
     fwMSpeechSave = new TMSpeech(&components_);

@@ -32,6 +32,7 @@ class TMSpeech;
 class TChapterList;
 class TDocumentLoader;
 class TChapterMarker;
+class TBookMaker;
 class TStringList;
 
 class TFormMain : public QWidget {
@@ -96,6 +97,10 @@ class TFormMain : public QWidget {
     QLabel* lbConverterChapter = nullptr;
     // Beside the page while a loaded document has chapters.
     TChapterList* gbEditChapters = nullptr;
+    // Under the chapters: what Save... makes of them, one file with chapter marks (the
+    // first) or one file per chapter.
+    QLabel* lbConverterSplit = nullptr;
+    QComboBox* cbConverterSplit = nullptr;
 
     // Start-up, run once when the window is first shown.
     void FormShow();
@@ -170,6 +175,8 @@ class TFormMain : public QWidget {
     void CenterOnScreen();
     void SpeakTheText();
     void StartConversion();
+    // The converter back at rest after a save, its files made or not.
+    void RestConverter();
     // The box's lines to speak or render: every line but those of unticked chapters.
     void ChosenLines(TStrings& into, QString* boxText);
     // Where each ticked chapter begins in those lines (spoken, as ChosenLines made them).
@@ -186,6 +193,7 @@ class TFormMain : public QWidget {
     TTextLayoutRunner* textLayout_ = nullptr;
     TDocumentLoader* documentLoader_ = nullptr;
     TChapterMarker* chapterMarker_ = nullptr;
+    TBookMaker* bookMaker_ = nullptr;
     // Save...'s chapters in its text, its last word there, and when it began.
     std::vector<containers::ChapterStart> saveChapters_;
     uint32_t saveWord_ = 0;

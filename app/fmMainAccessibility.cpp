@@ -106,13 +106,18 @@ void DescribeControlsForAccessibility(TFormMain& f) {
              "Pauses speaking. Speak takes its place and resumes from there.");
     Describe(f.btConverterStop, "Stop", "Stops speaking.");
     Describe(f.btConverterSave, "Save audio...",
-             "Renders the text into a WAV, MP3, Ogg Vorbis, Opus or FLAC file. Cancel takes its "
-             "place while rendering.");
+             "Renders the text into a WAV, MP3, Ogg Vorbis, Opus, FLAC or M4B file, or a "
+             "read-along EPUB book. Cancel takes its place while rendering.");
     Describe(f.btConverterCancel, "Cancel saving audio",
-             "Stops rendering; the audio file keeps what was rendered so far.");
+             "Stops rendering; the audio file keeps what was rendered so far. While chapter "
+             "files or a read-along book are made, stops making them.");
     Describe(f.sbMain, "Status", "Messages about the program's state.");
     Describe(f.gbEditChapters, nullptr, "The chapters of the loaded document.");
     Describe(f.gbEditChapters->Tree(), "Chapters",
              "A ticked chapter is spoken and saved as audio, an unticked one left out (Space "
              "ticks). Choosing a chapter moves the caret to its start; Return goes to the text.");
+    Describe(f.lbConverterSplit, nullptr, "Caption of what Save... writes of the chapters.");
+    Describe(f.cbConverterSplit, "Save chapters as",
+             "What Save... writes of a document with chapters: one audio file with chapter "
+             "marks, or one file per chapter named by its number and title.");
 }

@@ -12,6 +12,8 @@
 #include <QTextDocument>
 #include <algorithm>
 
+#include "app/BookMaker.h"
+#include "app/ChapterList.h"
 #include "app/ChapterMarker.h"
 #include "app/DocumentLoader.h"
 #include "app/ErrorGuard.h"
@@ -65,6 +67,7 @@ void TFormMain::ConnectConverterHandlers() {
     fwMSpeechSave->OnWordTimes = [this](void*, std::span<const ParlenWordTime> words,
                                         uint32_t rate) {
         chapterMarker_->Add(words, rate);
+        bookMaker_->Add(words, rate);
         for (const ParlenWordTime& w : words)
             if (!w.sentenceEnd) saveWord_ = w.offset;
     };
@@ -161,6 +164,7 @@ void TFormMain::StartConversion() {
         sbMain->showMessage("The chapter marks of the last file are still being written.");
         return;
     }
+    TBookMaker::Kind kind = TBookMaker::Kind::None;
     try {
         fwMSpeechSave->SetFilename(DlgSaveAudio->FileName().toStdU16String());
         fwMSpeechSave->SelectEngine(EncodeText(cbVoiceEngines->currentText()));
@@ -174,23 +178,41 @@ void TFormMain::StartConversion() {
             return;
         }
         saveChapters_ = ChosenChapters(fwMSpeechSave->Text());
-        chapterMarker_->Begin(saveChapters_, DlgSaveAudio->FileName());
+        kind = TBookMaker::KindFor(DlgSaveAudio->FileName(), cbConverterSplit->currentIndex() == 1,
+                                   !saveChapters_.empty());
+        // A render made into other files takes no marks of its own.
+        chapterMarker_->Begin(kind == TBookMaker::Kind::None
+                                  ? saveChapters_
+                                  : std::vector<containers::ChapterStart>{},
+                              DlgSaveAudio->FileName());
     } catch (...) {
         // Nothing to report before the engine starts: no conversion happens.
         return;
+    }
+    if (kind != TBookMaker::Kind::None) {
+        // Rendered whole into a hidden file beside the chosen one, and made from it; a
+        // folder that takes no file is told here.
+        const QString hidden = bookMaker_->Begin(
+            kind, DlgSaveAudio->FileName(),
+            kind == TBookMaker::Kind::ReadAlong ? fwMSpeechSave->Text().JoinLines() : "",
+            saveChapters_,
+            gbEditChapters->Empty() ? containers::BookTags{} : chapterMarker_->Book());
+        fwMSpeechSave->SetFilename(hidden.toStdU16String());
     }
     // Of Speak's refusals, an audio file that cannot be created is the one the user
     // must see.
     try {
         fwMSpeechSave->Speak();
     } catch (const EMSpeechCreateFileError&) {
+        bookMaker_->Finish(true);
         throw;
     } catch (...) {
     }
 }
 
 void TFormMain::btConverterCancelClick() {
-    fwMSpeechSave->Stop();
+    // While the files are made from the render, Cancel stops the making.
+    if (!bookMaker_->Cancel()) fwMSpeechSave->Stop();
 }
 
 void TFormMain::fwMSpeechStart() {
@@ -241,10 +263,28 @@ void TFormMain::fwMSpeechSaveStart() {
     btConverterSpeak->setEnabled(false);
     gbEditText->setEnabled(false);
     gbEditVoice->setEnabled(false);
+    cbConverterSplit->setEnabled(false);
 }
 
 void TFormMain::fwMSpeechSaveStop() {
     chapterMarker_->Finish();
+    if (bookMaker_->Finish(fwMSpeechSave->Failing())) {
+        // The converter stays busy, with Cancel, while the files are made.
+        const QString making = bookMaker_->Making() == TBookMaker::Kind::ReadAlong
+                                   ? "Making the read-along book..."
+                                   : "Making chapter files...";
+        pbConverter->setRange(0, 100);
+        pbConverter->setValue(0);
+        lbConverterPos->hide();
+        lbConverterChapter->setText(making);
+        lbConverterChapter->show();
+        sbMain->showMessage(making);
+        return;
+    }
+    RestConverter();
+}
+
+void TFormMain::RestConverter() {
     pbConverter->hide();
     lbConverterPos->hide();
     lbConverterChapter->hide();
@@ -253,6 +293,7 @@ void TFormMain::fwMSpeechSaveStop() {
     btConverterSpeak->setEnabled(true);
     gbEditText->setEnabled(true);
     gbEditVoice->setEnabled(true);
+    cbConverterSplit->setEnabled(true);
 }
 
 void TFormMain::fwMSpeechSaveVisual() {

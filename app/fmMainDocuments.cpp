@@ -1,7 +1,11 @@
 // The window's documents: loading EPUB, PDF, DOCX, ODT, HTML and Markdown files into the
 // text box in the background, the chapter list beside the page, and the lines that
 // Speak and Save... hand over without the chapters left unticked.
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -9,6 +13,7 @@
 #include <QTextDocument>
 #include <QTreeWidget>
 
+#include "app/BookMaker.h"
 #include "app/ChapterList.h"
 #include "app/ChapterMarker.h"
 #include "app/DocumentLoader.h"
@@ -32,8 +37,19 @@ void TFormMain::BuildChapterList() {
     gbEditChapters->setGeometry(664, 8, kChapterListWidth - 7, 385);
     gbEditChapters->hide();
     setTabOrder(btConverterCancel, gbEditChapters->Tree());
+    // Shown with the chapters: only a text with chapters can be saved a file per chapter.
+    lbConverterSplit = new QLabel("Save... writes:", gbEditChapters);
+    lbConverterSplit->setObjectName("lbConverterSplit");
+    cbConverterSplit = new QComboBox(gbEditChapters);
+    cbConverterSplit->setObjectName("cbConverterSplit");
+    cbConverterSplit->addItems({"One file with chapter marks", "One file per chapter"});
+    lbConverterSplit->setBuddy(cbConverterSplit);
+    gbEditChapters->layout()->addWidget(lbConverterSplit);
+    gbEditChapters->layout()->addWidget(cbConverterSplit);
+    setTabOrder(gbEditChapters->Tree(), cbConverterSplit);
     documentLoader_ = new TDocumentLoader(mmEditText, sbMain);
     chapterMarker_ = new TChapterMarker(this);
+    bookMaker_ = new TBookMaker(this);
 }
 
 void TFormMain::ConnectDocumentHandlers() {
@@ -63,6 +79,16 @@ void TFormMain::ConnectDocumentHandlers() {
                 else
                     sbMain->showMessage(message);
             });
+    connect(bookMaker_, &TBookMaker::Progress, pbConverter, &QProgressBar::setValue);
+    connect(bookMaker_, &TBookMaker::Finished, this, [this](const QString& message, bool failed) {
+        ErrorGuard::Run([&] {
+            RestConverter();
+            if (failed)
+                ErrorGuard::ShowError(EncodeText(message));
+            else
+                sbMain->showMessage(message);
+        });
+    });
     connect(gbEditChapters, &TChapterList::EmptyChanged, this,
             [this](bool empty) { ShowChapterList(!empty); });
 }

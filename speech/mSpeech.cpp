@@ -342,5 +342,6 @@ std::optional<TMSpeech::TextFailure> TMSpeech::FinishText() {
             failure = TextFailure{hr, std::move(message)};
         }
     }
+    Failing_ = failure.has_value();
     return failure;
 }

@@ -66,6 +66,9 @@ class TMSpeech : public TComponent {
     TSpeechOutput Output() const { return Output_; }
     void SetOutput(TSpeechOutput output) { Output_ = output; }
     bool Paused() const { return Paused_; }
+    // While OnStop runs: the text ended early through a failure, which EMSpeechTextFailed
+    // tells right after it (what is rendered then is no whole text to make more of).
+    bool Failing() const { return Failing_; }
     uint32_t WordPosition() const { return WordPosition_; }
 
     TStringList& Text() { return Text_; }
@@ -147,6 +150,7 @@ class TMSpeech : public TComponent {
     DWORD RegisterKey = 0;
     TSpeechOutput Output_ = soGeneral;
     bool Paused_ = false;
+    bool Failing_ = false;
     TStringList Text_;
     ComPtr<ITTSNotifySinkA> NotifySink;
     ComPtr<ITTSBufNotifySink> BufNotifySink;

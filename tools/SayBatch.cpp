@@ -16,9 +16,9 @@
 
 #include "documents/Import.h"
 #include "support/Errors.h"
+#include "support/WholeFile.h"
 #include "tools/SayBatchRun.h"
 #include "tools/SayInput.h"
-#include "tools/WholeFile.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

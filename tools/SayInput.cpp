@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/WholeFile.h"
+#include "support/WholeFile.h"
 
 namespace {
 

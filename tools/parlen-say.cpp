@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "books/ReadAlongBook.h"
+#include "books/Timings.h"
 #include "lexicon/Store.h"
 #include "platform/Apartment.h"
 #include "platform/ApartmentLoop.h"
@@ -31,15 +33,13 @@
 #include "speech/mSpeech.h"
 #include "support/Errors.h"
 #include "support/Unicode.h"
+#include "support/WholeFile.h"
 #include "tools/SayBatch.h"
 #include "tools/SayChapters.h"
 #include "tools/SayInput.h"
 #include "tools/SayOptions.h"
-#include "tools/SayReadAlong.h"
 #include "tools/SaySignals.h"
 #include "tools/SaySplit.h"
-#include "tools/SayTimings.h"
-#include "tools/WholeFile.h"
 
 namespace {
 
@@ -310,8 +310,9 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
             if (!MarkChapters(o.out, book, marks, rate, chapters))
                 kept += ", without chapter marks";
             if (!o.timings.empty()) {
-                const TimingsSource source{text, voice, rate, marks, false, chapters};
-                if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
+                const books::TimingsSource source{text, voice, rate, marks, false, chapters};
+                if (!WriteTimings(o.timings,
+                                  books::FormatTimings(*books::TimingsFormatOf(o.timings), source)))
                     kept += ", without its timings";
                 else
                     kept += " and '" + o.timings + "' its timings";
@@ -332,8 +333,9 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
                          o.timings.c_str());
             return kFailure;
         }
-        const TimingsSource source{text, voice, rate, marks, true, chapters};
-        if (!WriteTimings(o.timings, FormatTimings(*TimingsFormatOf(o.timings), source)))
+        const books::TimingsSource source{text, voice, rate, marks, true, chapters};
+        if (!WriteTimings(o.timings,
+                          books::FormatTimings(*books::TimingsFormatOf(o.timings), source)))
             return kFailure;
     }
     if (rendered)
@@ -344,11 +346,10 @@ int Say(const Options& o, Rendered* rendered = nullptr, BookRun* run = nullptr) 
 // A hidden WAV file in dir for a render to be made into other files; empty, with the
 // message printed, when it cannot be made.
 std::string HiddenWav(const std::string& dir) {
-    std::string whole = dir + "/.parlen-book-XXXXXX.wav";
-    if (MakeHiddenFile(whole, 4)) return whole;
-    std::fprintf(stderr, "parlen-say: cannot write into '%s': %s\n", dir.c_str(),
-                 std::strerror(errno));
-    return {};
+    std::string why;
+    std::string whole = books::HiddenRender(dir, why);
+    if (whole.empty()) std::fprintf(stderr, "parlen-say: %s\n", why.c_str());
+    return whole;
 }
 
 struct Remover {
@@ -359,8 +360,10 @@ struct Remover {
 // The whole book rendered under a hidden name in dir, then made into other files by
 // make. Interrupts stop the making between stretches of audio rather than end the
 // program with the hidden render left behind; unmade says what is then not written.
+using Make = std::function<bool(const std::string& whole, const Rendered&,
+                                const books::Making& making, std::string& why)>;
 int SayThenMake(Options o, BookRun* run, const std::string& dir, const char* unmade,
-                const std::function<bool(const std::string& whole, const Rendered&)>& make) {
+                const Make& make) {
     const std::string whole = HiddenWav(dir);
     if (whole.empty()) return kFailure;
     Remover remover{whole};
@@ -369,7 +372,10 @@ int SayThenMake(Options o, BookRun* run, const std::string& dir, const char* unm
     const int code = Say(o, &rendered, run);
     if (code != 0) return code;
     SaySignals interrupts([](int) {});
-    if (make(whole, rendered)) return 0;
+    const books::Making making{[] { return SaySignals::Caught() != 0; }, {}};
+    std::string why;
+    if (make(whole, rendered, making, why)) return 0;
+    if (!why.empty()) std::fprintf(stderr, "parlen-say: %s\n", why.c_str());
     if (const int signal = SaySignals::Caught()) {
         if (run) run->interrupted = true;
         std::fprintf(stderr, "parlen-say: interrupted by %s; %s\n", SaySignals::Name(signal),
@@ -381,9 +387,10 @@ int SayThenMake(Options o, BookRun* run, const std::string& dir, const char* unm
 // A file per chapter, or per part within the size asked, in the folder.
 int SayInParts(const Options& o, BookRun* run = nullptr) {
     return SayThenMake(o, run, o.outDir, "the files finished before stay",
-                       [&](const std::string& whole, const Rendered& r) {
+                       [&](const std::string& whole, const Rendered& r, const books::Making& making,
+                           std::string& why) {
                            return WriteBookParts(whole, r.chapters, r.marks, r.rate, o, r.book.tags,
-                                                 run ? run->keepAfterNs : -1);
+                                                 run ? run->keepAfterNs : -1, making, why);
                        });
 }
 
@@ -392,9 +399,12 @@ int SayReadAlong(const Options& o, BookRun* run = nullptr) {
     const size_t slash = o.out.rfind('/');
     return SayThenMake(o, run, slash == std::string::npos ? "." : o.out.substr(0, slash),
                        "no read-along book is written",
-                       [&](const std::string& whole, const Rendered& r) {
-                           return WriteReadAlongBook(whole, o.out, r.text, r.book, r.marks,
-                                                     r.chapters, r.rate, BookStem(o.input));
+                       [&](const std::string& whole, const Rendered& r, const books::Making& making,
+                           std::string& why) {
+                           const books::SpokenBook book{r.text,           r.marks, r.book.chapters,
+                                                        r.chapters,       r.rate,  r.book.tags,
+                                                        BookStem(o.input)};
+                           return books::WriteReadAlongBook(whole, o.out, book, making, why);
                        });
 }
 
@@ -423,10 +433,10 @@ int main(int argc, char** argv) {
                 CoInitialize(nullptr);
                 if (run.options.jobs) SetRenderJobs(*run.options.jobs);
                 if (InParts(run.options)) return SayInParts(run.options, &run);
-                if (IsReadAlongName(run.options.out)) return SayReadAlong(run.options, &run);
+                if (books::IsReadAlongName(run.options.out)) return SayReadAlong(run.options, &run);
                 return Say(run.options, nullptr, &run);
             });
-        else if (IsReadAlongName(options.out))
+        else if (books::IsReadAlongName(options.out))
             code = SayReadAlong(options);
         else
             code = Say(options);

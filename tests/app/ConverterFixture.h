@@ -88,6 +88,30 @@ class Converter : public WindowFixture {
         form->btConverterSave->click();
         return service.CentralCount() > before ? LastCentral() : nullptr;
     }
+    // The file the last render went into, as its file destination was told.
+    QString RenderedFile() const {
+        const std::vector<std::string> sets = Logged(".Set(");
+        if (sets.empty()) return {};
+        const size_t from = sets.back().find(".Set(") + 5;
+        return QString::fromStdString(sets.back().substr(from, sets.back().rfind(',') - from));
+    }
+    static std::string Le32(uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    }
+    // A silent 16 kHz, 16-bit mono WAV file of `frames`.
+    static std::string SilentWav(uint32_t frames) {
+        return "RIFF" + Le32(36 + 2 * frames) + "WAVEfmt " + Le32(16) + Le32(0x10001) +
+               Le32(16000) + Le32(32000) + Le32(0x100002) + "data" + Le32(2 * frames) +
+               std::string(2 * frames, '\0');
+    }
+    // The last Save...'s render ends whole: its file holds `frames` of silence, and the
+    // word times came.
+    void RenderWhole(uint32_t frames, std::span<const ParlenWordTime> times) {
+        WriteFileBytes(RenderedFile(), SilentWav(frames));
+        LastCentral()->FireAudioStart();
+        form->fwMSpeechSave->OnWordTimes(nullptr, times, 16000);
+        LastCentral()->FireAudioStop();
+    }
     QString Selected() const { return form->mmEditText->textCursor().selectedText(); }
     int SelectionStart() const { return form->mmEditText->textCursor().selectionStart(); }
 

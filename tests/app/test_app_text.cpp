@@ -1,6 +1,8 @@
 // The text group and the word highlight over the recording speech service: loading
 // and saving text files with their errors, and where each reported word is selected.
 #include <QClipboard>
+#include <QComboBox>
+#include <QDir>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -10,8 +12,10 @@
 
 #include "ConverterFixture.h"
 #include "app/ChapterList.h"
+#include "books/ChapterFiles.h"
 #include "documents/DocumentFixtures.h"
 #include "support/qt/MemoStrings.h"
+#include "support/qt/TextCodec.h"
 
 namespace {
 
@@ -222,12 +226,7 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     EXPECT_EQ(spoken, LastCentral()->texts.back());
     // The ticked chapters are marked where their speech begins: "The Second Part" at the
     // start, "Chapter Two" where the sentence before it ends.
-    auto le32 = [](uint32_t v) {
-        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    };
-    WriteFileBytes(audio, "RIFF" + le32(36 + 20000) + "WAVEfmt " + le32(16) + le32(0x10001) +
-                              le32(16000) + le32(32000) + le32(0x100002) + "data" + le32(20000) +
-                              std::string(20000, '\0'));
+    WriteFileBytes(audio, SilentWav(10000));
     const auto second = static_cast<uint32_t>(spoken.find("Chapter Two"));
     const ParlenWordTime times[] = {{0, 0}, {second - 2, 5000, true}, {second, 6000}};
     LastCentral()->FireAudioStart();
@@ -244,7 +243,7 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     const std::string marked = ReadFileBytes(audio);
     const size_t cue = marked.find("cue ");
     ASSERT_NE(std::string::npos, cue);
-    EXPECT_EQ(le32(5000), marked.substr(cue + 8 + 4 + 24 + 20, 4)) << "the second mark's sample";
+    EXPECT_EQ(Le32(5000), marked.substr(cue + 8 + 4 + 24 + 20, 4)) << "the second mark's sample";
     EXPECT_NE(std::string::npos, marked.find("The Second Part"));
     EXPECT_NE(std::string::npos, marked.find(titles[2].toStdString()));
 
@@ -270,6 +269,81 @@ TEST_F(Converter, ADocumentsChaptersAreChosenTickedAndFollowTheText) {
     QApplication::sendEvent(form->mmEditText->viewport(), &drop);
     ASSERT_TRUE(WaitFor([&] { return form->gbEditChapters->isVisible(); }, 10000));
     EXPECT_FALSE(form->mmEditText->toPlainText().contains("notes.md"));
+}
+
+// The files in dir, hidden ones too.
+QStringList FilesIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// "One file per chapter", chosen from the keyboard under the chapter list (only a text
+// with chapters shows it): the render goes whole into a hidden file beside the chosen
+// one and is cut into "NN Title.ext" files with their track numbers, together the
+// render's audio; cancelled or refused, it leaves nothing behind.
+TEST_F(Converter, ADocumentSavedPerChapterGivesAFileEach) {
+    EXPECT_FALSE(form->cbConverterSplit->isVisible());
+    const QString dir = ScratchDir();
+    WriteFileBytes(dir + "/two.md", "# One\n\nThe first part.\n\n# Two\n\nThe second part.\n");
+    ui.answers = {dir + "/two.md"};
+    form->btTextLoad->click();
+    ASSERT_TRUE(WaitFor([&] { return form->cbConverterSplit->isVisible(); }, 10000));
+    EXPECT_EQ(0, form->cbConverterSplit->currentIndex()) << "one file with chapter marks";
+    form->gbEditChapters->Tree()->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(form->gbEditChapters->Tree(), Qt::Key_Tab);
+    ASSERT_EQ(form->cbConverterSplit, QApplication::focusWidget());
+    QTest::keyClick(form->cbConverterSplit, Qt::Key_Down);
+    EXPECT_EQ(1, form->cbConverterSplit->currentIndex());
+
+    ui.answers = {dir + "/gone/book.flac"};
+    form->btConverterSave->click();
+    ASSERT_EQ(1u, ui.boxes.size());
+    EXPECT_EQ("Cannot save " + dir + "/gone/book.flac: cannot write into '" + dir +
+                  "/gone': No such file or directory.",
+              ui.boxes[0].text);
+    StartConversion(dir + "/book.flac");
+    LastCentral()->FireAudioStart();
+    form->btConverterCancel->click();
+    LastCentral()->FireAudioStop();
+    EXPECT_EQ("Cancelled: no file is written.", form->sbMain->currentMessage());
+    EXPECT_EQ(QStringList{"two.md"}, FilesIn(dir));
+
+    StartConversion(dir + "/book.flac");
+    const auto second = static_cast<uint32_t>(LastCentral()->texts.back().find("Two"));
+    const ParlenWordTime times[] = {{0, 0}, {second - 2, 12000, true}, {second, 12000}};
+    RenderWhole(32000, times);
+    EXPECT_EQ("Making chapter files...", form->lbConverterChapter->text());
+    EXPECT_FALSE(form->btConverterCancel->isHidden());
+    ASSERT_TRUE(WaitFor([&] { return form->btConverterCancel->isHidden(); }, 10000));
+    EXPECT_EQ("2 chapter files are in " + dir + ".", form->sbMain->currentMessage());
+    EXPECT_EQ((QStringList{"01 One.flac", "02 Two.flac", "two.md"}), FilesIn(dir));
+    uint64_t frames = 0;
+    for (const auto& [file, track] : {std::pair{"/01 One.flac", "1"}, {"/02 Two.flac", "2"}}) {
+        frames += books::RenderFrames(EncodeText(dir + file), 0);
+        EXPECT_NE(std::string::npos,
+                  ReadFileBytes(dir + file).find(std::string("TRACKNUMBER=") + track));
+    }
+    EXPECT_NEAR(32000.0, double(frames), 32000 * 0.001);
+}
+
+// A plain text saved as .epub: a read-along book of one chapter, its mimetype stored
+// first and a SMIL overlay for its sentences, with no hidden render left.
+TEST_F(Converter, APlainTextSavedAsEpubIsAReadAlongBook) {
+    SetText("Good morning. Good night.");
+    const QString dir = ScratchDir();
+    StartConversion(dir + "/book.epub");
+    EXPECT_NE(dir + "/book.epub", RenderedFile());
+    const ParlenWordTime times[] = {{0, 0},     {5, 4000},   {13, 8000, true},
+                                    {14, 9000}, {19, 12000}, {25, 16000, true}};
+    RenderWhole(16000, times);
+    EXPECT_EQ("Making the read-along book...", form->lbConverterChapter->text());
+    ASSERT_TRUE(WaitFor([&] { return form->btConverterCancel->isHidden(); }, 10000));
+    EXPECT_EQ("The read-along book book.epub is written.", form->sbMain->currentMessage());
+    const std::string epub = ReadFileBytes(dir + "/book.epub");
+    EXPECT_EQ("PK\3\4", epub.substr(0, 4));
+    EXPECT_EQ("mimetypeapplication/epub+zip", epub.substr(30, 28));
+    EXPECT_NE(std::string::npos, epub.find("OEBPS/c001.smil"));
+    EXPECT_EQ(std::string::npos, epub.find("OEBPS/c002.smil"));
+    EXPECT_EQ(QStringList{"book.epub"}, FilesIn(dir));
 }
 
 }  // namespace

@@ -319,7 +319,8 @@ TEST_F(Voice, DialogsCarryTheirTitlesFiltersAndExtensions) {
     EXPECT_EQ(TFileDialog::dkOpen, form->DlgLoadText->DialogKind());
     EXPECT_EQ((QStringList{"Audio Files (.wav) (*.wav)", "MP3 Audio (.mp3) (*.mp3)",
                            "Ogg Vorbis Audio (.ogg) (*.ogg *.oga)", "Opus Audio (.opus) (*.opus)",
-                           "FLAC Audio (.flac) (*.flac)"}),
+                           "FLAC Audio (.flac) (*.flac)", "M4B Audiobook (.m4b) (*.m4b)",
+                           "EPUB 3 Read-Along Book (.epub) (*.epub)"}),
               form->DlgSaveAudio->Filters());
     EXPECT_EQ("Audio Files (.wav) (*.wav)", form->DlgSaveAudio->Filter());
     EXPECT_EQ("wav", form->DlgSaveAudio->DefaultExt());

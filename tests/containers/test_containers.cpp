@@ -1,5 +1,5 @@
-// Chapter marks: where each chapter is placed on a render's word times, and the cue
-// points a WAV or RF64 file takes (or refuses, unchanged).
+// Chapter marks: where each chapter is placed on a render's word times, the cue points a
+// WAV or RF64 file takes (or refuses, unchanged), and the chapter files cut from a render.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "books/ChapterFiles.h"
 #include "containers/ChapterTags.h"
 #include "containers/FileNames.h"
 #include "containers/WavCues.h"
@@ -108,6 +109,39 @@ TEST(WavCuesTest, RiffAndRf64SizesFollowTheAppendedChunks) {
     std::vector<ChapterMark> none;
     EXPECT_EQ(AddWavCues(text, none, 8000), "it is not a WAV file");
     EXPECT_EQ(Slurp(text), "not audio at all");
+    std::filesystem::remove_all(dir);
+}
+
+// Stopped between two chapters, the files finished stay whole and named, and nothing
+// half-made or hidden is left; a folder that takes no file is told, named.
+TEST(ChapterFilesTest, AStopKeepsTheFinishedFilesOnly) {
+    char dir[] = "/tmp/parlen-parts-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string whole = std::string(dir) + "/.whole.wav", data(48000, '\0');
+    std::ofstream(whole, std::ios::binary) << "RIFF" + Le(36 + data.size(), 4) + "WAVEfmt " +
+                                                  Le(16, 4) + Le(1, 2) + Le(1, 2) + Le(8000, 4) +
+                                                  Le(16000, 4) + Le(2, 2) + Le(16, 2) + "data" +
+                                                  Le(data.size(), 4) + data;
+    const std::vector<ChapterMark> chapters = {
+        {"One", 0, 8000, 0, 1000}, {"Two", 8000, 16000, 1000, 2000}, {"Three", 16000, 24000}};
+    const auto parts = books::PlanParts(chapters, {}, 24000, 8000, 0, true, "book");
+    double done = 0;
+    const books::Making making{[&] { return done > 0.3; }, [&](double d) { done = d; }};
+    std::string why = "stale";
+    std::vector<std::string> written;
+    EXPECT_FALSE(books::WriteParts(whole, parts, 8000, dir, FileFormat::Wav, "wav", {}, -1, making,
+                                   why, &written));
+    EXPECT_EQ(why, "");
+    EXPECT_EQ(written.size(), 2u);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        left.push_back(entry.path().filename());
+    EXPECT_EQ(left.size(), 2u);
+    EXPECT_EQ(books::RenderFrames(std::string(dir) + "/01 One.wav", 0), 8000u);
+    const std::string none = std::string(dir) + "/none";
+    EXPECT_FALSE(
+        books::WriteParts(whole, parts, 8000, none, FileFormat::Wav, "wav", {}, -1, {}, why));
+    EXPECT_EQ(why, "'" + none + "': No such file or directory");
     std::filesystem::remove_all(dir);
 }
 

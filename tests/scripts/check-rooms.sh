@@ -16,6 +16,8 @@
 # containers/ (what audio files hold besides audio: formats, chapter marks, tags) serves
 # audio, the window and parlen-say, on support/ and the interfaces (word times); its M4B
 # bridge (containers/m4b, mapped at run time) meets FFmpeg and nothing of the program.
+# books/ (what a whole render is made into: chapter files, read-along books, timings)
+# serves the window and parlen-say, on containers/, audio and support/.
 # documents/ stands beside the service, on support/ and its PDF bridge's table of plain
 # functions; the bridge (documents/pdf, mapped at run time) meets Qt and poppler and
 # nothing of the program.
@@ -43,6 +45,8 @@ RULES=(
     "containers/m4b/*  m4bbridge"
     "containers/*/*    unknown"
     "containers/*      containers support interface m4bbridge"
+    "books/*/*         unknown"
+    "books/*           books     containers m4bbridge audio platform support interface"
     "documents/pdf/*   pdfbridge"
     "documents/*/*     unknown"
     "documents/*       documents support pdfbridge"
@@ -50,8 +54,8 @@ RULES=(
     "lexicon/*         lexicon   documents support"
     "speech/*/*        unknown"
     "speech/*          speech    platform support interface"
-    "app/*             app       speech service lexicon documents containers platform supportqt support interface"
-    "tools/*           tools     speech service lexicon documents containers audio platform support interface"
+    "app/*             app       speech service lexicon documents books containers platform supportqt support interface"
+    "tools/*           tools     speech service lexicon documents books containers audio platform support interface"
 )
 # Only these files may include Qt's headers: parlen-say and the speech service load no
 # Qt library.
@@ -113,7 +117,7 @@ while IFS= read -r file; do
         *) fail "$file includes $target: $room may use only ${MAY[$room]:-itself}, not $to" ;;
         esac
     done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' "$file")
-done < <(find app tools speech support platform documents lexicon containers -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
+done < <(find app tools speech support platform documents lexicon containers books -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 
 [ "$checked" -gt 0 ] || { echo "check-rooms: no sources under $ROOT" >&2; exit 2; }
 if [ "$failures" -gt 0 ]; then

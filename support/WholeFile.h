@@ -1,5 +1,6 @@
 #pragma once
-// Writing a small file whole or not at all, for parlen-say's timings.
+// Writing a small file whole or not at all (parlen-say's timings), and the hidden files
+// that a render made into other files is written into first.
 #include <sys/types.h>
 
 #include <string>

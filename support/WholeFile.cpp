@@ -1,4 +1,4 @@
-#include "tools/WholeFile.h"
+#include "support/WholeFile.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,23 +1,22 @@
-#include "tools/SayReadAlong.h"
+#include "books/ReadAlongBook.h"
 
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "books/Timings.h"
 #include "containers/ReadAlong.h"
 #include "support/Errors.h"
 #include "support/FileReplace.h"
-#include "tools/SaySplit.h"
-#include "tools/SayTimings.h"
 
+namespace books {
 namespace {
-bool Fail(const std::string& path, const std::string& why) {
-    std::fprintf(stderr, "parlen-say: '%s': %s\n", path.c_str(), why.c_str());
+bool Fail(std::string& why, const std::string& path, const std::string& reason) {
+    why = "'" + path + "': " + reason;
     return false;
 }
 
@@ -49,37 +48,41 @@ bool IsReadAlongName(const std::string& out) {
     return ext == ".epub";
 }
 
-bool WriteReadAlongBook(const std::string& whole, const std::string& out, const std::string& text,
-                        const SayBook& book, std::span<const ParlenWordTime> marks,
-                        const std::vector<containers::ChapterMark>& placed, uint32_t rate,
-                        const std::string& name) {
+bool WriteReadAlongBook(const std::string& whole, const std::string& out, const SpokenBook& book,
+                        const Making& making, std::string& why) {
+    why.clear();
+    const std::string& text = book.text;
+    const std::span<const ParlenWordTime> marks = book.marks;
+    const uint32_t rate = book.rate;
     const uint64_t total = RenderFrames(whole, rate);
     if (rate == 0)
-        return Fail(out, "nothing in the text is spoken, so it makes no read-along book");
-    if (total == 0) return Fail(whole, "the render cannot be read back");
+        return Fail(why, out, "nothing in the text is spoken, so it makes no read-along book");
+    if (total == 0) return Fail(why, whole, "the render cannot be read back");
     containers::BookTags tags = book.tags;
-    if (tags.title.empty()) tags.title = name;
+    if (tags.title.empty()) tags.title = book.name;
     // Chapters of the text in their order; a text without any is one chapter.
-    std::vector<containers::ChapterMark> chapters = placed;
+    std::vector<containers::ChapterMark> chapters = book.placed;
     std::vector<uint32_t> offsets;
-    if (!chapters.empty() && chapters.size() == book.chapters.size()) {
-        for (const containers::ChapterStart& c : book.chapters) offsets.push_back(c.offset);
+    if (!chapters.empty() && chapters.size() == book.starts.size()) {
+        for (const containers::ChapterStart& c : book.starts) offsets.push_back(c.offset);
     } else {
         chapters = {containers::ChapterMark{tags.title, 0, total, 0, 0}};
         offsets = {0};
     }
-    const std::vector<SplitPart> parts = PlanParts(chapters, marks, total, rate, 0, true, name);
+    const std::vector<SplitPart> parts =
+        PlanParts(chapters, marks, total, rate, 0, true, book.name);
 
     const size_t slash = out.rfind('/');
     Scratch scratch{(slash == std::string::npos ? "." : out.substr(0, slash)) +
                     "/.parlen-epub-XXXXXX"};
     if (!::mkdtemp(scratch.path.data())) {
-        const std::string why = std::strerror(errno);
+        const std::string reason = std::strerror(errno);
         scratch.path.clear();
-        return Fail(out, why);
+        return Fail(why, out, reason);
     }
     std::vector<std::string> files;
-    if (!WriteParts(whole, parts, rate, scratch.path, FileFormat::Mp3, "mp3", tags, -1, &files))
+    if (!WriteParts(whole, parts, rate, scratch.path, FileFormat::Mp3, "mp3", tags, -1, making, why,
+                    &files))
         return false;
 
     std::vector<containers::ReadAlongChapter> book3(parts.size());
@@ -87,7 +90,8 @@ bool WriteReadAlongBook(const std::string& whole, const std::string& out, const 
         book3[i].title = parts[i].title;
         const uint64_t end = i + 1 < parts.size() ? parts[i + 1].startFrame : total;
         book3[i].durationMs = containers::FrameMs(end - parts[i].startFrame, rate);
-        if (!ReadWholeFile(files[i], book3[i].mp3)) return Fail(files[i], "cannot be read back");
+        if (!ReadWholeFile(files[i], book3[i].mp3))
+            return Fail(why, files[i], "cannot be read back");
     }
     const TimingsSource source{text, {}, rate, marks, true, chapters};
     for (const TimedSentence& s : TimedSentences(source)) {
@@ -103,8 +107,10 @@ bool WriteReadAlongBook(const std::string& whole, const std::string& out, const 
     try {
         containers::WriteReadAlong(out, tags, book3);
     } catch (const Exception& e) {
-        std::fprintf(stderr, "parlen-say: %s\n", e.what());
+        why = e.what();
         return false;
     }
     return true;
 }
+
+}  // namespace books

@@ -1,9 +1,10 @@
-#include "tools/SayTimings.h"
+#include "books/Timings.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
+namespace books {
 namespace {
 
 // The synthesisers read every control character as a blank, so words end there too.
@@ -386,3 +387,5 @@ std::vector<TimedSentence> TimedSentences(const TimingsSource& source) {
     }
     return out;
 }
+
+}  // namespace books
