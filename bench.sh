@@ -10,7 +10,7 @@ BUILD="$ROOT/build-bench"
 WORK="$BUILD/work"
 LOG="$BUILD/bench.log"
 GPL=/usr/share/common-licenses/GPL-3
-PAIRS=7
+PAIRS="${BENCH_PAIRS:-9}"
 mkdir -p "$WORK"
 : >"$LOG"
 
