@@ -31,15 +31,28 @@ struct Chapter {
 
 struct Stream;  // the writer's, opaque
 
+// Samples an AAC frame holds.
+inline constexpr size_t kFrameSamples = 1024;
+
 struct Entry {
     // AAC at 64 kbit/s of one channel at rate, in an MP4 file of major brand "M4B ".
     // Null with why when it cannot start.
     Stream* (*open)(const Sink& sink, unsigned rate, std::string& why);
     void (*close)(Stream* stream);
-    // Before the first write.
+    // Before the first packets.
     void (*tag)(Stream* stream, const std::string& title, const std::string& artist);
-    bool (*write)(Stream* stream, const int16_t* frames, size_t count, std::string& why);
-    // Encodes what is held back and writes the file's index.
+    // Encodes a piece of the stream with an encoder of its own; may run on several
+    // threads at once. samples: `lead` frames of kFrameSamples before the piece's own
+    // start, then the piece and what follows it. Gives the packets of at most `keep`
+    // frames from the piece's start (all when keep is 0, the flushed end with them):
+    // their bytes one after another, each one's size and samples.
+    bool (*encodePiece)(unsigned rate, const int16_t* samples, size_t count, size_t lead,
+                        size_t keep, std::vector<uint8_t>& bytes, std::vector<uint32_t>& sizes,
+                        std::vector<uint32_t>& durations, std::string& why);
+    // Writes the next packets of the stream, as encodePiece gave them, in order.
+    bool (*writePackets)(Stream* stream, const uint8_t* bytes, const uint32_t* sizes,
+                         const uint32_t* durations, size_t count, std::string& why);
+    // Writes the file's index.
     bool (*finish)(Stream* stream, std::string& why);
     // The MP4 file `bytes` remuxed (its audio copied untouched) with a QuickTime chapter
     // track and a Nero chapter list; the last chapter is made to end with the audio.

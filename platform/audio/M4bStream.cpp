@@ -31,11 +31,24 @@ std::unique_ptr<M4bStream> M4bStream::Open(FileTarget& target, unsigned rate, st
     s->sink_ = {&target, WriteTarget, target.Seekable() ? SeekTarget : nullptr, TargetSize};
     s->stream_ = s->writer_->open(s->sink_, rate, why);
     if (!s->stream_) return nullptr;
+    s->rate_ = rate;
+    M4bStream* m = s.get();
+    s->pieces_ = std::make_unique<PieceEncoder>(
+        m4b_bridge::kFrameSamples, kPieceFrames, kLeadFrames, kTrailFrames, 0,
+        [m](PieceEncoder::Piece& piece) { m->Encode(piece); },
+        [m](PieceEncoder::Piece& piece, std::string& why) { return m->Take(piece, why); });
     return s;
 }
 
 M4bStream::~M4bStream() {
+    pieces_.reset();  // its threads first
     if (stream_) writer_->close(stream_);
+}
+
+void M4bStream::Encode(PieceEncoder::Piece& piece) const {
+    writer_->encodePiece(rate_, piece.samples.data(), piece.samples.size(), piece.lead,
+                         piece.last ? 0 : kPieceFrames, piece.bytes, piece.sizes, piece.durations,
+                         piece.why);
 }
 
 void M4bStream::Tag(const std::string& title, const std::string& artist) {
@@ -49,10 +62,16 @@ bool M4bStream::Told(bool ok, std::string& why) const {
     return false;
 }
 
+bool M4bStream::Take(PieceEncoder::Piece& piece, std::string& why) {
+    return Told(writer_->writePackets(stream_, piece.bytes.data(), piece.sizes.data(),
+                                      piece.durations.data(), piece.sizes.size(), why),
+                why);
+}
+
 bool M4bStream::Write(const int16_t* frames, size_t count, std::string& why) {
-    return Told(writer_->write(stream_, frames, count, why), why);
+    return pieces_->Write(frames, count, why);
 }
 
 bool M4bStream::Finish(std::string& why) {
-    return Told(writer_->finish(stream_, why), why);
+    return pieces_->Finish(why) && Told(writer_->finish(stream_, why), why);
 }

@@ -1,22 +1,11 @@
 #include "platform/audio/Mp3Stream.h"
 
 #include <lame/lame.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/audio/Mp3Frames.h"
-
-struct Mp3Stream::Piece {
-    std::vector<int16_t> samples;  // from its lead on
-    size_t skip = 0;               // the lead's frames
-    bool last = false;
-    bool taken = false, done = false;
-    std::vector<uint8_t> bytes;  // its own frames
-    uint32_t frames = 0;
-    std::string why;  // when the encoder failed
-};
 
 namespace {
 
@@ -56,12 +45,6 @@ bool EncodeAll(lame_t lame, const std::vector<int16_t>& samples, std::vector<uin
     return true;
 }
 
-unsigned Processors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
-}
-
 }  // namespace
 
 std::unique_ptr<Mp3Stream> Mp3Stream::Open(FileTarget& target, unsigned rate, int kbps,
@@ -88,18 +71,12 @@ std::unique_ptr<Mp3Stream> Mp3Stream::Open(FileTarget& target, unsigned rate, in
         why = "the MP3 encoder gives no Info tag";
         return nullptr;
     }
-    if (threads == 0) threads = std::min(Processors(), 8u);
-    for (unsigned i = 0; i < threads; ++i) s->threads_.emplace_back([p = s.get()] { p->Run(); });
+    Mp3Stream* p = s.get();
+    s->pieces_ = std::make_unique<PieceEncoder>(
+        s->frameSamples_, kPieceFrames, kLeadFrames, kTrailFrames, threads,
+        [p](PieceEncoder::Piece& piece) { p->Encode(piece); },
+        [p](PieceEncoder::Piece& piece, std::string& why) { return p->Take(piece, why); });
     return s;
-}
-
-Mp3Stream::~Mp3Stream() {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
 }
 
 void Mp3Stream::Tag(const std::string& title, const std::string& artist) {
@@ -133,7 +110,7 @@ bool Mp3Stream::Head(std::string& why) {
     return Put(v2.data(), v2.size(), why) && Put(silent.data(), silent.size(), why);
 }
 
-void Mp3Stream::Encode(Piece& piece) const {
+void Mp3Stream::Encode(PieceEncoder::Piece& piece) const {
     Lame lame = NewEncoder(rate_, kbps_, false);
     std::vector<uint8_t> all;
     if (!lame || !EncodeAll(lame.get(), piece.samples, all)) {
@@ -141,111 +118,42 @@ void Mp3Stream::Encode(Piece& piece) const {
         return;
     }
     const size_t keep = piece.last ? SIZE_MAX : kPieceFrames;
-    size_t at = 0, index = 0, from = 0;
-    while (at + 4 <= all.size() && piece.frames < keep) {
+    size_t at = 0, index = 0, from = SIZE_MAX;
+    while (at + 4 <= all.size() && piece.sizes.size() < keep) {
         const size_t length = mp3::FrameLength(all.data() + at);
         if (length == 0 || at + length > all.size()) {
             piece.why = "the MP3 encoder gave a broken frame";
             return;
         }
-        if (index++ == piece.skip) from = at;
-        if (index > piece.skip) ++piece.frames;
+        if (index++ >= piece.lead) {
+            if (from == SIZE_MAX) from = at;
+            piece.sizes.push_back(static_cast<uint32_t>(length));
+        }
         at += length;
     }
-    if (!piece.last && piece.frames < keep) piece.why = "the MP3 encoder gave too few frames";
+    if (!piece.last && piece.sizes.size() < keep) piece.why = "the MP3 encoder gave too few frames";
+    if (from == SIZE_MAX) from = at;
     piece.bytes.assign(all.begin() + static_cast<std::ptrdiff_t>(from),
                        all.begin() + static_cast<std::ptrdiff_t>(at));
-    piece.samples = {};
 }
 
-void Mp3Stream::Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        const auto next = [&] {
-            return std::find_if(out_.begin(), out_.end(), [](const auto& p) { return !p->taken; });
-        };
-        changed_.wait(lock, [&] { return stopping_ || next() != out_.end(); });
-        if (stopping_) return;
-        Piece& piece = **next();
-        piece.taken = true;
-        lock.unlock();
-        Encode(piece);
-        lock.lock();
-        piece.done = true;
-        changed_.notify_all();
+bool Mp3Stream::Take(PieceEncoder::Piece& piece, std::string& why) {
+    if (!Put(piece.bytes.data(), piece.bytes.size(), why)) {
+        partial_ = std::move(piece.bytes);  // KeepWhole keeps its whole frames
+        return false;
     }
-}
-
-void Mp3Stream::Dispatch(bool last) {
-    const uint64_t pieceSamples = kPieceFrames * frameSamples_;
-    const uint64_t start = pieces_ * pieceSamples;
-    const uint64_t end = last ? samples_ : start + pieceSamples + kTrailFrames * frameSamples_;
-    auto piece = std::make_unique<Piece>();
-    piece->skip = (start - heldFrom_) / frameSamples_;
-    piece->last = last;
-    piece->samples.assign(held_.begin(),
-                          held_.begin() + static_cast<std::ptrdiff_t>(end - heldFrom_));
-    ++pieces_;
-    // The next piece's lead stays.
-    const uint64_t nextLead = pieces_ * pieceSamples - kLeadFrames * frameSamples_;
-    if (last) {
-        held_ = {};
-    } else {
-        held_.erase(held_.begin(),
-                    held_.begin() + static_cast<std::ptrdiff_t>(nextLead - heldFrom_));
-        heldFrom_ = nextLead;
-    }
-    {
-        const std::lock_guard lock(mutex_);
-        out_.push_back(std::move(piece));
-    }
-    changed_.notify_all();
-}
-
-bool Mp3Stream::WriteDone(size_t most, std::string& why) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (!out_.empty() && out_.front()->done) {
-            std::unique_ptr<Piece> piece = std::move(out_.front());
-            out_.pop_front();
-            lock.unlock();
-            if (!piece->why.empty()) {
-                why = piece->why;
-                return false;
-            }
-            if (!Put(piece->bytes.data(), piece->bytes.size(), why)) {
-                partial_ = std::move(piece->bytes);  // KeepWhole keeps its whole frames
-                return false;
-            }
-            Count(piece->bytes.data(), piece->bytes.size(), piece->frames);
-            lock.lock();
-            continue;
-        }
-        if (out_.size() <= most) return true;
-        changed_.wait(lock);
-    }
+    Count(piece.bytes.data(), piece.bytes.size(), static_cast<uint32_t>(piece.sizes.size()));
+    return true;
 }
 
 bool Mp3Stream::Write(const int16_t* samples, size_t count, std::string& why) {
-    if (!Head(why)) return false;
-    held_.insert(held_.end(), samples, samples + count);
-    samples_ += count;
-    const uint64_t pieceSamples = kPieceFrames * frameSamples_;
-    while (samples_ >= (pieces_ + 1) * pieceSamples + kTrailFrames * frameSamples_) {
-        Dispatch(false);
-        // Two pieces a thread in hand: the threads never wait for the next, and what is
-        // held stays a few pieces.
-        if (!WriteDone(2 * threads_.size(), why)) return false;
-    }
-    return WriteDone(SIZE_MAX, why);
+    return Head(why) && pieces_->Write(samples, count, why);
 }
 
 bool Mp3Stream::Finish(std::string& why) {
-    if (!Head(why)) return false;
-    Dispatch(true);
-    if (!WriteDone(0, why)) return false;
+    if (!Head(why) || !pieces_->Finish(why)) return false;
     if (!Put(id3v1_.data(), id3v1_.size(), why)) return false;
-    if (target_->Seekable() && !CompleteTag(samples_)) {
+    if (target_->Seekable() && !CompleteTag(pieces_->Samples())) {
         why = target_->Failure();
         if (why.empty()) why = "its first frame cannot be written";
         return false;
